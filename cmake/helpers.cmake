@@ -1,0 +1,35 @@
+# Small helpers shared by every folder's CMakeLists.
+
+# A Windows program or test that carries its runtime inside.
+function(tv_static_runtime target)
+  target_link_options(${target} PRIVATE ${TV_STATIC_RUNTIME})
+endfunction()
+
+# One CTest test per GoogleTest executable: Wine start-up per process is the
+# dominant cost, so the cases of a suite share one process. Every test gets a
+# timeout so that a hang fails instead of stalling the run.
+function(tv_add_gtest name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gmock gtest_main)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  tv_static_runtime(${name})
+  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:${name}>)
+endfunction()
+
+# The export contract of a shipped 32-bit DLL, checked from its code with
+# objdump: names, the bytes each __stdcall export pops, the imported DLLs.
+function(tv_add_export_check target contract)
+  if(TV_WIDTH EQUAL 32)
+    find_package(Python3 REQUIRED COMPONENTS Interpreter)
+    add_test(NAME export_check_${target}
+      COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/check_exports.py
+              ${TV_OBJDUMP} $<TARGET_FILE:${target}> ${contract})
+    set_tests_properties(export_check_${target} PROPERTIES TIMEOUT 60)
+  endif()
+endfunction()

@@ -1,0 +1,64 @@
+// CBaseThread: see BaseThread.h for the protocol between controller and worker.
+#include "support/BaseThread.h"
+
+CBaseThread::CBaseThread()
+    : m_pOwner(nullptr), m_lpParam(0),
+      m_hRunEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      m_dwStopTimeout(100), m_hThread(nullptr), m_dwThreadId(0),
+      m_hStopEvent(CreateEventA(nullptr, TRUE, TRUE, nullptr)) {}
+
+CBaseThread::~CBaseThread() {
+    // The owner stops the thread before destroying the object; the thread
+    // handle is Stop's to close.
+    if (m_hRunEvent) CloseHandle(m_hRunEvent);
+    if (m_hStopEvent) CloseHandle(m_hStopEvent);
+}
+
+BOOL CBaseThread::Start(DWORD dwParam) {
+    if (m_hStopEvent) ResetEvent(m_hStopEvent);
+    if (m_hRunEvent) SetEvent(m_hRunEvent);
+    m_pOwner = this;
+    m_lpParam = dwParam;
+    if (m_hThread) CloseHandle(m_hThread);
+    m_hThread = CreateThread(nullptr, 0, ThreadProc, &m_pOwner, 0, &m_dwThreadId);
+    return TRUE;
+}
+
+BOOL CBaseThread::Stop() {
+    if (m_hRunEvent) ResetEvent(m_hRunEvent);
+    if (m_hStopEvent) SetEvent(m_hStopEvent);
+    if (!m_hThread) return TRUE;
+    BOOL bEndedByItself = TRUE;
+    if (WaitForSingleObject(m_hThread, m_dwStopTimeout) == WAIT_TIMEOUT) {
+        TerminateThread(m_hThread, 0);
+        bEndedByItself = FALSE;
+    }
+    CloseHandle(m_hThread);
+    m_hThread = nullptr;
+    return bEndedByItself;
+}
+
+bool CBaseThread::IsStopRequested(DWORD dwMilliseconds) const {
+    // Without a run event there is nothing that could ever signal "keep
+    // running", so the body is told to stop rather than spin forever.
+    if (!m_hRunEvent) return true;
+    return WaitForSingleObject(m_hRunEvent, dwMilliseconds) == WAIT_TIMEOUT;
+}
+
+bool CBaseThread::WaitForStop(DWORD dwMilliseconds) const {
+    if (!m_hStopEvent) {
+        Sleep(dwMilliseconds);
+        return IsStopRequested(0);
+    }
+    return WaitForSingleObject(m_hStopEvent, dwMilliseconds) == WAIT_OBJECT_0;
+}
+
+bool CBaseThread::HasEnded() const {
+    return m_hThread && WaitForSingleObject(m_hThread, 0) == WAIT_OBJECT_0;
+}
+
+DWORD WINAPI CBaseThread::ThreadProc(LPVOID lpContext) {
+    // The context is &m_pOwner; the owner's m_lpParam is its second word.
+    CBaseThread *pOwner = *static_cast<CBaseThread **>(lpContext);
+    return pOwner->Run(pOwner->m_lpParam);
+}
