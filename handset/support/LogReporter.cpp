@@ -1,0 +1,266 @@
+// CLogReporter: see LogReporter.h for who calls what on which thread.
+//
+// A line costs one vsnprintf and one snprintf into 256-byte stack buffers,
+// one interlocked increment and one unbuffered write (fwrite + fflush, which
+// the C library turns into a single WriteFile): every line is on disk before
+// WriteLog returns, so a host that dies right after an export leaves its last
+// line behind.
+#include "support/LogReporter.h"
+
+#include <share.h>
+
+#include <cstdarg>
+#include <ctime>
+#include <ext/stdio_filebuf.h>
+#include <istream>
+
+namespace {
+
+const size_t D_nLineBufSize = 256;
+
+// Guards m_csWrite for one scope; an exception thrown inside the scope (only
+// std::string can throw here) still leaves the lock free for the next caller.
+class CWriteLock {
+public:
+    explicit CWriteLock(CRITICAL_SECTION &cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
+    ~CWriteLock() { LeaveCriticalSection(&m_cs); }
+
+private:
+    CRITICAL_SECTION &m_cs;
+    CWriteLock(const CWriteLock &) = delete;
+    CWriteLock &operator=(const CWriteLock &) = delete;
+};
+
+// The plug-in's own Chinese texts are GBK: a cut must not leave the first
+// byte of a two-byte character dangling before the line end, where a reader
+// would decode it together with the CR. Returns how many bytes of szText
+// (which holds at least nMax bytes) can be kept within nMax.
+size_t KeepWholeCharacters(const char *szText, size_t nMax) {
+    size_t nKept = 0;
+    while (nKept < nMax) {
+        unsigned char c = static_cast<unsigned char>(szText[nKept]);
+        size_t nStep = (c >= 0x81 && c <= 0xFE) ? 2 : 1;
+        if (nKept + nStep > nMax) break;
+        nKept += nStep;
+    }
+    return nKept;
+}
+
+// "<time>\t<message> " cut to the 255 characters the line buffer holds. The
+// message is cut rather than the line, so a long line keeps its framing.
+int ComposeLine(char (&szBuffer2)[D_nLineBufSize], const std::string &strTime,
+                const char *szMessage) {
+    const size_t nFraming = strTime.size() + 2;  // the tab and the trailing space
+    size_t nRoom = D_nLineBufSize - 1 > nFraming ? D_nLineBufSize - 1 - nFraming : 0;
+    size_t nMessage = strlen(szMessage);
+    if (nMessage > nRoom) nMessage = KeepWholeCharacters(szMessage, nRoom);
+    int nLength = snprintf(szBuffer2, sizeof szBuffer2, "%s\t%.*s ", strTime.c_str(),
+                           static_cast<int>(nMessage), szMessage);
+    if (nLength < 0) return 0;
+    return nLength < static_cast<int>(sizeof szBuffer2) ? nLength
+                                                        : static_cast<int>(sizeof szBuffer2) - 1;
+}
+
+// The same seconds since 1970 (UTC) as _time64, read from the system clock
+// directly: some C libraries work out the time zone on every _time64 call,
+// which costs more than the write of a whole line.
+__time64_t CurrentCalendarTime() {
+    const unsigned long long D_ullFileTimeOf1970 = 116444736000000000ULL;
+    const unsigned long long D_ullFileTicksPerSecond = 10000000ULL;
+    FILETIME ftNow;
+    GetSystemTimeAsFileTime(&ftNow);
+    ULARGE_INTEGER uliNow;
+    uliNow.LowPart = ftNow.dwLowDateTime;
+    uliNow.HighPart = ftNow.dwHighDateTime;
+    return static_cast<__time64_t>((uliNow.QuadPart - D_ullFileTimeOf1970) / D_ullFileTicksPerSecond);
+}
+
+}  // namespace
+
+CLogReporter::CLogReporter(long lMaxLines)
+    : m_bEnabled(true), m_ofsLog(nullptr), m_lLineCount(0),
+      m_lMaxLines(lMaxLines > 0 ? lMaxLines : D_nLogMaxLines), m_bOpened(false),
+      m_tCachedTime(-1) {
+    InitializeCriticalSection(&m_csWrite);
+    InitializeCriticalSection(&m_csTime);
+}
+
+CLogReporter::~CLogReporter() {
+    CloseStream();
+    DeleteCriticalSection(&m_csTime);
+    DeleteCriticalSection(&m_csWrite);
+}
+
+int CLogReporter::Open(const char *szName, const char *szSeparator, bool bContinue) {
+    CWriteLock lock(m_csWrite);
+    CloseStream();
+    m_strPath = GetModulePath();
+    m_strPrefix = std::string(szName ? szName : "") + (szSeparator ? szSeparator : "");
+    std::string strFileName;
+    if (bContinue) strFileName = FindLatestLogFile(m_strPath, m_strPrefix);
+    if (strFileName.empty()) strFileName = NewFileName();
+    OpenStream(strFileName);
+    m_bOpened = true;
+    return 1;
+}
+
+int CLogReporter::Close() {
+    CWriteLock lock(m_csWrite);
+    CloseStream();
+    m_bOpened = false;
+    return 1;
+}
+
+void CLogReporter::WriteLog(const char *szFormat, ...) {
+    if (!m_bEnabled) return;
+    try {
+        // The time of the call, before anything can make the caller wait.
+        const std::string strTime = GetTimeString();
+
+        char szBuffer[D_nLineBufSize];
+        szBuffer[0] = '\0';
+        va_list args;
+        va_start(args, szFormat);
+        // Cut to the buffer: some C libraries answer a cut with -1 and no NUL.
+        vsnprintf(szBuffer, sizeof szBuffer, szFormat ? szFormat : "(null)", args);
+        va_end(args);
+        szBuffer[sizeof szBuffer - 1] = '\0';
+
+        char szBuffer2[D_nLineBufSize];
+        const int nLength = ComposeLine(szBuffer2, strTime, szBuffer);
+
+        CWriteLock lock(m_csWrite);
+        // Under the lock no caller can meet a roll-over half done, so every
+        // line is kept: the one that reaches the limit opens the new file.
+        if (InterlockedIncrement(&m_lLineCount) >= m_lMaxLines) RollOver();
+        if (m_ofsLog) {
+            szBuffer2[nLength] = '\n';
+            fwrite(szBuffer2, 1, nLength + 1, m_ofsLog);
+            fflush(m_ofsLog);
+        }
+    } catch (...) {
+        // A log line is never worth an exception in the host's process.
+    }
+}
+
+void CLogReporter::RollOver() {
+    CloseStream();
+    // Before Open or after Close the log has no folder of its own: the count
+    // restarts, but no file is created from there.
+    if (m_bOpened) OpenStream(NewFileName());
+    InterlockedExchange(&m_lLineCount, 0);
+}
+
+std::string CLogReporter::NewFileName() {
+    return m_strPath + m_strPrefix + GetTimeString() + ".log";
+}
+
+void CLogReporter::OpenStream(const std::string &strFileName) {
+    CloseStream();
+    m_ofsLog = _fsopen(strFileName.c_str(), "at", _SH_DENYNO);
+}
+
+void CLogReporter::CloseStream() {
+    if (m_ofsLog) fclose(m_ofsLog);
+    m_ofsLog = nullptr;
+}
+
+std::string CLogReporter::GetTimeString() {
+    __time64_t tNow = CurrentCalendarTime();
+    {
+        CWriteLock lock(m_csTime);
+        if (tNow == m_tCachedTime) return m_strCachedTime;
+    }
+    // _localtime64 answers from a buffer of the calling thread: no lock needed.
+    struct tm *ptmNow = _localtime64(&tNow);
+    char szTempTime[32];
+    if (!ptmNow || strftime(szTempTime, sizeof szTempTime, "%Y%m%d%H%M%S", ptmNow) == 0)
+        return std::string();
+    CWriteLock lock(m_csTime);
+    m_tCachedTime = tNow;
+    m_strCachedTime = szTempTime;
+    return m_strCachedTime;
+}
+
+__time64_t CLogReporter::FileTimeToTime(const FILETIME &ftFile) {
+    FILETIME ftLocal;
+    SYSTEMTIME stLocal;
+    if (!FileTimeToLocalFileTime(&ftFile, &ftLocal)) return 0;
+    if (!FileTimeToSystemTime(&ftLocal, &stLocal)) return 0;
+    struct tm tmLocal = {};
+    tmLocal.tm_sec = stLocal.wSecond;
+    tmLocal.tm_min = stLocal.wMinute;
+    tmLocal.tm_hour = stLocal.wHour;
+    tmLocal.tm_mday = stLocal.wDay;
+    tmLocal.tm_mon = stLocal.wMonth - 1;
+    tmLocal.tm_year = stLocal.wYear - 1900;
+    tmLocal.tm_isdst = -1;
+    return _mktime64(&tmLocal);
+}
+
+std::string CLogReporter::FindLatestLogFile(const std::string &strDirectory,
+                                            const std::string &strPrefix) {
+    // Files stamped before 1 February 2000, 01:01:01 local time come from
+    // machines whose clock was never set; they are never continued.
+    struct tm tmFloor = {};
+    tmFloor.tm_sec = 1;
+    tmFloor.tm_min = 1;
+    tmFloor.tm_hour = 1;
+    tmFloor.tm_mday = 1;
+    tmFloor.tm_mon = 1;
+    tmFloor.tm_year = 100;
+    tmFloor.tm_isdst = -1;
+    __time64_t tBest = _mktime64(&tmFloor);
+    std::string strCandidate;
+
+    WIN32_FIND_DATAA findData;
+    HANDLE hFind = FindFirstFileA((strDirectory + strPrefix + "*.*").c_str(), &findData);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            if (findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+            __time64_t tCreated = FileTimeToTime(findData.ftCreationTime);
+            if (tCreated > tBest) {
+                strCandidate = m_strPath + findData.cFileName;
+                tBest = tCreated;
+            }
+        } while (FindNextFileA(hFind, &findData));
+        FindClose(hFind);
+    }
+    if (strCandidate.empty()) return strCandidate;
+
+    // A candidate that cannot be read is still continued, with the count as
+    // it was: better an overlong file than a lost log.
+    FILE *pfCandidate = _fsopen(strCandidate.c_str(), "rt", _SH_DENYNO);
+    if (pfCandidate) {
+        CountLines(pfCandidate, strCandidate);
+        fclose(pfCandidate);
+    }
+    return strCandidate;
+}
+
+void CLogReporter::CountLines(FILE *pfLog, std::string &strCandidate) {
+    // One count per line read until end of file, the read that meets the end
+    // included: a file of n whole lines counts n + 1. A line too long for
+    // szTemp stops getline for good, so such a file counts as full.
+    __gnu_cxx::stdio_filebuf<char> fileBuf(pfLog, std::ios::in);
+    std::istream ifsLog(&fileBuf);
+    char szTemp[1024];
+    m_lLineCount = 0;
+    while (!ifsLog.eof()) {
+        ifsLog.getline(szTemp, sizeof szTemp);
+        if (++m_lLineCount == m_lMaxLines) {
+            m_lLineCount = 0;
+            strCandidate.clear();
+            break;
+        }
+    }
+}
+
+std::string CLogReporter::GetModulePath() {
+    char szPath[MAX_PATH + 1] = {};
+    if (GetModuleFileNameA(nullptr, szPath, MAX_PATH) == 0) return std::string();
+    std::string strPath(szPath);
+    size_t nSlash = strPath.rfind('\\');
+    if (nSlash != std::string::npos) strPath.erase(nSlash + 1);
+    return strPath;
+}
