@@ -1,0 +1,107 @@
+// Test controls of the simulated SIP library (sim KIRO.dll).
+//
+// The simulated KIRO.dll exports the 15 KIRO_ functions the agent plug-in
+// imports, plus the KiroSim_ controls below. The plug-in never calls the
+// controls: tests and the benchmark bind them with GetProcAddress (see
+// CKiroSimControls) to force results, delay or drop events, inject raw event
+// records, play the far end of a call and read back every KIRO_ call made.
+//
+// Each KIRO_ call is recorded as one line of fields separated by '|': the
+// function name, then its arguments in order (handles in decimal, strings as
+// given, "(null)" for a null string; an out handle is not shown, the handle
+// behind KIRO_CallDestroy's pointer is).
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+// Failure codes of the simulated library.
+enum KiroSimError {
+  KIROSIM_ERR_BAD_HANDLE = 101,
+  KIROSIM_ERR_WRONG_STATE = 102,
+  KIROSIM_ERR_BAD_ARGUMENT = 103,
+};
+
+// Delay value that drops an event instead of sending it.
+#define KIROSIM_DROP (-1)
+// Delay of every event until a test sets another.
+#define KIROSIM_DEFAULT_DELAY_MS 5
+
+extern "C" {
+typedef void(__cdecl *PFN_KiroSim_Reset)(void);
+typedef void(__cdecl *PFN_KiroSim_ForceResult)(const char *szFunction, int nResult);
+typedef void(__cdecl *PFN_KiroSim_SetEventDelay)(int nCode, int nDelayMs);
+typedef void(__cdecl *PFN_KiroSim_SendEvent)(int nType, const uint32_t *pWords, int nWords,
+                                             int nDelayMs);
+typedef uint32_t(__cdecl *PFN_KiroSim_OfferCall)(uint32_t hLine);
+typedef int(__cdecl *PFN_KiroSim_RemoteAnswer)(uint32_t hCall);
+typedef int(__cdecl *PFN_KiroSim_RemoteHangUp)(uint32_t hCall);
+typedef int(__cdecl *PFN_KiroSim_WaitIdle)(int nTimeoutMs);
+typedef int(__cdecl *PFN_KiroSim_CallCount)(void);
+typedef int(__cdecl *PFN_KiroSim_GetCall)(int nIndex, char *szOut, int nSize);
+typedef uint32_t(__cdecl *PFN_KiroSim_LatestLine)(void);
+typedef uint32_t(__cdecl *PFN_KiroSim_LatestCall)(void);
+typedef int64_t(__cdecl *PFN_KiroSim_DispatchTime)(int nCode);
+}
+
+// The controls bound from a loaded simulated KIRO.dll.
+struct CKiroSimControls {
+  PFN_KiroSim_Reset Reset = nullptr;
+  PFN_KiroSim_ForceResult ForceResult = nullptr;
+  PFN_KiroSim_SetEventDelay SetEventDelay = nullptr;
+  PFN_KiroSim_SendEvent SendEvent = nullptr;
+  PFN_KiroSim_OfferCall OfferCall = nullptr;
+  PFN_KiroSim_RemoteAnswer RemoteAnswer = nullptr;
+  PFN_KiroSim_RemoteHangUp RemoteHangUp = nullptr;
+  PFN_KiroSim_WaitIdle WaitIdle = nullptr;
+  PFN_KiroSim_CallCount CallCount = nullptr;
+  PFN_KiroSim_GetCall GetCall = nullptr;
+  PFN_KiroSim_LatestLine LatestLine = nullptr;
+  PFN_KiroSim_LatestCall LatestCall = nullptr;
+  PFN_KiroSim_DispatchTime DispatchTime = nullptr;
+
+  // Binds every control; false if the module lacks one of them.
+  bool Bind(HMODULE hKiro) {
+    return BindOne(hKiro, Reset, "KiroSim_Reset") &&
+           BindOne(hKiro, ForceResult, "KiroSim_ForceResult") &&
+           BindOne(hKiro, SetEventDelay, "KiroSim_SetEventDelay") &&
+           BindOne(hKiro, SendEvent, "KiroSim_SendEvent") &&
+           BindOne(hKiro, OfferCall, "KiroSim_OfferCall") &&
+           BindOne(hKiro, RemoteAnswer, "KiroSim_RemoteAnswer") &&
+           BindOne(hKiro, RemoteHangUp, "KiroSim_RemoteHangUp") &&
+           BindOne(hKiro, WaitIdle, "KiroSim_WaitIdle") &&
+           BindOne(hKiro, CallCount, "KiroSim_CallCount") &&
+           BindOne(hKiro, GetCall, "KiroSim_GetCall") &&
+           BindOne(hKiro, LatestLine, "KiroSim_LatestLine") &&
+           BindOne(hKiro, LatestCall, "KiroSim_LatestCall") &&
+           BindOne(hKiro, DispatchTime, "KiroSim_DispatchTime");
+  }
+
+  // Every KIRO_ call recorded since the last reset, oldest first.
+  std::vector<std::string> Calls() const {
+    std::vector<std::string> calls;
+    char szLine[1024];
+    for (int i = 0, n = CallCount(); i < n; ++i)
+      if (GetCall(i, szLine, sizeof szLine) >= 0) calls.push_back(szLine);
+    return calls;
+  }
+
+  // The recorded calls of one function only.
+  std::vector<std::string> CallsOf(const std::string &strFunction) const {
+    std::vector<std::string> found;
+    for (const std::string &strCall : Calls())
+      if (strCall.compare(0, strFunction.size() + 1, strFunction + "|") == 0 ||
+          strCall == strFunction)
+        found.push_back(strCall);
+    return found;
+  }
+
+ private:
+  template <typename F>
+  static bool BindOne(HMODULE hKiro, F &pfn, const char *szName) {
+    pfn = reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(hKiro, szName)));
+    return pfn != nullptr;
+  }
+};

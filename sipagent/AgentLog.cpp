@@ -1,0 +1,89 @@
+// The agent plug-in's log (see AgentLog.h for who writes and why each piece
+// is its own open-append-close).
+#include "AgentLog.h"
+
+#include <stdio.h>
+#include <string.h>
+
+CAgentLog g_AgentLog;
+
+namespace {
+// Everything up to and including the last path separator goes: the build
+// hands us a full path, with '/' when the compiler ran on a Unix host.
+const char *BaseName(const char *szPath) {
+  const char *szBase = szPath;
+  for (const char *p = szPath; *p; ++p)
+    if (*p == '\\' || *p == '/') szBase = p + 1;
+  return szBase;
+}
+
+const char *Pad(int nValue) { return nValue < 10 ? "0" : ""; }
+}  // namespace
+
+CAgentLog::CAgentLog()
+    : m_bFirstEntry(true),
+      m_bEnabled(true),
+      m_bShowFile(true),
+      m_bShowLine(true),
+      m_bShowSignature(false),
+      m_bShowTime(true) {
+  m_szFileName[0] = '\0';
+}
+
+CAgentLog &CAgentLog::Header(const char *szFile, int nLine, const char *szFunction,
+                             const char *szSignature) {
+  char szHeader[1024];
+  size_t nUsed = 0;
+  auto add = [&](const char *szFormat, auto... args) {
+    int n = snprintf(szHeader + nUsed, sizeof szHeader - nUsed, szFormat, args...);
+    if (n > 0) nUsed += static_cast<size_t>(n);
+    if (nUsed >= sizeof szHeader) nUsed = sizeof szHeader - 1;
+  };
+  szHeader[0] = '\0';
+  if (m_bFirstEntry)
+    m_bFirstEntry = false;
+  else
+    add("%s", "\r\n");
+  if (m_bShowTime) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    add("%s%d/%s%d/%d %s%d:%s%d:%s%d ", Pad(now.wMonth), now.wMonth, Pad(now.wDay), now.wDay,
+        now.wYear, Pad(now.wHour), now.wHour, Pad(now.wMinute), now.wMinute, Pad(now.wSecond),
+        now.wSecond);
+  }
+  if (m_bShowFile) add("%s:", BaseName(szFile ? szFile : ""));
+  if (m_bShowLine) add("%d:", nLine);
+  const char *szName = m_bShowSignature ? szSignature : szFunction;
+  add("%s%s", szName ? szName : "", ": ");
+  Append(szHeader);
+  return *this;
+}
+
+CAgentLog &CAgentLog::Write(const char *szText) {
+  Append(szText ? szText : "");
+  return *this;
+}
+
+CAgentLog &CAgentLog::WriteNumber(int nNumber) {
+  char szNumber[16];
+  snprintf(szNumber, sizeof szNumber, "%d", nNumber);
+  Append(szNumber);
+  return *this;
+}
+
+void CAgentLog::SetFileName(const char *szName) {
+  snprintf(m_szFileName, sizeof m_szFileName, "%s", szName ? szName : "");
+}
+
+bool CAgentLog::Append(const char *szText) {
+  if (!m_bEnabled) return true;
+  // Readers may share the file; a second writer makes this piece fail.
+  HANDLE hFile = CreateFileA(m_szFileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (hFile == INVALID_HANDLE_VALUE) return false;
+  SetFilePointer(hFile, 0, nullptr, FILE_END);
+  DWORD dwWritten = 0;
+  BOOL bWritten = WriteFile(hFile, szText, static_cast<DWORD>(lstrlenA(szText)), &dwWritten, nullptr);
+  CloseHandle(hFile);
+  return bWritten != FALSE;
+}
