@@ -43,14 +43,8 @@ uint32_t __cdecl KiroSim_OfferCall(uint32_t hLine) {
 // The far end answers an outgoing call that is alerting: 4000.
 int __cdecl KiroSim_RemoteAnswer(uint32_t hCall) {
   CKiroSim::CGuard guard;
-  CKiroSim &sim = CKiroSim::Get();
-  SKiroSimCall *pCall = sim.FindCall(hCall);
-  if (!pCall) return KIROSIM_ERR_BAD_HANDLE;
-  if (pCall->eState != KIROSIM_CALL_ALERTING) return KIROSIM_ERR_WRONG_STATE;
-  pCall->eState = KIROSIM_CALL_CONNECTED;
-  const int nConnected = KIRO_CALL_CONNECTED;
-  sim.QueueCallEvents(hCall, &nConnected, 1);
-  return 0;
+  return CKiroSim::Get().AdvanceCall(hCall, KIROSIM_CALL_ALERTING, KIROSIM_CALL_CONNECTED,
+                                     KIRO_CALL_CONNECTED);
 }
 
 // The far end hangs up: 8000; the call then waits for KIRO_CallDestroy.

@@ -103,24 +103,13 @@ int __cdecl KIRO_CallCreate(KIRO_HANDLE hInstance, KIRO_HANDLE hLine, KIRO_HANDL
 
 int __cdecl KIRO_CallAccept(KIRO_HANDLE hCall) {
   KIROSIM_ENTER("KIRO_CallAccept", "|%u", hCall);
-  SKiroSimCall *pCall = sim.FindCall(hCall);
-  if (!pCall) return KIROSIM_ERR_BAD_HANDLE;
-  if (pCall->eState != KIROSIM_CALL_OFFERED) return KIROSIM_ERR_WRONG_STATE;
-  pCall->eState = KIROSIM_CALL_RINGING;
-  const int nRinging = KIRO_CALL_RINGING;
-  sim.QueueCallEvents(hCall, &nRinging, 1);
-  return 0;
+  return sim.AdvanceCall(hCall, KIROSIM_CALL_OFFERED, KIROSIM_CALL_RINGING, KIRO_CALL_RINGING);
 }
 
 int __cdecl KIRO_CallAnswer(KIRO_HANDLE hCall) {
   KIROSIM_ENTER("KIRO_CallAnswer", "|%u", hCall);
-  SKiroSimCall *pCall = sim.FindCall(hCall);
-  if (!pCall) return KIROSIM_ERR_BAD_HANDLE;
-  if (pCall->eState != KIROSIM_CALL_RINGING) return KIROSIM_ERR_WRONG_STATE;
-  pCall->eState = KIROSIM_CALL_CONNECTED;
-  const int nConnected = KIRO_CALL_CONNECTED;
-  sim.QueueCallEvents(hCall, &nConnected, 1);
-  return 0;
+  return sim.AdvanceCall(hCall, KIROSIM_CALL_RINGING, KIROSIM_CALL_CONNECTED,
+                         KIRO_CALL_CONNECTED);
 }
 
 int __cdecl KIRO_CallDestroy(KIRO_HANDLE *phCall) {

@@ -106,6 +106,16 @@ SKiroSimCall *CKiroSim::FindCall(KIRO_HANDLE hCall) {
 
 void CKiroSim::RemoveCall(KIRO_HANDLE hCall) { m_liveCalls.erase(hCall); }
 
+int CKiroSim::AdvanceCall(KIRO_HANDLE hCall, KiroSimCallState eFrom, KiroSimCallState eTo,
+                          int nCode) {
+  SKiroSimCall *pCall = FindCall(hCall);
+  if (!pCall) return KIROSIM_ERR_BAD_HANDLE;
+  if (pCall->eState != eFrom) return KIROSIM_ERR_WRONG_STATE;
+  pCall->eState = eTo;
+  QueueCallEvents(hCall, &nCode, 1);
+  return 0;
+}
+
 const std::string *CKiroSim::CallAt(int nIndex) const {
   if (nIndex < 0 || nIndex >= CallCount()) return nullptr;
   return &m_calls[nIndex];

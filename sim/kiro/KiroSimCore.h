@@ -65,6 +65,9 @@ class CKiroSim {
   KIRO_HANDLE NewCall(KIRO_HANDLE hLine, KiroSimCallState eState);
   SKiroSimCall *FindCall(KIRO_HANDLE hCall);
   void RemoveCall(KIRO_HANDLE hCall);
+  // Moves a call from eFrom to eTo and sends nCode; a library error if the
+  // call is unknown or elsewhere.
+  int AdvanceCall(KIRO_HANDLE hCall, KiroSimCallState eFrom, KiroSimCallState eTo, int nCode);
   KIRO_HANDLE LatestLine() const { return m_hLatestLine; }
   KIRO_HANDLE LatestCall() const { return m_hLatestCall; }
 

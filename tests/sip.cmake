@@ -1,0 +1,28 @@
+# Suites of the SIP agent plug-in. They live in tests/sip/, beside copies of
+# the simulated KIRO.dll and the plug-in (BRAVIK32.dll, a name the handset
+# plug-in shares, hence a folder of their own), so that LoadLibraryA and the
+# plug-in's load-time import of KIRO.dll both find them.
+set(TV_SIP_TEST_DIR ${CMAKE_CURRENT_BINARY_DIR}/sip)
+add_custom_target(sip_test_dlls)
+tv_place_sip_runtime(sip_test_dlls ${TV_SIP_TEST_DIR})
+
+function(tv_add_sip_test name)
+  tv_add_gtest(${name} ${ARGN})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TV_SIP_TEST_DIR})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/sim/kiro
+    ${PROJECT_SOURCE_DIR}/sipagent ${PROJECT_SOURCE_DIR}/include)
+  add_dependencies(${name} sip_test_dlls)
+endfunction()
+
+set(TV_SIP_FIXTURE ${CMAKE_CURRENT_LIST_DIR}/sip_fixture.cpp)
+# Black-box: the built plug-in loaded with LoadLibraryA, fresh for each test.
+tv_add_sip_test(sip_line_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_line_test.cpp ${TV_SIP_FIXTURE})
+tv_add_sip_test(sip_call_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_call_test.cpp ${TV_SIP_FIXTURE})
+tv_add_sip_test(sip_log_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_log_test.cpp ${TV_SIP_FIXTURE}
+  LIBS marenta_static)
+# The 5 s waits running out, in a process of their own so they overlap others.
+tv_add_sip_test(sip_timeout_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_timeout_test.cpp
+  ${TV_SIP_FIXTURE} TIMEOUT 180)
+# White-box: the event tables and observers, over the agent's own modules.
+tv_add_sip_test(sip_events_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_events_test.cpp
+  LIBS marenta_static)

@@ -1,0 +1,220 @@
+// SIP plug-in, black-box: outgoing and incoming calls, hang-up, answer and
+// auto-answer, file play and record, and the events that move the call.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sip_fixture.h"
+
+namespace {
+const KIRO_HANDLE D_hFirstCall = 0x3001;
+const std::string D_strFirstCall = std::to_string(D_hFirstCall);
+}  // namespace
+
+using SipCallTest = CSipPluginTest;
+
+TEST_F(SipCallTest, OutgoingCallIsCreatedOnTheRegisteredLine) {
+  ReachAlerting();
+  EXPECT_EQ(m_sim.CallsOf("KIRO_CallCreate"),
+            std::vector<std::string>{"KIRO_CallCreate|4097|8193|100"});
+  EXPECT_EQ(m_tv.HangUpCall(), 0) << "an alerting call hangs up";
+}
+
+TEST_F(SipCallTest, MakeCallReturnsAtOnceWhenNoEventCameYet) {
+  ASSERT_EQ(Register(), 0);
+  m_sim.SetEventDelay(KIRO_CALL_CREATED, 400);
+  CStopwatch watch;
+  EXPECT_EQ(m_tv.MakeCall("100"), 0);
+  EXPECT_LT(watch.Ms(), 300.0) << "registered is among the awaited states";
+}
+
+TEST_F(SipCallTest, HangUpDestroysTheCallAndEndsRegistered) {
+  ReachAlerting();
+  ASSERT_EQ(m_tv.HangUpCall(), 0);
+  // The library cleared the stored handle, so the release event's destroy
+  // names no call.
+  std::vector<std::string> destroys = {"KIRO_CallDestroy|" + D_strFirstCall, "KIRO_CallDestroy|0"};
+  EXPECT_EQ(m_sim.CallsOf("KIRO_CallDestroy"), destroys);
+  EXPECT_EQ(m_tv.MakeCall("101"), 0) << "registered again after the call";
+}
+
+struct SMakeCallRefusal {
+  const char *szName;
+  bool bRegister;
+  const char *szDestination;
+};
+inline void PrintTo(const SMakeCallRefusal &c, std::ostream *pOut) { *pOut << c.szName; }
+
+class SipMakeCallRefusalTest : public CSipPluginTest,
+                               public ::testing::WithParamInterface<SMakeCallRefusal> {};
+
+TEST_P(SipMakeCallRefusalTest, ReturnsMinusTwoWithoutCallingTheLibrary) {
+  if (GetParam().bRegister) {
+    ASSERT_EQ(Register(), 0);
+  }
+  EXPECT_EQ(m_tv.MakeCall(GetParam().szDestination), -2);
+  EXPECT_EQ(CountCalls("KIRO_CallCreate"), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Each, SipMakeCallRefusalTest,
+    ::testing::Values(SMakeCallRefusal{"EmptyDestination", true, ""},
+                      SMakeCallRefusal{"NullDestination", true, nullptr},
+                      SMakeCallRefusal{"NotRegistered", false, "100"}),
+    [](const ::testing::TestParamInfo<SMakeCallRefusal> &info) { return info.param.szName; });
+
+// Hang-up in each state the agent can be in during a call.
+struct SHangUpCase {
+  const char *szName;
+  ESipReach eWhere;
+  int nResult;
+};
+inline void PrintTo(const SHangUpCase &c, std::ostream *pOut) { *pOut << c.szName; }
+
+class SipHangUpTest : public CSipPluginTest, public ::testing::WithParamInterface<SHangUpCase> {};
+
+TEST_P(SipHangUpTest, AnswersAsTheStateAllows) {
+  Reach(GetParam().eWhere);
+  size_t nDestroys = CountCalls("KIRO_CallDestroy");
+  EXPECT_EQ(m_tv.HangUpCall(), GetParam().nResult);
+  if (GetParam().nResult == 0) {
+    EXPECT_GT(CountCalls("KIRO_CallDestroy"), nDestroys);
+  } else {
+    EXPECT_EQ(CountCalls("KIRO_CallDestroy"), nDestroys) << "a refused hang-up destroys nothing";
+    EXPECT_NE(ReadLog().find("TV_HangUpCall: failed, error code: 10"), std::string::npos)
+        << "log was: " << ReadLog();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachState, SipHangUpTest,
+    ::testing::Values(SHangUpCase{"Alerting", REACH_ALERTING, 0},
+                      SHangUpCase{"Ringing", REACH_RINGING, 0},
+                      SHangUpCase{"Talking", REACH_TALKING, 0},
+                      SHangUpCase{"Calling", REACH_CALLING, -2},
+                      SHangUpCase{"Released", REACH_RELEASED, -2},
+                      SHangUpCase{"Registered", REACH_REGISTERED, -2}),
+    [](const ::testing::TestParamInfo<SHangUpCase> &info) { return info.param.szName; });
+
+TEST_F(SipCallTest, HangUpFailedByTheLibraryLogsItsCode) {
+  ReachAlerting();
+  m_sim.ForceResult("KIRO_CallDestroy", 63);
+  EXPECT_EQ(m_tv.HangUpCall(), -2);
+  EXPECT_NE(ReadLog().find("TV_HangUpCall: failed, error code: 63"), std::string::npos)
+      << "log was: " << ReadLog();
+}
+
+TEST_F(SipCallTest, FarEndAnswerAndHangUpEndRegistered) {
+  ReachAlerting();
+  ASSERT_EQ(m_sim.RemoteAnswer(m_sim.LatestCall()), 0);
+  Settle();
+  EXPECT_EQ(m_tv.StartPlayFile("hello.wav"), 0) << "talking after the far end answered";
+  ASSERT_EQ(m_sim.RemoteHangUp(m_sim.LatestCall()), 0);
+  Settle();
+  EXPECT_EQ(m_sim.CallsOf("KIRO_CallDestroy"),
+            std::vector<std::string>{"KIRO_CallDestroy|" + D_strFirstCall})
+      << "the release event destroys the call";
+  EXPECT_EQ(m_tv.MakeCall("100"), 0) << "registered after the close";
+}
+
+TEST_F(SipCallTest, IncomingCallIsAcceptedRingsAndIsAnsweredByOffHook) {
+  ReachRinging();
+  EXPECT_EQ(m_sim.CallsOf("KIRO_CallAccept"),
+            std::vector<std::string>{"KIRO_CallAccept|" + D_strFirstCall});
+  EXPECT_EQ(CountCalls("KIRO_CallAnswer"), 0u) << "nobody picked up yet";
+  EXPECT_EQ(m_tv.OffHook(), 0);
+  EXPECT_EQ(m_sim.CallsOf("KIRO_CallAnswer"),
+            std::vector<std::string>{"KIRO_CallAnswer|" + D_strFirstCall});
+}
+
+TEST_F(SipCallTest, OffHookWithoutARingingCallIsRefused) {
+  ASSERT_EQ(Register(), 0);
+  EXPECT_EQ(m_tv.OffHook(), -2);
+  EXPECT_EQ(CountCalls("KIRO_CallAnswer"), 0u);
+}
+
+TEST_F(SipCallTest, PickUpAnswersTheNextCallsUntilOneIsReleased) {
+  ASSERT_EQ(Register(), 0);
+  EXPECT_EQ(m_tv.PickUp(), 0);
+  m_sim.OfferCall(m_sim.LatestLine());
+  Settle();
+  EXPECT_EQ(CountCalls("KIRO_CallAnswer"), 1u) << "the first call is answered in the callback";
+  EXPECT_EQ(m_tv.StartPlayFile("a.wav"), 0) << "talking";
+
+  // Ended without a release: auto-answer stays set for the next call.
+  SendCallEvent(m_sim.LatestCall(), KIRO_CALL_CONNECTED, 0);
+  m_sim.OfferCall(m_sim.LatestLine());
+  Settle();
+  EXPECT_EQ(CountCalls("KIRO_CallAnswer"), 2u) << "the second call is answered too";
+
+  ASSERT_EQ(m_tv.HangUpCall(), 0);  // the release clears auto-answer
+  m_sim.OfferCall(m_sim.LatestLine());
+  Settle();
+  EXPECT_EQ(CountCalls("KIRO_CallAnswer"), 2u) << "after a release the call only rings";
+  EXPECT_EQ(m_tv.OffHook(), 0);
+}
+
+TEST_F(SipCallTest, PickUpWhileRingingAnswersOnlyTheNextRinging) {
+  KIRO_HANDLE hCall = ReachRinging();
+  EXPECT_EQ(m_tv.PickUp(), 0);
+  Settle();
+  EXPECT_EQ(CountCalls("KIRO_CallAnswer"), 0u) << "TV_PickUp answers no call by itself";
+  SendCallEvent(hCall, KIRO_CALL_RINGING, 1);
+  EXPECT_EQ(m_sim.CallsOf("KIRO_CallAnswer"),
+            std::vector<std::string>{"KIRO_CallAnswer|" + D_strFirstCall});
+}
+
+// The four file requests on the connected call.
+struct SFileRequest {
+  const char *szName;
+  std::function<int(const CMarentaExports &)> request;
+  const char *szRecorded;  // the call the library sees
+};
+inline void PrintTo(const SFileRequest &c, std::ostream *pOut) { *pOut << c.szName; }
+
+class SipFileRequestTest : public CSipPluginTest,
+                           public ::testing::WithParamInterface<SFileRequest> {};
+
+TEST_P(SipFileRequestTest, WhileTalkingGoesToTheLibrary) {
+  ReachTalking();
+  EXPECT_EQ(GetParam().request(m_tv), 0);
+  std::string strCall = m_sim.Calls().back();
+  EXPECT_EQ(strCall, std::string(GetParam().szRecorded));
+}
+
+TEST_P(SipFileRequestTest, OutsideTalkingIsRefusedWithoutTheLibrary) {
+  ReachRinging();
+  size_t nCalls = m_sim.Calls().size();
+  EXPECT_EQ(GetParam().request(m_tv), -1);
+  EXPECT_EQ(m_sim.Calls().size(), nCalls);
+}
+
+TEST_P(SipFileRequestTest, LibraryFailureReturnsMinusOne) {
+  ReachTalking();
+  std::string strFunction(GetParam().szRecorded);
+  m_sim.ForceResult(strFunction.substr(0, strFunction.find('|')).c_str(), 66);
+  EXPECT_EQ(GetParam().request(m_tv), -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Each, SipFileRequestTest,
+    ::testing::Values(
+        SFileRequest{"StartPlay", [](const CMarentaExports &tv) { return tv.StartPlayFile("in.wav"); },
+                     "KIRO_CallStartPlayFile|12289|in.wav|0"},
+        SFileRequest{"StopPlay", [](const CMarentaExports &tv) { return tv.StopPlayFile(); },
+                     "KIRO_CallStopPlayFile|12289"},
+        SFileRequest{"StartRecord",
+                     [](const CMarentaExports &tv) { return tv.StartRecordFile("out.wav"); },
+                     "KIRO_CallRecordStart|12289|out.wav"},
+        SFileRequest{"StopRecord", [](const CMarentaExports &tv) { return tv.StopRecordFile(); },
+                     "KIRO_CallRecordStop|12289"}),
+    [](const ::testing::TestParamInfo<SFileRequest> &info) { return info.param.szName; });
+
+// Regression: a missing file name went to the library unchecked.
+TEST_F(SipCallTest, NullFileIsRefusedWithoutTheLibrary) {
+  ReachTalking();
+  size_t nCalls = m_sim.Calls().size();
+  EXPECT_EQ(m_tv.StartPlayFile(nullptr), -1);
+  EXPECT_EQ(m_tv.StartRecordFile(nullptr), -1);
+  EXPECT_EQ(m_sim.Calls().size(), nCalls);
+}

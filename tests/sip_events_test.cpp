@@ -1,0 +1,261 @@
+// SIP agent, white-box: the event tables of AgentEventCallback, the line
+// matching, the observer notification rule and WaitForState, driven
+// directly on the test's thread over the agent's own modules (the library
+// requests made from the callback reach the simulated KIRO.dll).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "KiroSim.h"
+#include "SipAgent.h"
+#include "sip_stopwatch.h"
+
+// Puts the one agent of the process back where a test wants it.
+class CSipAgentProbe {
+ public:
+  static void Restart(AgentState eState, KIRO_HANDLE hLine, KIRO_HANDLE hCall) {
+    CSipAgent &agent = CSipAgent::Instance();
+    AcquireSRWLockExclusive(&agent.m_observerLock);
+    agent.m_observers.clear();
+    ReleaseSRWLockExclusive(&agent.m_observerLock);
+    agent.m_hInstance = 0;
+    agent.m_hLine.store(hLine);
+    agent.m_hCall = hCall;
+    agent.m_state.store(eState);
+    agent.m_nLastError.store(0);
+    agent.m_nCallStatus.store(1);
+    agent.m_bAutoAnswer.store(false);
+    agent.m_hReleasingLine.store(0);
+  }
+  static void SetReleasingLine(KIRO_HANDLE hLine) {
+    CSipAgent::Instance().m_hReleasingLine.store(hLine);
+  }
+};
+
+namespace {
+const KIRO_HANDLE D_hLine = 0x2001;
+const KIRO_HANDLE D_hCall = 0x3001;
+
+class CCountingObserver : public CAgentObserver {
+ public:
+  void OnAgentChanged(CSipAgent &agent) override {
+    ++m_nCalls;
+    m_eLastState = agent.State();
+  }
+  int m_nCalls = 0;
+  AgentState m_eLastState = STATE_UNINITIALISED;
+};
+
+unsigned char SendCall(KIRO_HANDLE hCall, uint32_t nCode, uint32_t nStatus) {
+  uint32_t aWords[KIRO_RECORD_WORDS] = {0, hCall, 0, nCode, nStatus};
+  return AgentEventCallback(KIRO_EVENT_CALL, aWords, nullptr);
+}
+
+unsigned char SendLine(KIRO_HANDLE hLine, uint32_t nCode) {
+  uint32_t aWords[KIRO_RECORD_WORDS] = {0, hLine, nCode};
+  return AgentEventCallback(KIRO_EVENT_LINE, aWords, nullptr);
+}
+}  // namespace
+
+class SipEventTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_sim.Bind(GetModuleHandleA("KIRO.dll"))) << "the simulated KIRO.dll";
+    m_sim.Reset();
+    CSipAgentProbe::Restart(STATE_REGISTERED, D_hLine, D_hCall);
+    CSipAgent::Instance().AddObserver(&m_observer);
+  }
+  void TearDown() override { CSipAgentProbe::Restart(STATE_UNINITIALISED, 0, 0); }
+
+  CSipAgent &Agent() { return CSipAgent::Instance(); }
+  CKiroSimControls m_sim;
+  CCountingObserver m_observer;
+};
+
+// One call event against the state before it.
+struct SCallEventCase {
+  const char *szName;
+  AgentState eBefore;
+  uint32_t nCode;
+  uint32_t nStatus;
+  AgentState eAfter;
+  const char *szLibraryCall;  // made from the callback, "" for none
+};
+inline void PrintTo(const SCallEventCase &c, std::ostream *pOut) { *pOut << c.szName; }
+
+class SipCallEventTest : public SipEventTest,
+                         public ::testing::WithParamInterface<SCallEventCase> {};
+
+TEST_P(SipCallEventTest, SetsTheStateAndActs) {
+  const SCallEventCase &c = GetParam();
+  CSipAgentProbe::Restart(c.eBefore, D_hLine, D_hCall);
+  Agent().AddObserver(&m_observer);
+  EXPECT_EQ(SendCall(D_hCall, c.nCode, c.nStatus), 1) << "the callback answers true";
+  EXPECT_EQ(Agent().State(), c.eAfter);
+  EXPECT_EQ(Agent().CallStatus(), static_cast<int>(c.nStatus)) << "status word kept";
+  std::vector<std::string> expected;
+  if (*c.szLibraryCall) expected.push_back(c.szLibraryCall);
+  EXPECT_EQ(m_sim.Calls(), expected);
+  EXPECT_EQ(m_observer.m_nCalls, 1) << "every call event notifies once";
+  EXPECT_EQ(m_observer.m_eLastState, c.eAfter) << "observers see the new state";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SipCallEventTest,
+    ::testing::Values(
+        SCallEventCase{"Created", STATE_CALLING, KIRO_CALL_CREATED, 1, STATE_CALLING, ""},
+        SCallEventCase{"Outgoing", STATE_REGISTERED, KIRO_CALL_OUTGOING, 1, STATE_CALLING, ""},
+        SCallEventCase{"Alerting", STATE_CALLING, KIRO_CALL_ALERTING, 1, STATE_ALERTING, ""},
+        SCallEventCase{"Connected", STATE_RINGING, KIRO_CALL_CONNECTED, 1, STATE_TALKING, ""},
+        SCallEventCase{"Released", STATE_TALKING, KIRO_CALL_RELEASED, 1, STATE_RELEASED,
+                       "KIRO_CallDestroy|12289"},
+        SCallEventCase{"Offered", STATE_REGISTERED, KIRO_CALL_OFFERED, 1, STATE_REGISTERED,
+                       "KIRO_CallAccept|12289"},
+        SCallEventCase{"Ringing", STATE_REGISTERED, KIRO_CALL_RINGING, 1, STATE_RINGING, ""},
+        SCallEventCase{"Closed", STATE_RELEASED, KIRO_CALL_CLOSED, 1, STATE_REGISTERED, ""},
+        SCallEventCase{"UnknownCode", STATE_TALKING, 6000, 1, STATE_TALKING, ""},
+        SCallEventCase{"ClosedWhileUnregistered", STATE_UNREGISTERED, KIRO_CALL_CLOSED, 1,
+                       STATE_REGISTERED, ""},
+        SCallEventCase{"ConnectedWithStatusZero", STATE_RINGING, KIRO_CALL_CONNECTED, 0,
+                       STATE_REGISTERED, ""},
+        SCallEventCase{"OfferedWithStatusTwo", STATE_REGISTERED, KIRO_CALL_OFFERED, 2,
+                       STATE_REGISTERED, ""},
+        SCallEventCase{"ReleasedWithStatusZero", STATE_TALKING, KIRO_CALL_RELEASED, 0,
+                       STATE_REGISTERED, ""}),
+    [](const ::testing::TestParamInfo<SCallEventCase> &info) { return info.param.szName; });
+
+TEST_F(SipEventTest, CreatedReplacesTheCallHandleEvenDuringACall) {
+  CSipAgentProbe::Restart(STATE_TALKING, D_hLine, D_hCall);
+  SendCall(0x4444, KIRO_CALL_CREATED, 1);
+  EXPECT_EQ(Agent().Call(), 0x4444u);
+  EXPECT_EQ(Agent().State(), STATE_TALKING);
+}
+
+TEST_F(SipEventTest, ReleaseClearsAutoAnswer) {
+  Agent().SetAutoAnswer();
+  SendCall(D_hCall, KIRO_CALL_RELEASED, 1);
+  EXPECT_FALSE(Agent().AutoAnswer());
+}
+
+TEST_F(SipEventTest, RingingAnswersAtOnceWhenAutoAnswerIsSet) {
+  Agent().SetAutoAnswer();
+  SendCall(D_hCall, KIRO_CALL_RINGING, 1);
+  EXPECT_EQ(m_sim.Calls(), std::vector<std::string>{"KIRO_CallAnswer|12289"});
+  EXPECT_TRUE(Agent().AutoAnswer()) << "only a release clears it";
+}
+
+// One line event against the agent's line.
+struct SLineEventCase {
+  const char *szName;
+  KIRO_HANDLE hEventLine;
+  uint32_t nCode;
+  AgentState eBefore;
+  AgentState eAfter;
+};
+inline void PrintTo(const SLineEventCase &c, std::ostream *pOut) { *pOut << c.szName; }
+
+class SipLineEventTest : public SipEventTest,
+                         public ::testing::WithParamInterface<SLineEventCase> {};
+
+TEST_P(SipLineEventTest, ActsOnlyOnTheAgentsLine) {
+  const SLineEventCase &c = GetParam();
+  CSipAgentProbe::Restart(c.eBefore, D_hLine, D_hCall);
+  Agent().AddObserver(&m_observer);
+  EXPECT_EQ(SendLine(c.hEventLine, c.nCode), 1);
+  EXPECT_EQ(Agent().State(), c.eAfter);
+  EXPECT_EQ(m_observer.m_nCalls, 1) << "observers hear of every line event";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SipLineEventTest,
+    ::testing::Values(
+        SLineEventCase{"Registered", D_hLine, KIRO_LINE_REGISTERED, STATE_UNREGISTERED,
+                       STATE_REGISTERED},
+        SLineEventCase{"Unregistered", D_hLine, KIRO_LINE_UNREGISTERED, STATE_REGISTERED,
+                       STATE_UNREGISTERED},
+        SLineEventCase{"RegisteredDuringACall", D_hLine, KIRO_LINE_REGISTERED, STATE_TALKING,
+                       STATE_REGISTERED},
+        SLineEventCase{"OtherCode", D_hLine, 22000, STATE_REGISTERED, STATE_REGISTERED},
+        SLineEventCase{"OtherLineRegistered", D_hLine + 1, KIRO_LINE_REGISTERED,
+                       STATE_UNREGISTERED, STATE_UNREGISTERED},
+        SLineEventCase{"OtherLineUnregistered", D_hLine + 1, KIRO_LINE_UNREGISTERED,
+                       STATE_REGISTERED, STATE_REGISTERED}),
+    [](const ::testing::TestParamInfo<SLineEventCase> &info) { return info.param.szName; });
+
+// Regression: once the line was removed its late unregistration went unseen.
+TEST_F(SipEventTest, UnregistrationOfTheReleasedLineIsRecognisedAfterRemoval) {
+  CSipAgentProbe::Restart(STATE_REGISTERED, 0, 0);
+  CSipAgentProbe::SetReleasingLine(D_hLine);
+  SendLine(D_hLine, KIRO_LINE_REGISTERED);
+  EXPECT_EQ(Agent().State(), STATE_REGISTERED) << "only its unregistration counts";
+  SendLine(D_hLine, KIRO_LINE_UNREGISTERED);
+  EXPECT_EQ(Agent().State(), STATE_UNREGISTERED);
+  CSipAgentProbe::Restart(STATE_REGISTERED, 0, 0);
+  SendLine(D_hLine, KIRO_LINE_UNREGISTERED);
+  EXPECT_EQ(Agent().State(), STATE_REGISTERED) << "recognised once, not forever";
+}
+
+class SipEventTypeTest : public SipEventTest,
+                         public ::testing::WithParamInterface<std::pair<int, int>> {};
+
+TEST_P(SipEventTypeTest, NotifiesOnlyForItsTypes) {
+  uint32_t aWords[KIRO_RECORD_WORDS] = {0, D_hLine, KIRO_LINE_UNREGISTERED, KIRO_CALL_CLOSED, 1};
+  EXPECT_EQ(AgentEventCallback(GetParam().first, aWords, nullptr), 1);
+  EXPECT_EQ(m_observer.m_nCalls, GetParam().second);
+  EXPECT_EQ(Agent().State(), GetParam().first == 1 ? STATE_UNREGISTERED : STATE_REGISTERED)
+      << "other types leave the state alone";
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, SipEventTypeTest,
+                         ::testing::Values(std::make_pair(0, 1), std::make_pair(1, 1),
+                                           std::make_pair(2, 0), std::make_pair(3, 0),
+                                           std::make_pair(6, 1), std::make_pair(8, 1),
+                                           std::make_pair(7, 0), std::make_pair(-1, 0)));
+
+// Adds a second observer from inside its own notification.
+class CGrowingObserver : public CAgentObserver {
+ public:
+  explicit CGrowingObserver(CAgentObserver *pAdd) : m_pAdd(pAdd) {}
+  void OnAgentChanged(CSipAgent &agent) override {
+    ++m_nCalls;
+    if (m_pAdd) agent.AddObserver(m_pAdd);
+    m_pAdd = nullptr;
+  }
+  CAgentObserver *m_pAdd;
+  int m_nCalls = 0;
+};
+
+TEST_F(SipEventTest, NotificationRunsOverTheEntriesPresentWhenItBegan) {
+  CCountingObserver late;
+  CGrowingObserver growing(&late);
+  Agent().AddObserver(&growing);
+  Agent().NotifyObservers();
+  EXPECT_EQ(growing.m_nCalls, 1);
+  EXPECT_EQ(late.m_nCalls, 0) << "added during the notification: told next time";
+  Agent().NotifyObservers();
+  EXPECT_EQ(late.m_nCalls, 1);
+  EXPECT_EQ(m_observer.m_nCalls, 2);
+}
+
+TEST_F(SipEventTest, AnObserverAddedTwiceIsToldTwice) {
+  Agent().AddObserver(&m_observer);
+  Agent().NotifyObservers();
+  EXPECT_EQ(m_observer.m_nCalls, 2);
+  EXPECT_EQ(Agent().ObserverCount(), 2u);
+}
+
+TEST(SipWaitForState, NoPollsTimesOutAtOnceEvenInTheState) {
+  CSipAgentProbe::Restart(STATE_REGISTERED, 0, 0);
+  EXPECT_FALSE(CSipAgent::Instance().WaitForState(STATE_REGISTERED, 0));
+  EXPECT_FALSE(CSipAgent::Instance().WaitForState(STATE_REGISTERED, -5));
+  EXPECT_TRUE(CSipAgent::Instance().WaitForState(STATE_REGISTERED | STATE_TALKING, 1));
+}
+
+TEST(SipWaitForState, PollsAtLeastOneMillisecondEach) {
+  CSipAgentProbe::Restart(STATE_REGISTERED, 0, 0);
+  CStopwatch watch;
+  EXPECT_FALSE(CSipAgent::Instance().WaitForState(STATE_TALKING, 50));
+  EXPECT_GE(watch.Ms(), 49.0) << "50 polls of 1 ms";
+}

@@ -1,0 +1,91 @@
+// Black-box fixture for the SIP agent plug-in: every test loads a fresh
+// BRAVIK32.dll (so the agent and its log start from nothing) beside the
+// simulated KIRO.dll, whose controls play the SIP library's side, and runs in
+// a scratch folder of its own, where the plug-in's relative log file lands.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "KiroApi.h"
+#include "KiroSim.h"
+#include "marenta.h"
+#include "sip_stopwatch.h"
+
+// Bound for the simulated library to deliver what it has queued.
+const int D_nSimIdleMs = 3000;
+
+struct CMarentaExports {
+  PFN_TV_Initialize Initialize = nullptr;
+  PFN_TV_NoArgument UnInitialize = nullptr;
+  PFN_TV_OneString MakeCall = nullptr;
+  PFN_TV_NoArgument HangUpCall = nullptr;
+  PFN_TV_NoArgument OffHook = nullptr;
+  PFN_TV_NoArgument PickUp = nullptr;
+  PFN_TV_NoArgument Installed = nullptr;
+  PFN_TV_OneString StartPlayFile = nullptr;
+  PFN_TV_NoArgument StopPlayFile = nullptr;
+  PFN_TV_OneString StartRecordFile = nullptr;
+  PFN_TV_NoArgument StopRecordFile = nullptr;
+
+  // Resolves every export by its exact name; the name of the first missing one.
+  std::string Bind(HMODULE hPlugin);
+};
+
+// Where a test can take the agent with the simulated library's events.
+enum ESipReach {
+  REACH_NOTHING,   // fresh plug-in, library not started
+  REACH_REGISTERED,
+  REACH_CALLING,   // outgoing call whose alerting event never comes
+  REACH_ALERTING,
+  REACH_RINGING,
+  REACH_TALKING,   // incoming call answered with TV_OffHook
+  REACH_RELEASED,  // far end hung up, the closing event never comes
+};
+
+// Exports a table can name.
+enum ESipAction { ACT_REGISTER, ACT_UNREGISTER, ACT_MAKE_CALL, ACT_HANG_UP, ACT_OFF_HOOK };
+
+class CSipPluginTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // TV_Initialize with the account every test uses.
+  int Register();
+  // Lets the simulated library deliver everything it has queued.
+  void Settle();
+  // Registered, then each state as the simulated library's events reach it.
+  void ReachAlerting();
+  KIRO_HANDLE ReachRinging();
+  KIRO_HANDLE ReachTalking();
+  // Any of the above; the call handle where there is a call.
+  KIRO_HANDLE Reach(ESipReach eWhere);
+  // Calls the export; its result.
+  int Do(ESipAction eAction);
+  // Sends one call event record on the library's thread and lets it arrive.
+  void SendCallEvent(KIRO_HANDLE hCall, int nCode, int nStatus);
+  void SendLineEvent(KIRO_HANDLE hLine, int nCode);
+
+  std::string LogPath() const { return m_strFolder + "\\BRAVIK32.log"; }
+  // The log file's bytes; empty if there is no file.
+  std::string ReadLog() const;
+  bool LogExists() const;
+  size_t CountCalls(const std::string &strFunction) const {
+    return m_sim.CallsOf(strFunction).size();
+  }
+
+  CKiroSimControls m_sim;
+  CMarentaExports m_tv;
+  HMODULE m_hKiro = nullptr;
+  HMODULE m_hPlugin = nullptr;
+  std::string m_strFolder;
+  std::string m_strHomeFolder;
+};
+
+// The recorded KIRO_ calls of a registration with the fixture's account on
+// a fresh simulated library, for the line handle it hands out.
+std::vector<std::string> ExpectedRegistrationCalls(bool bLibraryStart, KIRO_HANDLE hLine = 0x2001);

@@ -1,0 +1,177 @@
+// SIP plug-in, black-box: starting the library, registering and releasing
+// the line, and how each refusal or library failure comes back to the host.
+#include <string>
+#include <vector>
+
+#include "sip_fixture.h"
+
+namespace {
+const KIRO_HANDLE D_hFirstLine = 0x2001;
+
+std::vector<std::string> Tail(const std::vector<std::string> &calls, size_t nCount) {
+  return std::vector<std::string>(calls.end() - static_cast<long>(std::min(nCount, calls.size())),
+                                  calls.end());
+}
+}  // namespace
+
+using SipLineTest = CSipPluginTest;
+
+TEST_F(SipLineTest, RegistrationStartsTheLibraryThenRegistersTheLine) {
+  ASSERT_EQ(Register(), 0);
+  EXPECT_EQ(m_sim.Calls(), ExpectedRegistrationCalls(true));
+}
+
+TEST_F(SipLineTest, UnregistrationReleasesTheLineAndRegistersAgainWithoutRestart) {
+  ASSERT_EQ(Register(), 0);
+  ASSERT_EQ(m_tv.UnInitialize(), 0);
+  std::vector<std::string> release = {"KIRO_LineUnRegister|8193", "KIRO_RemoveLine|8193"};
+  EXPECT_EQ(Tail(m_sim.Calls(), 2), release);
+
+  ASSERT_EQ(Register(), 0) << "a registration after the release";
+  EXPECT_EQ(Tail(m_sim.Calls(), 3), ExpectedRegistrationCalls(false, D_hFirstLine + 1));
+  EXPECT_EQ(CountCalls("KIRO_Initialize"), 1u) << "the library is started once per process";
+  EXPECT_EQ(CountCalls("KIRO_EventListenerAdd"), 1u);
+}
+
+TEST_F(SipLineTest, UnregistrationPausesHalfASecondBeforeRemovingTheLine) {
+  ASSERT_EQ(Register(), 0);
+  CStopwatch watch;
+  ASSERT_EQ(m_tv.UnInitialize(), 0);
+  double dTook = watch.Ms();
+  EXPECT_GE(dTook, 499.0) << "the line went before the far end could answer";
+  EXPECT_LT(dTook, 2500.0);
+}
+
+TEST_F(SipLineTest, InitializeWhileRegisteredIsRefusedWithoutTouchingTheLine) {
+  ASSERT_EQ(Register(), 0);
+  size_t nCalls = m_sim.Calls().size();
+  EXPECT_EQ(Register(), -3);
+  EXPECT_EQ(m_sim.Calls().size(), nCalls) << "no library request for a held line";
+}
+
+TEST_F(SipLineTest, InitOptionGoesToTheLibraryAndMayBeMissing) {
+  ASSERT_EQ(m_tv.Initialize("example.com", "1001", "secret", "proxy.example.com", nullptr), 0);
+  EXPECT_EQ(m_sim.CallsOf("KIRO_Initialize"),
+            std::vector<std::string>{"KIRO_Initialize|5060|10000|16|kIRO||0"});
+}
+
+// One registration argument empty or missing: refused after the library start.
+struct SMissingArgument {
+  const char *szName;
+  const char *aszArguments[4];  // domain, user, credential, outboundProxy
+};
+inline void PrintTo(const SMissingArgument &c, std::ostream *pOut) { *pOut << c.szName; }
+
+class SipMissingArgumentTest : public CSipPluginTest,
+                               public ::testing::WithParamInterface<SMissingArgument> {};
+
+TEST_P(SipMissingArgumentTest, IsRefusedAfterTheLibraryStarted) {
+  const char *const *args = GetParam().aszArguments;
+  EXPECT_EQ(m_tv.Initialize(args[0], args[1], args[2], args[3], "opt"), -3);
+  EXPECT_EQ(CountCalls("KIRO_Initialize"), 1u) << "the library starts before the check";
+  EXPECT_EQ(CountCalls("KIRO_AddLine"), 0u) << "no line for a refused registration";
+  ASSERT_EQ(Register(), 0) << "a full registration afterwards";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachArgument, SipMissingArgumentTest,
+    ::testing::Values(
+        SMissingArgument{"EmptyDomain", {"", "1001", "secret", "proxy"}},
+        SMissingArgument{"EmptyUser", {"example.com", "", "secret", "proxy"}},
+        SMissingArgument{"EmptyCredential", {"example.com", "1001", "", "proxy"}},
+        SMissingArgument{"EmptyProxy", {"example.com", "1001", "secret", ""}},
+        SMissingArgument{"NullDomain", {nullptr, "1001", "secret", "proxy"}},
+        SMissingArgument{"NullUser", {"example.com", nullptr, "secret", "proxy"}},
+        SMissingArgument{"NullCredential", {"example.com", "1001", nullptr, "proxy"}},
+        SMissingArgument{"NullProxy", {"example.com", "1001", "secret", nullptr}}),
+    [](const ::testing::TestParamInfo<SMissingArgument> &info) { return info.param.szName; });
+
+TEST_F(SipLineTest, UnInitializeWithoutALineIsRefused) {
+  EXPECT_EQ(m_tv.UnInitialize(), -2);
+  EXPECT_EQ(m_sim.Calls(), std::vector<std::string>{"KIRO_LineUnRegister|0"});
+}
+
+// A library function failing under an export, then working again.
+struct SLibraryFailure {
+  const char *szName;
+  ESipReach eBefore;
+  const char *szFunction;  // forced to fail with 77
+  ESipAction eAction;
+  int nResult;
+  const char *szLastCall;  // the library's last call after the failure
+  ESipAction eThen;        // with the function working again
+  int nThenResult;
+};
+inline void PrintTo(const SLibraryFailure &c, std::ostream *pOut) { *pOut << c.szName; }
+
+class SipLibraryFailureTest : public CSipPluginTest,
+                              public ::testing::WithParamInterface<SLibraryFailure> {};
+
+TEST_P(SipLibraryFailureTest, ComesBackAsTheExportsResult) {
+  const SLibraryFailure &c = GetParam();
+  Reach(c.eBefore);
+  m_sim.ForceResult(c.szFunction, 77);
+  EXPECT_EQ(Do(c.eAction), c.nResult);
+  EXPECT_EQ(m_sim.Calls().back(), c.szLastCall);
+  m_sim.ForceResult(c.szFunction, 0);
+  Settle();
+  EXPECT_EQ(Do(c.eThen), c.nThenResult) << "once " << c.szFunction << " works again";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Each, SipLibraryFailureTest,
+    ::testing::Values(
+        // No instance is held after a failed start: the next one tries again.
+        SLibraryFailure{"Start", REACH_NOTHING, "KIRO_Initialize", ACT_REGISTER, -1,
+                        "KIRO_Initialize|5060|10000|16|kIRO||0", ACT_REGISTER, 0},
+        // An instance without a listener is never started again.
+        SLibraryFailure{"Listener", REACH_NOTHING, "KIRO_EventListenerAdd", ACT_REGISTER, -1,
+                        "KIRO_EventListenerAdd|4097|0", ACT_REGISTER, -1},
+        SLibraryFailure{"AddLine", REACH_NOTHING, "KIRO_AddLine", ACT_REGISTER, -3,
+                        "KIRO_AddLine|4097|1001@example.com", ACT_REGISTER, 0},
+        SLibraryFailure{"LineRegister", REACH_NOTHING, "KIRO_LineRegister", ACT_REGISTER, -3,
+                        "KIRO_RemoveLine|8193", ACT_REGISTER, 0},
+        SLibraryFailure{"OutboundProxyIgnored", REACH_NOTHING, "KIRO_SetOutboundProxy",
+                        ACT_REGISTER, 0, "KIRO_LineRegister|8193|example.com|1001|secret|1001@example.com",
+                        ACT_UNREGISTER, 0},
+        SLibraryFailure{"LineUnRegister", REACH_REGISTERED, "KIRO_LineUnRegister", ACT_UNREGISTER,
+                        -2, "KIRO_LineUnRegister|8193", ACT_UNREGISTER, 0},
+        // The line is forgotten anyway and its unregistration still comes.
+        SLibraryFailure{"RemoveLine", REACH_REGISTERED, "KIRO_RemoveLine", ACT_UNREGISTER, -2,
+                        "KIRO_RemoveLine|8193", ACT_REGISTER, 0},
+        SLibraryFailure{"CallCreate", REACH_REGISTERED, "KIRO_CallCreate", ACT_MAKE_CALL, -2,
+                        "KIRO_CallCreate|4097|8193|100", ACT_MAKE_CALL, 0},
+        SLibraryFailure{"CallDestroy", REACH_ALERTING, "KIRO_CallDestroy", ACT_HANG_UP, -2,
+                        "KIRO_CallDestroy|12289", ACT_HANG_UP, 0},
+        SLibraryFailure{"CallAnswer", REACH_RINGING, "KIRO_CallAnswer", ACT_OFF_HOOK, -2,
+                        "KIRO_CallAnswer|12289", ACT_OFF_HOOK, 0}),
+    [](const ::testing::TestParamInfo<SLibraryFailure> &info) { return info.param.szName; });
+
+// Regression: the line was forgotten at KIRO_RemoveLine, so an unregistration
+// event arriving after it was ignored and the plug-in stayed registered.
+TEST_F(SipLineTest, LateUnregistrationEventAfterRemoveLineIsStillRecognised) {
+  ASSERT_EQ(Register(), 0);
+  m_sim.SetEventDelay(KIRO_LINE_UNREGISTERED, 900);
+  EXPECT_EQ(m_tv.UnInitialize(), 0);
+  EXPECT_EQ(Register(), 0) << "registering again after the late unregistration";
+}
+
+// Regression: user and domain were formatted into the identity unbounded.
+TEST_F(SipLineTest, LongIdentityIsCutToTheBuffer) {
+  std::string strUser(300, 'u');
+  ASSERT_EQ(m_tv.Initialize("example.com", strUser.c_str(), "secret", "proxy", ""), 0);
+  std::vector<std::string> addLine = m_sim.CallsOf("KIRO_AddLine");
+  ASSERT_EQ(addLine.size(), 1u);
+  EXPECT_EQ(addLine[0], "KIRO_AddLine|4097|" + std::string(254, 'u'))
+      << "identity is at most 254 characters";
+}
+
+TEST_F(SipLineTest, ExportsBeforeInitializeNeedNoLibrary) {
+  EXPECT_EQ(m_tv.Installed(), 1);
+  EXPECT_EQ(m_tv.PickUp(), 0);
+  EXPECT_EQ(m_tv.MakeCall("100"), -2);
+  EXPECT_EQ(m_tv.HangUpCall(), -2);
+  EXPECT_EQ(m_tv.OffHook(), -2);
+  EXPECT_EQ(m_tv.StopPlayFile(), -1);
+  EXPECT_TRUE(m_sim.Calls().empty()) << "no library call before TV_Initialize";
+}
