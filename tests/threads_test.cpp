@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "support/BaseThread.h"
+#include "support/ThreadEnd.h"
 #include "support/WaveMsgThread.h"
 
 namespace {
@@ -39,6 +40,18 @@ public:
 };
 
 DWORD ElapsedSince(DWORD dwStart) { return GetTickCount() - dwStart; }
+
+// A bare thread that ends through a CThreadEnd after dwWorkMs.
+struct ParkingBody {
+    CThreadEnd *pEnd;
+    DWORD dwWorkMs;
+    static DWORD WINAPI Proc(LPVOID lpContext) {
+        ParkingBody *pBody = static_cast<ParkingBody *>(lpContext);
+        Sleep(pBody->dwWorkMs);
+        pBody->pEnd->Park(42);
+        return 42;
+    }
+};
 
 }  // namespace
 
@@ -122,4 +135,36 @@ TEST(WaveMsgThread, StartTwiceGivesOneThreadAndQuitEndsIt) {
     StopWaveMsgThread();
     EXPECT_EQ(g_dwWaveThreadId, 0u);
     EXPECT_EQ(g_hWaveThread, nullptr);
+}
+
+// A finished body parks where ending it is clean; the controller learns of
+// it at once (no wait for a thread exit that the loader lock would hold up)
+// and the thread still ends with the body's result.
+TEST(ThreadEnd, FinishedBodyIsCollectedAtOnceWithItsResult) {
+    CThreadEnd end;
+    ParkingBody body{&end, 0};
+    HANDLE hThread = CreateThread(nullptr, 0, ParkingBody::Proc, &body, 0, nullptr);
+    ASSERT_NE(hThread, nullptr);
+    Sleep(20);
+    DWORD dwStart = GetTickCount();
+    EXPECT_TRUE(end.EndThread(hThread, 100));
+    EXPECT_LT(ElapsedSince(dwStart), 50u);
+    EXPECT_EQ(WaitForSingleObject(hThread, 0), WAIT_OBJECT_0) << "the parked thread must be gone";
+    DWORD dwExit = 0;
+    GetExitCodeThread(hThread, &dwExit);
+    EXPECT_EQ(dwExit, 42u);
+    CloseHandle(hThread);
+}
+
+TEST(ThreadEnd, BodyStillRunningAfterTheTimeoutIsEndedByForce) {
+    CThreadEnd end;
+    ParkingBody body{&end, 5000};
+    HANDLE hThread = CreateThread(nullptr, 0, ParkingBody::Proc, &body, 0, nullptr);
+    ASSERT_NE(hThread, nullptr);
+    EXPECT_FALSE(end.EndThread(hThread, 100));
+    EXPECT_EQ(WaitForSingleObject(hThread, 0), WAIT_OBJECT_0);
+    DWORD dwExit = 42;
+    GetExitCodeThread(hThread, &dwExit);
+    EXPECT_EQ(dwExit, 0u) << "a forced end carries exit code 0";
+    CloseHandle(hThread);
 }

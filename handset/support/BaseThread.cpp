@@ -19,6 +19,7 @@ BOOL CBaseThread::Start(DWORD dwParam) {
     if (m_hRunEvent) SetEvent(m_hRunEvent);
     m_pOwner = this;
     m_lpParam = dwParam;
+    m_threadEnd.Rearm();
     if (m_hThread) CloseHandle(m_hThread);
     m_hThread = CreateThread(nullptr, 0, ThreadProc, &m_pOwner, 0, &m_dwThreadId);
     return TRUE;
@@ -28,11 +29,7 @@ BOOL CBaseThread::Stop() {
     if (m_hRunEvent) ResetEvent(m_hRunEvent);
     if (m_hStopEvent) SetEvent(m_hStopEvent);
     if (!m_hThread) return TRUE;
-    BOOL bEndedByItself = TRUE;
-    if (WaitForSingleObject(m_hThread, m_dwStopTimeout) == WAIT_TIMEOUT) {
-        TerminateThread(m_hThread, 0);
-        bEndedByItself = FALSE;
-    }
+    BOOL bEndedByItself = m_threadEnd.EndThread(m_hThread, m_dwStopTimeout);
     CloseHandle(m_hThread);
     m_hThread = nullptr;
     return bEndedByItself;
@@ -60,5 +57,7 @@ bool CBaseThread::HasEnded() const {
 DWORD WINAPI CBaseThread::ThreadProc(LPVOID lpContext) {
     // The context is &m_pOwner; the owner's m_lpParam is its second word.
     CBaseThread *pOwner = *static_cast<CBaseThread **>(lpContext);
-    return pOwner->Run(pOwner->m_lpParam);
+    const DWORD dwResult = pOwner->Run(pOwner->m_lpParam);
+    pOwner->m_threadEnd.Park(dwResult);
+    return dwResult;
 }

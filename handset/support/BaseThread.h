@@ -6,10 +6,14 @@
 // m_hStopEvent (signalled = stop requested), which lets the worker sleep in a
 // wait that a stop request cuts short instead of sleeping blind. Stop gives
 // the worker m_dwStopTimeout ms to return from Run and ends it by force only
-// after that, so forced termination stays a fallback.
+// after that, so forced termination stays a fallback. A finished body parks
+// instead of returning (see ThreadEnd.h): Stop may run under the loader lock
+// while the host unloads the plug-in.
 #pragma once
 
 #include <windows.h>
+
+#include "support/ThreadEnd.h"
 
 class CBaseThread {
 public:
@@ -40,6 +44,7 @@ private:
     HANDLE m_hThread;
     DWORD m_dwThreadId;
     HANDLE m_hStopEvent;
+    CThreadEnd m_threadEnd;
 
     CBaseThread(const CBaseThread &) = delete;
     CBaseThread &operator=(const CBaseThread &) = delete;

@@ -4,9 +4,12 @@
 // starts it), so both run under one critical section; the thread itself only
 // reads its queue. Windows creates a thread's message queue on its first
 // message call, so the starter waits on an event that the thread sets once
-// PeekMessage has made the queue exist.
+// PeekMessage has made the queue exist. The library's detach step stops it
+// under the loader lock, so the loop's end parks instead of returning (see
+// ThreadEnd.h).
 #include "support/WaveMsgThread.h"
 #include "audio/waveinout.h"
+#include "support/ThreadEnd.h"
 
 volatile DWORD g_dwWaveThreadId = 0;
 HANDLE g_hWaveThread = nullptr;
@@ -18,6 +21,7 @@ struct WaveThreadLockInit {
     WaveThreadLockInit() { InitializeCriticalSection(&g_csWaveThread); }
     ~WaveThreadLockInit() { DeleteCriticalSection(&g_csWaveThread); }
 } g_WaveThreadLockInit;
+CThreadEnd g_WaveThreadEnd;
 
 const DWORD D_dwQueueReadyTimeout = 2000;
 const DWORD D_dwStopTimeout = 500;
@@ -34,6 +38,7 @@ DWORD WINAPI WaveMsgThreadProc(LPVOID lpParam) {
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
         HandleWaveMessage(msg.message, msg.wParam, msg.lParam);
     }
+    g_WaveThreadEnd.Park(0);
     return 0;
 }
 
@@ -43,6 +48,7 @@ int StartWaveMsgThread() {
     if (g_dwWaveThreadId == 0) {
         StartContext context{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
         DWORD dwThreadId = 0;
+        g_WaveThreadEnd.Rearm();
         HANDLE hThread = CreateThread(nullptr, 0, WaveMsgThreadProc,
                                       context.hQueueReady ? &context : nullptr, 0, &dwThreadId);
         if (hThread) {
@@ -62,9 +68,7 @@ void StopWaveMsgThread() {
     EnterCriticalSection(&g_csWaveThread);
     if (g_dwWaveThreadId != 0) {
         PostThreadMessageA(g_dwWaveThreadId, WM_QUIT, 0, 0);
-        if (WaitForSingleObject(g_hWaveThread, D_dwStopTimeout) == WAIT_TIMEOUT) {
-            TerminateThread(g_hWaveThread, 0xFFFFFFFF);
-        }
+        g_WaveThreadEnd.EndThread(g_hWaveThread, D_dwStopTimeout);
         CloseHandle(g_hWaveThread);
         g_dwWaveThreadId = 0;
         g_hWaveThread = nullptr;
