@@ -92,19 +92,6 @@ TEST_F(WavObjectTest, RegressionSecondOpenReleasesTheFirstStream) {
     EXPECT_EQ(remove(m_strPath.c_str()), 0) << "the first stream was leaked and still holds the file";
 }
 
-TEST_F(WavObjectTest, ConstructionValues) {
-    WaveFile file(m_strPath.c_str());
-    EXPECT_STREQ(file.m_szPath, m_strPath.c_str());
-    EXPECT_EQ(file.m_pFile, nullptr);
-    EXPECT_EQ(file.m_cMode, 'r');
-    EXPECT_EQ(file.GetDataSize(), 0);
-    EXPECT_EQ(file.m_nRiffSize, 0);
-    EXPECT_EQ(file.m_nFormatTag, 1);
-    EXPECT_EQ(file.m_nChannels, 1);
-    EXPECT_EQ(file.m_nSamplesPerSec, 8000);
-    EXPECT_EQ(file.m_nBitsPerSample, 16);
-}
-
 class WavPathTest : public ::testing::TestWithParam<size_t> {};
 
 TEST_P(WavPathTest, PathIsCutTo1023Characters) {

@@ -1,0 +1,180 @@
+// The emulated wave devices of a desk PC with the handset's USB audio device
+// among others, as the wave device module sees them through its function
+// table (handset/platform/wave_api.h).
+//
+// It behaves as the Windows wave API does: devices listed by id with their
+// product names (cut to 31 characters like szPname), WAVE_MAPPER opening the
+// default device, ids past the end answered with MMSYSERR_BADDEVICEID, PCM
+// formats checked, headers that must be prepared before they are queued and
+// may not be unprepared while queued, a close refused while blocks are
+// queued. Notifications go to the callback thread as thread messages, as
+// with CALLBACK_THREAD: the open notification during the open call, before
+// anything else; a done (output) or data (input) notification for every
+// block, in queue order; a reset returns every queued block at once (the
+// input buffer being filled with what it holds, the others empty); the close
+// notification during the close call. A device can be made to refuse opens
+// or writes with a chosen result code.
+//
+// Sound moves in real time (the format's bytes per second, driven by a clock
+// thread of the emulation) or on demand (the test plays output blocks and
+// captures input bytes itself). Output is recorded byte for byte per device
+// as it is played; input is filled from a sample source the test chooses.
+//
+// One instance; every entry point takes its lock, so host threads, the wave
+// message thread, the clock thread and the test thread may call it at once.
+// It never calls into the plug-in: notifications are only posted.
+#pragma once
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/wave_api.h"
+
+// Fills pDest with nBytes of sound; nOffset counts the bytes this input has
+// captured since it was opened.
+typedef std::function<void(unsigned char *pDest, size_t nBytes, uint64_t nOffset)> SimSampleSource;
+
+enum class ESimWaveClock { RealTime, OnDemand };
+enum class ESimWaveDirection { Output = 0, Input = 1 };
+
+struct SimWaveOpen {
+    ESimWaveDirection eDirection;
+    UINT nRequestedId;  // as passed, WAVE_MAPPER included
+    UINT nDeviceId;     // the device that was opened (or refused)
+    DWORD_PTR dwCallback;
+    DWORD fdwOpen;
+    WAVEFORMATEX format;
+    MMRESULT nResult;
+};
+
+class CEmulatedWave {
+public:
+    static constexpr char D_szHandsetName[] = "C-Media USB Headphone Set  ";
+
+    static CEmulatedWave &Instance();
+
+    // Puts the emulation into the wave device module's function table / takes
+    // it out again. Only while no wave device is open.
+    void Install();
+    void Uninstall();
+
+    // Back to no devices, no open streams (dropped without notifications),
+    // real-time clock, silent input, writes accepted, nothing recorded.
+    void Reset();
+    // Outputs and inputs of a typical desk: a built-in device at id 0, the
+    // handset at id 1, another device at id 2; the built-in one is default.
+    void AddTypicalDevices();
+    UINT AddDevice(ESimWaveDirection eDirection, const char *pszName);
+    void RenameDevice(ESimWaveDirection eDirection, UINT nId, const char *pszName);
+    void SetDefaultDevice(ESimWaveDirection eDirection, UINT nId);
+    // Opens of the device fail with nResult from now on (0 accepts again).
+    void RefuseOpen(ESimWaveDirection eDirection, UINT nId, MMRESULT nResult);
+    // waveOutWrite fails with nResult from now on (0 accepts again).
+    void RefuseWrites(MMRESULT nResult);
+
+    void SetClock(ESimWaveClock eClock);
+    void SetInputSource(SimSampleSource source);
+    // Sources for tests: byte i of the capture is (nFirst + i) mod 251; a
+    // 440 Hz tone of 16-bit mono samples at 8000 Hz.
+    static SimSampleSource CountingSource(uint64_t nFirst = 0);
+    static SimSampleSource ToneSource();
+
+    // On demand: plays up to nBlocks whole blocks on every open output.
+    // Returns the number of blocks completed.
+    int PlayOutputBlocks(int nBlocks);
+    // On demand: captures nBytes into the buffers of every started input;
+    // bytes with no buffer to go to are lost (an overrun). Returns the bytes
+    // that found a buffer.
+    size_t CaptureInput(size_t nBytes);
+
+    // What happened so far.
+    std::vector<SimWaveOpen> Opens() const;
+    std::vector<unsigned char> PlayedBytes(UINT nDeviceId) const;
+    int OpenStreams(ESimWaveDirection eDirection) const;
+    int QueuedBlocks(ESimWaveDirection eDirection) const;
+    int Closes(ESimWaveDirection eDirection) const;
+    int Resets(ESimWaveDirection eDirection) const;
+    // Headers still prepared when their device was closed.
+    int PreparedAtClose() const;
+    // Notifications that could not be posted (no such thread, or a thread
+    // without a message queue).
+    int LostNotifications() const;
+    size_t OverrunBytes() const;
+
+    // The table's entry points (EmulatedWaveTable.cpp forwards to these).
+    UINT GetNumDevs(ESimWaveDirection eDirection);
+    MMRESULT GetDevCaps(ESimWaveDirection eDirection, UINT_PTR nId, char *pszName);
+    MMRESULT Open(ESimWaveDirection eDirection, void **phWave, UINT nId, LPCWAVEFORMATEX pFormat,
+                  DWORD_PTR dwCallback, DWORD fdwOpen);
+    MMRESULT Prepare(ESimWaveDirection eDirection, void *hWave, LPWAVEHDR pHdr, UINT cbHdr);
+    MMRESULT Unprepare(ESimWaveDirection eDirection, void *hWave, LPWAVEHDR pHdr, UINT cbHdr);
+    MMRESULT Enqueue(ESimWaveDirection eDirection, void *hWave, LPWAVEHDR pHdr, UINT cbHdr);
+    MMRESULT Start(void *hWaveIn);
+    MMRESULT ResetStream(ESimWaveDirection eDirection, void *hWave);
+    MMRESULT Close(ESimWaveDirection eDirection, void *hWave);
+
+private:
+    struct Device {
+        std::string strName;
+        MMRESULT nOpenResult;
+    };
+    struct Stream {
+        ESimWaveDirection eDirection;
+        UINT nDeviceId;
+        uintptr_t nHandle;
+        DWORD_PTR dwCallback;
+        DWORD fdwOpen;
+        WAVEFORMATEX format;
+        std::deque<LPWAVEHDR> queue;  // blocks to play / buffers to fill
+        std::set<LPWAVEHDR> prepared;
+        size_t nHeadDone;     // output: bytes of the head block played
+        bool bStarted;        // input: capturing
+        uint64_t nCaptured;   // input: bytes since the open
+        ULONGLONG llLastTick; // real time: when sound last moved
+        double dCredit;       // real time: bytes due but not yet moved
+    };
+    class CLock;
+
+    CEmulatedWave();
+    ~CEmulatedWave();
+    Stream *FindStream(ESimWaveDirection eDirection, void *hWave);
+    MMRESULT HeaderCall(ESimWaveDirection eDirection, void *hWave, LPWAVEHDR pHdr, UINT cbHdr,
+                        const std::function<MMRESULT(Stream &, LPWAVEHDR)> &work);
+    void Notify(const Stream &stream, UINT uMsg, LPWAVEHDR pHdr);
+    void ReturnHead(Stream &stream);
+    size_t PlayBytes(Stream &stream, size_t nBytes);
+    size_t CaptureBytes(Stream &stream, size_t nBytes);
+    void Tick();
+    void StartClock();
+    void StopClock();
+    static DWORD WINAPI ClockThread(LPVOID pContext);
+
+    mutable CRITICAL_SECTION m_cs;
+    std::vector<Device> m_devices[2];
+    UINT m_nDefault[2];
+    std::map<uintptr_t, Stream> m_streams;
+    uintptr_t m_nNextHandle;
+    ESimWaveClock m_eClock;
+    SimSampleSource m_source;
+    MMRESULT m_nWriteResult;
+    std::map<UINT, std::vector<unsigned char>> m_played;
+    std::vector<SimWaveOpen> m_opens;
+    int m_nCloses[2];
+    int m_nResets[2];
+    int m_nPreparedAtClose;
+    int m_nLostNotifications;
+    size_t m_nOverrunBytes;
+    HANDLE m_hClockThread;
+    HANDLE m_hClockStop;
+
+    CEmulatedWave(const CEmulatedWave &) = delete;
+    CEmulatedWave &operator=(const CEmulatedWave &) = delete;
+};

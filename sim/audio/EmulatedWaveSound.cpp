@@ -1,0 +1,155 @@
+// The emulated wave devices: moving sound (see EmulatedWave.h). Output is
+// played from the head of the queue and recorded per device; input is
+// captured from the sample source into the head buffer. The clock thread
+// moves both at the format's byte rate; on demand, the test moves them.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "audio/EmulatedWave.h"
+#include "audio/EmulatedWaveLock.h"
+
+namespace {
+
+const DWORD D_dwClockTick = 5;
+const DWORD D_dwClockStopTimeout = 1000;
+
+}  // namespace
+
+void CEmulatedWave::SetClock(ESimWaveClock eClock) {
+    CLock lock(m_cs);
+    m_eClock = eClock;
+    for (auto &entry : m_streams) {
+        entry.second.llLastTick = GetTickCount64();
+        entry.second.dCredit = 0;
+    }
+}
+
+void CEmulatedWave::SetInputSource(SimSampleSource source) {
+    CLock lock(m_cs);
+    m_source = std::move(source);
+}
+
+SimSampleSource CEmulatedWave::CountingSource(uint64_t nFirst) {
+    return [nFirst](unsigned char *pDest, size_t nBytes, uint64_t nOffset) {
+        for (size_t i = 0; i < nBytes; ++i) pDest[i] = static_cast<unsigned char>((nFirst + nOffset + i) % 251);
+    };
+}
+
+SimSampleSource CEmulatedWave::ToneSource() {
+    return [](unsigned char *pDest, size_t nBytes, uint64_t nOffset) {
+        const double dStep = 2.0 * 3.14159265358979 * 440.0 / 8000.0;
+        for (size_t i = 0; i < nBytes; ++i) {
+            uint64_t nByte = nOffset + i;
+            int nSample = static_cast<int>(8000.0 * std::sin(dStep * static_cast<double>(nByte / 2)));
+            pDest[i] = static_cast<unsigned char>((nByte % 2) ? (nSample >> 8) & 0xFF : nSample & 0xFF);
+        }
+    };
+}
+
+int CEmulatedWave::PlayOutputBlocks(int nBlocks) {
+    CLock lock(m_cs);
+    int nPlayed = 0;
+    for (auto &entry : m_streams) {
+        Stream &stream = entry.second;
+        if (stream.eDirection != ESimWaveDirection::Output) continue;
+        for (int i = 0; i < nBlocks && !stream.queue.empty(); ++i, ++nPlayed) {
+            PlayBytes(stream, stream.queue.front()->dwBufferLength - stream.nHeadDone);
+        }
+    }
+    return nPlayed;
+}
+
+size_t CEmulatedWave::CaptureInput(size_t nBytes) {
+    CLock lock(m_cs);
+    size_t nTaken = 0;
+    for (auto &entry : m_streams) {
+        if (entry.second.eDirection == ESimWaveDirection::Input) nTaken += CaptureBytes(entry.second, nBytes);
+    }
+    return nTaken;
+}
+
+// Under the lock.
+size_t CEmulatedWave::PlayBytes(Stream &stream, size_t nBytes) {
+    std::vector<unsigned char> &played = m_played[stream.nDeviceId];
+    size_t nPlayed = 0;
+    while (!stream.queue.empty()) {
+        LPWAVEHDR pHdr = stream.queue.front();
+        size_t nTake = std::min<size_t>(pHdr->dwBufferLength - stream.nHeadDone, nBytes - nPlayed);
+        const unsigned char *pFrom = reinterpret_cast<unsigned char *>(pHdr->lpData) + stream.nHeadDone;
+        played.insert(played.end(), pFrom, pFrom + nTake);
+        stream.nHeadDone += nTake;
+        nPlayed += nTake;
+        if (stream.nHeadDone < pHdr->dwBufferLength) break;
+        ReturnHead(stream);
+    }
+    return nPlayed;
+}
+
+// Under the lock. Bytes with no buffer to go to are lost, as with a real
+// device whose owner is late re-queueing; the source's offset moves on.
+size_t CEmulatedWave::CaptureBytes(Stream &stream, size_t nBytes) {
+    if (!stream.bStarted) return 0;
+    size_t nTaken = 0;
+    while (nTaken < nBytes && !stream.queue.empty()) {
+        LPWAVEHDR pHdr = stream.queue.front();
+        size_t nTake = std::min<size_t>(pHdr->dwBufferLength - pHdr->dwBytesRecorded, nBytes - nTaken);
+        m_source(reinterpret_cast<unsigned char *>(pHdr->lpData) + pHdr->dwBytesRecorded, nTake,
+                 stream.nCaptured);
+        pHdr->dwBytesRecorded += static_cast<DWORD>(nTake);
+        stream.nCaptured += nTake;
+        nTaken += nTake;
+        if (pHdr->dwBytesRecorded >= pHdr->dwBufferLength) ReturnHead(stream);
+    }
+    m_nOverrunBytes += nBytes - nTaken;
+    stream.nCaptured += nBytes - nTaken;
+    return nTaken;
+}
+
+void CEmulatedWave::Tick() {
+    CLock lock(m_cs);
+    ULONGLONG llNow = GetTickCount64();
+    for (auto &entry : m_streams) {
+        Stream &stream = entry.second;
+        ULONGLONG llElapsed = llNow - stream.llLastTick;
+        stream.llLastTick = llNow;
+        bool bMoving = stream.eDirection == ESimWaveDirection::Output ? !stream.queue.empty() : stream.bStarted;
+        // An idle output or a stopped input banks no time.
+        if (m_eClock != ESimWaveClock::RealTime || !bMoving) {
+            stream.dCredit = 0;
+            continue;
+        }
+        stream.dCredit += static_cast<double>(llElapsed) * stream.format.nAvgBytesPerSec / 1000.0;
+        size_t nAlign = stream.format.nBlockAlign ? stream.format.nBlockAlign : 1;
+        size_t nBytes = static_cast<size_t>(stream.dCredit) / nAlign * nAlign;
+        stream.dCredit -= static_cast<double>(nBytes);
+        if (stream.eDirection == ESimWaveDirection::Output) {
+            PlayBytes(stream, nBytes);
+        } else {
+            CaptureBytes(stream, nBytes);
+        }
+    }
+}
+
+DWORD WINAPI CEmulatedWave::ClockThread(LPVOID pContext) {
+    CEmulatedWave *pWave = static_cast<CEmulatedWave *>(pContext);
+    while (WaitForSingleObject(pWave->m_hClockStop, D_dwClockTick) == WAIT_TIMEOUT) pWave->Tick();
+    return 0;
+}
+
+void CEmulatedWave::StartClock() {
+    if (m_hClockThread) return;
+    m_hClockStop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (m_hClockStop) m_hClockThread = CreateThread(nullptr, 0, ClockThread, this, 0, nullptr);
+}
+
+void CEmulatedWave::StopClock() {
+    if (m_hClockThread) {
+        SetEvent(m_hClockStop);
+        WaitForSingleObject(m_hClockThread, D_dwClockStopTimeout);
+        CloseHandle(m_hClockThread);
+        m_hClockThread = nullptr;
+    }
+    if (m_hClockStop) CloseHandle(m_hClockStop);
+    m_hClockStop = nullptr;
+}
