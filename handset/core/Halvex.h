@@ -1,0 +1,116 @@
+// Halvex: the handset link, the plug-in's one connection to the handset's HID
+// interface.
+//
+// Threads: the link thread (Run) searches for the handset, reads its input
+// reports one character at a time, decodes the event lines and posts the
+// notifications below to the host window; host threads send command lines
+// (SendCommand) and drain the queues through the exports.
+// Shared state and its guards:
+//   m_hDevice    replaced only by the link thread; it closes a handle only
+//                after swapping it out under m_csSend, and SendCommand re-reads
+//                it under m_csSend, so a command line never reaches a closed
+//                (or since reused) handle and the reports of two lines never
+//                interleave.
+//   m_qDTMF, m_qKeys  each guarded by its own lock (CQueue).
+//   m_szANI      written by the link thread, copied out by CopyANI, both under
+//                m_csANI.
+//   m_hNotifyWnd, m_cStopIO  single words written by host threads (atomic).
+// Every wait of the link thread also watches the stop event, so Stop finds it
+// ending by itself well inside its 100 ms.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "core/Queue.h"
+#include "support/BaseThread.h"
+
+// Notifications posted to the host window.
+const UINT D_nMsgRing = WM_USER + 100;           // R: the handset rings
+const UINT D_nMsgStopDigit = WM_USER + 101;      // N: the stop digit arrived
+const UINT D_nMsgHangUp = WM_USER + 102;         // H: hung up; digits cleared
+const UINT D_nMsgOffHook = WM_USER + 103;        // Z: taken off hook
+const UINT D_nMsgCallerNumber = WM_USER + 109;   // C: wParam number, lParam length
+const UINT D_nMsgNoHandset = WM_USER + 110;      // a search found no handset
+
+class Halvex : public CBaseThread {
+public:
+    static constexpr DWORD D_dwHandsetVendorID = 0x0C70;
+    static constexpr DWORD D_dwHandsetProductID = 0x0000;
+    static constexpr DWORD D_dwHandsetVersion = 0x0100;
+    static constexpr int D_nDataBufSize = 50;   // one event line, CR included
+    static constexpr int D_nListBufSize = 32;   // caller number or digit run + NUL
+    static constexpr int D_nMaxDialDigits = 26; // what one 64-byte frame holds
+    static constexpr DWORD D_dwSearchPauseMs = 200;
+    static constexpr DWORD D_dwSearchRetryMs = 2000;
+    static constexpr DWORD D_dwReadSliceMs = 2000;
+    static constexpr DWORD D_dwLinePauseMs = 500;
+
+    Halvex();
+    ~Halvex() override;
+    DWORD Run(DWORD dwParam) override;
+
+    // Opens the first HID device with these identity numbers; the handle, or
+    // INVALID_HANDLE_VALUE. The link thread calls it while none is open.
+    HANDLE OpenDevice(DWORD dwVendorID, DWORD dwProductID, DWORD dwVersion);
+    // Sends "AT", the letter, the payload (letter B only, at most 26
+    // characters) and CR LF, one 3-byte feature report per character.
+    void SendCommand(char cLetter, BYTE nLength, const char *pPayload);
+    bool IsOpen() const;
+    int SetNotifyWindow(HWND hWnd);
+    // Copies the last caller number and its NUL (D_nListBufSize bytes at most).
+    void CopyANI(char *szOut) const;
+
+    CQueue m_qDTMF;
+    CQueue m_qKeys;
+    // The last caller number, always NUL-terminated; read it with CopyANI.
+    char m_szANI[D_nListBufSize];
+    std::atomic<char> m_cStopIO;
+
+protected:
+    // Link-thread steps, reachable by white-box tests through a subclass.
+    // One input character; true when it ended a line (decoded or dropped).
+    bool TakeCharacter(char cChar);
+    void DecodeLine(const char *pLine, int nLength);
+
+private:
+    enum ConnectionEnd { kConnectionLost, kConnectionStopped, kNoReadEvent };
+    enum ReadOutcome { kReadCharacter, kReadNothing, kReadFailed, kReadStopped };
+    enum SearchStep { kSearchFound, kSearchNextDevice, kSearchFailed };
+    struct Identity {
+        DWORD dwVendorID, dwProductID, dwVersion;
+    };
+
+    // hSet is the SetupAPI device information set (HDEVINFO).
+    SearchStep TryInterface(PVOID hSet, const GUID &guidHid, DWORD dwIndex,
+                            const Identity &wanted, HANDLE *phFound);
+    ConnectionEnd RunConnection();
+    ConnectionEnd ReadLines(HANDLE hReadEvent);
+    ReadOutcome ReadCharacter(HANDLE hReadEvent, char *pcChar);
+    ReadOutcome AwaitRead(HANDLE hDevice, HANDLE hReadEvent);
+    DWORD WaitForReadOrStop(HANDLE hReadEvent);
+    void CloseDevice();
+    void ResetLine();
+    int StageField(const char *pLine, int nLength, int nFrom);
+    void QueueDigits(const char *pLine, int nLength);
+    void ReportCallerNumber(const char *pLine, int nLength);
+    void Notify(UINT nMessage, WPARAM wParam = 0, LPARAM lParam = 0);
+
+    std::atomic<HWND> m_hNotifyWnd;
+    std::atomic<HANDLE> m_hDevice;
+    CRITICAL_SECTION m_csSend;
+    mutable CRITICAL_SECTION m_csANI;
+
+    // Owned by the link thread. The read's report buffer and OVERLAPPED live
+    // in the object, not on the thread's stack, so that a read still pending
+    // when the thread is ended by force writes into memory that stays valid.
+    char m_szDataBuf[D_nDataBufSize];
+    int m_nDataLen;
+    bool m_bLineOverlong;
+    char m_szListBuf[D_nListBufSize];
+    BYTE m_abReport[2];
+    OVERLAPPED m_ovRead;
+};
+
+extern Halvex g_Halvex;

@@ -1,0 +1,230 @@
+// Halvex: the link thread and the event lines (see Halvex.h for threads and
+// guards). Everything here runs on the link thread, except that the
+// notifications it posts are handled later on the host window's thread.
+//
+// The thread searches (200 ms pause, search, 2000 ms pause after a miss),
+// then reads one 2-byte input report at a time with an overlapped ReadFile.
+// A read that stays silent is cancelled every 2000 ms and started again, so
+// the thread comes round to its stop test regularly; the stop event is also
+// part of every wait, so a stop is seen at once. A hard read error means the
+// handset is gone: the handle is closed, the half line dropped, and the
+// search starts again.
+#include "core/Halvex.h"
+
+#include <string.h>
+
+#include "platform/hid_api.h"
+#include "support/LogReporter.h"
+
+namespace {
+
+// The outcomes that only mean "nothing was read this time": success without
+// data, a cancelled read and a read still in flight.
+bool IsHardReadError(DWORD dwError) {
+    return dwError != ERROR_SUCCESS && dwError != ERROR_OPERATION_ABORTED &&
+           dwError != ERROR_IO_PENDING;
+}
+
+// How long a cancelled read may take to complete when the thread is stopping.
+const DWORD D_dwCancelGraceMs = 50;
+
+}  // namespace
+
+DWORD Halvex::Run(DWORD) {
+    DWORD dwResult = 1;
+    for (;;) {
+        if (IsStopRequested(0) || WaitForStop(D_dwSearchPauseMs)) break;
+        if (OpenDevice(D_dwHandsetVendorID, D_dwHandsetProductID, D_dwHandsetVersion) ==
+            INVALID_HANDLE_VALUE) {
+            Notify(D_nMsgNoHandset);
+            if (WaitForStop(D_dwSearchRetryMs)) break;
+            continue;
+        }
+        const ConnectionEnd end = RunConnection();
+        if (end == kConnectionLost) continue;
+        if (end == kNoReadEvent) dwResult = 0;
+        break;
+    }
+    // The link ends with its thread: the next Start searches afresh.
+    CloseDevice();
+    ResetLine();
+    return dwResult;
+}
+
+Halvex::ConnectionEnd Halvex::RunConnection() {
+    HANDLE hReadEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!hReadEvent) return kNoReadEvent;
+    const ConnectionEnd end = ReadLines(hReadEvent);
+    CloseHandle(hReadEvent);
+    return end;
+}
+
+Halvex::ConnectionEnd Halvex::ReadLines(HANDLE hReadEvent) {
+    while (!IsStopRequested(0)) {
+        char cChar = 0;
+        switch (ReadCharacter(hReadEvent, &cChar)) {
+        case kReadStopped:
+            return kConnectionStopped;
+        case kReadFailed:
+            CloseDevice();
+            // A half line from before the loss must not be glued to the
+            // first line after the handset comes back.
+            ResetLine();
+            return kConnectionLost;
+        case kReadNothing:
+            break;
+        case kReadCharacter:
+            // At most about two lines a second; what the handset sends
+            // meanwhile waits in the HID driver's input buffer.
+            if (TakeCharacter(cChar) && WaitForStop(D_dwLinePauseMs)) return kConnectionStopped;
+            break;
+        }
+    }
+    return kConnectionStopped;
+}
+
+Halvex::ReadOutcome Halvex::ReadCharacter(HANDLE hReadEvent, char *pcChar) {
+    const HANDLE hDevice = m_hDevice;
+    memset(m_abReport, 0, sizeof m_abReport);
+    memset(&m_ovRead, 0, sizeof m_ovRead);
+    m_ovRead.hEvent = hReadEvent;
+    ResetEvent(hReadEvent);
+    DWORD dwRead = 0;
+    if (!g_Hid.ReadFile(hDevice, m_abReport, sizeof m_abReport, &dwRead, &m_ovRead)) {
+        const DWORD dwError = GetLastError();
+        if (IsHardReadError(dwError)) {
+            g_LogReporter.WriteLog("读操作错误: %d", static_cast<int>(dwError));
+            return kReadFailed;
+        }
+        const ReadOutcome outcome = AwaitRead(hDevice, hReadEvent);
+        if (outcome != kReadCharacter) return outcome;
+    }
+    // Byte 0 is the report ID; the count read is not looked at.
+    *pcChar = static_cast<char>(m_abReport[1]);
+    return kReadCharacter;
+}
+
+Halvex::ReadOutcome Halvex::AwaitRead(HANDLE hDevice, HANDLE hReadEvent) {
+    for (;;) {
+        const DWORD dwWait = WaitForReadOrStop(hReadEvent);
+        if (dwWait == WAIT_OBJECT_0) break;
+        // A silent slice or a stop: end the read. CancelIo completes it
+        // (with ERROR_OPERATION_ABORTED unless data raced in), which sets
+        // the event again.
+        g_Hid.CancelIo(hDevice);
+        if (dwWait == WAIT_OBJECT_0 + 1) {
+            WaitForSingleObject(hReadEvent, D_dwCancelGraceMs);
+            return kReadStopped;
+        }
+        if (dwWait != WAIT_TIMEOUT) {
+            // The wait itself failed: treat it as a lost device rather than
+            // spin on a wait that returns at once.
+            g_LogReporter.WriteLog("读操作错误: %d", static_cast<int>(GetLastError()));
+            return kReadFailed;
+        }
+    }
+    DWORD dwRead = 0;
+    if (!g_Hid.GetOverlappedResult(hDevice, &m_ovRead, &dwRead, FALSE)) {
+        const DWORD dwError = GetLastError();
+        if (!IsHardReadError(dwError)) return kReadNothing;
+        g_LogReporter.WriteLog("GetOverlappedResult例程错误: %d", static_cast<int>(dwError));
+        return kReadFailed;
+    }
+    return kReadCharacter;
+}
+
+// WAIT_OBJECT_0 for the read, WAIT_OBJECT_0 + 1 for a stop request,
+// WAIT_TIMEOUT after a silent slice.
+DWORD Halvex::WaitForReadOrStop(HANDLE hReadEvent) {
+    const HANDLE ahWait[2] = {hReadEvent, StopEvent()};
+    if (ahWait[1]) return WaitForMultipleObjects(2, ahWait, FALSE, D_dwReadSliceMs);
+    // Without a stop event the stop is only seen between slices.
+    const DWORD dwWait = WaitForSingleObject(hReadEvent, D_dwReadSliceMs);
+    if (dwWait == WAIT_TIMEOUT && IsStopRequested(0)) return WAIT_OBJECT_0 + 1;
+    return dwWait;
+}
+
+void Halvex::ResetLine() {
+    m_nDataLen = 0;
+    m_bLineOverlong = false;
+}
+
+bool Halvex::TakeCharacter(char cChar) {
+    if (cChar != '\n') {
+        // A line that outgrows DataBuf is dropped whole, up to its LF.
+        if (m_nDataLen < D_nDataBufSize)
+            m_szDataBuf[m_nDataLen++] = cChar;
+        else
+            m_bLineOverlong = true;
+        return false;
+    }
+    if (!m_bLineOverlong) DecodeLine(m_szDataBuf, m_nDataLen);
+    ResetLine();
+    return true;
+}
+
+void Halvex::DecodeLine(const char *pLine, int nLength) {
+    if (nLength < 3 || pLine[0] != 'A' || pLine[1] != 'T' || pLine[nLength - 1] != '\r') return;
+    switch (pLine[2]) {
+    case 'R':
+        Notify(D_nMsgRing);
+        break;
+    case 'N':
+        QueueDigits(pLine, nLength);
+        break;
+    case 'H':
+        // The host sees an empty queue from the moment it learns of the
+        // hang-up.
+        m_qDTMF.Clear();
+        Notify(D_nMsgHangUp);
+        break;
+    case 'Z':
+        Notify(D_nMsgOffHook);
+        break;
+    case 'C':
+        if (nLength > 3 && pLine[3] == 'I') ReportCallerNumber(pLine, nLength);
+        break;
+    case 'X':
+        g_LogReporter.WriteLog("收到Ping回应");
+        break;
+    default:
+        break;
+    }
+}
+
+// Copies the characters from nFrom up to the line's first CR after the event
+// letter into ListBuf, cut to leave room for its NUL; returns how many.
+int Halvex::StageField(const char *pLine, int nLength, int nFrom) {
+    memset(m_szListBuf, 0, sizeof m_szListBuf);
+    // An accepted line ends with CR, so there is always one to find.
+    const char *pCR = static_cast<const char *>(memchr(pLine + 3, '\r', nLength - 3));
+    const int nEnd = pCR ? static_cast<int>(pCR - pLine) : nLength;
+    int nCount = nEnd > nFrom ? nEnd - nFrom : 0;
+    if (nCount > D_nListBufSize - 1) nCount = D_nListBufSize - 1;
+    memcpy(m_szListBuf, pLine + nFrom, nCount);
+    return nCount;
+}
+
+void Halvex::QueueDigits(const char *pLine, int nLength) {
+    const int nDigits = StageField(pLine, nLength, 3);
+    for (int i = 0; i < nDigits; ++i) {
+        m_qDTMF.Push(static_cast<BYTE>(m_szListBuf[i]));
+        if (m_szListBuf[i] == m_cStopIO.load()) Notify(D_nMsgStopDigit);
+    }
+}
+
+void Halvex::ReportCallerNumber(const char *pLine, int nLength) {
+    // Position 4 (the separator) is skipped whatever it holds.
+    const int nCount = StageField(pLine, nLength, 5);
+    EnterCriticalSection(&m_csANI);
+    memcpy(m_szANI, m_szListBuf, sizeof m_szANI);
+    LeaveCriticalSection(&m_csANI);
+    Notify(D_nMsgCallerNumber, reinterpret_cast<WPARAM>(m_szListBuf), nCount);
+}
+
+void Halvex::Notify(UINT nMessage, WPARAM wParam, LPARAM lParam) {
+    // Without a host window the message would land in the link thread's own
+    // queue, which nobody reads: drop it instead.
+    const HWND hWnd = m_hNotifyWnd;
+    if (hWnd) PostMessageA(hWnd, nMessage, wParam, lParam);
+}

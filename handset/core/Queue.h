@@ -1,0 +1,39 @@
+// CQueue: a fixed 1024-byte first-in-first-out byte queue; 255 marks "empty".
+//
+// The link thread pushes and clears (DTMF digits, hang-up), host threads pop
+// and clear through the exports, all at the same time. Every operation holds
+// the queue's own critical section for the few hundred bytes it moves, so no
+// digit is lost or handed out twice, and no operation waits on anything else
+// while holding it.
+#pragma once
+
+#include <windows.h>
+
+class CQueue {
+public:
+    static constexpr int D_nCapacity = 1024;
+    static constexpr BYTE D_cEmpty = 255;
+
+    CQueue();
+    virtual ~CQueue();
+
+    // When full, the oldest byte is dropped to make room.
+    void Push(BYTE cByte);
+    // The oldest byte, or D_cEmpty when the queue is empty.
+    BYTE Pop();
+    void Clear();
+    // Moves up to nMax of the oldest bytes into pOut in one step and returns
+    // how many; bytes beyond nMax stay queued for the next caller.
+    int PopUpTo(char *pOut, int nMax);
+    int Count() const;
+
+private:
+    void DropOldest(int nBytes);
+
+    BYTE *m_pBuf;
+    int m_nCount;
+    mutable CRITICAL_SECTION m_csQueue;
+
+    CQueue(const CQueue &) = delete;
+    CQueue &operator=(const CQueue &) = delete;
+};
