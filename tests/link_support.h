@@ -29,7 +29,10 @@ public:
     // Messages of the link (1124 to 1134) received so far, in order.
     std::vector<MSG> Received() const { return m_received; }
     std::vector<UINT> ReceivedNumbers() const;
-    void Forget() { m_received.clear(); }
+    void Forget() {
+        m_received.clear();
+        m_nSeen = 0;
+    }
 
 private:
     bool PumpOnce(DWORD dwTimeoutMs);

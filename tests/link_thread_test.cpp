@@ -1,0 +1,175 @@
+// The link thread over the emulated handset: events read from the device,
+// the pause after each line, a handset that goes away and comes back, and
+// stopping the thread in each of its waits.
+#include <functional>
+#include <vector>
+
+#include "link_support.h"
+
+namespace {
+
+const UINT D_nRing = 1124, D_nStopDigit = 1125, D_nHangUp = 1126, D_nOffHook = 1127,
+           D_nNoHandset = 1134;
+const LONG D_nStatusUnsuccessful = static_cast<LONG>(0xC0000001);
+
+class LinkThreadTest : public LinkFixture {
+protected:
+    // Waits for the handset to be found again after it was plugged back in:
+    // the search runs about every 2.2 s.
+    void ExpectReconnected() {
+        ASSERT_TRUE(Desk().WaitUntilReading(3000)) << "the link should find the handset again";
+    }
+};
+
+TEST_F(LinkThreadTest, EventsFromTheHandsetReachTheHost) {
+    m_link.m_cStopIO = '#';
+    StartConnected();
+    ASSERT_TRUE(Desk().SendInput("ATR\r\n"));
+    EXPECT_TRUE(m_window.WaitFor(D_nRing, 1000)) << "expected 1124 for ATR";
+    ASSERT_TRUE(Desk().SendInput("ATN12#\r\n"));
+    EXPECT_TRUE(m_window.WaitFor(D_nStopDigit, 1500)) << "expected 1125 for the stop digit";
+    EXPECT_EQ('1', m_link.m_qDTMF.Pop());
+    EXPECT_EQ('2', m_link.m_qDTMF.Pop());
+    EXPECT_EQ('#', m_link.m_qDTMF.Pop());
+    ASSERT_TRUE(Desk().SendInput("ATN9\r\nATH\r\n"));
+    EXPECT_TRUE(m_window.WaitFor(D_nHangUp, 2000)) << "expected 1126 for ATH";
+    EXPECT_EQ(CQueue::D_cEmpty, m_link.m_qDTMF.Pop()) << "the hang-up cleared the digit 9";
+}
+
+TEST_F(LinkThreadTest, EachLineIsFollowedByAHalfSecondPause) {
+    StartConnected();
+    ASSERT_TRUE(Desk().SendInput("ATR\r\nATZ\r\n"));
+    ASSERT_TRUE(m_window.WaitFor(D_nRing, 1000)) << "expected 1124";
+    const DWORD dwRing = GetTickCount();
+    ASSERT_TRUE(m_window.WaitFor(D_nOffHook, 1500)) << "expected 1127";
+    const DWORD dwGap = GetTickCount() - dwRing;
+    EXPECT_GE(dwGap, 450u) << "the second line waits out the 500 ms pause";
+    EXPECT_LE(dwGap, 1000u);
+}
+
+TEST_F(LinkThreadTest, SilentReadIsCancelledEveryTwoSeconds) {
+    StartConnected();
+    Sleep(2300);
+    EXPECT_EQ(1, Desk().CancelCount()) << "one silent 2000 ms slice, one CancelIo";
+    EXPECT_TRUE(Desk().WaitUntilReading(200)) << "and a new read right after it";
+    ASSERT_TRUE(Desk().SendInput("ATR\r\n"));
+    EXPECT_TRUE(m_window.WaitFor(D_nRing, 1000)) << "the new read takes the next event";
+}
+
+TEST_F(LinkThreadTest, UnplugLogsTheReadErrorAndReplugResumesEvents) {
+    StartConnected();
+    Desk().Unplug();
+    ASSERT_TRUE(m_window.WaitFor(D_nNoHandset, 1000)) << "back to searching: expected 1134";
+    EXPECT_EQ(1, CLogLines::Get().CountSince(L"GetOverlappedResult例程错误: 1167"))
+        << Describe(CLogLines::Get().Since());
+    EXPECT_FALSE(m_link.IsOpen());
+    EXPECT_EQ(0, Desk().OpenHandleCount()) << "the dead handle was closed";
+    m_window.Forget();
+    Desk().Plug();
+    ExpectReconnected();
+    ASSERT_TRUE(Desk().SendInput("ATR\r\n"));
+    ASSERT_TRUE(m_window.WaitFor(D_nRing, 1000)) << "events flow again after the replug";
+    EXPECT_EQ(std::vector<UINT>{D_nRing}, m_window.ReceivedNumbers())
+        << "the reconnection itself is not announced";
+}
+
+TEST_F(LinkThreadTest, FailedReadStartLogsItsErrorAndReconnects) {
+    StartConnected();
+    Desk().FailNextReadStart(CEmulatedHid::D_dwDeviceFailure);
+    ASSERT_TRUE(Desk().SendInput("A"));  // completes this read; the next one fails
+    ExpectReconnected();
+    EXPECT_EQ(1, CLogLines::Get().CountSince(L"读操作错误: 31"))
+        << Describe(CLogLines::Get().Since());
+}
+
+// Fault: the line buffer survived a lost connection, so the half line sent
+// before an unplug was glued to the first line after the replug ("ATR" +
+// "ATZ\r" read as a ring). The buffer is emptied when the connection is lost.
+TEST_F(LinkThreadTest, HalfLineBeforeUnplugIsNotGluedToTheNextLine) {
+    StartConnected();
+    ASSERT_TRUE(Desk().SendInput("ATR"));
+    ASSERT_TRUE(Desk().WaitUntilReading(500)) << "the three characters are read";
+    Desk().Unplug();
+    ASSERT_TRUE(m_window.WaitFor(D_nNoHandset, 1000)) << "expected 1134 after the unplug";
+    Desk().Plug();
+    ExpectReconnected();
+    ASSERT_TRUE(Desk().SendInput("ATZ\r\n"));
+    ASSERT_TRUE(m_window.WaitFor(D_nOffHook, 1000)) << "expected 1127 for ATZ";
+    for (UINT nMessage : m_window.ReceivedNumbers())
+        EXPECT_NE(D_nRing, nMessage) << "no ring from the half line before the unplug";
+}
+
+// Where the link thread is when the stop comes.
+struct StopCase {
+    const char *szName;
+    std::function<void(LinkThreadTest &, CEmulatedHid &, CHostWindow &)> reach;
+};
+
+void PrintTo(const StopCase &stop, std::ostream *pStream) { *pStream << stop.szName; }
+
+class StopTest : public LinkThreadTest, public ::testing::WithParamInterface<StopCase> {
+public:
+    void Start() {
+        m_link.Start(0);
+        m_bStarted = true;
+    }
+};
+
+// Fault: the link thread slept through its pauses and read slices (up to
+// 2000 ms) before looking at the stop request, so Stop's 100 ms ran out and
+// the thread was killed, possibly holding the send lock or with a read in
+// flight. Every wait now watches the stop event as well.
+TEST_P(StopTest, LinkThreadEndsByItselfAtOnce) {
+    GetParam().reach(*this, Desk(), m_window);
+    const DWORD dwStart = GetTickCount();
+    EXPECT_TRUE(StopLink()) << "Stop should not have to end the link thread by force";
+    EXPECT_LT(GetTickCount() - dwStart, 100u);
+    EXPECT_EQ(0, Desk().OpenHandleCount()) << "the link closes the handset when it ends";
+    EXPECT_FALSE(m_link.IsOpen());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryWait, StopTest,
+    ::testing::Values(
+        StopCase{"InThePauseBeforeASearch",
+                 [](LinkThreadTest &test, CEmulatedHid &, CHostWindow &) {
+                     static_cast<StopTest &>(test).Start();
+                     Sleep(50);
+                 }},
+        StopCase{"InThePauseAfterAFailedSearch",
+                 [](LinkThreadTest &test, CEmulatedHid &desk, CHostWindow &window) {
+                     desk.UseDeskWithoutHandset();
+                     static_cast<StopTest &>(test).Start();
+                     ASSERT_TRUE(window.WaitFor(D_nNoHandset, 1000)) << "expected 1134";
+                 }},
+        StopCase{"InASilentRead",
+                 [](LinkThreadTest &test, CEmulatedHid &desk, CHostWindow &) {
+                     static_cast<StopTest &>(test).Start();
+                     ASSERT_TRUE(desk.WaitUntilReading(1000)) << "the link should be reading";
+                 }},
+        StopCase{"InThePauseAfterALine",
+                 [](LinkThreadTest &test, CEmulatedHid &desk, CHostWindow &window) {
+                     static_cast<StopTest &>(test).Start();
+                     ASSERT_TRUE(desk.WaitUntilReading(1000)) << "the link should be reading";
+                     desk.SendInput("ATR\r\n");
+                     ASSERT_TRUE(window.WaitFor(D_nRing, 1000)) << "expected 1124";
+                 }}),
+    [](const ::testing::TestParamInfo<StopCase> &info) { return std::string(info.param.szName); });
+
+TEST_F(LinkThreadTest, LinkCanBeStartedAgainAfterAStop) {
+    StartConnected();
+    ASSERT_TRUE(StopLink());
+    StartConnected();
+    ASSERT_TRUE(Desk().SendInput("ATZ\r\n"));
+    EXPECT_TRUE(m_window.WaitFor(D_nOffHook, 1000)) << "expected 1127 from the new thread";
+}
+
+TEST_F(LinkThreadTest, ReadErrorDuringAReadInFlightIsAHardError) {
+    StartConnected();
+    Desk().FailPendingRead(D_nStatusUnsuccessful);
+    ExpectReconnected();
+    EXPECT_EQ(1, CLogLines::Get().CountSince(L"GetOverlappedResult例程错误: 31"))
+        << Describe(CLogLines::Get().Since());
+}
+
+}  // namespace
