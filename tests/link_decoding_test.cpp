@@ -84,42 +84,40 @@ TEST_F(DecodingTest, HangUpEmptiesTheDigitQueueAndNotifies) {
     EXPECT_EQ(CQueue::D_cEmpty, m_link.m_qDTMF.Pop()) << "no digit survives the hang-up";
 }
 
-TEST_F(DecodingTest, CallerNumberTravelsInTheMessage) {
+struct CallerCase {
+    const char *szName;
+    std::string strLine;
+    std::string strNumber;
+};
+
+void PrintTo(const CallerCase &caller, std::ostream *pStream) { *pStream << caller.szName; }
+
+class CallerNumberTest : public DecodingTest, public ::testing::WithParamInterface<CallerCase> {};
+
+// wParam points at the NUL-terminated number, lParam is its length.
+TEST_P(CallerNumberTest, TravelsInTheMessage) {
+    const CallerCase &caller = GetParam();
     MSG msg = {};
-    m_link.TakeText("ATCI:5551234\r\n");
+    m_link.TakeText(caller.strLine);
     ASSERT_TRUE(m_window.WaitFor(D_nCallerNumber, 500, &msg)) << "expected 1133";
-    EXPECT_EQ(7, msg.lParam) << "lParam is the number's length";
-    EXPECT_STREQ("5551234", reinterpret_cast<const char *>(msg.wParam))
-        << "wParam points at the NUL-terminated number";
+    EXPECT_EQ(static_cast<LPARAM>(caller.strNumber.size()), msg.lParam);
+    EXPECT_EQ(caller.strNumber, reinterpret_cast<const char *>(msg.wParam));
+    EXPECT_EQ(caller.strNumber, GetANI());
 }
 
-TEST_F(DecodingTest, PositionFourIsSkippedWhateverItHolds) {
-    MSG msg = {};
-    m_link.TakeText("ATCI\r5551234\r\n");
-    ASSERT_TRUE(m_window.WaitFor(D_nCallerNumber, 500, &msg));
-    EXPECT_EQ(0, msg.lParam) << "a CR at position 4 ends the number before it starts";
-    m_link.TakeText("ATCI-0\r\n");
-    ASSERT_TRUE(m_window.WaitFor(D_nCallerNumber, 500, &msg));
-    EXPECT_STREQ("0", reinterpret_cast<const char *>(msg.wParam));
-}
-
-TEST_F(DecodingTest, EmptyCallerNumberPostsLengthZero) {
-    MSG msg = {};
-    m_link.TakeText("ATCI:\r\n");
-    ASSERT_TRUE(m_window.WaitFor(D_nCallerNumber, 500, &msg)) << "expected 1133";
-    EXPECT_EQ(0, msg.lParam);
-    EXPECT_STREQ("", reinterpret_cast<const char *>(msg.wParam));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Lines, CallerNumberTest,
+    ::testing::Values(CallerCase{"Number", "ATCI:5551234\r\n", "5551234"},
+                      CallerCase{"Empty", "ATCI:\r\n", ""},
+                      // Position 4 is skipped whatever it holds, even a CR.
+                      CallerCase{"AnySeparator", "ATCI-0\r\n", "0"},
+                      CallerCase{"CRAtPositionFour", "ATCI\r5551234\r\n", ""}),
+    [](const ::testing::TestParamInfo<CallerCase> &info) { return std::string(info.param.szName); });
 
 TEST_F(DecodingTest, PingWritesItsLogLine) {
     Posted("ATX\r\n");
     EXPECT_EQ(std::vector<std::wstring>{L"收到Ping回应"}, CLogLines::Get().Since())
         << Describe(CLogLines::Get().Since());
-}
-
-TEST_F(DecodingTest, NoStopDigitSetMeansNoStopNotification) {
-    m_link.m_cStopIO = 0;
-    EXPECT_TRUE(Posted("ATN12#\r\n").empty());
 }
 
 // Fault: no event stored the caller number, so CT_GetANI always copied an

@@ -71,6 +71,13 @@ bool CHostWindow::WaitFor(UINT nMessage, DWORD dwTimeoutMs, MSG *pMsg) {
     }
 }
 
+DWORD CHostWindow::MillisecondsBetween(UINT nFirst, UINT nSecond, DWORD dwTimeoutMs) {
+    if (!WaitFor(nFirst, dwTimeoutMs)) return INFINITE;
+    const DWORD dwFirst = GetTickCount();
+    if (!WaitFor(nSecond, dwTimeoutMs)) return INFINITE;
+    return GetTickCount() - dwFirst;
+}
+
 void CHostWindow::Pump(DWORD dwMilliseconds) {
     const DWORD dwStart = GetTickCount();
     for (DWORD dwElapsed = 0; dwElapsed < dwMilliseconds; dwElapsed = GetTickCount() - dwStart)

@@ -24,6 +24,9 @@ public:
     // Pumps until nMessage arrives; false after dwTimeoutMs. The message's
     // parameters land in *pMsg when given.
     bool WaitFor(UINT nMessage, DWORD dwTimeoutMs, MSG *pMsg = nullptr);
+    // Waits for nFirst, then for nSecond, each for at most dwTimeoutMs, and
+    // returns the time between them; INFINITE when either did not come.
+    DWORD MillisecondsBetween(UINT nFirst, UINT nSecond, DWORD dwTimeoutMs);
     // Pumps for dwMilliseconds, recording everything.
     void Pump(DWORD dwMilliseconds);
     // Messages of the link (1124 to 1134) received so far, in order.

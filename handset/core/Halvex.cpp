@@ -9,6 +9,7 @@
 
 #include "platform/hid_api.h"
 #include "support/LogReporter.h"
+#include "support/ScopedLock.h"
 
 namespace {
 
@@ -82,9 +83,8 @@ int Halvex::SetNotifyWindow(HWND hWnd) {
 }
 
 void Halvex::CopyANI(char *szOut) const {
-    EnterCriticalSection(&m_csANI);
+    CScopedLock lock(m_csANI);
     memcpy(szOut, m_szANI, strlen(m_szANI) + 1);
-    LeaveCriticalSection(&m_csANI);
 }
 
 HANDLE Halvex::OpenDevice(DWORD dwVendorID, DWORD dwProductID, DWORD dwVersion) {
@@ -153,7 +153,7 @@ void Halvex::SendCommand(char cLetter, BYTE nLength, const char *pPayload) {
     if (!IsOpen()) return;
     char cmdChar[64];
     const int nFrameLength = BuildFrame(cmdChar, cLetter, nLength, pPayload);
-    EnterCriticalSection(&m_csSend);
+    CScopedLock lock(m_csSend);
     // The link thread may have closed the handle since the test above; it
     // swaps handles only under m_csSend, so this one stays open until we leave.
     HANDLE hDevice = m_hDevice;
@@ -164,12 +164,13 @@ void Halvex::SendCommand(char cLetter, BYTE nLength, const char *pPayload) {
             break;
         }
     }
-    LeaveCriticalSection(&m_csSend);
 }
 
 void Halvex::CloseDevice() {
-    EnterCriticalSection(&m_csSend);
-    HANDLE hDevice = m_hDevice.exchange(INVALID_HANDLE_VALUE);
-    LeaveCriticalSection(&m_csSend);
+    HANDLE hDevice;
+    {
+        CScopedLock lock(m_csSend);
+        hDevice = m_hDevice.exchange(INVALID_HANDLE_VALUE);
+    }
     if (hDevice != INVALID_HANDLE_VALUE) g_Hid.CloseHandle(hDevice);
 }

@@ -15,6 +15,7 @@
 
 #include "platform/hid_api.h"
 #include "support/LogReporter.h"
+#include "support/ScopedLock.h"
 
 namespace {
 
@@ -216,9 +217,10 @@ void Halvex::QueueDigits(const char *pLine, int nLength) {
 void Halvex::ReportCallerNumber(const char *pLine, int nLength) {
     // Position 4 (the separator) is skipped whatever it holds.
     const int nCount = StageField(pLine, nLength, 5);
-    EnterCriticalSection(&m_csANI);
-    memcpy(m_szANI, m_szListBuf, sizeof m_szANI);
-    LeaveCriticalSection(&m_csANI);
+    {
+        CScopedLock lock(m_csANI);
+        memcpy(m_szANI, m_szListBuf, sizeof m_szANI);
+    }
     Notify(D_nMsgCallerNumber, reinterpret_cast<WPARAM>(m_szListBuf), nCount);
 }
 

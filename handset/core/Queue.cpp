@@ -5,6 +5,8 @@
 
 #include <string.h>
 
+#include "support/ScopedLock.h"
+
 CQueue::CQueue() : m_pBuf(new BYTE[D_nCapacity]), m_nCount(0) {
     InitializeCriticalSection(&m_csQueue);
 }
@@ -20,10 +22,9 @@ void CQueue::DropOldest(int nBytes) {
 }
 
 void CQueue::Push(BYTE cByte) {
-    EnterCriticalSection(&m_csQueue);
+    CScopedLock lock(m_csQueue);
     if (m_nCount == D_nCapacity) DropOldest(1);
     m_pBuf[m_nCount++] = cByte;
-    LeaveCriticalSection(&m_csQueue);
 }
 
 BYTE CQueue::Pop() {
@@ -33,25 +34,19 @@ BYTE CQueue::Pop() {
 
 int CQueue::PopUpTo(char *pOut, int nMax) {
     if (nMax <= 0) return 0;
-    EnterCriticalSection(&m_csQueue);
-    int nTaken = m_nCount < nMax ? m_nCount : nMax;
-    if (nTaken > 0) {
-        memcpy(pOut, m_pBuf, nTaken);
-        DropOldest(nTaken);
-    }
-    LeaveCriticalSection(&m_csQueue);
+    CScopedLock lock(m_csQueue);
+    const int nTaken = m_nCount < nMax ? m_nCount : nMax;
+    memcpy(pOut, m_pBuf, nTaken);
+    DropOldest(nTaken);
     return nTaken;
 }
 
 void CQueue::Clear() {
-    EnterCriticalSection(&m_csQueue);
+    CScopedLock lock(m_csQueue);
     m_nCount = 0;
-    LeaveCriticalSection(&m_csQueue);
 }
 
 int CQueue::Count() const {
-    EnterCriticalSection(&m_csQueue);
-    int nCount = m_nCount;
-    LeaveCriticalSection(&m_csQueue);
-    return nCount;
+    CScopedLock lock(m_csQueue);
+    return m_nCount;
 }

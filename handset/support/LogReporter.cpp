@@ -6,6 +6,7 @@
 // WriteLog returns, so a host that dies right after an export leaves its last
 // line behind.
 #include "support/LogReporter.h"
+#include "support/ScopedLock.h"
 
 #include <share.h>
 
@@ -17,19 +18,6 @@
 namespace {
 
 const size_t D_nLineBufSize = 256;
-
-// Guards m_csWrite for one scope; an exception thrown inside the scope (only
-// std::string can throw here) still leaves the lock free for the next caller.
-class CWriteLock {
-public:
-    explicit CWriteLock(CRITICAL_SECTION &cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
-    ~CWriteLock() { LeaveCriticalSection(&m_cs); }
-
-private:
-    CRITICAL_SECTION &m_cs;
-    CWriteLock(const CWriteLock &) = delete;
-    CWriteLock &operator=(const CWriteLock &) = delete;
-};
 
 // The plug-in's own Chinese texts are GBK: a cut must not leave the first
 // byte of a two-byte character dangling before the line end, where a reader
@@ -92,7 +80,7 @@ CLogReporter::~CLogReporter() {
 }
 
 int CLogReporter::Open(const char *szName, const char *szSeparator, bool bContinue) {
-    CWriteLock lock(m_csWrite);
+    CScopedLock lock(m_csWrite);
     CloseStream();
     m_strPath = GetModulePath();
     m_strPrefix = std::string(szName ? szName : "") + (szSeparator ? szSeparator : "");
@@ -105,7 +93,7 @@ int CLogReporter::Open(const char *szName, const char *szSeparator, bool bContin
 }
 
 int CLogReporter::Close() {
-    CWriteLock lock(m_csWrite);
+    CScopedLock lock(m_csWrite);
     CloseStream();
     m_bOpened = false;
     return 1;
@@ -129,7 +117,7 @@ void CLogReporter::WriteLog(const char *szFormat, ...) {
         char szBuffer2[D_nLineBufSize];
         const int nLength = ComposeLine(szBuffer2, strTime, szBuffer);
 
-        CWriteLock lock(m_csWrite);
+        CScopedLock lock(m_csWrite);
         // Under the lock no caller can meet a roll-over half done, so every
         // line is kept: the one that reaches the limit opens the new file.
         if (InterlockedIncrement(&m_lLineCount) >= m_lMaxLines) RollOver();
@@ -168,7 +156,7 @@ void CLogReporter::CloseStream() {
 std::string CLogReporter::GetTimeString() {
     __time64_t tNow = CurrentCalendarTime();
     {
-        CWriteLock lock(m_csTime);
+        CScopedLock lock(m_csTime);
         if (tNow == m_tCachedTime) return m_strCachedTime;
     }
     // _localtime64 answers from a buffer of the calling thread: no lock needed.
@@ -176,7 +164,7 @@ std::string CLogReporter::GetTimeString() {
     char szTempTime[32];
     if (!ptmNow || strftime(szTempTime, sizeof szTempTime, "%Y%m%d%H%M%S", ptmNow) == 0)
         return std::string();
-    CWriteLock lock(m_csTime);
+    CScopedLock lock(m_csTime);
     m_tCachedTime = tNow;
     m_strCachedTime = szTempTime;
     return m_strCachedTime;

@@ -26,7 +26,7 @@ CEmulatedHid::~CEmulatedHid() {
 }
 
 void CEmulatedHid::Reset() {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     for (auto &entry : m_handles) delete entry.second;
     m_handles.clear();
     for (auto &entry : m_sets) delete entry.second;
@@ -45,7 +45,7 @@ void CEmulatedHid::Reset() {
 }
 
 void CEmulatedHid::SetDevices(const std::vector<SimHidDevice> &devices) {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     m_devices = devices;
 }
 
@@ -54,7 +54,7 @@ void CEmulatedHid::UseDeskWithoutHandset() {
 }
 
 void CEmulatedHid::Unplug() {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     for (SimHidDevice &device : m_devices)
         if (device.bHandset) device.bPresent = false;
     for (auto &entry : m_handles) {
@@ -68,13 +68,13 @@ void CEmulatedHid::Unplug() {
 
 void CEmulatedHid::Plug() {
     // A new device instance: old handles stay dead, a new open is needed.
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     for (SimHidDevice &device : m_devices)
         if (device.bHandset) device.bPresent = true;
 }
 
 bool CEmulatedHid::SendInput(const std::string &strChars) {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     bool bTaken = false;
     for (auto &entry : m_handles) {
         Handle &handle = *entry.second;
@@ -87,12 +87,12 @@ bool CEmulatedHid::SendInput(const std::string &strChars) {
 }
 
 void CEmulatedHid::FailNextReadStart(DWORD dwError) {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     m_dwFailReadStart = dwError;
 }
 
 void CEmulatedHid::FailPendingRead(LONG nStatus) {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     for (auto &entry : m_handles) {
         if (entry.second->pPending) {
             Complete(*entry.second, nStatus);
@@ -103,27 +103,27 @@ void CEmulatedHid::FailPendingRead(LONG nStatus) {
 }
 
 void CEmulatedHid::FailFeatureReportAfter(int nAccepted) {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     m_nFeatureFailCountdown = nAccepted;
 }
 
 void CEmulatedHid::SetFeatureDelay(DWORD dwMilliseconds) {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     m_dwFeatureDelay = dwMilliseconds;
 }
 
 std::vector<SimFeatureReport> CEmulatedHid::FeatureReports() const {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     return m_reports;
 }
 
 std::vector<std::string> CEmulatedHid::CommandLines() const {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     return m_commandLines;
 }
 
 void CEmulatedHid::ClearReports() {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     m_reports.clear();
     m_commandLines.clear();
     m_strCommand.clear();
@@ -134,24 +134,24 @@ bool CEmulatedHid::WaitUntilReading(DWORD dwMilliseconds) const {
 }
 
 int CEmulatedHid::OpenHandleCount() const {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     int nOpen = 0;
     for (const auto &entry : m_handles) nOpen += entry.second->bClosed ? 0 : 1;
     return nOpen;
 }
 
 int CEmulatedHid::SearchCount() const {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     return m_nSearches;
 }
 
 int CEmulatedHid::CancelCount() const {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     return m_nCancels;
 }
 
 int CEmulatedHid::ClosedHandleUseCount() const {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     return m_nClosedHandleUses;
 }
 
@@ -168,7 +168,7 @@ CEmulatedHid::Handle *CEmulatedHid::FindUsable(HANDLE hDevice) {
 }
 
 HANDLE CEmulatedHid::Open(LPCSTR szPath, DWORD dwAccess, DWORD dwDisposition, DWORD dwFlags) {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     for (size_t i = 0; i < m_devices.size(); ++i) {
         const SimHidDevice &device = m_devices[i];
         if (!device.bPresent || _stricmp(device.strPath.c_str(), szPath) != 0) continue;
@@ -190,7 +190,7 @@ HANDLE CEmulatedHid::Open(LPCSTR szPath, DWORD dwAccess, DWORD dwDisposition, DW
 }
 
 BOOLEAN CEmulatedHid::GetAttributes(HANDLE hDevice, PHIDD_ATTRIBUTES pAttributes) {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     Handle *pHandle = FindUsable(hDevice);
     if (!pHandle) return FALSE;
     const SimHidDevice &device = m_devices[pHandle->nDevice];
@@ -208,11 +208,11 @@ BOOLEAN CEmulatedHid::GetAttributes(HANDLE hDevice, PHIDD_ATTRIBUTES pAttributes
 BOOLEAN CEmulatedHid::SetFeature(HANDLE hDevice, PVOID pReport, ULONG nLength) {
     DWORD dwDelay;
     {
-        CLock lock(m_cs);
+        CScopedLock lock(m_cs);
         dwDelay = m_dwFeatureDelay;
     }
     if (dwDelay) Sleep(dwDelay);  // the control transfer, outside the lock
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     SimFeatureReport report = {};
     memcpy(report.abReport, pReport, nLength < 3 ? nLength : 3);
     report.nLength = nLength;

@@ -130,7 +130,6 @@ private:
     CEmulatedHid(const CEmulatedHid &) = delete;
     CEmulatedHid &operator=(const CEmulatedHid &) = delete;
 
-    class CLock;
     Handle *FindUsable(HANDLE hDevice);
     void Complete(Handle &handle, LONG nStatus);
     void DeliverWaitingInput(Handle &handle);

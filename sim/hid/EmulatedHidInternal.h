@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "hid/EmulatedHid.h"
+#include "support/ScopedLock.h"
 
 // NTSTATUS values the I/O manager leaves in OVERLAPPED.Internal.
 const LONG D_nStatusSuccess = 0;
@@ -34,15 +35,4 @@ struct CEmulatedHid::Handle {
 // A snapshot of the present devices, taken by SetupDiGetClassDevsA.
 struct CEmulatedHid::DeviceSet {
     std::vector<size_t> devices;
-};
-
-class CEmulatedHid::CLock {
-public:
-    explicit CLock(CRITICAL_SECTION &cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
-    ~CLock() { LeaveCriticalSection(&m_cs); }
-
-private:
-    CRITICAL_SECTION &m_cs;
-    CLock(const CLock &) = delete;
-    CLock &operator=(const CLock &) = delete;
 };

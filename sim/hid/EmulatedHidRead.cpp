@@ -27,7 +27,7 @@ void CEmulatedHid::DeliverWaitingInput(Handle &handle) {
 
 BOOL CEmulatedHid::Read(HANDLE hDevice, LPVOID pBuffer, DWORD dwToRead, LPDWORD pdwRead,
                         LPOVERLAPPED pOverlapped) {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     Handle *pHandle = FindUsable(hDevice);
     if (!pHandle) return FALSE;
     DWORD dwError = ERROR_SUCCESS;
@@ -70,7 +70,7 @@ BOOL CEmulatedHid::OverlappedResult(LPOVERLAPPED pOverlapped, LPDWORD pdwTransfe
     // Nothing here waits for ever: a read no one completes shows as a
     // read still incomplete after 10 s.
     if (bWait && pOverlapped->hEvent) WaitForSingleObject(pOverlapped->hEvent, 10000);
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     const LONG nStatus = static_cast<LONG>(pOverlapped->Internal);
     if (nStatus == D_nStatusPending) {
         SetLastError(ERROR_IO_INCOMPLETE);
@@ -85,7 +85,7 @@ BOOL CEmulatedHid::OverlappedResult(LPOVERLAPPED pOverlapped, LPDWORD pdwTransfe
 }
 
 BOOL CEmulatedHid::Cancel(HANDLE hDevice) {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     Handle *pHandle = FindUsable(hDevice);
     if (!pHandle) return FALSE;
     if (pHandle->pPending) {
@@ -96,7 +96,7 @@ BOOL CEmulatedHid::Cancel(HANDLE hDevice) {
 }
 
 BOOL CEmulatedHid::Close(HANDLE hDevice) {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     Handle *pHandle = FindUsable(hDevice);
     if (!pHandle) return FALSE;
     // Closing the last handle cancels what is still pending on it.

@@ -57,17 +57,17 @@ SimHidDevice CEmulatedHid::Wine845E(int n) {
 void CEmulatedHid::GetHidGuid(LPGUID pGuid) { *pGuid = D_guidHid; }
 
 void CEmulatedHid::FailDeviceSet() {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     m_bFailDeviceSet = true;
 }
 
 int CEmulatedHid::OpenSetCount() const {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     return static_cast<int>(m_sets.size());
 }
 
 HDEVINFO CEmulatedHid::GetClassDevs(const GUID *pGuid, PCSTR szEnumerator, DWORD dwFlags) {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     ++m_nSearches;
     const bool bHidInterfaces = pGuid && memcmp(pGuid, &D_guidHid, sizeof(GUID)) == 0 &&
                                 !szEnumerator && (dwFlags & DIGCF_DEVICEINTERFACE);
@@ -86,7 +86,7 @@ HDEVINFO CEmulatedHid::GetClassDevs(const GUID *pGuid, PCSTR szEnumerator, DWORD
 
 BOOL CEmulatedHid::EnumInterfaces(HDEVINFO hSet, const GUID *pGuid, DWORD dwIndex,
                                   PSP_DEVICE_INTERFACE_DATA pInterface) {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     auto found = m_sets.find(hSet);
     DWORD dwError = ERROR_SUCCESS;
     if (found == m_sets.end())
@@ -109,7 +109,7 @@ BOOL CEmulatedHid::EnumInterfaces(HDEVINFO hSet, const GUID *pGuid, DWORD dwInde
 BOOL CEmulatedHid::GetInterfaceDetail(HDEVINFO hSet, PSP_DEVICE_INTERFACE_DATA pInterface,
                                       PSP_DEVICE_INTERFACE_DETAIL_DATA_A pDetail, DWORD dwSize,
                                       PDWORD pdwRequired) {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     const size_t nDevice = pInterface ? pInterface->Reserved - 1 : m_devices.size();
     DWORD dwError = ERROR_SUCCESS;
     if (!m_sets.count(hSet))
@@ -139,7 +139,7 @@ BOOL CEmulatedHid::GetInterfaceDetail(HDEVINFO hSet, PSP_DEVICE_INTERFACE_DATA p
 }
 
 BOOL CEmulatedHid::DestroySet(HDEVINFO hSet) {
-    CLock lock(m_cs);
+    CScopedLock lock(m_cs);
     auto found = m_sets.find(hSet);
     if (found == m_sets.end()) {
         SetLastError(ERROR_INVALID_HANDLE);
