@@ -47,7 +47,7 @@ TEST_F(LinkThreadTest, EachLineIsFollowedByAHalfSecondPause) {
 
 TEST_F(LinkThreadTest, SilentReadIsCancelledEveryTwoSeconds) {
     StartConnected();
-    Sleep(2300);
+    Sleep(2500);  // the first slice ends at 2000 ms, the second at 4000 ms
     EXPECT_EQ(1, Desk().CancelCount()) << "one silent 2000 ms slice, one CancelIo";
     EXPECT_TRUE(Desk().WaitUntilReading(200)) << "and a new read right after it";
     ASSERT_TRUE(Desk().SendInput("ATR\r\n"));
