@@ -2,14 +2,9 @@
 #pragma once
 
 #include "audio/EmulatedWave.h"
+#include "support/ScopedLock.h"
 
-class CEmulatedWave::CLock {
+class CEmulatedWave::CLock : public CScopedLock {
 public:
-    explicit CLock(CRITICAL_SECTION &cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
-    ~CLock() { LeaveCriticalSection(&m_cs); }
-
-private:
-    CRITICAL_SECTION &m_cs;
-    CLock(const CLock &) = delete;
-    CLock &operator=(const CLock &) = delete;
+    using CScopedLock::CScopedLock;
 };
