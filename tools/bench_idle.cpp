@@ -143,7 +143,7 @@ void Report(const char *szCase, const Share &share, const Share &baseline) {
     printf("  %-40s %7.1f ms CPU in %5.1f s = %s%.4f %% of one core, ratio to baseline %.6f %s\n",
            szCase, share.dCpuMs, share.dwWallMs / 1000.0, share.dCpuMs > 0 ? "" : "< ", dBound,
            baseline.Percent() > 0 ? dBound / baseline.Percent() : 0.0,
-           dBound < 0.1 ? "(goal met)" : share.dCpuMs > 0 ? "(OVER GOAL)" : "(below clock resolution)");
+           dBound <= 0.1 ? "(goal met)" : share.dCpuMs > 0 ? "(OVER GOAL)" : "(below clock resolution)");
 }
 
 }  // namespace
