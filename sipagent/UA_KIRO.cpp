@@ -9,6 +9,7 @@
 
 #include "AgentLog.h"
 #include "SipAgent.h"
+#include "TonePlayer.h"
 #include "marenta.h"
 
 namespace {
@@ -53,6 +54,8 @@ int __cdecl TV_Initialize(const char *domain, const char *user, const char *cred
   AGENT_LOG_ENTRY();
   g_AgentLog.SetFileName(D_szLogFileName);
   CSipAgent &agent = CSipAgent::Instance();
+  // On every call: a repeated TV_Initialize adds the tone player again.
+  agent.AddObserver(&g_TonePlayer);
   if (agent.State() == STATE_UNINITIALISED && !agent.StartLibrary(OrEmpty(initOption))) return -1;
   if (!agent.RequestRegistration(domain, user, credential, outboundProxy, szIdentity)) return -3;
   return AwaitState(STATE_REGISTERED, LOG_SITE(), "register failed, server timeout.") ? 0 : -2;

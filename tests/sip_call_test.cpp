@@ -218,3 +218,15 @@ TEST_F(SipCallTest, NullFileIsRefusedWithoutTheLibrary) {
   EXPECT_EQ(m_tv.StartRecordFile(nullptr), -1);
   EXPECT_EQ(m_sim.Calls().size(), nCalls);
 }
+
+// Regression: unloading the plug-in while a tone played unloaded winmm.dll
+// (the plug-in its only user) under winmm's own sound thread, which then
+// faulted in the host's process.
+TEST_F(SipCallTest, UnloadWhileAToneLoopsKeepsTheSoundLibraryMapped) {
+  ReachRinging();  // the ring tone loops on a thread of winmm's
+  m_sim.Reset();
+  ASSERT_TRUE(FreeLibrary(m_hPlugin));
+  m_hPlugin = nullptr;
+  EXPECT_EQ(GetModuleHandleA("BRAVIK32.dll"), nullptr) << "the plug-in itself unloads";
+  EXPECT_NE(GetModuleHandleA("winmm.dll"), nullptr) << "winmm.dll stays for its sound thread";
+}

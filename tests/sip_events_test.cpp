@@ -10,29 +10,8 @@
 
 #include "KiroSim.h"
 #include "SipAgent.h"
+#include "sip_agent_probe.h"
 #include "sip_stopwatch.h"
-
-// Puts the one agent of the process back where a test wants it.
-class CSipAgentProbe {
- public:
-  static void Restart(AgentState eState, KIRO_HANDLE hLine, KIRO_HANDLE hCall) {
-    CSipAgent &agent = CSipAgent::Instance();
-    AcquireSRWLockExclusive(&agent.m_observerLock);
-    agent.m_observers.clear();
-    ReleaseSRWLockExclusive(&agent.m_observerLock);
-    agent.m_hInstance = 0;
-    agent.m_hLine.store(hLine);
-    agent.m_hCall = hCall;
-    agent.m_state.store(eState);
-    agent.m_nLastError.store(0);
-    agent.m_nCallStatus.store(1);
-    agent.m_bAutoAnswer.store(false);
-    agent.m_hReleasingLine.store(0);
-  }
-  static void SetReleasingLine(KIRO_HANDLE hLine) {
-    CSipAgent::Instance().m_hReleasingLine.store(hLine);
-  }
-};
 
 namespace {
 const KIRO_HANDLE D_hLine = 0x2001;

@@ -1,0 +1,38 @@
+// White-box access to the one SIP agent of the process, for suites that
+// link the agent's modules: puts the agent back where a test wants it.
+#pragma once
+
+#include <windows.h>
+
+#include "SipAgent.h"
+
+// Puts the one agent of the process back where a test wants it.
+class CSipAgentProbe {
+ public:
+  static void Restart(AgentState eState, KIRO_HANDLE hLine, KIRO_HANDLE hCall) {
+    CSipAgent &agent = CSipAgent::Instance();
+    AcquireSRWLockExclusive(&agent.m_observerLock);
+    agent.m_observers.clear();
+    ReleaseSRWLockExclusive(&agent.m_observerLock);
+    agent.m_hInstance = 0;
+    agent.m_hLine.store(hLine);
+    agent.m_hCall = hCall;
+    agent.m_state.store(eState);
+    agent.m_nLastError.store(0);
+    agent.m_nCallStatus.store(1);
+    agent.m_bAutoAnswer.store(false);
+    agent.m_hReleasingLine.store(0);
+  }
+  static void SetReleasingLine(KIRO_HANDLE hLine) {
+    CSipAgent::Instance().m_hReleasingLine.store(hLine);
+  }
+  static void SetCallStatus(int nStatus) { CSipAgent::Instance().m_nCallStatus.store(nStatus); }
+  static CAgentObserver *Observer(size_t nIndex) {
+    CSipAgent &agent = CSipAgent::Instance();
+    AcquireSRWLockShared(&agent.m_observerLock);
+    CAgentObserver *pObserver =
+        nIndex < agent.m_observers.size() ? agent.m_observers[nIndex] : nullptr;
+    ReleaseSRWLockShared(&agent.m_observerLock);
+    return pObserver;
+  }
+};
