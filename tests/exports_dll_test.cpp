@@ -4,8 +4,6 @@
 // no handset attached (Wine's own HID devices are searched and rejected).
 #include "bravik32.h"
 
-#include <tlhelp32.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "log_files.h"
+#include "process_threads.h"
 
 namespace {
 
@@ -58,23 +57,11 @@ PFN As(FARPROC pfn) {
     return reinterpret_cast<PFN>(reinterpret_cast<void *>(pfn));
 }
 
-std::vector<DWORD> ThreadsOfThisProcess() {
-    std::vector<DWORD> ids;
-    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (hSnapshot == INVALID_HANDLE_VALUE) return ids;
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL bMore = Thread32First(hSnapshot, &entry); bMore; bMore = Thread32Next(hSnapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.push_back(entry.th32ThreadID);
-    CloseHandle(hSnapshot);
-    return ids;
-}
-
 // Handles of the threads that run now but did not run before.
-std::vector<HANDLE> OpenThreadsStartedSince(const std::vector<DWORD> &before) {
+std::vector<HANDLE> OpenThreadsStartedSince(const std::set<DWORD> &before) {
     std::vector<HANDLE> handles;
     for (DWORD dwId : ThreadsOfThisProcess()) {
-        if (std::find(before.begin(), before.end(), dwId) != before.end()) continue;
+        if (before.count(dwId)) continue;
         HANDLE hThread = OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, dwId);
         if (hThread) handles.push_back(hThread);
     }
@@ -299,7 +286,7 @@ TEST(PluginLifecycle, LoadUseUnloadSeveralTimesLeavesNoThreadAndEndsTheLog) {
     const DWORD adwUseMs[] = {0, 50, 300};
     const int nCycles = 3;
     for (int nCycle = 0; nCycle < nCycles; ++nCycle) {
-        const std::vector<DWORD> threadsBefore = ThreadsOfThisProcess();
+        const std::set<DWORD> threadsBefore = ThreadsOfThisProcess();
         HMODULE hPlugin = LoadLibraryA(D_szPlugin);
         ASSERT_NE(hPlugin, nullptr);
         EXPECT_EQ(As<V>(GetProcAddress(hPlugin, "TV_Initialize"))(), 0)

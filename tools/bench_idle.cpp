@@ -7,7 +7,6 @@
 //
 // Usage: bench_idle [seconds per case, default 10]
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -19,22 +18,10 @@
 
 #include "core/Halvex.h"
 #include "hid/EmulatedHid.h"
+#include "process_threads.h"
 #include "support/LogReporter.h"
 
 namespace {
-
-std::set<DWORD> ThreadsOfThisProcess() {
-    std::set<DWORD> ids;
-    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (hSnapshot == INVALID_HANDLE_VALUE) return ids;
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL bMore = Thread32First(hSnapshot, &entry); bMore;
-         bMore = Thread32Next(hSnapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.insert(entry.th32ThreadID);
-    CloseHandle(hSnapshot);
-    return ids;
-}
 
 // The one thread that appeared since `before`, opened for its times.
 HANDLE OpenNewThread(const std::set<DWORD> &before) {
