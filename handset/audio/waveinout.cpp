@@ -124,19 +124,26 @@ UINT FindHandsetDevice(UINT nDevices, MMRESULT(WINAPI *pfnGetDevCaps)(UINT_PTR, 
 }
 
 // Enters the direction's lock once it is not closing. Waits at most
-// D_dwCloseWaitTimeout for its close notification, and not at all on the wave
-// message thread, which is the one to handle it. False, without the lock,
-// when the direction stays closing.
-bool EnterWhenNotClosing(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing) {
+// dwTimeout for its close notification, and not at all on the wave message
+// thread, which is the one to handle it. False, without the lock, when the
+// direction stays closing.
+bool EnterWhenNotClosing(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing,
+                         DWORD dwTimeout = D_dwCloseWaitTimeout) {
     DWORD dwStart = GetTickCount();
     for (;;) {
         EnterCriticalSection(&direction.cs);
         if (!(bOpen && bClosing)) return true;
         LeaveCriticalSection(&direction.cs);
         DWORD dwWaited = GetTickCount() - dwStart;
-        if (dwWaited >= D_dwCloseWaitTimeout || GetCurrentThreadId() == g_dwWaveThreadId) return false;
-        WaitForSingleObject(direction.hClosed, D_dwCloseWaitTimeout - dwWaited);
+        if (dwWaited >= dwTimeout || GetCurrentThreadId() == g_dwWaveThreadId) return false;
+        WaitForSingleObject(direction.hClosed, dwTimeout - dwWaited);
     }
+}
+
+bool WaitWhileClosing(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing, DWORD dwTimeout) {
+    if (!EnterWhenNotClosing(direction, bOpen, bClosing, dwTimeout)) return false;
+    LeaveCriticalSection(&direction.cs);
+    return true;
 }
 
 void MarkOpened(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing) {
@@ -356,6 +363,12 @@ int WriteWaveOut(const char *pBytes, int nLength) {
     if (!pHdr) return -1;
     QueueOutputBlock(pHdr);
     return 0;
+}
+
+bool WaitWaveInClosed(DWORD dwTimeout) { return WaitWhileClosing(g_In, g_bWaveInOpen, g_bWaveInStopping, dwTimeout); }
+
+bool WaitWaveOutClosed(DWORD dwTimeout) {
+    return WaitWhileClosing(g_Out, g_bWaveOutOpen, g_bWaveOutClosing, dwTimeout);
 }
 
 void HandleWaveMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {

@@ -1,0 +1,65 @@
+// One job slot of the player or the recorder: the owning pointer, the lock
+// that guards it and its file, and whether what the device returns belongs
+// to the job yet.
+//
+// The lock is held by host threads across a whole start or stop, device calls
+// included (opens, resets and writes return at once: the wave API only posts
+// to the wave message thread), and by the wave message thread across a whole
+// sink call. So no sink reads from or writes into a file that a stop is
+// closing or has closed, and a stop that meets the end of a playback ends the
+// job once. The lock is never held while a thread waits for the wave message
+// thread to handle something: that thread may itself be waiting for the lock
+// inside a sink.
+#pragma once
+
+#include <windows.h>
+
+class WaveFile;
+
+class CFileJob {
+public:
+    explicit CFileJob(WaveFile *&pFile);
+    // At unload: a job still running gets its file closed.
+    ~CFileJob();
+
+    bool Exists() const { return m_pFile != nullptr; }
+    // Set once the job's device has been opened for it. Until then the
+    // device may still be returning what an earlier job queued.
+    bool IsLive() const { return m_bLive; }
+    void SetLive() { m_bLive = true; }
+    // Creates the job for the path and opens its file in cMode. False when
+    // the file did not open; the job stays all the same.
+    bool Create(const char *pszPath, char cMode);
+    // Takes the job out of its slot, closes its file and destroys it. False
+    // when there was none.
+    bool Release();
+    // Tells one job from the next, for a stop that lets go of the lock while
+    // it waits and must not end a job that another thread started meanwhile.
+    unsigned Generation() const { return m_nGeneration; }
+
+private:
+    friend class CFileJobLock;
+    CRITICAL_SECTION m_cs;
+    WaveFile *&m_pFile;
+    bool m_bLive;
+    unsigned m_nGeneration;
+
+    CFileJob(const CFileJob &) = delete;
+    CFileJob &operator=(const CFileJob &) = delete;
+};
+
+class CFileJobLock {
+public:
+    explicit CFileJobLock(CFileJob &job) : m_cs(job.m_cs) { EnterCriticalSection(&m_cs); }
+    ~CFileJobLock() { LeaveCriticalSection(&m_cs); }
+    // For the bounded waits on the wave message thread that a stop makes
+    // without the lock.
+    void Leave() { LeaveCriticalSection(&m_cs); }
+    void Enter() { EnterCriticalSection(&m_cs); }
+
+private:
+    CRITICAL_SECTION &m_cs;
+
+    CFileJobLock(const CFileJobLock &) = delete;
+    CFileJobLock &operator=(const CFileJobLock &) = delete;
+};

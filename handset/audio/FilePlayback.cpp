@@ -1,0 +1,108 @@
+// File playback: see FilePlayback.h.
+//
+// Threads: the host's threads start, stop and test the job; the wave message
+// thread runs PlayBlockDone for every block the output returns, refills the
+// queue from the file and ends the job at the end of the file. The job's
+// pointer, its file and the end-of-file mark are used only under the job's
+// lock (FileJob.h); the output's own lock is taken inside it, never the other
+// way round.
+//
+// The end of a playback: when a refill finds the end of the file the job
+// stays until the device has nothing of it queued any more, so the last
+// blocks are heard to their end; a host stop resets the output and cuts at
+// once. A block returned by a reset, or by an output that an earlier job
+// stopped, finds no live job and is dropped.
+#include "audio/FilePlayback.h"
+
+#include "audio/FileJob.h"
+#include "audio/WaveFile.h"
+#include "audio/waveinout.h"
+
+WaveFile *g_pPlayFile = nullptr;
+
+namespace {
+
+const int D_nOpeningBlockSize = 40960;  // 2.56 s at 16000 bytes per second
+const int D_nOpeningBlocks = 2;
+const int D_nRefillBlockSize = 10240;   // 0.64 s
+// An output stopped by the previous job closes after its last block has
+// been through PlayBlockDone; that takes milliseconds.
+const DWORD D_dwEarlierOutputCloseTimeout = 1000;
+
+CFileJob g_PlayJob(g_pPlayFile);
+// The file has yielded its last sample byte; under the job's lock.
+bool g_bPlayFileAtEnd = false;
+
+// Under the job's lock. The result is 0 as soon as the file yielded its first
+// bytes, whatever the device answered.
+int QueueOpeningBlocks() {
+    char buffer[D_nOpeningBlockSize];
+    int nResult = -1;
+    for (int nBlock = 0; nBlock < D_nOpeningBlocks; ++nBlock) {
+        int nRead = g_pPlayFile->Read(buffer, D_nOpeningBlockSize);
+        if (nRead <= 0) break;
+        WriteWaveOut(buffer, nRead);
+        nResult = 0;
+    }
+    return nResult;
+}
+
+// Under the job's lock, on the wave message thread.
+void QueueRefill() {
+    char buffer[D_nRefillBlockSize];
+    int nRead = g_pPlayFile->Read(buffer, D_nRefillBlockSize);
+    if (nRead > 0) {
+        WriteWaveOut(buffer, nRead);
+    } else {
+        g_bPlayFileAtEnd = true;
+    }
+}
+
+// Under the job's lock.
+void EndPlayJob() {
+    if (!g_PlayJob.Release()) return;
+    g_bPlayFileAtEnd = false;
+    // Every block still queued comes back at once and finds no job; the
+    // output closes after the last one.
+    StopWaveOut();
+}
+
+}  // namespace
+
+int StartPlayFile(const char *pszPath) {
+    // An output that the previous job stopped is still returning its blocks
+    // to PlayBlockDone, which needs the job's lock: wait for its close before
+    // taking the lock, or the open below would wait inside the lock for a
+    // close that cannot come.
+    WaitWaveOutClosed(D_dwEarlierOutputCloseTimeout);
+    CFileJobLock lock(g_PlayJob);
+    if (g_PlayJob.Exists()) return -1;
+    g_bPlayFileAtEnd = false;
+    if (!g_PlayJob.Create(pszPath ? pszPath : "", 'r')) return -1;
+    g_pfnWaveOutDone = PlayBlockDone;
+    if (OpenWaveOut() != MMSYSERR_NOERROR) return -1;
+    g_PlayJob.SetLive();
+    return QueueOpeningBlocks();
+}
+
+int StopPlayFile() {
+    CFileJobLock lock(g_PlayJob);
+    EndPlayJob();
+    return 0;
+}
+
+int IsPlayingFile() {
+    CFileJobLock lock(g_PlayJob);
+    return g_PlayJob.Exists() ? 1 : 0;
+}
+
+int PlayBlockDone(const char *, int) {
+    CFileJobLock lock(g_PlayJob);
+    if (!g_PlayJob.Exists() || !g_PlayJob.IsLive()) return 0;
+    if (!g_bPlayFileAtEnd) QueueRefill();
+    // Nothing of the job left in the device: the file has been played to its
+    // end (or the device refused the refill, and no block will come back to
+    // carry the playback on).
+    if (g_nWaveOutQueued <= 0) EndPlayJob();
+    return 0;
+}

@@ -1,0 +1,69 @@
+// File recording: see FilePlayback.h.
+//
+// Threads: the host's threads start, stop and test the job; the wave message
+// thread runs RecordBlockReady for every filled input buffer and appends it
+// to the file, whose header sizes the writer keeps current after every
+// block. The job's pointer and its file are used only under the job's lock
+// (FileJob.h); the input's own lock is taken inside it, never the other way
+// round.
+//
+// The stop: resetting the input returns its four buffers (320 ms of sound,
+// the one being filled padded with silence) to the wave message thread. The
+// stop lets go of the job's lock and waits, bounded, for the input's close,
+// which follows the last of them, so that they reach the file before its
+// header is closed. A buffer that comes later still, or from an input that an
+// earlier job stopped, finds no live job and is dropped.
+#include "audio/FileJob.h"
+#include "audio/FilePlayback.h"
+#include "audio/WaveFile.h"
+#include "audio/waveinout.h"
+
+WaveFile *g_pRecordFile = nullptr;
+
+namespace {
+
+// The reset returns the buffers at once; handling them takes milliseconds.
+const DWORD D_dwReturnedBuffersTimeout = 2000;
+
+CFileJob g_RecordJob(g_pRecordFile);
+
+}  // namespace
+
+int StartRecordFile(const char *pszPath) {
+    // As for playback: an input that the previous job stopped delivers its
+    // last buffers through RecordBlockReady, which needs the job's lock.
+    WaitWaveInClosed(D_dwReturnedBuffersTimeout);
+    CFileJobLock lock(g_RecordJob);
+    if (g_RecordJob.Exists() || !pszPath || !*pszPath) return -1;
+    if (!g_RecordJob.Create(pszPath, 'w')) return -1;
+    g_pfnWaveInData = RecordBlockReady;
+    if (OpenWaveIn() != MMSYSERR_NOERROR) return -1;
+    // Buffers of the input just started wait for the lock, so none is missed.
+    g_RecordJob.SetLive();
+    return 0;
+}
+
+int StopRecordFile() {
+    CFileJobLock lock(g_RecordJob);
+    if (!g_RecordJob.Exists()) return 0;
+    unsigned nJob = g_RecordJob.Generation();
+    StopWaveIn();
+    lock.Leave();
+    WaitWaveInClosed(D_dwReturnedBuffersTimeout);
+    lock.Enter();
+    // Another host thread's stop may have ended the job meanwhile, and a
+    // start may even have begun the next one.
+    if (g_RecordJob.Generation() == nJob) g_RecordJob.Release();
+    return 0;
+}
+
+int IsRecordingFile() {
+    CFileJobLock lock(g_RecordJob);
+    return g_RecordJob.Exists() ? 1 : 0;
+}
+
+int RecordBlockReady(const char *pBytes, int nLength) {
+    CFileJobLock lock(g_RecordJob);
+    if (g_RecordJob.Exists() && g_RecordJob.IsLive()) g_pRecordFile->Write(pBytes, nLength);
+    return 0;
+}

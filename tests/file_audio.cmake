@@ -1,0 +1,26 @@
+# File playback and recording against the emulated audio device. Outside
+# tools make the prompts before the suite (fixture file_audio_prompts);
+# outside readers check the recordings the suite leaves (fixture
+# file_audio_recordings), with the WAV suite's checker.
+set(TV_FILE_AUDIO_DATA ${CMAKE_CURRENT_BINARY_DIR}/file_audio_data)
+
+add_test(NAME file_audio_make_prompts
+  COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/file_audio_make_files.sh ${TV_FILE_AUDIO_DATA})
+set_tests_properties(file_audio_make_prompts PROPERTIES
+  FIXTURES_SETUP file_audio_prompts TIMEOUT 60)
+
+tv_add_gtest(file_audio_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/audio_support.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/file_audio_support.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/file_playback_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/file_recording_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/file_duplex_test.cpp
+  LIBS bravik32_static sim_handset_audio)
+set_tests_properties(file_audio_test PROPERTIES
+  FIXTURES_REQUIRED file_audio_prompts FIXTURES_SETUP file_audio_recordings)
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_test(NAME file_audio_recordings_read_by_outside_tools
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/wav_check_written.py ${TV_FILE_AUDIO_DATA}/ours)
+set_tests_properties(file_audio_recordings_read_by_outside_tools PROPERTIES
+  FIXTURES_REQUIRED file_audio_recordings TIMEOUT 60)

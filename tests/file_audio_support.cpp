@@ -1,0 +1,88 @@
+// Shared by the file playback and recording suites: see file_audio_support.h.
+#include "file_audio_support.h"
+
+#include <algorithm>
+
+const char D_szOutsideFiles[] = "file_audio_data";
+const char D_szOursDir[] = "file_audio_data/ours";
+
+volatile LONG FileAudioTest::s_nPlayerReturns = 0;
+
+namespace {
+
+const DWORD D_dwHandledTimeout = 2000;
+
+int CountingPlayBlockDone(const char *pBytes, int nLength) {
+    int nResult = PlayBlockDone(pBytes, nLength);
+    InterlockedIncrement(&FileAudioTest::s_nPlayerReturns);
+    return nResult;
+}
+
+}  // namespace
+
+void FileAudioTest::SetUp() {
+    AudioDeviceTest::SetUp();
+    Sim().SetInputSource(CEmulatedWave::CountingSource());
+    s_nPlayerReturns = 0;
+}
+
+void FileAudioTest::TearDown() {
+    StopPlayFile();
+    StopRecordFile();
+    EXPECT_EQ(IsPlayingFile(), 0);
+    EXPECT_EQ(IsRecordingFile(), 0);
+    AudioDeviceTest::TearDown();
+}
+
+std::string FileAudioTest::WritePrompt(const Bytes &samples, const Bytes &trailing) {
+    std::string strPath = TestTempPath();
+    Bytes image = CBytesBuilder().RiffFmt(1, 1, 8000, 16).DataChunk(samples).Append(trailing).Build();
+    EXPECT_TRUE(WriteWholeFile(strPath, image)) << "cannot write the prompt " << strPath;
+    return strPath;
+}
+
+int FileAudioTest::StartCountedPlayback(const std::string &strPath) {
+    int nResult = StartPlayFile(strPath.c_str());
+    EXPECT_EQ(g_pfnWaveOutDone, &PlayBlockDone) << "the start installs the player as the output's sink";
+    g_pfnWaveOutDone = CountingPlayBlockDone;
+    return nResult;
+}
+
+bool FileAudioTest::PlayUntilTheJobEnds(DWORD dwMilliseconds) {
+    return WaitUntil(
+        [this] {
+            if (!IsPlayingFile()) return true;
+            Sim().PlayOutputBlocks(1);
+            return false;
+        },
+        dwMilliseconds);
+}
+
+void FileAudioTest::PlayOneBlock() {
+    LONG nBefore = s_nPlayerReturns;
+    ASSERT_EQ(Sim().PlayOutputBlocks(1), 1) << "a queued block to play";
+    ExpectWithin([nBefore] { return s_nPlayerReturns > nBefore; }, D_dwHandledTimeout,
+                 "handling of the returned block by the player");
+}
+
+void FileAudioTest::CaptureBuffers(int nBuffers) {
+    for (int nLeft = nBuffers; nLeft > 0;) {
+        int nRound = std::min(nLeft, 4);
+        ASSERT_EQ(Sim().CaptureInput(nRound * D_nRecordBuf), nRound * D_nRecordBuf)
+            << "four input buffers queued to take the capture";
+        ExpectWithin([this] { return Sim().QueuedBlocks(ESimWaveDirection::Input) == 4; }, D_dwHandledTimeout,
+                     "data notifications handled and buffers queued again");
+        nLeft -= nRound;
+    }
+}
+
+Bytes FileAudioTest::StopAndReadRecording(const std::string &strPath) {
+    EXPECT_EQ(StopRecordFile(), 0);
+    EXPECT_EQ(IsRecordingFile(), 0);
+    return ReadWholeFile(strPath);
+}
+
+Bytes SamplesOf(const Bytes &file) {
+    if (file.size() <= 44) return Bytes();
+    return Bytes(file.begin() + 44, file.end());
+}

@@ -1,0 +1,50 @@
+// Shared by the file playback and recording suites: the audio device fixture
+// with the jobs ended after every case, prompts written as WAV files, and
+// steps that move sound through the emulated device on demand and wait until
+// the player or the recorder has handled it.
+#pragma once
+
+#include <string>
+
+#include "audio/FilePlayback.h"
+#include "audio_support.h"
+#include "wav_bytes.h"
+
+// Made before the suites by file_audio_make_files.sh (sox, libsndfile).
+extern const char D_szOutsideFiles[];
+// Recordings left here are read by outside tools after the suites.
+extern const char D_szOursDir[];
+
+const UINT D_nHandsetOutId = 1;
+const size_t D_nRecordBuf = 1280;
+
+class FileAudioTest : public AudioDeviceTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A canonical 16-bit mono 8000 Hz WAV file holding the samples, plus
+    // trailing bytes after the data chunk when given; returns its path.
+    std::string WritePrompt(const Bytes &samples, const Bytes &trailing = Bytes());
+    // Plays whatever the output holds, block by block, until the play job
+    // has ended; false when it has not ended within dwMilliseconds.
+    bool PlayUntilTheJobEnds(DWORD dwMilliseconds);
+    // Plays one block and waits until the player has handled its return
+    // (refill queued or job ended).
+    void PlayOneBlock();
+    // Captures whole input buffers from the counting source, a round of at
+    // most four at a time, each round written to the file before the next.
+    void CaptureBuffers(int nBuffers);
+    // Stops the recording and returns the recorded file.
+    Bytes StopAndReadRecording(const std::string &strPath);
+
+    // StartPlayFile, then a wrapper around the sink it installed that counts
+    // the returned blocks the player has handled.
+    int StartCountedPlayback(const std::string &strPath);
+
+public:
+    static volatile LONG s_nPlayerReturns;
+};
+
+// The samples of a recorded file (everything after the 44-byte header).
+Bytes SamplesOf(const Bytes &file);

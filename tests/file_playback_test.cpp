@@ -1,0 +1,224 @@
+// File playback against the emulated device: block sizes, the whole sample
+// content reaching the earpiece byte for byte (prompts made by outside tools
+// and by hand), the end of a playback heard to its end, failed starts that
+// leave their job, the host's stop, and a start right after a stop.
+#include <thread>
+
+#include "file_audio_support.h"
+
+namespace {
+
+const ESimWaveDirection D_eOut = ESimWaveDirection::Output;
+const size_t D_nOpening = 40960;
+const size_t D_nRefill = 10240;
+
+using FilePlaybackTest = FileAudioTest;
+
+TEST_F(FilePlaybackTest, FileOf30000BytesQueuesOneBlockAndEndsWhenItReturns) {
+    Bytes samples = CountingSamples(30000);
+    ASSERT_EQ(StartCountedPlayback(WritePrompt(samples)), 0);
+    EXPECT_EQ(IsPlayingFile(), 1);
+    EXPECT_EQ(Sim().QueuedBlocks(D_eOut), 1) << "one block: the second opening read finds nothing";
+    PlayOneBlock();
+    EXPECT_EQ(IsPlayingFile(), 0) << "the refill found the end of the file with nothing queued";
+    ExpectWithin([] { return !g_bWaveOutOpen; }, 1000, "output close notification after the last block");
+    EXPECT_EQ(Sim().Closes(D_eOut), 1);
+    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
+}
+
+TEST_F(FilePlaybackTest, TwoOpeningBlocksOf40960ThenRefillsOf10240) {
+    Bytes samples = CountingSamples(2 * D_nOpening + 3 * D_nRefill + 7);
+    ASSERT_EQ(StartCountedPlayback(WritePrompt(samples)), 0);
+    EXPECT_EQ(Sim().QueuedBlocks(D_eOut), 2);
+    const size_t expected[] = {D_nOpening, D_nOpening, D_nRefill, D_nRefill, D_nRefill, 7};
+    size_t nPlayed = 0;
+    for (size_t nBlock : expected) {
+        PlayOneBlock();
+        size_t nNow = Sim().PlayedBytes(D_nHandsetOutId).size();
+        EXPECT_EQ(nNow - nPlayed, nBlock) << "block after " << nPlayed << " bytes";
+        nPlayed = nNow;
+        if (nPlayed + 7 < samples.size()) {
+            EXPECT_EQ(Sim().QueuedBlocks(D_eOut), 2) << "the refill keeps the queue two blocks deep";
+        }
+    }
+    EXPECT_EQ(IsPlayingFile(), 0);
+    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
+}
+
+// Where the samples end decides which block is still queued when a refill
+// finds the end of the file; none of it may be cut.
+struct EndCase {
+    const char *pszName;
+    size_t nSamples;
+};
+void PrintTo(const EndCase &endCase, std::ostream *pOut) { *pOut << endCase.nSamples << " sample bytes"; }
+
+class PlaybackEndTest : public FileAudioTest, public ::testing::WithParamInterface<EndCase> {};
+
+TEST_P(PlaybackEndTest, RegressionEndOfFileLetsTheQueuedBlocksPlayOut) {
+    Bytes samples = CountingSamples(GetParam().nSamples);
+    ASSERT_EQ(StartCountedPlayback(WritePrompt(samples)), 0);
+    while (Sim().PlayedBytes(D_nHandsetOutId).size() < samples.size() && !HasFailure()) {
+        ASSERT_EQ(IsPlayingFile(), 1) << "the job ended with "
+                                      << samples.size() - Sim().PlayedBytes(D_nHandsetOutId).size()
+                                      << " sample bytes not yet played";
+        PlayOneBlock();
+    }
+    EXPECT_EQ(IsPlayingFile(), 0) << "the job ends with the last block";
+    EXPECT_EQ(Sim().Resets(D_eOut), 1) << "the end's stop finds nothing left to cut";
+    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
+    ExpectWithin([] { return !g_bWaveOutOpen; }, 1000, "output close notification at the end");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WhereTheSamplesEnd, PlaybackEndTest,
+    ::testing::Values(EndCase{"WithinTheFirstOpeningBlock", 1000}, EndCase{"AtTheFirstBlocksEnd", 40960},
+                      EndCase{"WithinTheSecondOpeningBlock", 50000}, EndCase{"AtTheSecondBlocksEnd", 81920},
+                      EndCase{"WithinARefill", 81920 + 10240 + 5000}, EndCase{"AtARefillsEnd", 81920 + 20480}),
+    [](const ::testing::TestParamInfo<EndCase> &info) { return std::string(info.param.pszName); });
+
+// Prompts made by sox and by libsndfile (a LIST chunk after the samples);
+// sox's own reading of the samples is what the earpiece must get.
+class OutsidePromptTest : public FileAudioTest, public ::testing::WithParamInterface<const char *> {};
+
+TEST_P(OutsidePromptTest, EverySampleByteReachesTheDeviceAndNothingElse) {
+    std::string strDir = std::string(D_szOutsideFiles) + "/";
+    Bytes expected = ReadWholeFile(strDir + "sox_prompt.raw");
+    ASSERT_EQ(expected.size(), 96000u) << "6 s of 16-bit mono at 8000 Hz from sox";
+    ASSERT_EQ(StartPlayFile((strDir + GetParam()).c_str()), 0);
+    ASSERT_TRUE(PlayUntilTheJobEnds(5000)) << "the playback of " << GetParam() << " did not end";
+    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), expected) << "the earpiece got other bytes than sox reads";
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, OutsidePromptTest,
+                         ::testing::Values("sox_prompt.wav", "sndfile_prompt_with_list.wav"),
+                         [](const ::testing::TestParamInfo<const char *> &info) {
+                             std::string strName = info.param;
+                             return strName.substr(0, strName.find('.'));
+                         });
+
+TEST_F(FilePlaybackTest, TrailingChunkOfAHandMadePromptIsNotPlayed) {
+    Bytes samples = CountingSamples(12345);
+    Bytes trailing = CBytesBuilder().Text("LIST").Le32(8).Text("INFOjunk").Build();
+    ASSERT_EQ(StartPlayFile(WritePrompt(samples, trailing).c_str()), 0);
+    ASSERT_TRUE(PlayUntilTheJobEnds(2000));
+    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
+}
+
+TEST_F(FilePlaybackTest, FileWithNoSamplesFailsAndKeepsItsJobAndTheOpenOutput) {
+    ASSERT_EQ(StartPlayFile(WritePrompt(Bytes()).c_str()), -1);
+    EXPECT_EQ(IsPlayingFile(), 1) << "a failed start leaves its job";
+    EXPECT_TRUE(g_bWaveOutOpen) << "the output stays open with nothing queued";
+    EXPECT_EQ(Sim().QueuedBlocks(D_eOut), 0);
+    EXPECT_EQ(StopPlayFile(), 0);
+    EXPECT_EQ(IsPlayingFile(), 0);
+    ExpectWithin([] { return !g_bWaveOutOpen; }, 1000, "output close notification after the stop");
+}
+
+TEST_F(FilePlaybackTest, MissingFileIsReportedAsPlayingUntilStopped) {
+    ASSERT_EQ(StartPlayFile("file_audio_no_such_prompt.wav"), -1);
+    EXPECT_EQ(IsPlayingFile(), 1);
+    EXPECT_EQ(StartPlayFile(WritePrompt(CountingSamples(100)).c_str()), -1) << "refused while the job stays";
+    EXPECT_EQ(Sim().OpenStreams(D_eOut), 0) << "the output was never opened";
+    EXPECT_EQ(StopPlayFile(), 0);
+    EXPECT_EQ(IsPlayingFile(), 0);
+    EXPECT_EQ(StartPlayFile(WritePrompt(CountingSamples(100)).c_str()), 0) << "a start after the stop";
+}
+
+TEST_F(FilePlaybackTest, NullPathFailsLikeAMissingFile) {
+    EXPECT_EQ(StartPlayFile(nullptr), -1);
+    EXPECT_EQ(IsPlayingFile(), 1);
+}
+
+TEST_F(FilePlaybackTest, OutputThatCannotBeOpenedFailsTheStartAndKeepsTheJob) {
+    Sim().RefuseOpen(D_eOut, D_nHandsetOutId, MMSYSERR_ALLOCATED);
+    ASSERT_EQ(StartPlayFile(WritePrompt(CountingSamples(100)).c_str()), -1);
+    EXPECT_EQ(IsPlayingFile(), 1);
+    EXPECT_EQ(StopPlayFile(), 0);
+    EXPECT_EQ(IsPlayingFile(), 0);
+}
+
+TEST_F(FilePlaybackTest, SecondStartIsRefusedAndLeavesTheRunningPlaybackAlone) {
+    Bytes samples = CountingSamples(60000);
+    ASSERT_EQ(StartPlayFile(WritePrompt(samples).c_str()), 0);
+    EXPECT_EQ(StartPlayFile(WritePrompt(CountingSamples(100, 7)).c_str()), -1);
+    EXPECT_EQ(Sim().QueuedBlocks(D_eOut), 2);
+    ASSERT_TRUE(PlayUntilTheJobEnds(2000));
+    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
+}
+
+TEST_F(FilePlaybackTest, HostStopCutsAtOnceAndReturnedBlocksRefillNothing) {
+    ASSERT_EQ(StartCountedPlayback(WritePrompt(CountingSamples(200000))), 0);
+    PlayOneBlock();
+    EXPECT_EQ(StopPlayFile(), 0);
+    EXPECT_EQ(IsPlayingFile(), 0);
+    ExpectWithin([] { return !g_bWaveOutOpen; }, 1000, "output close notification after the stop");
+    EXPECT_EQ(s_nPlayerReturns, 3) << "the two blocks the reset returned reached the player";
+    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId).size(), D_nOpening) << "nothing played after the stop";
+    EXPECT_EQ(Sim().OpenStreams(D_eOut), 0) << "no refill reopened or fed the output";
+}
+
+TEST_F(FilePlaybackTest, StopWithoutAJobReturnsZeroAndTouchesNoDevice) {
+    EXPECT_EQ(StopPlayFile(), 0);
+    EXPECT_EQ(IsPlayingFile(), 0);
+    EXPECT_EQ(Sim().Resets(D_eOut), 0);
+    EXPECT_TRUE(Sim().Opens().empty());
+}
+
+TEST_F(FilePlaybackTest, HostStopMeetingTheEndOfTheFileEndsTheJobOnce) {
+    // The last block has come back but its notification waits behind a held
+    // wave message thread when the host stops.
+    Bytes samples = CountingSamples(1000);
+    ASSERT_EQ(StartCountedPlayback(WritePrompt(samples)), 0);
+    HoldWaveThread(D_eOut);
+    ASSERT_EQ(Sim().PlayOutputBlocks(1), 1);
+    EXPECT_EQ(StopPlayFile(), 0);
+    ReleaseWaveThread();
+    ExpectWithin([] { return s_nPlayerReturns == 1; }, 1000, "handling of the last block's return");
+    ExpectWithin([] { return !g_bWaveOutOpen; }, 1000, "output close notification");
+    EXPECT_EQ(IsPlayingFile(), 0);
+    EXPECT_EQ(Sim().Closes(D_eOut), 1);
+    EXPECT_EQ(Sim().Resets(D_eOut), 1) << "only the host's stop reset the output";
+    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
+}
+
+TEST_F(FilePlaybackTest, RegressionStartRightAfterAStopWaitsForTheOldOutputInsteadOfFailing) {
+    // The stopped output still owes two returned blocks to the player when
+    // the next start comes; the start must neither deadlock against the
+    // player's lock nor let the old blocks refill from the new file.
+    ASSERT_EQ(StartPlayFile(WritePrompt(CountingSamples(200000)).c_str()), 0);
+    HoldWaveThread(D_eOut);
+    EXPECT_EQ(StopPlayFile(), 0);
+    Bytes second = CountingSamples(50000, 100);
+    std::string strSecond = WritePrompt(second);
+    volatile LONG nResult = 99;
+    std::thread starter([&] { nResult = StartPlayFile(strSecond.c_str()); });
+    Sleep(50);
+    ReleaseWaveThread();
+    starter.join();
+    ASSERT_EQ(nResult, 0) << "the start after the stop failed";
+    EXPECT_EQ(Sim().Closes(D_eOut), 1) << "the old output closed before the new one opened";
+    ASSERT_TRUE(PlayUntilTheJobEnds(2000));
+    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), second) << "the new prompt, whole, and nothing else";
+}
+
+TEST_F(FilePlaybackTest, RefillRefusedByTheDeviceEndsThePlaybackInsteadOfHanging) {
+    ASSERT_EQ(StartCountedPlayback(WritePrompt(CountingSamples(200000))), 0);
+    Sim().RefuseWrites(MMSYSERR_NOMEM);
+    PlayOneBlock();
+    EXPECT_EQ(IsPlayingFile(), 1) << "the second opening block still plays";
+    PlayOneBlock();
+    EXPECT_EQ(IsPlayingFile(), 0) << "no block left to carry the playback on";
+}
+
+TEST_F(FilePlaybackTest, RealTimePlaybackEndsOnItsOwn) {
+    Sim().SetClock(ESimWaveClock::RealTime);
+    Bytes samples = CountingSamples(8000);  // 0.5 s
+    DWORD dwStart = GetTickCount();
+    ASSERT_EQ(StartPlayFile(WritePrompt(samples).c_str()), 0);
+    ExpectWithin([] { return IsPlayingFile() == 0; }, 3000, "end of the playback");
+    EXPECT_GE(GetTickCount() - dwStart, 400u) << "the job lasts as long as its sound";
+    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
+}
+
+}  // namespace

@@ -1,0 +1,177 @@
+// File recording against the emulated device: whole 1280-byte buffers after a
+// 44-byte header with sizes that agree, every captured byte in the file, the
+// buffers the stop's reset returns kept, failed starts, and recordings left
+// for outside readers (file_audio_check_written runs after this suite).
+#include <thread>
+
+#include "file_audio_support.h"
+
+namespace {
+
+const ESimWaveDirection D_eIn = ESimWaveDirection::Input;
+
+class FileRecordingTest : public FileAudioTest {
+protected:
+    std::string RecordingPath() { return TestTempPath(); }
+    static void ExpectConsistentHeader(const Bytes &file) {
+        ASSERT_GE(file.size(), 44u) << "no 44-byte header";
+        EXPECT_EQ(Le32At(file, 4), file.size() - 8) << "RIFF size at offset 4";
+        EXPECT_EQ(Le32At(file, 40), file.size() - 44) << "data size at offset 40";
+        EXPECT_EQ((file.size() - 44) % D_nRecordBuf, 0u) << "a whole number of 1280-byte buffers";
+    }
+};
+
+TEST_F(FileRecordingTest, AboutOneSecondIsAHeaderAndWholeBuffersWithTheLastPadded) {
+    std::string strPath = RecordingPath();
+    ASSERT_EQ(StartRecordFile(strPath.c_str()), 0);
+    EXPECT_EQ(IsRecordingFile(), 1);
+    EXPECT_EQ(g_pfnWaveInData, &RecordBlockReady);
+    CaptureBuffers(12);
+    ASSERT_EQ(Sim().CaptureInput(640), 640u) << "half a buffer more: 16000 bytes, one second";
+    Bytes file = StopAndReadRecording(strPath);
+    ExpectConsistentHeader(file);
+    Bytes expected = CountingSamples(16000);
+    expected.resize(13 * D_nRecordBuf, 0x00);
+    EXPECT_EQ(SamplesOf(file), expected) << "12 whole buffers, then 640 bytes and 640 bytes of silence";
+}
+
+TEST_F(FileRecordingTest, EveryCapturedByteReachesTheFileInOrder) {
+    std::string strPath = RecordingPath();
+    ASSERT_EQ(StartRecordFile(strPath.c_str()), 0);
+    CaptureBuffers(250);  // 20 s of sound
+    Bytes file = StopAndReadRecording(strPath);
+    ExpectConsistentHeader(file);
+    EXPECT_EQ(SamplesOf(file), CountingSamples(250 * D_nRecordBuf));
+    EXPECT_EQ(Sim().OverrunBytes(), 0u);
+}
+
+TEST_F(FileRecordingTest, RegressionStopKeepsTheBuffersTheResetReturns) {
+    // Three filled buffers wait behind a held wave message thread and a
+    // fourth holds 300 bytes when the host stops: all of it belongs in the
+    // file, the partial one padded to 1280 bytes.
+    std::string strPath = RecordingPath();
+    ASSERT_EQ(StartRecordFile(strPath.c_str()), 0);
+    HoldWaveThread(D_eIn);
+    ASSERT_EQ(Sim().CaptureInput(3 * D_nRecordBuf + 300), 3 * D_nRecordBuf + 300);
+    volatile LONG nStopped = 0;
+    std::thread stopper([&] {
+        StopRecordFile();
+        nStopped = 1;
+    });
+    Sleep(50);
+    EXPECT_EQ(nStopped, 0) << "the stop closed the file while buffers were still owed to it";
+    ReleaseWaveThread();
+    stopper.join();
+    Bytes file = ReadWholeFile(strPath);
+    ExpectConsistentHeader(file);
+    Bytes expected = CountingSamples(3 * D_nRecordBuf + 300);
+    expected.resize(4 * D_nRecordBuf, 0x00);
+    EXPECT_EQ(SamplesOf(file), expected);
+    EXPECT_FALSE(g_bWaveInOpen) << "the input closed before the stop returned";
+}
+
+TEST_F(FileRecordingTest, NextRecordingHoldsOnlyItsOwnSound) {
+    std::string strFirst = RecordingPath() + ".first.wav";
+    std::string strSecond = RecordingPath();
+    ASSERT_EQ(StartRecordFile(strFirst.c_str()), 0);
+    CaptureBuffers(3);
+    Sim().CaptureInput(100);
+    EXPECT_EQ(StopRecordFile(), 0);
+    ASSERT_EQ(StartRecordFile(strSecond.c_str()), 0);
+    CaptureBuffers(2);
+    Bytes first = ReadWholeFile(strFirst);
+    Bytes second = StopAndReadRecording(strSecond);
+    EXPECT_EQ(SamplesOf(first).size(), 4 * D_nRecordBuf);
+    EXPECT_EQ(SamplesOf(second), CountingSamples(2 * D_nRecordBuf)) << "the second input counts from 0 again";
+}
+
+TEST_F(FileRecordingTest, ZeroLengthRecordingIsAnEmptyWavFile) {
+    std::string strPath = RecordingPath();
+    ASSERT_EQ(StartRecordFile(strPath.c_str()), 0);
+    Bytes file = StopAndReadRecording(strPath);
+    ASSERT_EQ(file.size(), 44u);
+    EXPECT_EQ(Le32At(file, 4), 36u);
+    EXPECT_EQ(Le32At(file, 40), 0u);
+}
+
+TEST_F(FileRecordingTest, SecondStartIsRefusedAndTheRecordingGoesOn) {
+    std::string strPath = RecordingPath();
+    ASSERT_EQ(StartRecordFile(strPath.c_str()), 0);
+    EXPECT_EQ(StartRecordFile((strPath + ".other.wav").c_str()), -1);
+    CaptureBuffers(2);
+    EXPECT_EQ(SamplesOf(StopAndReadRecording(strPath)), CountingSamples(2 * D_nRecordBuf));
+    EXPECT_EQ(GetFileAttributesA((strPath + ".other.wav").c_str()), INVALID_FILE_ATTRIBUTES)
+        << "the refused start created no file";
+}
+
+TEST_F(FileRecordingTest, StopWithoutAJobReturnsZeroAndTouchesNoDevice) {
+    EXPECT_EQ(StopRecordFile(), 0);
+    EXPECT_EQ(Sim().Resets(D_eIn), 0);
+    EXPECT_TRUE(Sim().Opens().empty());
+}
+
+class RecordingPathTest : public FileAudioTest, public ::testing::WithParamInterface<const char *> {};
+
+TEST_P(RecordingPathTest, EmptyOrNullPathIsRefusedWithoutAJob) {
+    EXPECT_EQ(StartRecordFile(GetParam()), -1);
+    EXPECT_EQ(IsRecordingFile(), 0);
+    EXPECT_TRUE(Sim().Opens().empty()) << "no input opened";
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, RecordingPathTest, ::testing::Values("", nullptr),
+                         [](const ::testing::TestParamInfo<const char *> &info) {
+                             return std::string(info.param ? "Empty" : "Null");
+                         });
+
+// Starts that fail after their job was created leave it until the stop.
+struct FailedStart {
+    const char *pszName;
+    bool bMissingFolder;
+    MMRESULT nInputOpen;
+};
+void PrintTo(const FailedStart &failure, std::ostream *pOut) { *pOut << failure.pszName; }
+
+class FailedRecordStartTest : public FileAudioTest, public ::testing::WithParamInterface<FailedStart> {};
+
+TEST_P(FailedRecordStartTest, LeavesItsJobUntilTheStop) {
+    std::string strPath = GetParam().bMissingFolder ? "file_audio_no_such_folder/rec.wav" : TestTempPath();
+    Sim().RefuseOpen(D_eIn, 1, GetParam().nInputOpen);
+    ASSERT_EQ(StartRecordFile(strPath.c_str()), -1);
+    EXPECT_EQ(IsRecordingFile(), 1);
+    EXPECT_EQ(StartRecordFile(TestTempPath().c_str()), -1) << "refused while the failed job stays";
+    EXPECT_EQ(StopRecordFile(), 0);
+    EXPECT_EQ(IsRecordingFile(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, FailedRecordStartTest,
+    ::testing::Values(FailedStart{"FileInAMissingFolder", true, MMSYSERR_NOERROR},
+                      FailedStart{"InputRefusesToOpen", false, MMSYSERR_ALLOCATED}),
+    [](const ::testing::TestParamInfo<FailedStart> &info) { return std::string(info.param.pszName); });
+
+// Left for sox and Python's wave module: the name carries the number of
+// sample bytes, the content counts from 0 (file_audio_check_written).
+TEST_F(FileRecordingTest, RecordingsForOutsideReaders) {
+    for (int nBuffers : {0, 1, 12}) {
+        std::string strPath =
+            std::string(D_szOursDir) + "/recording_" + std::to_string(nBuffers * D_nRecordBuf) + ".wav";
+        ASSERT_EQ(StartRecordFile(strPath.c_str()), 0) << strPath;
+        CaptureBuffers(nBuffers);
+        ExpectConsistentHeader(StopAndReadRecording(strPath));
+    }
+}
+
+TEST_F(FileRecordingTest, RealTimeRecordingGrowsEvery80ms) {
+    Sim().SetClock(ESimWaveClock::RealTime);
+    std::string strPath = RecordingPath();
+    ASSERT_EQ(StartRecordFile(strPath.c_str()), 0);
+    ExpectWithin([&] { return ReadWholeFile(strPath).size() >= 44 + 4 * D_nRecordBuf; }, 2000,
+                 "four buffers written at 16000 bytes per second");
+    Bytes file = StopAndReadRecording(strPath);
+    ExpectConsistentHeader(file);
+    Bytes samples = SamplesOf(file);
+    samples.resize(4 * D_nRecordBuf);
+    EXPECT_EQ(samples, CountingSamples(4 * D_nRecordBuf)) << "the first four buffers are the captured sound";
+}
+
+}  // namespace
