@@ -37,8 +37,11 @@ public:
     // it waits and must not end a job that another thread started meanwhile.
     unsigned Generation() const { return m_nGeneration; }
 
+    // Held across every operation on the job (CScopedLock), but never while
+    // waiting for the wave message thread.
+    CRITICAL_SECTION &Guard() { return m_cs; }
+
 private:
-    friend class CFileJobLock;
     CRITICAL_SECTION m_cs;
     WaveFile *&m_pFile;
     bool m_bLive;
@@ -46,20 +49,4 @@ private:
 
     CFileJob(const CFileJob &) = delete;
     CFileJob &operator=(const CFileJob &) = delete;
-};
-
-class CFileJobLock {
-public:
-    explicit CFileJobLock(CFileJob &job) : m_cs(job.m_cs) { EnterCriticalSection(&m_cs); }
-    ~CFileJobLock() { LeaveCriticalSection(&m_cs); }
-    // For the bounded waits on the wave message thread that a stop makes
-    // without the lock.
-    void Leave() { LeaveCriticalSection(&m_cs); }
-    void Enter() { EnterCriticalSection(&m_cs); }
-
-private:
-    CRITICAL_SECTION &m_cs;
-
-    CFileJobLock(const CFileJobLock &) = delete;
-    CFileJobLock &operator=(const CFileJobLock &) = delete;
 };

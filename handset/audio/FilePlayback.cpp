@@ -17,6 +17,7 @@
 #include "audio/FileJob.h"
 #include "audio/WaveFile.h"
 #include "audio/waveinout.h"
+#include "support/ScopedLock.h"
 
 WaveFile *g_pPlayFile = nullptr;
 
@@ -75,7 +76,7 @@ int StartPlayFile(const char *pszPath) {
     // taking the lock, or the open below would wait inside the lock for a
     // close that cannot come.
     WaitWaveOutClosed(D_dwEarlierOutputCloseTimeout);
-    CFileJobLock lock(g_PlayJob);
+    CScopedLock lock(g_PlayJob.Guard());
     if (g_PlayJob.Exists()) return -1;
     g_bPlayFileAtEnd = false;
     if (!g_PlayJob.Create(pszPath ? pszPath : "", 'r')) return -1;
@@ -86,18 +87,18 @@ int StartPlayFile(const char *pszPath) {
 }
 
 int StopPlayFile() {
-    CFileJobLock lock(g_PlayJob);
+    CScopedLock lock(g_PlayJob.Guard());
     EndPlayJob();
     return 0;
 }
 
 int IsPlayingFile() {
-    CFileJobLock lock(g_PlayJob);
+    CScopedLock lock(g_PlayJob.Guard());
     return g_PlayJob.Exists() ? 1 : 0;
 }
 
 int PlayBlockDone(const char *, int) {
-    CFileJobLock lock(g_PlayJob);
+    CScopedLock lock(g_PlayJob.Guard());
     if (!g_PlayJob.Exists() || !g_PlayJob.IsLive()) return 0;
     if (!g_bPlayFileAtEnd) QueueRefill();
     // Nothing of the job left in the device: the file has been played to its

@@ -17,6 +17,7 @@
 #include "audio/FilePlayback.h"
 #include "audio/WaveFile.h"
 #include "audio/waveinout.h"
+#include "support/ScopedLock.h"
 
 WaveFile *g_pRecordFile = nullptr;
 
@@ -33,7 +34,7 @@ int StartRecordFile(const char *pszPath) {
     // As for playback: an input that the previous job stopped delivers its
     // last buffers through RecordBlockReady, which needs the job's lock.
     WaitWaveInClosed(D_dwReturnedBuffersTimeout);
-    CFileJobLock lock(g_RecordJob);
+    CScopedLock lock(g_RecordJob.Guard());
     if (g_RecordJob.Exists() || !pszPath || !*pszPath) return -1;
     if (!g_RecordJob.Create(pszPath, 'w')) return -1;
     g_pfnWaveInData = RecordBlockReady;
@@ -44,13 +45,15 @@ int StartRecordFile(const char *pszPath) {
 }
 
 int StopRecordFile() {
-    CFileJobLock lock(g_RecordJob);
-    if (!g_RecordJob.Exists()) return 0;
-    unsigned nJob = g_RecordJob.Generation();
-    StopWaveIn();
-    lock.Leave();
+    unsigned nJob = 0;
+    {
+        CScopedLock lock(g_RecordJob.Guard());
+        if (!g_RecordJob.Exists()) return 0;
+        nJob = g_RecordJob.Generation();
+        StopWaveIn();
+    }
     WaitWaveInClosed(D_dwReturnedBuffersTimeout);
-    lock.Enter();
+    CScopedLock lock(g_RecordJob.Guard());
     // Another host thread's stop may have ended the job meanwhile, and a
     // start may even have begun the next one.
     if (g_RecordJob.Generation() == nJob) g_RecordJob.Release();
@@ -58,12 +61,12 @@ int StopRecordFile() {
 }
 
 int IsRecordingFile() {
-    CFileJobLock lock(g_RecordJob);
+    CScopedLock lock(g_RecordJob.Guard());
     return g_RecordJob.Exists() ? 1 : 0;
 }
 
 int RecordBlockReady(const char *pBytes, int nLength) {
-    CFileJobLock lock(g_RecordJob);
+    CScopedLock lock(g_RecordJob.Guard());
     if (g_RecordJob.Exists() && g_RecordJob.IsLive()) g_pRecordFile->Write(pBytes, nLength);
     return 0;
 }
