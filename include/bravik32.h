@@ -27,7 +27,8 @@
  * string is never written or read. Functions documented "result 0" have no
  * meaningful result.
  *
- * No function waits for the handset. Events reach the host only as the
+ * No function waits for the handset (TV_StopRecordFile waits, briefly, for
+ * the audio device). Events reach the host only as the
  * messages below, posted to the window given to CT_StartMonitor; handle them
  * on that window's thread. Commands given while no handset is attached are
  * dropped without an error.
@@ -73,6 +74,7 @@ typedef int(WINAPI *BRAVIK32_PFN_INT_STRING)(int, const char *);
 typedef int(WINAPI *BRAVIK32_PFN_STRING)(const char *);
 typedef int(WINAPI *BRAVIK32_PFN_BUFFER)(char *);
 typedef int(WINAPI *BRAVIK32_PFN_WINDOW)(HWND);
+typedef int(WINAPI *BRAVIK32_PFN_FILE)(int, const char *, int, int);
 
 #ifdef __cplusplus
 extern "C" {
@@ -120,6 +122,28 @@ int WINAPI CT_SetStopIO(int nDigit);              /* 0; the digit (low 8 bits) t
                                                      triggers BRAVIK32_MSG_STOP_DIGIT */
 int WINAPI CT_GetErrorDesc(char *szDescription);  /* 0; the buffer is not written */
 int WINAPI CT_GetStatus(void);                    /* 0 */
+
+/* File playback into the earpiece and recording of the microphone, through
+ * the handset's USB audio device. Files are WAV: a prompt's samples are
+ * played as 8000 Hz 16-bit mono whatever its header says; a recording is
+ * written as 8000 Hz 16-bit mono PCM, its header current after every 80 ms.
+ * One playback and one recording at a time; they may run together. The two
+ * ...Rest functions report a running flag (1 or 0), not a time or a size:
+ * poll TV_PlayFileRest until it returns 0 to learn that a prompt has been
+ * played to its end (no message is posted). A start that fails may leave
+ * its job reported as running: call the matching stop before starting again.
+ * nIgnored1 and nIgnored2 are not used. */
+int WINAPI TV_StartPlayFile(int nChannel, const char *szFile, int nIgnored1, int nIgnored2);
+/* 0 playing, -1 not (also while a playback runs); tells the handset first */
+int WINAPI TV_StopPlayFile(int nChannel);         /* 1; cuts the playback at once */
+int WINAPI TV_PlayFileRest(int nChannel);         /* 1 while a playback job exists, else 0 */
+int WINAPI TV_StartRecordFile(int nChannel, const char *szFile, int nIgnored1, int nIgnored2);
+/* 0 recording, -1 not (empty name, file or device cannot be opened); a
+   running recording is stopped and closed first, as by TV_StopRecordFile */
+int WINAPI TV_StopRecordFile(int nChannel);
+/* 0; returns once the last 320 ms still in the device are in the file and
+   its header is final (normally milliseconds, at most about 2 s) */
+int WINAPI TV_RecordFileRest(int nChannel);       /* 1 while a recording job exists, else 0 */
 
 #ifdef __cplusplus
 }

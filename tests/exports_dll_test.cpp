@@ -27,7 +27,8 @@ const char *const D_aszExportNames[] = {
     "_CT_StopMonitor@0", "CT_Flash", "CT_Bell", "CT_Keyboard", "CT_Mic", "CT_Spk",
     "_CT_RingOn@0", "_CT_RingOff@0", "_CT_MicMute@4", "_CT_EarMute@4", "_CT_KeyLock@4",
     "_CT_SendDTMF@4", "CT_GetANI", "CT_GetKeys", "CT_GetDTMFStr", "CT_SetStopIO",
-    "?CT_GetErrorDesc@@YGHPAD@Z", "?CT_GetStatus@@YGHXZ"};
+    "?CT_GetErrorDesc@@YGHPAD@Z", "?CT_GetStatus@@YGHXZ", "TV_StartPlayFile", "TV_StopPlayFile",
+    "TV_PlayFileRest", "TV_StartRecordFile", "TV_StopRecordFile", "TV_RecordFileRest"};
 
 // Messages of the lines written since nFrom by host threads. The link
 // thread's search lines (Chinese, so not plain ASCII) run in between.
@@ -215,7 +216,11 @@ INSTANTIATE_TEST_SUITE_P(
         ExportCall{"GetErrorDesc", "?CT_GetErrorDesc@@YGHPAD@Z", [](FARPROC p) { return Call<B>(p, g_szOut); },
                    0, {"CT_GetErrorDesc"}},
         ExportCall{"GetStatus", "?CT_GetStatus@@YGHXZ", [](FARPROC p) { return Call<V>(p); }, 0,
-                   {"CT_GetStatus"}}),
+                   {"CT_GetStatus"}},
+        ExportCall{"PlayFileRestWithoutPlayback", "TV_PlayFileRest", [](FARPROC p) { return Call<I>(p, 0); }, 0,
+                   {"TV_PlayFileRest"}},
+        ExportCall{"RecordFileRestWithoutRecording", "TV_RecordFileRest",
+                   [](FARPROC p) { return Call<I>(p, 0); }, 0, {"TV_RecordFileRest"}}),
     [](const ::testing::TestParamInfo<ExportCall> &info) { return info.param.szCase; });
 
 TEST_F(LoadedPlugin, OutputBuffersGetExactlyTheirBytes) {

@@ -19,6 +19,14 @@ tv_add_gtest(file_audio_test
 set_tests_properties(file_audio_test PROPERTIES
   FIXTURES_REQUIRED file_audio_prompts FIXTURES_SETUP file_audio_recordings)
 
+# The six exports over the emulated handset and the emulated audio device.
+tv_add_gtest(file_exports_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/audio_support.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/file_audio_support.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/link_support.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/file_exports_test.cpp
+  LIBS sim_handset_hid sim_handset_audio)
+
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME file_audio_recordings_read_by_outside_tools
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/wav_check_written.py ${TV_FILE_AUDIO_DATA}/ours)

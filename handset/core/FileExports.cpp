@@ -1,0 +1,66 @@
+// The host's playback and recording functions: each writes its log line
+// first; the start and stop functions then tell the handset that file audio
+// begins or ends (P and S for playback, T and Q for recording) and only then
+// call the player or the recorder, whatever it will answer.
+//
+// Threads: every export runs on whichever host thread calls it. The play and
+// record jobs are shared with the wave message thread and guarded inside the
+// player and the recorder (audio/FilePlayback.h); nothing here holds a lock.
+// A recording stop waits, bounded, for the buffers its reset returns.
+#include "bravik32.h"
+
+#include "audio/FilePlayback.h"
+#include "core/Halvex.h"
+#include "support/LogReporter.h"
+
+namespace {
+
+void Send(char cLetter) { g_Halvex.SendCommand(cLetter, 0, nullptr); }
+
+// A host string for the log: a null pointer is logged, never read.
+const char *LoggedName(const char *szFile) { return szFile ? szFile : "(null)"; }
+
+}  // namespace
+
+extern "C" {
+
+int WINAPI TV_StartPlayFile(int, const char *szFile, int, int) {
+    g_LogReporter.WriteLog("TV_StartPlayFile 开始播放:%s", LoggedName(szFile));
+    Send('P');
+    return StartPlayFile(szFile);
+}
+
+int WINAPI TV_StopPlayFile(int) {
+    g_LogReporter.WriteLog("TV_StopPlayFile 停止播放");
+    if (IsPlayingFile()) {
+        Send('S');
+        StopPlayFile();
+    }
+    return 1;
+}
+
+int WINAPI TV_PlayFileRest(int) {
+    g_LogReporter.WriteLog("TV_PlayFileRest");
+    return IsPlayingFile();
+}
+
+int WINAPI TV_StopRecordFile(int) {
+    g_LogReporter.WriteLog("TV_StopRecordFile 停止录音");
+    Send('Q');
+    return StopRecordFile();
+}
+
+int WINAPI TV_StartRecordFile(int nChannel, const char *szFile, int, int) {
+    g_LogReporter.WriteLog("TV_StartRecordFile 开始录音:%s.", LoggedName(szFile));
+    // A second recording replaces the first, which is closed whole.
+    if (IsRecordingFile()) TV_StopRecordFile(nChannel);
+    Send('T');
+    return StartRecordFile(szFile);
+}
+
+int WINAPI TV_RecordFileRest(int) {
+    g_LogReporter.WriteLog("TV_RecordFileRest");
+    return IsRecordingFile();
+}
+
+}  // extern "C"

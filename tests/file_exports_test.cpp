@@ -1,0 +1,184 @@
+// The playback and recording exports over the emulated handset (command
+// lines) and the emulated audio device: results, log lines (GBK, decoded),
+// the handset command sent whatever the audio operation answers, jobs left
+// by failed starts, and a recording started over a running one.
+#include "file_audio_support.h"
+#include "link_support.h"
+
+#include "bravik32.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using WideLines = std::vector<std::wstring>;
+
+const char D_szPrompt[] = "wav_tmp/file_exports_prompt.wav";
+const char D_szMissing[] = "wav_tmp/file_exports_missing.wav";
+const char D_szRecording[] = "wav_tmp/file_exports_recording.wav";
+const char D_szOtherRecording[] = "wav_tmp/file_exports_other.wav";
+const size_t D_nPromptBytes = 50000;
+
+// Log lines quote the path; ours are plain ASCII.
+std::wstring Wide(const char *psz) { return std::wstring(psz, psz + strlen(psz)); }
+
+// One link for the whole suite (a search costs 200 ms); every case gets a
+// fresh emulated audio device and empty report and log marks.
+class FileExportsTest : public FileAudioTest {
+protected:
+    static void SetUpTestSuite() {
+        CLogLines::Get();  // the log is open before the exports write to it
+        s_pDesk = new CDeskInstalled;
+        g_Halvex.Start(0);
+        CreateDirectoryA("wav_tmp", nullptr);
+        Bytes image =
+            CBytesBuilder().RiffFmt(1, 1, 8000, 16).DataChunk(CountingSamples(D_nPromptBytes)).Build();
+        ASSERT_TRUE(WriteWholeFile(D_szPrompt, image));
+        DeleteFileA(D_szMissing);
+    }
+    static void TearDownTestSuite() {
+        g_Halvex.Stop();
+        delete s_pDesk;
+    }
+    void SetUp() override {
+        FileAudioTest::SetUp();
+        ASSERT_TRUE(Desk().WaitUntilReading(5000)) << "the link is not reading from the emulated handset";
+        Desk().ClearReports();
+        CLogLines::Get().Mark();
+    }
+    static CEmulatedHid &Desk() { return CEmulatedHid::Instance(); }
+    static void ExpectSentAndLogged(const Lines &commands, const WideLines &log) {
+        EXPECT_EQ(Desk().CommandLines(), commands) << "command lines received by the handset";
+        WideLines lines = CLogLines::Get().Since();
+        EXPECT_EQ(lines, log) << "log lines written: " << Describe(lines);
+    }
+
+    static CDeskInstalled *s_pDesk;
+};
+CDeskInstalled *FileExportsTest::s_pDesk = nullptr;
+
+// ------------------------------------------------- one call of one export
+
+struct FileExportCall {
+    const char *pszCase;
+    int (*pfnCall)();
+    int nResult;
+    Lines commands;
+    WideLines log;
+};
+
+void PrintTo(const FileExportCall &call, std::ostream *pOut) { *pOut << call.pszCase; }
+
+class FileExportCallTest : public FileExportsTest, public ::testing::WithParamInterface<FileExportCall> {};
+
+TEST_P(FileExportCallTest, ReturnsSendsAndLogs) {
+    EXPECT_EQ(GetParam().pfnCall(), GetParam().nResult);
+    ExpectSentAndLogged(GetParam().commands, GetParam().log);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FileExportCallTest,
+    ::testing::Values(
+        FileExportCall{"StartPlayFile", [] { return TV_StartPlayFile(0, D_szPrompt, 7, 9); }, 0, {"ATP\r\n"},
+                       {L"TV_StartPlayFile 开始播放:" + Wide(D_szPrompt)}},
+        FileExportCall{"StartPlayFileMissingSendsPAllTheSame", [] { return TV_StartPlayFile(0, D_szMissing, 0, 0); },
+                       -1, {"ATP\r\n"}, {L"TV_StartPlayFile 开始播放:" + Wide(D_szMissing)}},
+        FileExportCall{"StartPlayFileNullName", [] { return TV_StartPlayFile(0, nullptr, 0, 0); }, -1,
+                       {"ATP\r\n"}, {L"TV_StartPlayFile 开始播放:(null)"}},
+        FileExportCall{"StopPlayFileWithoutPlaybackSendsNothing", [] { return TV_StopPlayFile(0); }, 1, {},
+                       {L"TV_StopPlayFile 停止播放"}},
+        FileExportCall{"PlayFileRestWithoutPlayback", [] { return TV_PlayFileRest(0); }, 0, {},
+                       {L"TV_PlayFileRest"}},
+        FileExportCall{"StartRecordFile", [] { return TV_StartRecordFile(0, D_szRecording, 0, 0); }, 0,
+                       {"ATT\r\n"}, {L"TV_StartRecordFile 开始录音:" + Wide(D_szRecording) + L"."}},
+        FileExportCall{"StartRecordFileEmptyNameSendsTAllTheSame", [] { return TV_StartRecordFile(0, "", 0, 0); },
+                       -1, {"ATT\r\n"}, {L"TV_StartRecordFile 开始录音:."}},
+        FileExportCall{"StopRecordFileWithoutRecordingStillSendsQ", [] { return TV_StopRecordFile(0); }, 0,
+                       {"ATQ\r\n"}, {L"TV_StopRecordFile 停止录音"}},
+        FileExportCall{"RecordFileRestWithoutRecording", [] { return TV_RecordFileRest(0); }, 0, {},
+                       {L"TV_RecordFileRest"}}),
+    [](const ::testing::TestParamInfo<FileExportCall> &info) { return std::string(info.param.pszCase); });
+
+// ------------------------------------------------------------- playback
+
+TEST_F(FileExportsTest, MissingFileIsReportedAsPlayingUntilTheStopSendsS) {
+    EXPECT_EQ(TV_StartPlayFile(0, D_szMissing, 0, 0), -1);
+    EXPECT_EQ(TV_PlayFileRest(0), 1);
+    EXPECT_EQ(TV_StartPlayFile(0, D_szPrompt, 0, 0), -1) << "refused while the failed job stays";
+    EXPECT_EQ(TV_StopPlayFile(0), 1);
+    EXPECT_EQ(TV_PlayFileRest(0), 0);
+    ExpectSentAndLogged({"ATP\r\n", "ATP\r\n", "ATS\r\n"},
+                        {L"TV_StartPlayFile 开始播放:" + Wide(D_szMissing), L"TV_PlayFileRest",
+                         L"TV_StartPlayFile 开始播放:" + Wide(D_szPrompt), L"TV_StopPlayFile 停止播放",
+                         L"TV_PlayFileRest"});
+}
+
+TEST_F(FileExportsTest, PlayFileRestTurnsZeroOnceThePromptHasBeenPlayedToItsEnd) {
+    ASSERT_EQ(TV_StartPlayFile(0, D_szPrompt, 0, 0), 0);
+    EXPECT_TRUE(WaitUntil(
+        [this] {
+            if (!TV_PlayFileRest(0)) return true;
+            Sim().PlayOutputBlocks(1);
+            return false;
+        },
+        2000))
+        << "TV_PlayFileRest still 1 after the prompt could have been played";
+    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), CountingSamples(D_nPromptBytes));
+    EXPECT_EQ(Desk().CommandLines(), Lines{"ATP\r\n"}) << "the end of a prompt sends nothing";
+}
+
+TEST_F(FileExportsTest, StopPlayFileDuringPlaybackSendsSAndCuts) {
+    ASSERT_EQ(TV_StartPlayFile(0, D_szPrompt, 0, 0), 0);
+    EXPECT_EQ(TV_StopPlayFile(0), 1);
+    EXPECT_EQ(TV_PlayFileRest(0), 0);
+    EXPECT_EQ(Sim().Resets(ESimWaveDirection::Output), 1);
+    EXPECT_EQ(Desk().CommandLines(), (Lines{"ATP\r\n", "ATS\r\n"}));
+}
+
+// ------------------------------------------------------------ recording
+
+TEST_F(FileExportsTest, StartRecordFileOverARecordingStopsItFirstQBeforeT) {
+    ASSERT_EQ(TV_StartRecordFile(0, D_szRecording, 0, 0), 0);
+    CaptureBuffers(2);
+    CLogLines::Get().Mark();
+    ASSERT_EQ(TV_StartRecordFile(0, D_szOtherRecording, 0, 0), 0);
+    ExpectSentAndLogged({"ATT\r\n", "ATQ\r\n", "ATT\r\n"},
+                        {L"TV_StartRecordFile 开始录音:" + Wide(D_szOtherRecording) + L".",
+                         L"TV_StopRecordFile 停止录音"});
+    EXPECT_EQ(SamplesOf(ReadWholeFile(D_szRecording)), CountingSamples(2 * D_nRecordBuf))
+        << "the first recording closed whole";
+    EXPECT_EQ(TV_RecordFileRest(0), 1);
+    CaptureBuffers(1);
+    EXPECT_EQ(TV_StopRecordFile(0), 0);
+    EXPECT_EQ(SamplesOf(ReadWholeFile(D_szOtherRecording)), CountingSamples(D_nRecordBuf));
+}
+
+TEST_F(FileExportsTest, StartRecordFileClearsAJobLeftByAFailedStart) {
+    EXPECT_EQ(TV_StartRecordFile(0, "file_exports_no_such_folder/rec.wav", 0, 0), -1);
+    EXPECT_EQ(TV_RecordFileRest(0), 1);
+    EXPECT_EQ(TV_StartRecordFile(0, D_szRecording, 0, 0), 0);
+    EXPECT_EQ(Desk().CommandLines(), (Lines{"ATT\r\n", "ATQ\r\n", "ATT\r\n"}));
+}
+
+// ------------------------------------------------------ without a handset
+
+TEST(FileExportsWithoutHandset, CommandsAreDroppedAndTheAudioRunsAllTheSame) {
+    CDeskInstalled desk;
+    ASSERT_FALSE(g_Halvex.IsOpen()) << "no link may be connected for this case";
+    CEmulatedWave &sim = CEmulatedWave::Instance();
+    sim.Reset();
+    sim.AddTypicalDevices();
+    sim.SetClock(ESimWaveClock::OnDemand);
+    sim.Install();
+    CreateDirectoryA("wav_tmp", nullptr);
+    Bytes samples = CountingSamples(1000);
+    ASSERT_TRUE(WriteWholeFile(D_szPrompt, CBytesBuilder().RiffFmt(1, 1, 8000, 16).DataChunk(samples).Build()));
+    EXPECT_EQ(TV_StartPlayFile(0, D_szPrompt, 0, 0), 0);
+    EXPECT_EQ(sim.PlayOutputBlocks(1), 1);
+    EXPECT_TRUE(WaitUntil([] { return TV_PlayFileRest(0) == 0; }, 1000)) << "the playback did not end";
+    EXPECT_EQ(sim.PlayedBytes(D_nHandsetOutId), samples);
+    EXPECT_TRUE(CEmulatedHid::Instance().FeatureReports().empty());
+    EXPECT_TRUE(WaitUntil([] { return !g_bWaveOutOpen; }, 1000)) << "no output close notification";
+    sim.Uninstall();
+}
+
+}  // namespace
