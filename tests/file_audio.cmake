@@ -9,21 +9,22 @@ add_test(NAME file_audio_make_prompts
 set_tests_properties(file_audio_make_prompts PROPERTIES
   FIXTURES_SETUP file_audio_prompts TIMEOUT 60)
 
+set(TV_FILE_AUDIO_SUPPORT ${CMAKE_CURRENT_LIST_DIR}/audio_support.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/file_audio_support.cpp)
+
 tv_add_gtest(file_audio_test
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/audio_support.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/file_audio_support.cpp
+  SOURCES ${TV_FILE_AUDIO_SUPPORT}
           ${CMAKE_CURRENT_LIST_DIR}/file_playback_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/file_recording_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/file_duplex_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/file_threads_test.cpp
   LIBS bravik32_static sim_handset_audio)
 set_tests_properties(file_audio_test PROPERTIES
   FIXTURES_REQUIRED file_audio_prompts FIXTURES_SETUP file_audio_recordings)
 
 # The six exports over the emulated handset and the emulated audio device.
 tv_add_gtest(file_exports_test
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/audio_support.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/file_audio_support.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/link_support.cpp
+  SOURCES ${TV_FILE_AUDIO_SUPPORT} ${CMAKE_CURRENT_LIST_DIR}/link_support.cpp
           ${CMAKE_CURRENT_LIST_DIR}/file_exports_test.cpp
   LIBS sim_handset_hid sim_handset_audio)
 

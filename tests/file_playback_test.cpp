@@ -97,14 +97,6 @@ INSTANTIATE_TEST_SUITE_P(Files, OutsidePromptTest,
                              return strName.substr(0, strName.find('.'));
                          });
 
-TEST_F(FilePlaybackTest, TrailingChunkOfAHandMadePromptIsNotPlayed) {
-    Bytes samples = CountingSamples(12345);
-    Bytes trailing = CBytesBuilder().Text("LIST").Le32(8).Text("INFOjunk").Build();
-    ASSERT_EQ(StartPlayFile(WritePrompt(samples, trailing).c_str()), 0);
-    ASSERT_TRUE(PlayUntilTheJobEnds(2000));
-    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
-}
-
 TEST_F(FilePlaybackTest, FileWithNoSamplesFailsAndKeepsItsJobAndTheOpenOutput) {
     ASSERT_EQ(StartPlayFile(WritePrompt(Bytes()).c_str()), -1);
     EXPECT_EQ(IsPlayingFile(), 1) << "a failed start leaves its job";
@@ -115,28 +107,35 @@ TEST_F(FilePlaybackTest, FileWithNoSamplesFailsAndKeepsItsJobAndTheOpenOutput) {
     ExpectWithin([] { return !g_bWaveOutOpen; }, 1000, "output close notification after the stop");
 }
 
-TEST_F(FilePlaybackTest, MissingFileIsReportedAsPlayingUntilStopped) {
-    ASSERT_EQ(StartPlayFile("file_audio_no_such_prompt.wav"), -1);
+// Starts that fail after their job was created leave it until the stop.
+struct FailedPlayStart {
+    const char *pszName;
+    bool bOwnPrompt;      // else pszPath
+    const char *pszPath;
+    MMRESULT nOutputOpen;
+};
+void PrintTo(const FailedPlayStart &failure, std::ostream *pOut) { *pOut << failure.pszName; }
+
+class FailedPlayStartTest : public FileAudioTest, public ::testing::WithParamInterface<FailedPlayStart> {};
+
+TEST_P(FailedPlayStartTest, IsReportedAsPlayingUntilTheStop) {
+    std::string strPrompt = WritePrompt(CountingSamples(100));
+    Sim().RefuseOpen(D_eOut, D_nHandsetOutId, GetParam().nOutputOpen);
+    ASSERT_EQ(StartPlayFile(GetParam().bOwnPrompt ? strPrompt.c_str() : GetParam().pszPath), -1);
     EXPECT_EQ(IsPlayingFile(), 1);
-    EXPECT_EQ(StartPlayFile(WritePrompt(CountingSamples(100)).c_str()), -1) << "refused while the job stays";
-    EXPECT_EQ(Sim().OpenStreams(D_eOut), 0) << "the output was never opened";
+    EXPECT_EQ(StartPlayFile(strPrompt.c_str()), -1) << "refused while the failed job stays";
     EXPECT_EQ(StopPlayFile(), 0);
     EXPECT_EQ(IsPlayingFile(), 0);
-    EXPECT_EQ(StartPlayFile(WritePrompt(CountingSamples(100)).c_str()), 0) << "a start after the stop";
+    Sim().RefuseOpen(D_eOut, D_nHandsetOutId, MMSYSERR_NOERROR);
+    EXPECT_EQ(StartPlayFile(strPrompt.c_str()), 0) << "a start after the stop";
 }
 
-TEST_F(FilePlaybackTest, NullPathFailsLikeAMissingFile) {
-    EXPECT_EQ(StartPlayFile(nullptr), -1);
-    EXPECT_EQ(IsPlayingFile(), 1);
-}
-
-TEST_F(FilePlaybackTest, OutputThatCannotBeOpenedFailsTheStartAndKeepsTheJob) {
-    Sim().RefuseOpen(D_eOut, D_nHandsetOutId, MMSYSERR_ALLOCATED);
-    ASSERT_EQ(StartPlayFile(WritePrompt(CountingSamples(100)).c_str()), -1);
-    EXPECT_EQ(IsPlayingFile(), 1);
-    EXPECT_EQ(StopPlayFile(), 0);
-    EXPECT_EQ(IsPlayingFile(), 0);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Failures, FailedPlayStartTest,
+    ::testing::Values(FailedPlayStart{"MissingFile", false, "file_audio_no_such_prompt.wav", MMSYSERR_NOERROR},
+                      FailedPlayStart{"NullPath", false, nullptr, MMSYSERR_NOERROR},
+                      FailedPlayStart{"OutputRefusesToOpen", true, nullptr, MMSYSERR_ALLOCATED}),
+    [](const ::testing::TestParamInfo<FailedPlayStart> &info) { return std::string(info.param.pszName); });
 
 TEST_F(FilePlaybackTest, SecondStartIsRefusedAndLeavesTheRunningPlaybackAlone) {
     Bytes samples = CountingSamples(60000);

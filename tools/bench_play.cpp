@@ -161,7 +161,8 @@ int main() {
     PlaybackFigures play = PlayUnderLoad();
     printf("playback of %.2f s at real time, second core busy: %.2f s\n", D_nPromptBytes / 16000.0, play.dSeconds);
     printf("  moments with no block queued before the end: %d (goal 0)\n", play.nUnderruns);
-    printf("  longest wait for a refill: %.1f ms of the 640 ms the queued block lasts (ratio %.3f)\n",
+    printf("  longest wait for a refill (sampled every ms): %.1f ms of the 640 ms the queued block lasts "
+           "(ratio %.3f)\n",
            play.dLongestRefillWait * 1000, play.dLongestRefillWait / 0.64);
     printf("  every sample played, in order: %s\n", play.bWhole ? "yes" : "NO");
 

@@ -2,14 +2,15 @@
 // that guards it and its file, and whether what the device returns belongs
 // to the job yet.
 //
-// The lock is held by host threads across a whole start or stop, device calls
+// The lock is held by host threads across a start or a stop, device calls
 // included (opens, resets and writes return at once: the wave API only posts
 // to the wave message thread), and by the wave message thread across a whole
 // sink call. So no sink reads from or writes into a file that a stop is
 // closing or has closed, and a stop that meets the end of a playback ends the
 // job once. The lock is never held while a thread waits for the wave message
-// thread to handle something: that thread may itself be waiting for the lock
-// inside a sink.
+// thread to handle something, since that thread may itself be waiting for the
+// lock inside a sink: a playback start opens the output without it, and a
+// recording stop lets go of it while the input returns its last buffers.
 #pragma once
 
 #include <windows.h>

@@ -26,10 +26,6 @@ namespace {
 const int D_nOpeningBlockSize = 40960;  // 2.56 s at 16000 bytes per second
 const int D_nOpeningBlocks = 2;
 const int D_nRefillBlockSize = 10240;   // 0.64 s
-// An output stopped by the previous job closes after its last block has
-// been through PlayBlockDone; that takes milliseconds.
-const DWORD D_dwEarlierOutputCloseTimeout = 1000;
-
 CFileJob g_PlayJob(g_pPlayFile);
 // The file has yielded its last sample byte; under the job's lock.
 bool g_bPlayFileAtEnd = false;
@@ -71,17 +67,27 @@ void EndPlayJob() {
 }  // namespace
 
 int StartPlayFile(const char *pszPath) {
-    // An output that the previous job stopped is still returning its blocks
-    // to PlayBlockDone, which needs the job's lock: wait for its close before
-    // taking the lock, or the open below would wait inside the lock for a
-    // close that cannot come.
-    WaitWaveOutClosed(D_dwEarlierOutputCloseTimeout);
+    unsigned nJob = 0;
+    {
+        CScopedLock lock(g_PlayJob.Guard());
+        if (g_PlayJob.Exists()) return -1;
+        g_bPlayFileAtEnd = false;
+        if (!g_PlayJob.Create(pszPath ? pszPath : "", 'r')) return -1;
+        g_pfnWaveOutDone = PlayBlockDone;
+        nJob = g_PlayJob.Generation();
+    }
+    // Opened without the job's lock: an output that the previous job stopped
+    // may still be returning its blocks to PlayBlockDone, which needs the
+    // lock, and the open waits for that output's close.
+    MMRESULT nOpened = OpenWaveOut();
     CScopedLock lock(g_PlayJob.Guard());
-    if (g_PlayJob.Exists()) return -1;
-    g_bPlayFileAtEnd = false;
-    if (!g_PlayJob.Create(pszPath ? pszPath : "", 'r')) return -1;
-    g_pfnWaveOutDone = PlayBlockDone;
-    if (OpenWaveOut() != MMSYSERR_NOERROR) return -1;
+    if (!g_PlayJob.Exists() || g_PlayJob.Generation() != nJob) {
+        // Another host thread stopped the job meanwhile, perhaps before the
+        // output was open; the output is nobody's unless a new job took it.
+        if (nOpened == MMSYSERR_NOERROR && !g_PlayJob.Exists()) StopWaveOut();
+        return -1;
+    }
+    if (nOpened != MMSYSERR_NOERROR) return -1;
     g_PlayJob.SetLive();
     return QueueOpeningBlocks();
 }

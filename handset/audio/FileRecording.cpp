@@ -31,8 +31,11 @@ CFileJob g_RecordJob(g_pRecordFile);
 }  // namespace
 
 int StartRecordFile(const char *pszPath) {
-    // As for playback: an input that the previous job stopped delivers its
-    // last buffers through RecordBlockReady, which needs the job's lock.
+    // The stop waits for its input's close, so the input is closed here
+    // unless that wait ran out: then wait once more, outside the lock that
+    // the input's last buffers need. The open below then waits for nothing,
+    // and keeps the lock so that the first buffers of the new input find the
+    // job live.
     WaitWaveInClosed(D_dwReturnedBuffersTimeout);
     CScopedLock lock(g_RecordJob.Guard());
     if (g_RecordJob.Exists() || !pszPath || !*pszPath) return -1;

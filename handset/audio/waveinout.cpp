@@ -140,12 +140,6 @@ bool EnterWhenNotClosing(WaveDirection &direction, volatile BYTE &bOpen, volatil
     }
 }
 
-bool WaitWhileClosing(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing, DWORD dwTimeout) {
-    if (!EnterWhenNotClosing(direction, bOpen, bClosing, dwTimeout)) return false;
-    LeaveCriticalSection(&direction.cs);
-    return true;
-}
-
 void MarkOpened(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing) {
     ResetEvent(direction.hClosed);
     direction.bCloseIssued = false;
@@ -365,10 +359,10 @@ int WriteWaveOut(const char *pBytes, int nLength) {
     return 0;
 }
 
-bool WaitWaveInClosed(DWORD dwTimeout) { return WaitWhileClosing(g_In, g_bWaveInOpen, g_bWaveInStopping, dwTimeout); }
-
-bool WaitWaveOutClosed(DWORD dwTimeout) {
-    return WaitWhileClosing(g_Out, g_bWaveOutOpen, g_bWaveOutClosing, dwTimeout);
+bool WaitWaveInClosed(DWORD dwTimeout) {
+    if (!EnterWhenNotClosing(g_In, g_bWaveInOpen, g_bWaveInStopping, dwTimeout)) return false;
+    LeaveCriticalSection(&g_In.cs);
+    return true;
 }
 
 void HandleWaveMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {

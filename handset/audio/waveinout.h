@@ -56,12 +56,11 @@ MMRESULT OpenWaveOut();
 void StopWaveIn();
 // Returns every queued block; the output closes after the last one.
 void StopWaveOut();
-// While a stopped direction is still closing, wait (at most dwTimeout, and
-// not at all on the wave message thread) for its close notification, which
-// comes after the last returned buffer or block has been through its sink.
-// True when the direction is not closing (any more).
+// While a stopped input is still closing, waits (at most dwTimeout, and not
+// at all on the wave message thread) for its close notification, which comes
+// after the last returned buffer has been through the sink. True when the
+// input is not closing (any more).
 bool WaitWaveInClosed(DWORD dwTimeout);
-bool WaitWaveOutClosed(DWORD dwTimeout);
 // Copies the bytes into a block of their own and queues it: 0, or -1 when
 // the output is not open, is closing, or no memory is to be had.
 int WriteWaveOut(const char *pBytes, int nLength);

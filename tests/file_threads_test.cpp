@@ -1,0 +1,70 @@
+// Host threads against the wave message thread: two host threads start and
+// stop jobs while a third moves sound through the device, so refills, ends
+// of file, recorded buffers, stops and starts meet in every order. Nothing
+// may deadlock (a start stalled by the player's or recorder's own lock shows
+// as a slow case and failed starts), and the device must end closed and
+// clean.
+#include <thread>
+
+#include "file_audio_support.h"
+
+namespace {
+
+struct Direction {
+    const char *pszName;
+    ESimWaveDirection eDirection;
+    int (*pfnStart)(const char *);
+    int (*pfnStop)();
+    void (*pfnMoveSound)();
+    volatile BYTE *pbOpen;
+};
+void PrintTo(const Direction &direction, std::ostream *pOut) { *pOut << direction.pszName; }
+
+const int D_nRoundsPerThread = 100;
+// The rounds take about 150 ms; every start stalled by a lock costs the open's
+// 1 s wait for a close that cannot come.
+const DWORD D_dwRoundsTimeout = 2500;
+
+class FileThreadsTest : public FileAudioTest, public ::testing::WithParamInterface<Direction> {};
+
+TEST_P(FileThreadsTest, StartsAndStopsFromTwoHostThreadsWhileSoundMoves) {
+    const Direction &direction = GetParam();
+    std::string strPath = WritePrompt(CountingSamples(3000));
+    volatile bool bRunning = true;
+    volatile LONG nStarted = 0;
+    std::thread device([&] {
+        while (bRunning) direction.pfnMoveSound();
+    });
+    auto host = [&] {
+        for (int i = 0; i < D_nRoundsPerThread; ++i) {
+            if (direction.pfnStart(strPath.c_str()) == 0) InterlockedIncrement(&nStarted);
+            if (i % 3 == 0) direction.pfnStop();
+        }
+    };
+    DWORD dwStart = GetTickCount();
+    std::thread other(host);
+    host();
+    other.join();
+    DWORD dwElapsed = GetTickCount() - dwStart;
+    bRunning = false;
+    device.join();
+    direction.pfnStop();
+
+    EXPECT_LT(dwElapsed, D_dwRoundsTimeout) << "starts and stops stalled against the sound's handling";
+    EXPECT_GT(nStarted, 0);
+    volatile BYTE *pbOpen = direction.pbOpen;
+    ExpectWithin([pbOpen] { return !*pbOpen; }, 2000, "close notification after the last stop");
+    EXPECT_EQ(Sim().PreparedAtClose(), 0) << "a block or buffer was still prepared when the device closed";
+    EXPECT_EQ(Sim().LostNotifications(), 0);
+    EXPECT_EQ(g_nWaveOutQueued, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Directions, FileThreadsTest,
+    ::testing::Values(Direction{"Playback", ESimWaveDirection::Output, StartPlayFile, StopPlayFile,
+                                [] { CEmulatedWave::Instance().PlayOutputBlocks(1); }, &g_bWaveOutOpen},
+                      Direction{"Recording", ESimWaveDirection::Input, StartRecordFile, StopRecordFile,
+                                [] { CEmulatedWave::Instance().CaptureInput(D_nRecordBuf); }, &g_bWaveInOpen}),
+    [](const ::testing::TestParamInfo<Direction> &info) { return std::string(info.param.pszName); });
+
+}  // namespace
