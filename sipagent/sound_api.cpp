@@ -2,7 +2,14 @@
 #include "sound_api.h"
 
 namespace {
-const SOUND_API g_RealSound = {::PlaySoundA};
+// Called through the import table at each call, not bound once at load, so
+// that an operator's tool watching the plug-in's winmm imports (the host
+// console does) sees every tone.
+BOOL WINAPI ImportedPlaySound(LPCSTR pszSound, HMODULE hModule, DWORD fdwSound) {
+  return ::PlaySoundA(pszSound, hModule, fdwSound);
+}
+
+const SOUND_API g_RealSound = {ImportedPlaySound};
 
 // PlaySoundA with SND_ASYNC leaves a thread of winmm's playing after the call
 // returns. When the host unloads the plug-in, often winmm's only user, winmm

@@ -1,0 +1,49 @@
+# tvconsole: the operator's host console, loading a plug-in DLL by path.
+# tvdemo_handset: the same console linked with the handset plug-in's library
+# and its emulated devices, for the scripted demo sessions.
+
+# The console binds the handset plug-in's exports from the same list that
+# makes the plug-in's .def files, so the two cannot drift apart.
+file(STRINGS ${PROJECT_SOURCE_DIR}/handset/core/exports.list tv_export_lines REGEX "^[^#]")
+set(tv_slots "// Made from handset/core/exports.list at configure time.\n")
+foreach(line IN LISTS tv_export_lines)
+  if(NOT line MATCHES "^([^ \t]+)[ \t]+[0-9]+")
+    continue()
+  endif()
+  set(name ${CMAKE_MATCH_1})
+  set(function ${name})
+  if(name MATCHES "^_(.+)@[0-9]+$")
+    set(function ${CMAKE_MATCH_1})
+  elseif(name MATCHES "^\\?([A-Za-z0-9_]+)@@")
+    set(function ${CMAKE_MATCH_1})
+  endif()
+  string(APPEND tv_slots "TV_HANDSET_SLOT(${function}, \"${name}\")\n")
+endforeach()
+set(TV_CONSOLE_GEN ${CMAKE_CURRENT_BINARY_DIR}/console_gen)
+file(WRITE ${TV_CONSOLE_GEN}/HandsetExportList.h.new "${tv_slots}")
+configure_file(${TV_CONSOLE_GEN}/HandsetExportList.h.new ${TV_CONSOLE_GEN}/HandsetExportList.h COPYONLY)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${PROJECT_SOURCE_DIR}/handset/core/exports.list)
+
+add_library(tvconsole_core STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/console/Console.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/console/HandsetCommands.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/console/SipCommands.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/console/SipSimCommands.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/console/ImportTrace.cpp)
+target_include_directories(tvconsole_core PUBLIC
+  ${CMAKE_CURRENT_LIST_DIR}/console ${TV_CONSOLE_GEN} ${PROJECT_SOURCE_DIR}/include
+  ${PROJECT_SOURCE_DIR}/sim/kiro)
+target_link_libraries(tvconsole_core PUBLIC user32)
+
+add_executable(tvconsole ${CMAKE_CURRENT_LIST_DIR}/console/tvconsole.cpp)
+target_link_libraries(tvconsole PRIVATE tvconsole_core)
+tv_static_runtime(tvconsole)
+install(TARGETS tvconsole RUNTIME DESTINATION .)
+
+if(TV_WIDTH EQUAL 64)
+  add_executable(tvdemo_handset ${CMAKE_CURRENT_LIST_DIR}/console/tvdemo_handset.cpp)
+  target_link_libraries(tvdemo_handset PRIVATE tvconsole_core bravik32_static sim_handset_hid
+                        sim_handset_audio)
+  tv_static_runtime(tvdemo_handset)
+endif()
