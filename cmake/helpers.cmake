@@ -33,3 +33,35 @@ function(tv_add_export_check target contract)
     set_tests_properties(export_check_${target} PROPERTIES TIMEOUT 60)
   endif()
 endfunction()
+
+# Reads handset/core/exports.list: one "exported-name argument-bytes" pair a
+# line. Sets OUT to a list of "name;function;bytes" triples flattened as
+# name|function|bytes, where function is the C name behind a decorated export
+# (_CT_RingOn@0 -> CT_RingOn, ?CT_GetStatus@@YGHXZ -> CT_GetStatus). Whoever
+# reads the list reconfigures when it changes.
+function(tv_read_export_list list_file out)
+  file(STRINGS ${list_file} lines REGEX "^[^#]")
+  set(entries)
+  foreach(line IN LISTS lines)
+    if(NOT line MATCHES "^([^ \t]+)[ \t]+([0-9]+)")
+      continue()
+    endif()
+    set(name ${CMAKE_MATCH_1})
+    set(bytes ${CMAKE_MATCH_2})
+    set(function ${name})
+    if(name MATCHES "^_(.+)@[0-9]+$")
+      set(function ${CMAKE_MATCH_1})
+    elseif(name MATCHES "^\\?([A-Za-z0-9_]+)@@")
+      set(function ${CMAKE_MATCH_1})
+    endif()
+    list(APPEND entries "${name}|${function}|${bytes}")
+  endforeach()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${list_file})
+  set(${out} "${entries}" PARENT_SCOPE)
+endfunction()
+
+# Writes text to file, touching it only when it changed (spares a rebuild).
+function(tv_write_if_changed file text)
+  file(WRITE ${file}.new "${text}")
+  configure_file(${file}.new ${file} COPYONLY)
+endfunction()

@@ -53,7 +53,7 @@ def handset_dll_session():
     folder = session(
         "handset", [f"{X64}/tools/tvconsole.exe", f"{X64}/handset/core/BRAVIK32.dll"], script,
         "tvconsole.exe", "BRAVIK32.dll", "session.tvs",
-        expected=["CT_StartMonitor(window) = 1", "TV_Installed() = 1", "version: 20060601",
+        expected=["CT_StartMonitor(window) = 1", "TV_Installed() = 1", 'version: "20060601"',
                   "CT_Bell(256) = 1", "CT_Bell(1) = 1", "TV_GetDTMFChar(0) = -1",
                   "CT_GetDTMFStr(buffer) = 0", "<- 1134 no handset"])
     logs = glob.glob(os.path.join(folder, "halvex_*.log"))
@@ -108,7 +108,7 @@ def demo_host_session():
         failures.append(f"demo host: exit code {code}, expected 1 for the unknown command")
     expect_in_order("demo host", transcript, [
         "handset found and opened", "<- 1124 ring", "<- 1133 caller number 13800138000",
-        'caller number: "13800138000"', "<- 1125 stop digit", 'digits: "12#"',
+        'ani: "13800138000"', "<- 1125 stop digit", 'dtmf: "12#"',
         "wire: ATZ<CR><LF>", "wire: ATB123<CR><LF>", 'TV_StartPlayFile(0, "prompt.wav") = 0',
         "playback ended", 'TV_StartRecordFile(0, "caller.wav") = 0', "TV_StopRecordFile(0) = 0",
         "<- 1126 hang-up", "unknown command 'unknowncommand'", "1 command(s) failed"])

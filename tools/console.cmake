@@ -4,26 +4,16 @@
 
 # The console binds the handset plug-in's exports from the same list that
 # makes the plug-in's .def files, so the two cannot drift apart.
-file(STRINGS ${PROJECT_SOURCE_DIR}/handset/core/exports.list tv_export_lines REGEX "^[^#]")
+tv_read_export_list(${PROJECT_SOURCE_DIR}/handset/core/exports.list tv_exports)
 set(tv_slots "// Made from handset/core/exports.list at configure time.\n")
-foreach(line IN LISTS tv_export_lines)
-  if(NOT line MATCHES "^([^ \t]+)[ \t]+[0-9]+")
-    continue()
-  endif()
-  set(name ${CMAKE_MATCH_1})
-  set(function ${name})
-  if(name MATCHES "^_(.+)@[0-9]+$")
-    set(function ${CMAKE_MATCH_1})
-  elseif(name MATCHES "^\\?([A-Za-z0-9_]+)@@")
-    set(function ${CMAKE_MATCH_1})
-  endif()
+foreach(entry IN LISTS tv_exports)
+  string(REPLACE "|" ";" fields "${entry}")
+  list(GET fields 0 name)
+  list(GET fields 1 function)
   string(APPEND tv_slots "TV_HANDSET_SLOT(${function}, \"${name}\")\n")
 endforeach()
 set(TV_CONSOLE_GEN ${CMAKE_CURRENT_BINARY_DIR}/console_gen)
-file(WRITE ${TV_CONSOLE_GEN}/HandsetExportList.h.new "${tv_slots}")
-configure_file(${TV_CONSOLE_GEN}/HandsetExportList.h.new ${TV_CONSOLE_GEN}/HandsetExportList.h COPYONLY)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/handset/core/exports.list)
+tv_write_if_changed(${TV_CONSOLE_GEN}/HandsetExportList.h "${tv_slots}")
 
 add_library(tvconsole_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/console/Console.cpp

@@ -29,7 +29,48 @@ bool Timed(const std::string &strCall, Call call) {
     return true;
 }
 
-void AddLineCommands(CConsole &console, const SipExports &x) {
+using NoArgument = decltype(&TV_HangUpCall);
+using OneString = decltype(&TV_MakeCall);
+
+// Commands over exports of one signature: the console word, the export's
+// name and the slot of the bound export.
+template <typename Slot>
+struct TableCommand {
+    const char *szName;
+    const char *szExport;
+    Slot SipExports::*pSlot;
+};
+
+const TableCommand<NoArgument> s_NoArgumentCommands[] = {
+    {"unregister", "TV_UnInitialize", &SipExports::pfn_TV_UnInitialize},
+    {"installed", "TV_Installed", &SipExports::pfn_TV_Installed},
+    {"hangup", "TV_HangUpCall", &SipExports::pfn_TV_HangUpCall},
+    {"answer", "TV_OffHook", &SipExports::pfn_TV_OffHook},
+    {"pickup", "TV_PickUp", &SipExports::pfn_TV_PickUp},
+    {"stopplay", "TV_StopPlayFile", &SipExports::pfn_TV_StopPlayFile},
+    {"stoprecord", "TV_StopRecordFile", &SipExports::pfn_TV_StopRecordFile},
+};
+
+const TableCommand<OneString> s_OneStringCommands[] = {
+    {"call", "TV_MakeCall", &SipExports::pfn_TV_MakeCall},
+    {"play", "TV_StartPlayFile", &SipExports::pfn_TV_StartPlayFile},
+    {"record", "TV_StartRecordFile", &SipExports::pfn_TV_StartRecordFile},
+};
+
+void AddTableCommands(CConsole &console, const SipExports &x) {
+    for (const auto &command : s_NoArgumentCommands)
+        console.Add({command.szName, "", 0, [x, command](const ConsoleArgs &) {
+                         return Timed(std::string(command.szExport) + "()", [&] { return (x.*command.pSlot)(); });
+                     }});
+    for (const auto &command : s_OneStringCommands)
+        console.Add({command.szName, "TEXT", 1, [x, command](const ConsoleArgs &a) {
+                         return Timed(std::string(command.szExport) + "(" + Quoted(a[0]) + ")",
+                                      [&] { return (x.*command.pSlot)(a[0].c_str()); });
+                     }});
+}
+
+// The password is not echoed into transcripts.
+void AddRegisterCommand(CConsole &console, const SipExports &x) {
     console.Add({"register", "DOMAIN USER PASSWORD PROXY [OPTION]", 4, [x](const ConsoleArgs &a) {
                      std::string strOption = a.size() > 4 ? a[4] : "";
                      return Timed("TV_Initialize(" + Quoted(a[0]) + ", " + Quoted(a[1]) + ", \"***\", " +
@@ -38,45 +79,6 @@ void AddLineCommands(CConsole &console, const SipExports &x) {
                                       return x.pfn_TV_Initialize(a[0].c_str(), a[1].c_str(), a[2].c_str(),
                                                                  a[3].c_str(), strOption.c_str());
                                   });
-                 }});
-    console.Add({"unregister", "", 0, [x](const ConsoleArgs &) {
-                     return Timed("TV_UnInitialize()", [&] { return x.pfn_TV_UnInitialize(); });
-                 }});
-    console.Add({"installed", "", 0, [x](const ConsoleArgs &) {
-                     return Timed("TV_Installed()", [&] { return x.pfn_TV_Installed(); });
-                 }});
-}
-
-void AddCallCommands(CConsole &console, const SipExports &x) {
-    console.Add({"call", "DESTINATION", 1, [x](const ConsoleArgs &a) {
-                     return Timed("TV_MakeCall(" + Quoted(a[0]) + ")",
-                                  [&] { return x.pfn_TV_MakeCall(a[0].c_str()); });
-                 }});
-    console.Add({"hangup", "", 0, [x](const ConsoleArgs &) {
-                     return Timed("TV_HangUpCall()", [&] { return x.pfn_TV_HangUpCall(); });
-                 }});
-    console.Add({"answer", "", 0, [x](const ConsoleArgs &) {
-                     return Timed("TV_OffHook()", [&] { return x.pfn_TV_OffHook(); });
-                 }});
-    console.Add({"pickup", "", 0, [x](const ConsoleArgs &) {
-                     return Timed("TV_PickUp()", [&] { return x.pfn_TV_PickUp(); });
-                 }});
-}
-
-void AddFileCommands(CConsole &console, const SipExports &x) {
-    console.Add({"play", "FILE", 1, [x](const ConsoleArgs &a) {
-                     return Timed("TV_StartPlayFile(" + Quoted(a[0]) + ")",
-                                  [&] { return x.pfn_TV_StartPlayFile(a[0].c_str()); });
-                 }});
-    console.Add({"stopplay", "", 0, [x](const ConsoleArgs &) {
-                     return Timed("TV_StopPlayFile()", [&] { return x.pfn_TV_StopPlayFile(); });
-                 }});
-    console.Add({"record", "FILE", 1, [x](const ConsoleArgs &a) {
-                     return Timed("TV_StartRecordFile(" + Quoted(a[0]) + ")",
-                                  [&] { return x.pfn_TV_StartRecordFile(a[0].c_str()); });
-                 }});
-    console.Add({"stoprecord", "", 0, [x](const ConsoleArgs &) {
-                     return Timed("TV_StopRecordFile()", [&] { return x.pfn_TV_StopRecordFile(); });
                  }});
 }
 
@@ -95,9 +97,8 @@ int AttachSipConsole(CConsole &console, HMODULE hModule) {
 #include "SipExportList.h"
 #undef TV_SIP_SLOT
     if (nMissing) return nMissing;
-    AddLineCommands(console, exports);
-    AddCallCommands(console, exports);
-    AddFileCommands(console, exports);
+    AddTableCommands(console, exports);
+    AddRegisterCommand(console, exports);
     if (AddSipSimCommands(console)) CConsole::Say("far-end commands of the simulated SIP library added");
     if (TraceTones(hModule)) CConsole::Say("tones the plug-in plays are shown as '~ tone:'");
     return 0;
