@@ -120,14 +120,20 @@ void AddStringCommands(CConsole &console, const HandsetExports &x) {
                  }});
 }
 
-// Polls TV_PlayFileRest as a host does, until the prompt has played out.
+// Polls TV_PlayFileRest as a host does, five times a second (each poll
+// writes a log line), until the prompt has played out.
 void AddWaitForPlayback(CConsole &console, const HandsetExports &x) {
     console.Add({"waitplay", "[MAX_MILLISECONDS]", 0, [&console, x](const ConsoleArgs &a) {
+                     const DWORD dwPollInterval = 200;
                      DWORD dwLimit = a.empty() ? 60000 : strtoul(a[0].c_str(), nullptr, 10);
                      DWORD dwStart = GetTickCount();
-                     bool bEnded = console.PumpUntil([x] { return x.pfn_TV_PlayFileRest(0) == 0; }, dwLimit);
-                     CConsole::Say("  playback %s after %lu ms", bEnded ? "ended" : "still running",
-                                   static_cast<unsigned long>(GetTickCount() - dwStart));
+                     bool bEnded = x.pfn_TV_PlayFileRest(0) == 0;
+                     while (!bEnded && GetTickCount() - dwStart < dwLimit) {
+                         console.Pump(dwPollInterval);
+                         bEnded = x.pfn_TV_PlayFileRest(0) == 0;
+                     }
+                     CConsole::Say("  playback %s after about %lu ms", bEnded ? "ended" : "still running",
+                                   static_cast<unsigned long>((GetTickCount() - dwStart) / 100 * 100));
                      return bEnded;
                  }});
 }
