@@ -5,8 +5,10 @@
 
 #include "core/PluginLifecycle.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD dwReason, LPVOID) {
+// lpReserved is non-null at process exit (other threads are gone already)
+// and null for FreeLibrary.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD dwReason, LPVOID lpReserved) {
     if (dwReason == DLL_PROCESS_ATTACH) PluginAttach();
-    else if (dwReason == DLL_PROCESS_DETACH) PluginDetach();
+    else if (dwReason == DLL_PROCESS_DETACH) PluginDetach(lpReserved != nullptr);
     return TRUE;
 }

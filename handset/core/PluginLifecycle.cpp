@@ -8,6 +8,7 @@
 // under the loader lock (support/ThreadEnd.h).
 #include "core/PluginLifecycle.h"
 
+#include "audio/FilePlayback.h"
 #include "core/Halvex.h"
 #include "support/LogReporter.h"
 #include "support/WaveMsgThread.h"
@@ -18,7 +19,11 @@ void PluginAttach() {
     g_Halvex.Start(0);
 }
 
-void PluginDetach() {
+void PluginDetach(bool bProcessExiting) {
+    if (!bProcessExiting) {
+        StopPlayFile();
+        StopRecordFile();
+    }
     g_Halvex.Stop();
     StopWaveMsgThread();
     g_LogReporter.WriteLog("HalvexV4 BRAVIK32.dll Log Exited");

@@ -6,5 +6,9 @@
 // Opens the log, writes "Log Started" and starts the link thread.
 void PluginAttach();
 // Stops the link thread and the wave message thread, writes "Log Exited" and
-// closes the log. Bounded and safe under the loader lock.
-void PluginDetach();
+// closes the log. Bounded and safe under the loader lock. When the library is
+// unloaded while the process goes on, a running playback or recording is
+// stopped first, so its device is closed and the recording's last buffers
+// reach the file; at process exit the wave message thread is already gone
+// and there is nobody left to hand them over.
+void PluginDetach(bool bProcessExiting);

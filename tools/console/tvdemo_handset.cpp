@@ -116,7 +116,7 @@ int main(int argc, char **argv) {
         CConsole::Result("CT_StartMonitor(window)", exports.pfn_CT_StartMonitor(console.Window()));
         nFailed = console.RunScript(script, true);
     }
-    PluginDetach();
+    PluginDetach(false);
     CEmulatedHid::Instance().Uninstall();
     CEmulatedWave::Instance().Uninstall();
     if (nFailed) CConsole::Say("%d command(s) failed", nFailed);
