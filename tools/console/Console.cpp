@@ -171,8 +171,9 @@ int CConsole::RunScript(std::istream &input, bool bEcho) {
     std::string strLine;
     while (std::getline(input, strLine)) {
         if (!strLine.empty() && strLine.back() == '\r') strLine.pop_back();
-        std::string strCommand = StripComment(strLine);
-        if (bEcho && SplitWords(strCommand).size()) Say("> %s", strLine.c_str());
+        // An echo line speaks for itself in the transcript.
+        ConsoleArgs vWords = SplitWords(StripComment(strLine));
+        if (bEcho && !vWords.empty() && vWords[0] != "echo") Say("> %s", strLine.c_str());
         if (!RunLine(strLine)) ++nFailed;
     }
     Pump(0);
