@@ -61,6 +61,8 @@ private:
     HWND m_hWnd;
 };
 
+// The text in double quotes, as transcripts show string arguments.
+inline std::string Quoted(const std::string &strText) { return "\"" + strText + "\""; }
 // Parses "on"/"off"/"1"/"0" into the flag value the plug-ins take.
 bool ParseFlag(const std::string &strWord, int &nFlag);
 // The console's names for the handset plug-in's notifications (1124 to 1134).

@@ -64,8 +64,6 @@ const TableCommand<Buffer> s_BufferCommands[] = {
     {"version", "TV_GetDLLVersion(buffer)", &HandsetExports::pfn_TV_GetDLLVersion},
 };
 
-std::string Quoted(const std::string &strText) { return "\"" + strText + "\""; }
-
 void AddTableCommands(CConsole &console, const HandsetExports &x) {
     for (const auto &command : s_NoArgumentCommands)
         console.Add({command.szName, "", 0, [x, command](const ConsoleArgs &) {

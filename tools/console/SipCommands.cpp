@@ -17,8 +17,6 @@ struct SipExports {
 #undef TV_SIP_SLOT
 };
 
-std::string Quoted(const std::string &strText) { return "\"" + strText + "\""; }
-
 // Calls an export and prints its result with the time it blocked.
 template <typename Call>
 bool Timed(const std::string &strCall, Call call) {

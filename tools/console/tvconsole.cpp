@@ -13,7 +13,6 @@
 #include "HandsetCommands.h"
 #include "SipCommands.h"
 
-
 int main(int argc, char **argv) {
     if (argc < 2) {
         std::cerr << "usage: tvconsole PLUGIN.dll [SCRIPT]\n";
