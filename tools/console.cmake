@@ -29,6 +29,8 @@ target_link_libraries(tvconsole_core PUBLIC user32)
 add_executable(tvconsole ${CMAKE_CURRENT_LIST_DIR}/console/tvconsole.cpp)
 target_link_libraries(tvconsole PRIVATE tvconsole_core)
 tv_static_runtime(tvconsole)
+tv_add_version_resource(tvconsole TYPE APP FILE_NAME tvconsole.exe INTERNAL_NAME tvconsole
+  DESCRIPTION "tvconsole, host console for field checks of the BRAVIK32 plug-ins")
 install(TARGETS tvconsole RUNTIME DESTINATION .)
 
 if(TV_WIDTH EQUAL 64)
