@@ -17,6 +17,11 @@ tv_write_if_changed(${TV_CONSOLE_GEN}/HandsetExportList.h "${tv_slots}")
 
 add_library(tvconsole_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/console/Console.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/console/ConsoleBuiltins.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/console/ResultMeanings.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/console/ScriptText.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/console/KeyboardInput.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/console/PluginLoader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/console/HandsetCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/console/SipCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/console/SipSimCommands.cpp
@@ -24,7 +29,8 @@ add_library(tvconsole_core STATIC
 target_include_directories(tvconsole_core PUBLIC
   ${CMAKE_CURRENT_LIST_DIR}/console ${TV_CONSOLE_GEN} ${PROJECT_SOURCE_DIR}/include
   ${PROJECT_SOURCE_DIR}/sim/kiro)
-target_link_libraries(tvconsole_core PUBLIC user32)
+target_link_libraries(tvconsole_core PUBLIC user32 version)
+target_compile_definitions(tvconsole_core PUBLIC TV_VERSION_TEXT="${PROJECT_VERSION}")
 
 add_executable(tvconsole ${CMAKE_CURRENT_LIST_DIR}/console/tvconsole.cpp)
 target_link_libraries(tvconsole PRIVATE tvconsole_core)
