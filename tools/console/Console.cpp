@@ -125,7 +125,7 @@ bool ParseFlag(const std::string &strWord, int &nFlag) {
 }
 
 CConsole::CConsole()
-    : m_hWnd(nullptr), m_pMeanings(nullptr), m_bStrict(false), m_bQuit(false), m_nFailed(0), m_lLastResult(0) {
+    : m_nBuiltins(0), m_hWnd(nullptr), m_pMeanings(nullptr), m_bStrict(false), m_bQuit(false), m_nFailed(0), m_lLastResult(0) {
     WNDCLASSA wc = {};
     wc.lpfnWndProc = WindowProc;
     wc.hInstance = GetModuleHandleA(nullptr);

@@ -94,6 +94,7 @@ private:
     const ConsoleCommand *Find(const std::string &strName) const;
 
     std::vector<ConsoleCommand> m_vCommands;
+    size_t m_nBuiltins;
     HWND m_hWnd;
     const ResultMeaning *m_pMeanings;
     bool m_bStrict;

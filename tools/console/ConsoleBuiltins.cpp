@@ -40,7 +40,9 @@ void CConsole::AddBuiltins() {
                  return true;
              }
              Say("  Commands (words in capitals are arguments, [in brackets] optional):");
-             for (const ConsoleCommand &command : m_vCommands) ShowCommand(command);
+             // The plug-in's commands first, the console's own after them.
+             for (size_t i = m_nBuiltins; i < m_vCommands.size(); ++i) ShowCommand(m_vCommands[i]);
+             for (size_t i = 0; i < m_nBuiltins; ++i) ShowCommand(m_vCommands[i]);
              Say("  One command a line; a line starting with # is a comment; put a word with");
              Say("  blanks in double quotes. Results are shown as EXPORT(ARGUMENTS) = RESULT (MEANING).");
              return true;
@@ -58,6 +60,7 @@ void CConsole::AddBuiltins() {
                  m_bQuit = true;
                  return true;
              }});
+    m_nBuiltins = m_vCommands.size();
 }
 
 bool CConsole::Expect(const ConsoleArgs &vArgs) {

@@ -66,7 +66,8 @@ const RowF s_FlagCommands[] = {
 // and what was written is shown.
 const RowB s_BufferCommands[] = {
     {"dtmf", "", "CT_GetDTMFStr: take up to 30 queued digits", "CT_GetDTMFStr", &HandsetExports::pfn_CT_GetDTMFStr},
-    {"keys", "", "CT_GetKeys: take up to 30 queued keys", "CT_GetKeys", &HandsetExports::pfn_CT_GetKeys},
+    {"keys", "", "CT_GetKeys (no handset event queues keys: writes nothing)", "CT_GetKeys",
+     &HandsetExports::pfn_CT_GetKeys},
     {"ani", "", "CT_GetANI: the last caller number", "CT_GetANI", &HandsetExports::pfn_CT_GetANI},
     {"version", "", "TV_GetDLLVersion: the interface version string", "TV_GetDLLVersion",
      &HandsetExports::pfn_TV_GetDLLVersion},
