@@ -111,16 +111,19 @@ bool ParseNumber(const std::string &strWord, unsigned long ulMax, unsigned long 
 }
 
 bool ParseFlag(const std::string &strWord, int &nFlag) {
-    unsigned long ulValue = 0;
     if (strWord == "on" || strWord == "open") {
         nFlag = 1;
-    } else if (strWord == "off" || strWord == "close") {
-        nFlag = 0;
-    } else if (ParseNumber(strWord, 0x7FFFFFFF, ulValue)) {
-        nFlag = static_cast<int>(ulValue);
-    } else {
-        return false;
+        return true;
     }
+    if (strWord == "off" || strWord == "close") {
+        nFlag = 0;
+        return true;
+    }
+    // Any 32-bit number, as a host may pass (256 counts as off).
+    char *pEnd = nullptr;
+    long lValue = strtol(strWord.c_str(), &pEnd, 0);
+    if (strWord.empty() || *pEnd) return false;
+    nFlag = static_cast<int>(lValue);
     return true;
 }
 
