@@ -73,8 +73,12 @@ def check_sums(contents):
 
 def check_texts(contents, version):
     for path, data in contents.items():
-        if path.endswith((".txt", ".tvs")) and data.replace(b"\r\n", b"").count(b"\n"):
+        if not path.endswith((".txt", ".tvs")):
+            continue
+        if data.replace(b"\r\n", b"").count(b"\n"):
             fault(f"{path}: line ends other than CR LF (Notepad of Windows 7 shows one long line)")
+        if not data.isascii() and not data.startswith(b"\xef\xbb\xbf"):
+            fault(f"{path}: UTF-8 without a byte-order mark (Notepad would read it as ANSI)")
     changelog = contents.get("CHANGELOG.txt", b"").decode("utf-8", "replace")
     newest = re.search(r"^(\d+\.\d+\.\d+)\b", changelog, re.M)
     if not newest or newest.group(1) != version:
