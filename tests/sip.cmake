@@ -15,14 +15,18 @@ function(tv_add_sip_test name)
 endfunction()
 
 set(TV_SIP_FIXTURE ${CMAKE_CURRENT_LIST_DIR}/sip_fixture.cpp)
-# Black-box: the built plug-in loaded with LoadLibraryA, fresh for each test.
-tv_add_sip_test(sip_line_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_line_test.cpp ${TV_SIP_FIXTURE})
-tv_add_sip_test(sip_call_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_call_test.cpp ${TV_SIP_FIXTURE})
-tv_add_sip_test(sip_log_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_log_test.cpp ${TV_SIP_FIXTURE}
-  LIBS marenta_static)
+# Black-box: the built plug-in loaded with LoadLibraryA, each test in a
+# process of its own (the plug-in stays loaded once its library started).
+set(TV_SIP_ISOLATED ${TV_SIP_FIXTURE} ${CMAKE_CURRENT_LIST_DIR}/sip_isolated_main.cpp)
+tv_add_sip_test(sip_line_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_line_test.cpp
+  ${TV_SIP_ISOLATED})
+tv_add_sip_test(sip_call_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_call_test.cpp
+  ${TV_SIP_ISOLATED})
+tv_add_sip_test(sip_log_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_log_test.cpp
+  ${TV_SIP_ISOLATED} LIBS marenta_static)
 # The 5 s waits running out, in a process of their own so they overlap others.
 tv_add_sip_test(sip_timeout_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_timeout_test.cpp
-  ${TV_SIP_FIXTURE} TIMEOUT 180)
+  ${TV_SIP_ISOLATED} TIMEOUT 180)
 # White-box: the event tables and observers, over the agent's own modules.
 tv_add_sip_test(sip_events_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_events_test.cpp
   LIBS marenta_static)

@@ -21,11 +21,13 @@ class CSipAgentProbe {
     agent.m_nLastError.store(0);
     agent.m_nCallStatus.store(1);
     agent.m_bAutoAnswer.store(false);
-    agent.m_hReleasingLine.store(0);
+    agent.m_hReleasingLine = 0;
+    agent.m_hClosingCall = 0;
   }
   static void SetReleasingLine(KIRO_HANDLE hLine) {
-    CSipAgent::Instance().m_hReleasingLine.store(hLine);
+    CSipAgent::Instance().m_hReleasingLine = hLine;
   }
+  static void SetClosingCall(KIRO_HANDLE hCall) { CSipAgent::Instance().m_hClosingCall = hCall; }
   static void SetCallStatus(int nStatus) { CSipAgent::Instance().m_nCallStatus.store(nStatus); }
   static CAgentObserver *Observer(size_t nIndex) {
     CSipAgent &agent = CSipAgent::Instance();
