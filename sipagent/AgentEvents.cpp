@@ -7,9 +7,10 @@
 // for the agent's line, or as the unregistration of the line it is
 // releasing; a call event counts for the current call, or for the call being
 // closed while no other is current; an event for any other handle (a line or
-// call already gone, a call replaced) is left alone. Within that, no
-// transition looks at the current state, except that a call cannot take the
-// agent out of a state without a registered line. The calls back into the
+// call already gone, a call replaced) is left alone, and so is an event of a
+// phase its call has passed (a repeated ringing after the connection). Within
+// that, no transition looks at the current state, except that a call cannot
+// take the agent out of a state without a registered line. The calls back into the
 // library are made after the lock is released: they are re-entrant by the
 // library's contract and may deliver further events from inside. Their
 // results are ignored. Nothing here waits for a host thread.
@@ -51,6 +52,41 @@ void CSipAgent::SetCallStateLocked(AgentState eState) {
   SetStateLocked(eState);
 }
 
+namespace {
+// The order of a call's life: an event of an earlier phase than one already
+// seen for its call is stale. -1: the code has no place in it.
+int CallPhase(uint32_t nCode) {
+  switch (nCode) {
+    case KIRO_CALL_OUTGOING:
+    case KIRO_CALL_OFFERED:
+      return 1;
+    case KIRO_CALL_ALERTING:
+    case KIRO_CALL_RINGING:
+      return 2;
+    case KIRO_CALL_CONNECTED:
+      return 3;
+    case KIRO_CALL_RELEASED:
+      return 4;
+    case KIRO_CALL_CLOSED:
+      return 5;
+    default:
+      return -1;
+  }
+}
+}  // namespace
+
+bool CSipAgent::IsBehindItsCall(KIRO_HANDLE hCall, uint32_t nCode) {
+  int nPhase = CallPhase(nCode);
+  if (nPhase < 0) return false;
+  if (m_hPhaseCall != hCall) {
+    m_hPhaseCall = hCall;
+    m_nCallPhase = 0;
+  }
+  if (nPhase < m_nCallPhase) return true;
+  m_nCallPhase = nPhase;
+  return false;
+}
+
 bool CSipAgent::OwnsCallEvent(KIRO_HANDLE hCall) const {
   KIRO_HANDLE hCurrent = Call();
   if (hCall == 0) return false;
@@ -83,6 +119,7 @@ CSipAgent::ECallAction CSipAgent::ApplyCallEvent(KIRO_HANDLE hCall, int nStatus,
   CSrwExclusive lock(m_stateLock);
   bool bNewCall = nStatus == 1 && nCode == KIRO_CALL_CREATED && hCall != 0;
   if (!bNewCall && !OwnsCallEvent(hCall)) return ACTION_NONE;
+  if (nStatus == 1 && IsBehindItsCall(hCall, nCode)) return ACTION_NONE;
   m_nCallStatus.store(nStatus);
   if (nStatus != 1) {
     SetCallStateLocked(STATE_REGISTERED);
@@ -133,7 +170,7 @@ void CSipAgent::OnLineEvent(const uint32_t *pRecord) {
   if (nCode == KIRO_LINE_UNREGISTERED && (bReleasing || bCurrent)) {
     if (bReleasing) m_hReleasingLine = 0;
     SetStateLocked(STATE_UNREGISTERED);
-  } else if (nCode == KIRO_LINE_REGISTERED && bCurrent && !bReleasing) {
+  } else if (nCode == KIRO_LINE_REGISTERED && bCurrent) {
     SetStateLocked(STATE_REGISTERED);
   }
 }

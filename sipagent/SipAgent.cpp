@@ -116,23 +116,19 @@ bool CSipAgent::RequestRegistration(const char *szDomain, const char *szUser,
 bool CSipAgent::ReleaseLine() {
   CSrwExclusive request(m_requestLock);
   KIRO_HANDLE hLine = Line();
-  // Marked before the request, whose answer may come before it returns.
-  // Without a line the library refuses, and the mark of a line released
-  // earlier whose unregistration is still missing stays.
-  if (hLine != 0) SetLine(hLine, hLine);
+  // The line stops being the agent's before the request, whose answer may
+  // come before it returns: from here only its unregistration counts, found
+  // by the mark however late it comes, and a registration event still on its
+  // way is stale. Without a line the library refuses, and the mark of a line
+  // released earlier whose unregistration is still missing stays.
+  if (hLine != 0) SetLine(0, hLine);
   int nResult = KIRO_LineUnRegister(hLine);
   if (nResult != 0) {
     if (hLine != 0) SetLine(hLine, 0);
     return Refuse(nResult);
   }
   Sleep(D_dwUnregisterPauseMs);
-  // The line handle goes now, yet its unregistration may still be on its
-  // way: the mark keeps it recognised until it is seen.
   nResult = KIRO_RemoveLine(hLine);
-  {
-    CSrwExclusive lock(m_stateLock);
-    m_hLine.store(0);
-  }
   return nResult == 0 || Refuse(nResult);
 }
 

@@ -125,6 +125,7 @@ class CSipAgent {
   void SetStateLocked(AgentState eState);
   void SetCallStateLocked(AgentState eState);
   bool OwnsCallEvent(KIRO_HANDLE hCall) const;
+  bool IsBehindItsCall(KIRO_HANDLE hCall, uint32_t nCode);
   ECallAction ApplyCallEvent(KIRO_HANDLE hCall, int nStatus, uint32_t nCode);
   void SetLine(KIRO_HANDLE hLine, KIRO_HANDLE hReleasing);
   void MarkClosing(KIRO_HANDLE hCall);
@@ -143,10 +144,14 @@ class CSipAgent {
   std::atomic<int> m_nLastError{0};
   std::atomic<int> m_nCallStatus{1};
   std::atomic<bool> m_bAutoAnswer{false};
-  // Under the state lock. The line being released: its unregistration is
-  // recognised until seen, however late it comes, and its registration
-  // events no longer count. The call whose destroy the agent asked for: its
+  // Under the state lock. The line being released, no longer `line` from
+  // the start of the release: its unregistration is recognised until seen,
+  // however late it comes. The call whose destroy the agent asked for: its
   // closing events still count once the library has cleared `m_hCall`.
   KIRO_HANDLE m_hReleasingLine = 0;
   KIRO_HANDLE m_hClosingCall = 0;
+  // Under the state lock: how far the call m_hPhaseCall has come (see
+  // CallPhase); a repeated or overtaken event of an earlier phase is stale.
+  KIRO_HANDLE m_hPhaseCall = 0;
+  int m_nCallPhase = 0;
 };

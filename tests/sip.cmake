@@ -30,3 +30,12 @@ tv_add_sip_test(sip_timeout_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_timeout_t
 # White-box: the event tables and observers, over the agent's own modules.
 tv_add_sip_test(sip_events_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_events_test.cpp
   LIBS marenta_static)
+# Black-box, one agent shared by all cases as a host shares it: the flows
+# under each harsh mode of the simulated library, and with each library call
+# failing in turn.
+set(TV_SIP_SHARED ${TV_SIP_FIXTURE} ${CMAKE_CURRENT_LIST_DIR}/sip_shared_agent.cpp)
+tv_add_sip_test(sip_harsh_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_harsh_test.cpp
+  ${TV_SIP_SHARED} TIMEOUT 300)
+# Host threads racing each other and the far end, on a kind and a harsh library.
+tv_add_sip_test(sip_concurrency_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_concurrency_test.cpp
+  ${TV_SIP_SHARED} TIMEOUT 300)

@@ -23,6 +23,8 @@ class CSipAgentProbe {
     agent.m_bAutoAnswer.store(false);
     agent.m_hReleasingLine = 0;
     agent.m_hClosingCall = 0;
+    agent.m_hPhaseCall = 0;
+    agent.m_nCallPhase = 0;
   }
   static void SetReleasingLine(KIRO_HANDLE hLine) {
     CSipAgent::Instance().m_hReleasingLine = hLine;
