@@ -43,6 +43,8 @@ extern "C" unsigned char __cdecl AgentEventCallback(int nType, const uint32_t *p
 
 void CSipAgent::SetStateLocked(AgentState eState) {
   m_state.store(eState);
+  for (SStateWaiter *pWaiter = m_pWaiters; pWaiter; pWaiter = pWaiter->pNext)
+    if (pWaiter->nMask & eState) pWaiter->bReached = true;
   WakeAllConditionVariable(&m_cvState);
 }
 

@@ -176,14 +176,18 @@ bool CSipAgent::RunTalkingRequest(PFN_CallRequest pfnRequest, const char *szFile
 bool CSipAgent::WaitForState(uint32_t nMask, DWORD dwTimeoutMs) const {
   CDeadline deadline(dwTimeoutMs);
   CSrwExclusive lock(m_stateLock);
-  for (;;) {
-    if (State() & nMask) return true;
-    DWORD dwLeft = deadline.MsLeft();
-    if (dwLeft == 0) return false;
+  SStateWaiter waiter = {nMask, (State() & nMask) != 0, m_pWaiters};
+  m_pWaiters = &waiter;
+  for (DWORD dwLeft = deadline.MsLeft(); !waiter.bReached && dwLeft > 0;
+       dwLeft = deadline.MsLeft()) {
     // Woken by SetStateLocked; a timeout, or a change to a state outside
     // the mask, goes round again against the same deadline.
     SleepConditionVariableSRW(&m_cvState, &m_stateLock, dwLeft, 0);
   }
+  SStateWaiter **ppLink = &m_pWaiters;
+  while (*ppLink != &waiter) ppLink = &(*ppLink)->pNext;
+  *ppLink = waiter.pNext;
+  return waiter.bReached;
 }
 
 void CSipAgent::AddObserver(CAgentObserver *pObserver) {

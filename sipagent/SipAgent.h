@@ -15,8 +15,9 @@
 // effect are one step against any request or other event; every state change
 // wakes the waiters on its condition variable. The lock is never held across
 // a call into the library, which may deliver events from inside (even on the
-// same thread). `state` and `line` are also atomics so that anyone may read
-// them without it. The call handle is a plain word because its address goes
+// same thread). A waiter is marked by the change that reaches its mask, so a
+// state that lasts only until the next event still ends the wait. `state`
+// and `line` are also atomics so that anyone may read them without it. The call handle is a plain word because its address goes
 // to KIRO_CallDestroy, which clears it; it is read and written with atomic
 // builtins. The observer list has a lock of its own, held only to append or
 // to copy the list, never while an observer runs.
@@ -115,6 +116,14 @@ class CSipAgent {
   size_t ObserverCount() const;
 
  private:
+  // A thread in WaitForState: told under the state lock when a state of its
+  // mask is set, however soon another replaces it.
+  struct SStateWaiter {
+    uint32_t nMask;
+    bool bReached;
+    SStateWaiter *pNext;
+  };
+
   // What an event asks of the library once the state lock is released.
   enum ECallAction { ACTION_NONE, ACTION_ACCEPT, ACTION_ANSWER, ACTION_DESTROY };
 
@@ -137,6 +146,7 @@ class CSipAgent {
   SRWLOCK m_requestLock = SRWLOCK_INIT;
   mutable SRWLOCK m_stateLock = SRWLOCK_INIT;
   mutable CONDITION_VARIABLE m_cvState = CONDITION_VARIABLE_INIT;
+  mutable SStateWaiter *m_pWaiters = nullptr;  // under the state lock
   KIRO_HANDLE m_hInstance = 0;  // under the request lock
   std::atomic<KIRO_HANDLE> m_hLine{0};
   KIRO_HANDLE m_hCall = 0;

@@ -30,6 +30,13 @@ class CSipAgentProbe {
     CSipAgent::Instance().m_hReleasingLine = hLine;
   }
   static void SetClosingCall(KIRO_HANDLE hCall) { CSipAgent::Instance().m_hClosingCall = hCall; }
+  static int WaiterCount() {
+    CSipAgent &agent = CSipAgent::Instance();
+    CSrwExclusive lock(agent.m_stateLock);
+    int nCount = 0;
+    for (auto *pWaiter = agent.m_pWaiters; pWaiter; pWaiter = pWaiter->pNext) ++nCount;
+    return nCount;
+  }
   static void SetCallStatus(int nStatus) { CSipAgent::Instance().m_nCallStatus.store(nStatus); }
   static CAgentObserver *Observer(size_t nIndex) {
     CSipAgent &agent = CSipAgent::Instance();

@@ -8,7 +8,6 @@
 
 #include "sip_shared_agent.h"
 
-namespace {
 struct SConcurrentCase {
   const char *szName;
   std::vector<SSipStep> setup;  // on a kind library, before the race
@@ -34,7 +33,6 @@ struct SRacer {
   int nResult;
   double dTookMs;
 };
-}  // namespace
 
 class SipConcurrencyTest
     : public CSipSharedAgentTest,

@@ -36,6 +36,25 @@ unsigned char SendLine(KIRO_HANDLE hLine, uint32_t nCode) {
   uint32_t aWords[KIRO_RECORD_WORDS] = {0, hLine, nCode};
   return AgentEventCallback(KIRO_EVENT_LINE, aWords, nullptr);
 }
+
+// Library and host threads of the race tests.
+KIRO_HANDLE g_hEventLine = 0;
+DWORD WINAPI SendUnregistration(void *) {
+  SendLine(g_hEventLine, KIRO_LINE_UNREGISTERED);
+  return 0;
+}
+DWORD WINAPI ReleaseTheLine(void *) { return CSipAgent::Instance().ReleaseLine() ? 0 : 1; }
+DWORD WINAPI Connect(void *) {
+  SendCall(D_hCall, KIRO_CALL_CONNECTED, 1);
+  return 0;
+}
+// Once a thread waits: connected, then failed at once (registered again).
+DWORD WINAPI ConnectThenFailOnceWaited(void *) {
+  for (int i = 0; i < 5000 && CSipAgentProbe::WaiterCount() == 0; ++i) Sleep(1);
+  SendCall(D_hCall, KIRO_CALL_CONNECTED, 1);
+  SendCall(D_hCall, KIRO_CALL_CONNECTED, 0);
+  return 0;
+}
 }  // namespace
 
 class SipEventTest : public ::testing::Test {
@@ -343,16 +362,10 @@ TEST_F(SipEventTest, UnregistrationSeenMidwayThroughAReleaseIsNotLost) {
     SetEvent(s_hHeld);
     WaitForSingleObject(s_hGo, 10000);
   };
-  static KIRO_HANDLE s_hEventLine;
-  s_hEventLine = hLine;
-  HANDLE hEventThread = CreateThread(nullptr, 0, [](void *) -> DWORD {
-    SendLine(s_hEventLine, KIRO_LINE_UNREGISTERED);
-    return 0;
-  }, nullptr, 0, nullptr);
+  g_hEventLine = hLine;
+  HANDLE hEventThread = CreateThread(nullptr, 0, &SendUnregistration, nullptr, 0, nullptr);
   ASSERT_EQ(WaitForSingleObject(s_hHeld, 5000), WAIT_OBJECT_0) << "the event never reached the match";
-  HANDLE hReleaseThread = CreateThread(nullptr, 0, [](void *) -> DWORD {
-    return CSipAgent::Instance().ReleaseLine() ? 0 : 1;
-  }, nullptr, 0, nullptr);
+  HANDLE hReleaseThread = CreateThread(nullptr, 0, &ReleaseTheLine, nullptr, 0, nullptr);
   WaitForSingleObject(hReleaseThread, dwOvertakeMs);
   SetEvent(s_hGo);
   EXPECT_EQ(WaitForSingleObject(hEventThread, 5000), WAIT_OBJECT_0) << "event thread stuck";
@@ -380,13 +393,21 @@ TEST(SipWaitForState, TimesOutByTheClock) {
   EXPECT_LT(dTook, 2000.0);
 }
 
+// Regression (found by the stale mode): a wait that looked at the state
+// only when it woke missed a state the next event had already replaced, and
+// the hang-up timed out though its call had closed.
+TEST(SipWaitForState, EndsOnAStateThatLastedOnlyUntilTheNextEvent) {
+  CSipAgentProbe::Restart(STATE_RINGING, D_hLine, D_hCall);
+  HANDLE hThread = CreateThread(nullptr, 0, &ConnectThenFailOnceWaited, nullptr, 0, nullptr);
+  EXPECT_TRUE(CSipAgent::Instance().WaitForState(STATE_TALKING, 10000));
+  EXPECT_EQ(WaitForSingleObject(hThread, 10000), WAIT_OBJECT_0);
+  CloseHandle(hThread);
+}
+
 // The state change itself ends the wait, long before its bound.
 TEST(SipWaitForState, EndsOnTheEventThatSetsTheState) {
   CSipAgentProbe::Restart(STATE_RINGING, D_hLine, D_hCall);
-  HANDLE hThread = CreateThread(nullptr, 0, [](void *) -> DWORD {
-    SendCall(D_hCall, KIRO_CALL_CONNECTED, 1);
-    return 0;
-  }, nullptr, 0, nullptr);
+  HANDLE hThread = CreateThread(nullptr, 0, &Connect, nullptr, 0, nullptr);
   CStopwatch watch;
   EXPECT_TRUE(CSipAgent::Instance().WaitForState(STATE_TALKING, 60000));
   EXPECT_LT(watch.Ms(), 30000.0) << "the wait ran out instead of waking";

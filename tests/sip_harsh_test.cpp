@@ -8,7 +8,6 @@
 
 #include "sip_shared_agent.h"
 
-namespace {
 struct SModeName {
   int nMode;
   const char *szName;
@@ -24,7 +23,6 @@ const SModeName D_aModes[] = {
 
 // The library's failure code for the forced failures.
 const int D_nFailure = 77;
-}  // namespace
 
 class SipHarshModeTest
     : public CSipSharedAgentTest,

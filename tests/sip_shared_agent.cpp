@@ -102,10 +102,11 @@ int CSipSharedAgentTest::RunStep(const SSipStep &step, bool bExact) {
   CStopwatch watch;
   int nResult = DoStep(step.eStep);
   ExpectDocumented(step.eStep, nResult, watch.Ms());
-  if (!IsExport(step.eStep))
+  if (!IsExport(step.eStep)) {
     Settle();
-  else if (bExact)
+  } else if (bExact) {
     EXPECT_EQ(nResult, step.nResult) << "step " << step.eStep;
+  }
   return nResult;
 }
 
@@ -127,7 +128,9 @@ bool CSipSharedAgentTest::CallAndHangUp() {
 
 void CSipSharedAgentTest::ExpectConsistent() {
   Settle();
-  if (m_sim.LiveCalls() > 0) EXPECT_EQ(m_tv.HangUpCall(), 0) << "a call the agent lost";
+  if (m_sim.LiveCalls() > 0) {
+    EXPECT_EQ(m_tv.HangUpCall(), 0) << "a call the library has and the agent lost";
+  }
   Settle();
   EXPECT_EQ(m_sim.LiveCalls(), 0) << "a call the agent cannot end";
   EXPECT_TRUE(CallAndHangUp() || (Register() == 0 && CallAndHangUp()))
