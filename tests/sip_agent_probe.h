@@ -47,3 +47,15 @@ class CSipAgentProbe {
     return pObserver;
   }
 };
+
+// One event record handed to the agent's callback on the calling thread, as
+// the library's thread would.
+inline unsigned char InjectCallEvent(KIRO_HANDLE hCall, uint32_t nCode, uint32_t nStatus) {
+  uint32_t aWords[KIRO_RECORD_WORDS] = {0, hCall, 0, nCode, nStatus};
+  return AgentEventCallback(KIRO_EVENT_CALL, aWords, nullptr);
+}
+
+inline unsigned char InjectLineEvent(KIRO_HANDLE hLine, uint32_t nCode) {
+  uint32_t aWords[KIRO_RECORD_WORDS] = {0, hLine, nCode};
+  return AgentEventCallback(KIRO_EVENT_LINE, aWords, nullptr);
+}
