@@ -141,6 +141,7 @@ class CKiroSim {
   CONDITION_VARIABLE m_cvWork = CONDITION_VARIABLE_INIT;
   CONDITION_VARIABLE m_cvIdle = CONDITION_VARIABLE_INIT;
   int m_nThreads = 0;
+  std::vector<DWORD> m_deliveryThreadIds;
   int m_nDelivering = 0;
   LONGLONG m_llFrequency = 1;
   uint32_t m_nJitter = 0;  // random state for the threads mode's jitter

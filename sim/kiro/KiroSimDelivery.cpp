@@ -21,10 +21,6 @@ const DWORD D_dwEarlyBoundMs = 10000;
 // keys' events overtake each other as they would on a busy library.
 const int D_nJitterMs = 3;
 
-// Set on the library's own threads: a request made there delivers its early
-// answer itself rather than wait for a thread that may be this one.
-thread_local bool t_bDeliveryThread = false;
-
 struct SThreadStart {
   CKiroSim *pSim;
   int nIndex;
@@ -65,16 +61,17 @@ void CKiroSim::StartThreads() {
                        reinterpret_cast<LPCSTR>(&KiroSimEventCode), &hSelf);
   }
   for (; m_nThreads < nWanted; ++m_nThreads) {
+    DWORD dwId = 0;
     HANDLE hThread = CreateThread(nullptr, 0, &CKiroSim::DeliveryThread,
-                                  new SThreadStart{this, m_nThreads}, 0, nullptr);
+                                  new SThreadStart{this, m_nThreads}, 0, &dwId);
     if (hThread) CloseHandle(hThread);
+    m_deliveryThreadIds.push_back(dwId);
   }
 }
 
 DWORD WINAPI CKiroSim::DeliveryThread(void *pParam) {
   SThreadStart start = *static_cast<SThreadStart *>(pParam);
   delete static_cast<SThreadStart *>(pParam);
-  t_bDeliveryThread = true;
   start.pSim->RunDeliveries(start.nIndex);
   return 0;
 }
@@ -140,7 +137,11 @@ void CKiroSim::Deliver(const SKiroSimEvent &event) {
 void CKiroSim::FinishRequest(uint64_t nFirstSeq) {
   uint64_t nEndSeq = m_nNextSeq;
   if (!(m_nMode & KIROSIM_MODE_EARLY) || nEndSeq == nFirstSeq) return;
-  if (t_bDeliveryThread)
+  // On the library's own thread a request delivers its early answer itself
+  // rather than wait for a thread that may be this one.
+  bool bDeliveryThread = std::find(m_deliveryThreadIds.begin(), m_deliveryThreadIds.end(),
+                                   GetCurrentThreadId()) != m_deliveryThreadIds.end();
+  if (bDeliveryThread)
     DeliverNested(nFirstSeq, nEndSeq);
   else
     AwaitDelivered(nFirstSeq, nEndSeq);
