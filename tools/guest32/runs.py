@@ -27,6 +27,10 @@ import sys
 SLOWDOWN = int(os.environ.get("GUEST32_SLOWDOWN", "4"))
 # Suites left out of the guest, with the reason the summary prints.
 LEFT_OUT = {}
+# Run first, so that a guest stopped at its time limit has done these: the
+# checks against the shipped DLLs themselves.
+FIRST = ["exports_dll_test", "sip_line_test", "sip_call_test", "sip_log_test",
+         "sip_timeout_test"]
 # Build products that the shipped files replace wherever a suite has a copy.
 SHIPPED = ["handset/core/BRAVIK32.dll", "sipagent/BRAVIK32.dll", "sim/KIRO.dll"]
 NO_COPY = shutil.ignore_patterns("CMakeFiles", "*.obj", "*.a", "*.ninja", ".ninja_*",
@@ -163,6 +167,8 @@ def stage(root, tests32, product32, stage_dir):
     strip_programs(os.path.join(stage_dir, "b"))
     placed = place_shipped(os.path.join(stage_dir, "b"), tests32, product32)
     lines = []
+    stage_sessions(stage_dir, product32, tests32, lines)
+    guest.sort(key=lambda t: FIRST.index(t["name"]) if t["name"] in FIRST else len(FIRST))
     for test in guest:
         if test["name"] in LEFT_OUT:
             continue
@@ -175,7 +181,6 @@ def stage(root, tests32, product32, stage_dir):
         lines.append("|".join([test["name"], pathmap.guest_rel(test["folder"]),
                                str(test["timeout"] * SLOWDOWN), pathmap.guest_rel(program),
                                " ".join(pathmap.guest_arg(a) for a in args)]))
-    stage_sessions(stage_dir, product32, tests32, lines)
     with open(os.path.join(stage_dir, "runs.txt"), "w") as out:
         out.write("\n".join(lines) + "\n")
     shutil.copy(os.path.join(os.path.dirname(__file__), "guest-run.sh"), stage_dir)
