@@ -58,3 +58,7 @@ template <class R, class... A> SExportCall StackProbeCdecl(const char *pszName, 
 // Every export of each plug-in in the order a session would call them.
 int HandsetExportCalls(SExportCall *pCalls, int nMax);
 int SipExportCalls(SExportCall *pCalls, int nMax);
+
+// Load, wait for the link thread's first notice to hWnd, unload: the number
+// of cycles that failed.
+int CheckUnloadCycles(const char *pszPath, HWND hWnd, int nCycles);

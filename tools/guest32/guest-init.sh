@@ -6,9 +6,10 @@
 # disk keeps the run's files for the host to read back with debugfs.
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-mount -t proc proc /proc
-mount -t sysfs sys /sys
-mount -t devtmpfs dev /dev 2>/dev/null
+# The initramfs hands over /proc, /sys and /dev mounted already.
+mountpoint -q /proc || mount -t proc proc /proc
+mountpoint -q /sys || mount -t sysfs sys /sys
+mountpoint -q /dev || mount -t devtmpfs dev /dev
 mkdir -p /dev/pts /dev/shm
 mount -t devpts devpts /dev/pts
 mount -t tmpfs shm /dev/shm

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds, once, the 32-bit Debian guest that ./dev test32 boots: bookworm i386
 # with the 686 kernel and 32-bit Wine, nothing graphical.
-#   image.sh DIR   leaves DIR/base.img, DIR/vmlinuz, DIR/initrd.img, DIR/ready
+#   image.sh DIR   leaves DIR/base.img, DIR/vmlinuz and DIR/initrd.img; the
+#                  tree in DIR/rootfs is kept, so a changed init script
+#                  costs only the image and the preparing boot
 #
 # The i386 packages' install scripts are i386 programs that this kernel cannot
 # run, so mmdebstrap runs them through qemu-i386-static. That needs a binfmt
@@ -52,12 +54,12 @@ build_tree() {
     bookworm "$tree.part" "deb $MIRROR bookworm main"
   binfmt_undo
   added_entry=0 mounted_binfmt=0
-  install -m 755 "$HERE/guest-init.sh" "$tree.part/sbin/guest32-init"
   mv "$tree.part" "$tree"
 }
 
 make_image() {
   local tree=$DIR/rootfs
+  install -m 755 "$HERE/guest-init.sh" "$tree/sbin/guest32-init"
   cp "$tree"/boot/vmlinuz-* "$DIR/vmlinuz"
   cp "$tree"/boot/initrd.img-* "$DIR/initrd.img"
   rm -f "$DIR/base.img"
@@ -72,12 +74,18 @@ prepare_wine() {
   cat > "$stage/guest-run.sh" <<'PREP'
 wineboot -i >/dev/null 2>&1 </dev/null
 wineserver -w
-echo "guest32: wine prefix ready"
-echo ok > /mnt/t32/prepared
+if [ -f /root/.wine/system.reg ] && wine cmd /c echo wine-runs </dev/null 2>/dev/null | grep -q wine-runs; then
+  echo "guest32: wine prefix ready"
+  echo ok > /mnt/t32/prepared
+fi
+wineserver -k
 PREP
   "$HERE/boot.sh" "$DIR" "$stage" write 900
-  debugfs -R "cat /prepared" "$DIR/prepare.img" 2>/dev/null | grep -q ok ||
-    { echo "guest32: the preparing boot did not finish; see $DIR/console.log"; return 1; }
+  if ! debugfs -R "cat /prepared" "$DIR/prepare.img" 2>/dev/null | grep -q ok ||
+     grep -q "Oops" "$stage.log"; then
+    echo "guest32: Wine did not come up in the preparing boot; see $stage.log"
+    return 1
+  fi
 }
 
 trap binfmt_undo EXIT
@@ -86,5 +94,4 @@ rm -f "$DIR/ready"
 [ -d "$DIR/rootfs" ] || build_tree
 make_image
 prepare_wine
-touch "$DIR/ready"
 echo "== guest32: image ready in $DIR"

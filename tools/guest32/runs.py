@@ -25,8 +25,26 @@ import sys
 
 # Software emulation runs Wine several times slower than wine64 natively.
 SLOWDOWN = int(os.environ.get("GUEST32_SLOWDOWN", "4"))
-# Suites left out of the guest, with the reason the summary prints.
-LEFT_OUT = {}
+# Cases left out in the guest, with the reason the summary prints: their
+# bounds are set for native speed, and under software emulation on a shared
+# machine they measure the emulator, not the code. suite -> [(case, why)]
+LEFT_OUT = {
+    "exports_dll_test": [
+        ("LoadedPlugin.NoHandsetNoticesReachTheWindowAlsoAfterStopMonitor",
+         "waits 3 s for the first 1134; in the guest it takes up to 20 s (the console "
+         "session and stack_check's unload cycles wait for it instead)"),
+        ("PluginLifecycle.LoadUseUnloadSeveralTimesLeavesNoThreadAndEndsTheLog",
+         "unloads 0/50/300 ms after load, which in the guest falls before the link thread "
+         "has started (stack_check's unload cycles unload once it runs)")],
+    "file_audio_test": [
+        ("Directions/FileThreadsTest.StartsAndStopsFromTwoHostThreadsWhileSoundMoves/*",
+         "allows 2.5 s for rounds that take 150 ms natively")],
+    "threads_test": [
+        ("BaseThread.StuckWorkerIsEndedByForceAfterAbout100ms",
+         "assumes the worker runs 20 ms after Start"),
+        ("BaseThread.StopCutsAWorkersPauseShort", "assumes a stop within 100 ms")],
+}
+
 # Run first, so that a guest stopped at its time limit has done these: the
 # checks against the shipped DLLs themselves.
 FIRST = ["exports_dll_test", "sip_line_test", "sip_call_test", "sip_log_test",
@@ -103,8 +121,8 @@ def run_host(test, pathmap=None, back=None):
     folder = test["folder"]
     if back is not None:
         # Point the reader at the files read back from the guest's disk.
-        command = [os.path.join(back, pathmap.guest_rel(a)) if pathmap.guest_rel(a) else a
-                   for a in command]
+        command = [os.path.join(back, rel) if rel and rel.startswith("b") else a
+                   for a, rel in ((a, pathmap.guest_rel(a)) for a in command)]
         folder = os.path.join(back, pathmap.guest_rel(folder) or "")
     done = subprocess.run(command, cwd=folder, capture_output=True, text=True,
                           timeout=test["timeout"])
@@ -170,9 +188,12 @@ def stage(root, tests32, product32, stage_dir):
     stage_sessions(stage_dir, product32, tests32, lines)
     guest.sort(key=lambda t: FIRST.index(t["name"]) if t["name"] in FIRST else len(FIRST))
     for test in guest:
-        if test["name"] in LEFT_OUT:
-            continue
         program, *args = test["command"]
+        if test["name"] in LEFT_OUT:
+            args.append("--gtest_filter=-" + ":".join(c for c, _ in LEFT_OUT[test["name"]]))
+        # Every case named in the output: a suite stopped at its limit shows
+        # the case it was in.
+        args = ["--gtest_brief=0" if a == "--gtest_brief=1" else a for a in args]
         for arg in args:
             rel = pathmap.guest_rel(arg)
             if rel and rel.startswith("s/") and not os.path.exists(os.path.join(stage_dir, rel)):
@@ -194,12 +215,14 @@ def stage(root, tests32, product32, stage_dir):
 
 
 def gtest_counts(output):
-    ran = re.search(r"\[=+\] (\d+) tests? from .* ran", output)
-    failed = re.search(r"\[  FAILED  \] (\d+) tests?,", output)
-    skipped = re.search(r"\[  SKIPPED \] (\d+) tests?,", output)
-    if not ran:
+    """(ran, failed, skipped) from GoogleTest's closing lines, None without them."""
+    counts = [re.search(pattern, output) for pattern in
+              (r"\[=+\] (\d+) tests? from .* ran", r"\[  PASSED  \] (\d+) test",
+               r"\[  SKIPPED \] (\d+) test")]
+    if not counts[0]:
         return None
-    return int(ran.group(1)), int(failed.group(1)) if failed else 0, int(skipped.group(1)) if skipped else 0
+    ran, passed, skipped = (int(m.group(1)) if m else 0 for m in counts)
+    return ran, ran - passed - skipped, skipped
 
 
 def session_problems(session, folder, transcript):
@@ -259,8 +282,9 @@ def report(root, tests32, stage_dir, back):
         rows.append((test["name"] + " (host, on the guest's files)", code == 0, f"exit {code}"))
         if code:
             print(f"--- {test['name']} ---\n{output}")
-    for name, why in LEFT_OUT.items():
-        print(f"guest32: left out {name}: {why}")
+    for name, cases in LEFT_OUT.items():
+        for case, why in cases:
+            print(f"guest32: left out {name} {case}: it {why}")
     print("== test32 summary (i686 under 32-bit Wine in the emulated guest)")
     for name, passed, what in rows:
         print(f"{'PASS' if passed else 'FAIL'}  {name:44} {what}")

@@ -4,7 +4,8 @@
 // off the stack, a __cdecl export none; both must keep EBX, ESI, EDI and the
 // direction flag. This proves at run time what the export check reads from
 // the code (the ret $N of each export). One thread, no waits of its own: the
-// SIP exports bound their own waits.
+// SIP exports bound their own waits. Then the handset plug-in's unload
+// cycles (UnloadCycles.cpp).
 //   stack_check HANDSET.dll SIP.dll
 #include <cstdio>
 
@@ -72,6 +73,10 @@ int main(int argc, char **argv) {
                                 nullptr, nullptr);
     CheckPlugin(argv[1], HandsetExportCalls);
     CheckPlugin(argv[2], SipExportCalls);
+    const int nCycles = 3;
+    const int nCyclesFailed = CheckUnloadCycles(argv[1], g_hWindow, nCycles);
+    g_nPassed += nCycles - nCyclesFailed;
+    g_nFailed += nCyclesFailed;
     if (g_hWindow) DestroyWindow(g_hWindow);
     printf("stack_check: %d passed, %d failed\n", g_nPassed, g_nFailed);
     return g_nFailed ? 1 : 0;
