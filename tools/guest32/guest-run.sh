@@ -4,6 +4,7 @@
 # status go to results/ on the same disk, a line per run to the console.
 # One persistent wineserver serves all runs, as ./dev test does with wine64.
 T=/mnt/t32
+set -f  # the arguments carry GoogleTest patterns, not file names
 mkdir -p "$T/results"
 wineserver -p
 wine wineboot </dev/null >/dev/null 2>&1
