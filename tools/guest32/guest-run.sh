@@ -18,6 +18,8 @@ while IFS='|' read -r name folder limit program args; do
   rc=$?
   took=$(( $(date +%s) - start ))
   echo "$rc $took" > "$T/results/$name.rc"
+  # On the disk now: a guest stopped at its time limit still reports what ran.
+  sync
   echo "guest32: end $name exit $rc after $took s"
 done < "$T/runs.txt"
 wineserver -k

@@ -278,7 +278,10 @@ def report(root, tests32, stage_dir, back):
                 print("".join(open(out, errors="replace").readlines()[-40:]))
     pathmap = PathMap(root, tests32)
     for test in plan["after"]:
-        code, output = run_host(test, pathmap, os.path.join(back))
+        try:
+            code, output = run_host(test, pathmap, back)
+        except (OSError, subprocess.TimeoutExpired) as failure:
+            code, output = "-", f"the guest's files did not come back or were not read: {failure}"
         rows.append((test["name"] + " (host, on the guest's files)", code == 0, f"exit {code}"))
         if code:
             print(f"--- {test['name']} ---\n{output}")
