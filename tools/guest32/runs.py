@@ -39,6 +39,10 @@ LEFT_OUT = {
     "file_audio_test": [
         ("Directions/FileThreadsTest.StartsAndStopsFromTwoHostThreadsWhileSoundMoves/*",
          "allows 2.5 s for rounds that take 150 ms natively")],
+    "link_thread_test": [
+        ("EveryWait/StopTest.LinkThreadEndsByItselfAtOnce/*",
+         "requires the stop within 100 ms (136 ms seen in the guest, the thread still ending "
+         "by itself)")],
     "threads_test": [
         ("BaseThread.StuckWorkerIsEndedByForceAfterAbout100ms",
          "assumes the worker runs 20 ms after Start"),
