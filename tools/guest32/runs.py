@@ -223,6 +223,10 @@ def gtest_counts(output):
     counts = [re.search(pattern, output) for pattern in
               (r"\[=+\] (\d+) tests? from .* ran", r"\[  PASSED  \] (\d+) test",
                r"\[  SKIPPED \] (\d+) test")]
+    isolated = re.search(r"\[=+\] (\d+) tests, each in its own process: (\d+) passed, (\d+) failed",
+                         output)
+    if isolated:
+        return int(isolated.group(1)), int(isolated.group(3)), 0
     if not counts[0]:
         return None
     ran, passed, skipped = (int(m.group(1)) if m else 0 for m in counts)
