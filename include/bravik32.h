@@ -40,15 +40,29 @@
  * THREADS AND BLOCKING. Any host thread may call any export, also several at
  * once. No export waits for the handset: a command goes out if a handset is
  * open and nothing comes back as a result; without a handset, commands are
- * dropped without an error. These exports block their caller:
+ * dropped without an error. Which exports can wait, and for how long at most
+ * (normally a few milliseconds; the bounds are measured by the clock):
  *     TV_StartDial        300 ms, between going off hook and the digits
- *     TV_StartPlayFile    while the handset's audio output opens (normally
- *                         milliseconds, at most about 2 s)
- *     TV_StartRecordFile  while the audio input opens, and first for a
- *                         running recording's stop (each at most about 2 s)
- *     TV_StopRecordFile   until the last 320 ms still in the audio device are
- *                         in the file and its header is final (normally
- *                         milliseconds, at most about 2 s)
+ *     TV_StartPlayFile    about 1 s, for the previous playback's audio output
+ *                         to close
+ *     TV_StartRecordFile  about 1 s, for the previous recording's audio input
+ *                         to close; about 3 s when a recording is running,
+ *                         which it stops first
+ *     TV_StopRecordFile   about 2 s, until the last 320 ms still in the audio
+ *                         device are in the file and its header is final
+ * All other exports do not wait. The first playback or recording of a
+ * process may take up to 2 s more, for starting the plug-in's audio thread.
+ * An audio device that does not close within its bound is given up, and the
+ * start opens the device afresh.
+ *
+ * UNPLUG. Unplugging the handset takes its audio device too. A running
+ * playback may end by itself (TV_PlayFileRest turns 0) or stay reported as
+ * running until TV_StopPlayFile, which returns at once; a running recording
+ * lasts until TV_StopRecordFile, which answers within its bound and leaves
+ * the file with what was recorded before the unplug. Each search that finds
+ * no handset posts 1134. After the replug the plug-in finds the handset by
+ * itself, and the next playback and recording open the audio device afresh.
+ * A search that an unload stops posts no 1134.
  * Events reach the host only as the messages below, posted (never sent) to
  * the window given to CT_StartMonitor; they are handled on the thread that
  * created that window, and the plug-in never waits for them to be handled.

@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """The host console in scripted and keyboard sessions against both x86_64
-plug-ins, and against what a field engineer gets wrong: bad arguments,
-scripts saved as UTF-8 or UTF-16, a DLL that is not a plug-in or does not
-load. Each session runs tvconsole.exe (or the demo host) under wine64 in a
+plug-ins (its help checked against docs/CONSOLE.txt), and against what a
+field engineer gets wrong: bad arguments, scripts saved as UTF-8 or UTF-16,
+a DLL that is not a plug-in or does not load. Each session runs tvconsole.exe (or the demo host) under wine64 in a
 fresh folder laid out as a deployment would be, and checks its exit code and
 that the expected lines appear in the transcript in order.
 """
 import glob
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -102,10 +103,11 @@ def read_until(transcript, wanted, seconds):
     return wanted in transcript[0]
 
 
-def handset_keyboard_session():
-    # The notification must be printed while the console waits for its next
-    # line: the input stays open until it has shown up.
-    folder = folder_with("keyboard", [CONSOLE, HANDSET])
+def keyboard_session(name, files, typed, expected):
+    """The console at the keyboard (a pipe): each (line, awaited) pair types
+    the line, then reads on until the awaited text shows, so a notification
+    must be printed while the console waits for its next line."""
+    folder = folder_with(name, files)
     console = subprocess.Popen([WINE_RUN, "tvconsole.exe", "BRAVIK32.dll"], cwd=folder, stdin=subprocess.PIPE,
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     transcript = [""]
@@ -115,12 +117,11 @@ def handset_keyboard_session():
             transcript[0] += chunk.decode("latin-1").replace("\r", "")
     reader = threading.Thread(target=pump, daemon=True)
     reader.start()
-    console.stdin.write(b"installed\n")
-    console.stdin.flush()
-    if not read_until(transcript, "<- 1134 no handset", 20):
-        failures.append("keyboard: no 1134 printed while the console waited for its next line")
-    console.stdin.write(b"quit\n")
-    console.stdin.flush()
+    for line, awaited in typed:
+        console.stdin.write(line.encode("ascii") + b"\n")
+        console.stdin.flush()
+        if awaited and not read_until(transcript, awaited, 20):
+            failures.append(f"{name}: no {awaited!r} printed while the console waited for its next line")
     try:
         code = console.wait(timeout=30)
     except subprocess.TimeoutExpired:
@@ -128,9 +129,36 @@ def handset_keyboard_session():
         code = None
     reader.join(timeout=10)
     if code != 0:
-        failures.append(f"keyboard: exit code {code}, expected 0 after quit")
-    expect_in_order("keyboard", transcript[0], ["handset> installed", "TV_Installed() = 1", "<- 1134 no handset",
-                                                "handset> quit", "bye"])
+        failures.append(f"{name}: exit code {code}, expected 0 after {typed[-1][0]}")
+    expect_in_order(name, transcript[0], expected)
+    check_help_documented(name, transcript[0])
+
+
+def check_help_documented(name, transcript):
+    """Every command help lists is described in docs/CONSOLE.txt."""
+    listing = transcript.split("Commands (words in capitals", 1)[-1].split("One command a line", 1)[0]
+    commands = [line.split()[0] for line in listing.splitlines()[1:] if line.startswith("  ") and line.strip()]
+    if not commands:
+        failures.append(f"{name}: help listed no commands")
+    documented = open(os.path.join(SOURCE, "docs", "CONSOLE.txt"), encoding="ascii").read()
+    for command in commands:
+        if not re.search(rf"(?<![\w-]){re.escape(command)}(?![\w-])", documented):
+            failures.append(f"{name}: help lists {command!r}, docs/CONSOLE.txt does not describe it")
+
+
+def handset_keyboard_session():
+    keyboard_session("keyboard", [CONSOLE, HANDSET],
+                     [("installed", "<- 1134 no handset"), ("help", "strict on|off"), ("quit", None)],
+                     ["handset> installed", "TV_Installed() = 1", "<- 1134 no handset", "handset> help",
+                      "bell on|off", "play FILE", "dial DIGITS", "wait MILLISECONDS", "expect RESULT",
+                      "quit", "exit", "handset> quit", "bye"])
+
+
+def sip_keyboard_session():
+    keyboard_session("sip_keyboard", [CONSOLE] + SIP,
+                     [("help", "strict on|off"), ("installed", "TV_Installed() = 1"), ("exit", None)],
+                     ["Marenta SIP agent plug-in", "sip> help", "call DESTINATION",
+                      "register DOMAIN USER PASSWORD PROXY [OPTION]", "sip> installed", "TV_Installed() = 1 (installed)", "sip> exit", "bye"])
 
 
 def sip_script_session():
@@ -219,8 +247,8 @@ def demo_host_session():
 
 
 passed = failed = 0
-for check in (handset_script_session, handset_keyboard_session, sip_script_session, sample_script_sessions,
-              refused_plugin_sessions, script_encoding_sessions, demo_host_session):
+for check in (handset_script_session, handset_keyboard_session, sip_keyboard_session, sip_script_session,
+              sample_script_sessions, refused_plugin_sessions, script_encoding_sessions, demo_host_session):
     before = len(failures)
     check()
     if len(failures) == before:
