@@ -192,7 +192,9 @@ def sample_script_sessions():
 def refused_plugin_sessions():
     # What a deployer meets: the vendor's DLL instead of a plug-in, the SIP
     # plug-in in a folder of its own with KIRO.dll beside it (the loader does
-    # not look there), and a file that is no DLL of this width.
+    # not look there), and a file that is no DLL of this width. A load failure
+    # shows the system's text for its error (Wine's words here), the file put
+    # into it.
     session("neither", [CONSOLE, SIP[0]], ["tvconsole.exe", "KIRO.dll"], exit_code=2,
             expected=["KIRO.dll is neither plug-in: it exports neither CT_StartMonitor"])
     session("kiro_beside", [CONSOLE] + [(path, "sip") for path in SIP[:2]], ["tvconsole.exe", "sip\\BRAVIK32.dll"],
@@ -200,9 +202,9 @@ def refused_plugin_sessions():
                                    "a DLL it needs is missing: KIRO.dll is not where the Windows loader looks",
                                    "KIRO.dll lies beside the plug-in"])
     session("no_kiro", [CONSOLE, SIP[1]], ["tvconsole.exe", "BRAVIK32.dll"], exit_code=2,
-            expected=["error 126", "a DLL it needs is missing: KIRO.dll"])
+            expected=["error 126: Module not found", "a DLL it needs is missing: KIRO.dll"])
     session("not_a_dll", [CONSOLE], ["tvconsole.exe", "session.tvs"], script="not a DLL\n", exit_code=2,
-            expected=["cannot load session.tvs: error 193", "hint: not a 64-bit DLL"])
+            expected=["cannot load session.tvs: error 193: Bad EXE format for session.tvs", "hint: not a 64-bit DLL"])
     session("usage", [CONSOLE], ["tvconsole.exe"], exit_code=2, expected=["usage: tvconsole [--strict] PLUGIN.dll"])
 
 
