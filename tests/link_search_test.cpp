@@ -129,6 +129,32 @@ TEST_F(OpenDeviceTest, WithoutAHostWindowNothingIsDeliveredLater) {
         << DescribeMessages(m_window.ReceivedNumbers());
 }
 
+// Fault "Unload can freeze the host": the search never looked at a stop
+// request, so a stop that came during a search longer than 100 ms (a desk of
+// thousands of HID interfaces, slow opens) ended the link thread by force,
+// perhaps inside the log's lock, and the detach step then waited for ever to
+// write its last line. The search now looks for a stop before each device.
+TEST_F(OpenDeviceTest, RegressionUnloadCanFreezeTheHostStopDuringALongSearch) {
+    const int nCrowd = 4000;
+    Desk().UseCrowdedDesk(nCrowd, false);
+    Desk().SetOpenDelay(1);
+    m_link.Start(0);
+    m_bStarted = true;
+    const DWORD dwStart = GetTickCount();
+    while (Desk().OpenAttemptCount() < 20 && GetTickCount() - dwStart < 10000) Sleep(1);
+    ASSERT_GE(Desk().OpenAttemptCount(), 20) << "the search should be under way";
+    ASSERT_LT(Desk().OpenAttemptCount(), nCrowd) << "the search should not be over yet";
+    const DWORD dwStopStart = GetTickCount();
+    EXPECT_TRUE(StopLink()) << "the link thread should end by itself between two devices";
+    EXPECT_LT(GetTickCount() - dwStopStart, 100 + CThreadEnd::D_dwSafeEndWaitMs);
+    m_window.Pump(100);
+    EXPECT_TRUE(m_window.Received().empty())
+        << "a search ended by a stop is not a failed search; " << DescribeMessages(m_window.ReceivedNumbers());
+    EXPECT_EQ(0, CLogLines::Get().CountSince(D_wszNoInfo)) << "the interfaces did not run out";
+    EXPECT_EQ(0, Desk().OpenSetCount()) << "the stopped search released its device set";
+    EXPECT_EQ(0, Desk().OpenHandleCount());
+}
+
 // The real SetupAPI and HID functions under Wine, which lists two virtual
 // HID devices and no handset: the search runs through them and fails.
 TEST(RealHidTest, FindsNoHandsetAmongWinesDevices) {

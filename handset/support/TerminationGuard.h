@@ -25,6 +25,9 @@
 
 #include <windows.h>
 
+// True when the calling thread owns the loader lock (it runs a DllMain).
+bool CallerOwnsLoaderLock();
+
 class CTerminationGuard {
 public:
     // bWithoutLoaderLock: the caller has waited long enough for the loader

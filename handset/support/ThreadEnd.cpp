@@ -14,16 +14,17 @@ const DWORD D_dwShieldReturnMs = 10000;
 
 CThreadEnd::CThreadEnd()
     : m_hBodyDone(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      m_hGrave(CreateEventA(nullptr, TRUE, FALSE, nullptr)), m_dwExitCode(0),
+      m_hRelease(CreateEventA(nullptr, TRUE, FALSE, nullptr)), m_dwExitCode(0),
       m_bShieldHeld(false), m_dwBodyThreadId(0) {}
 
 CThreadEnd::~CThreadEnd() {
     if (m_hBodyDone) CloseHandle(m_hBodyDone);
-    if (m_hGrave) CloseHandle(m_hGrave);
+    if (m_hRelease) CloseHandle(m_hRelease);
 }
 
 void CThreadEnd::Rearm() {
     if (m_hBodyDone) ResetEvent(m_hBodyDone);
+    if (m_hRelease) ResetEvent(m_hRelease);
 }
 
 void CThreadEnd::BodyBegins() {
@@ -50,13 +51,13 @@ void CThreadEnd::Park(DWORD dwExitCode) {
     AllowEnd();
     m_dwBodyThreadId = 0;
     if (!m_hBodyDone) return;
-    if (!m_hGrave) {
+    if (!m_hRelease) {
         SetEvent(m_hBodyDone);
         return;
     }
     // Signal and wait in one call: by the time the controller wakes up, this
     // thread already sits in the kernel's wait, not in our code.
-    SignalObjectAndWait(m_hBodyDone, m_hGrave, D_dwUncollectedParkMs, FALSE);
+    SignalObjectAndWait(m_hBodyDone, m_hRelease, D_dwUncollectedParkMs, FALSE);
 }
 
 DWORD CThreadEnd::WaitForEnd(HANDLE hThread, DWORD dwMs, bool bWatchBody) const {
@@ -75,45 +76,43 @@ bool CThreadEnd::EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCo
     if (!hThread) return true;
     const DWORD dwEnded = WaitForEnd(hThread, dwTimeout, true);
     if (dwEnded == WAIT_OBJECT_0 + 1) return true;
-    // Parked (a clean end) or still running: its body, or its start or
-    // exit in the loader (the forced fallback).
-    return Terminate(hThread, dwEnded == WAIT_OBJECT_0, dwForcedExitCode);
+    if (dwEnded != WAIT_OBJECT_0) {
+        // Still running: its body, or its start in the loader. The forced
+        // fallback, at a safe point, unless the body parks meanwhile.
+        const Outcome outcome = EndAtSafePoint(hThread, true, dwForcedExitCode);
+        if (outcome != kParked) return outcome == kGone;
+    }
+    // Parked: let it exit, unless it cannot (under the loader lock).
+    if (m_hRelease) SetEvent(m_hRelease);
+    if (WaitForSingleObject(hThread, CallerOwnsLoaderLock() ? 0 : D_dwExitMs) != WAIT_OBJECT_0)
+        EndAtSafePoint(hThread, false, m_dwExitCode);
+    return true;
 }
 
-CThreadEnd::Attempt CThreadEnd::TryEndAtSafePoint(HANDLE hThread, DWORD dwShieldMs, bool bLast,
-                                                   bool *pbParked, DWORD dwForcedExitCode) {
-    // First the shield, then the guard: a body inside a system call may
-    // need a heap's lock (or the loader's) to come out of it.
-    CRecoverableScope shield(m_shield, dwShieldMs);
-    if (WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0) return kGone;
-    *pbParked = *pbParked || IsParked();
-    CTerminationGuard guard(bLast);
-    if (!guard.Held() && !bLast) return kNotYet;
-    // While the guard holds the locks, the thread cannot take one before it
-    // is gone, and its death needs none of them.
-    TerminateThread(hThread, *pbParked ? m_dwExitCode : dwForcedExitCode);
-    WaitForSingleObject(hThread, D_dwTerminationMs);
-    return kEnded;
-}
-
-bool CThreadEnd::Terminate(HANDLE hThread, bool bParked, DWORD dwForcedExitCode) {
+CThreadEnd::Outcome CThreadEnd::EndAtSafePoint(HANDLE hThread, bool bWatchPark, DWORD dwExitCode) {
     const DWORD dwStart = GetTickCount();
     for (;;) {
         const DWORD dwElapsed = GetTickCount() - dwStart;
         const bool bLast = dwElapsed >= D_dwSafeEndWaitMs;
-        switch (TryEndAtSafePoint(hThread, bLast ? 0 : D_dwSafeEndWaitMs - dwElapsed, bLast,
-                                  &bParked, dwForcedExitCode)) {
-        case kGone:
-            return true;
-        case kEnded:
-            return bParked;
-        case kNotYet:
-            break;
+        {
+            // First the shield, then the guard: a body inside a system call
+            // may need a heap's lock (or the loader's) to come out of it.
+            CRecoverableScope shield(m_shield, bLast ? 0 : D_dwSafeEndWaitMs - dwElapsed);
+            if (WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0) return kGone;
+            if (bWatchPark && IsParked()) return kParked;
+            CTerminationGuard guard(bLast);
+            if (guard.Held() || bLast) {
+                // While the guard holds the locks, the thread cannot take one
+                // before it is gone, and its death needs none of them.
+                TerminateThread(hThread, dwExitCode);
+                WaitForSingleObject(hThread, D_dwTerminationMs);
+                return kEnded;
+            }
         }
         // Someone else owns the loader lock, perhaps the thread itself: let
         // it finish its start (its body then parks) or its exit.
-        const DWORD dwEnded = WaitForEnd(hThread, D_dwLoaderLockSliceMs, !bParked);
-        if (dwEnded == WAIT_OBJECT_0 + 1) return true;
-        bParked = bParked || dwEnded == WAIT_OBJECT_0;
+        const DWORD dwEnded = WaitForEnd(hThread, D_dwLoaderLockSliceMs, bWatchPark);
+        if (dwEnded == WAIT_OBJECT_0 + 1) return kGone;
+        if (dwEnded == WAIT_OBJECT_0) return kParked;
     }
 }

@@ -7,16 +7,19 @@
 // the thread-detach notifications, so its handle is not signalled until the
 // detach step has returned, and the code it still has to run (the return
 // path of its entry function) would then be unmapped under it. So a finished
-// body never returns into our code while its owner may be unloading:
+// body does not return before its controller lets it:
 //   - the worker's last act is Park(): one kernel call that signals
-//     m_hBodyDone and parks the thread in a wait on m_hGrave, which nothing
-//     signals;
+//     m_hBodyDone and waits on m_hRelease;
 //   - the controller (Stop) waits, bounded, for m_hBodyDone or the thread's
-//     end, and then ends the parked thread with TerminateThread. A parked
-//     thread holds no lock, runs none of our code and needs no loader lock
-//     to die, so this is a clean end, not the forced fallback.
+//     end. It then releases the parked thread and gives it D_dwExitMs to
+//     exit as threads do (its thread-detach notifications close what the
+//     system keeps for it, a message queue among them); under the loader
+//     lock, where that exit cannot finish, it does not wait. A released
+//     thread still there is ended with TerminateThread: it holds no lock of
+//     ours and waits at most for the loader lock, so this is a clean end,
+//     not the forced fallback, and no code of ours runs after Stop.
 // A body that finishes with nobody to collect it (its loop ended by itself)
-// leaves the park after D_dwUncollectedParkMs and exits normally.
+// leaves the park after D_dwUncollectedParkMs and exits.
 //
 // A thread ended by force never leaves a lock it owns, ours or the system's
 // (a heap's, the loader's, the window manager's inside PostMessage). So a
@@ -68,6 +71,8 @@ public:
     bool EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode = 0);
 
     static constexpr DWORD D_dwUncollectedParkMs = 1000;
+    // How long a released thread is given to exit by itself.
+    static constexpr DWORD D_dwExitMs = 1000;
     // How long a terminated thread may take to be gone.
     static constexpr DWORD D_dwTerminationMs = 1000;
     // How long EndThread waits, beyond dwTimeout, for a safe point before it
@@ -80,18 +85,14 @@ private:
     // WAIT_TIMEOUT neither.
     DWORD WaitForEnd(HANDLE hThread, DWORD dwMs, bool bWatchBody) const;
     bool IsParked() const;
-    enum Attempt { kGone, kEnded, kNotYet };
-    // Ends the thread if a safe point is had: the shield within dwShieldMs
-    // and the guard (or bLast: the wait is over, end it anyway).
-    Attempt TryEndAtSafePoint(HANDLE hThread, DWORD dwShieldMs, bool bLast, bool *pbParked,
-                              DWORD dwForcedExitCode);
-    // Ends the thread at a safe point, with the body's exit code if it is
-    // parked, else dwForcedExitCode; true when the body had finished by
-    // itself.
-    bool Terminate(HANDLE hThread, bool bParked, DWORD dwForcedExitCode);
+    enum Outcome { kGone, kParked, kEnded };
+    // Ends the thread at a safe point (the shield and the guard held, see
+    // above), with dwExitCode, or after D_dwSafeEndWaitMs wherever it is.
+    // Returns early when it is gone or, with bWatchPark, parked.
+    Outcome EndAtSafePoint(HANDLE hThread, bool bWatchPark, DWORD dwExitCode);
 
     HANDLE m_hBodyDone;
-    HANDLE m_hGrave;
+    HANDLE m_hRelease;
     // Written by the worker before it signals m_hBodyDone.
     DWORD m_dwExitCode;
     CRecoverableLock m_shield;
