@@ -188,6 +188,22 @@ TEST_F(ExportsOverHandset, DrainLeavesThe31stDigitQueuedForTheNextCall) {
     EXPECT_EQ(g_Halvex.m_qKeys.Count(), 1) << "the 31st key must wait for the next call";
 }
 
+// The drains used to copy a held 255 like any digit and go on; a popped
+// 255 ends the drain and is lost, what follows waits for the next call.
+TEST_F(ExportsOverHandset, DrainStopsAtA255AndLeavesWhatFollowsQueued) {
+    for (CQueue *pQueue : {&g_Halvex.m_qDTMF, &g_Halvex.m_qKeys})
+        for (char c : std::string("12\xFF" "3")) pQueue->Push(static_cast<BYTE>(c));
+    char acOut[40];
+    memset(acOut, 'x', sizeof acOut);
+    ASSERT_EQ(CT_GetDTMFStr(acOut), 2);
+    EXPECT_EQ(std::string(acOut, 3), "12x") << "the 255 is not written";
+    ASSERT_EQ(CT_GetDTMFStr(acOut), 1);
+    EXPECT_EQ(acOut[0], '3');
+    EXPECT_EQ(CT_GetKeys(acOut), 1);
+    EXPECT_EQ(g_Halvex.m_qKeys.Count(), 1) << "the key behind the 255 waits for the next call";
+    g_Halvex.m_qKeys.Clear();
+}
+
 TEST_F(ExportsOverHandset, DigitsComeOutOneByOneOrFlushed) {
     for (char c : std::string("12#")) g_Halvex.m_qDTMF.Push(static_cast<BYTE>(c));
     EXPECT_EQ(TV_GetDTMFChar(0), '1');
