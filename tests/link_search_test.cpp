@@ -155,6 +155,27 @@ TEST_F(OpenDeviceTest, RegressionUnloadCanFreezeTheHostStopDuringALongSearch) {
     EXPECT_EQ(0, Desk().OpenHandleCount());
 }
 
+// The handset unplugged while a search runs through the devices: the search
+// fails as one without the handset does, and the replugged handset is found
+// by the next one.
+TEST_F(OpenDeviceTest, UnplugDuringASearchFailsItAndTheNextSearchFindsTheReplug) {
+    Desk().SetDevices({CEmulatedHid::OtherDevice(0x0C70, 0x0001, 0x0100), CEmulatedHid::Handset()});
+    Desk().SetOpenDelay(200);
+    m_link.Start(0);
+    m_bStarted = true;
+    const DWORD dwStart = GetTickCount();
+    while (Desk().OpenAttemptCount() == 0 && GetTickCount() - dwStart < 10000) Sleep(1);
+    Desk().Unplug();  // while the first device opens
+    ASSERT_TRUE(m_window.WaitFor(D_nNoHandset, 2000)) << "expected 1134 after the search";
+    EXPECT_EQ((std::vector<std::wstring>{D_wszNoHandle, D_wszNoInfo}), CLogLines::Get().Since())
+        << Describe(CLogLines::Get().Since());
+    Desk().SetOpenDelay(0);
+    Desk().Plug();
+    ASSERT_TRUE(Desk().WaitUntilReading(4000)) << "the next search should find the replugged handset";
+    ASSERT_TRUE(Desk().SendInput("ATR\r\n"));
+    EXPECT_TRUE(m_window.WaitFor(WM_USER + 100, 2000)) << "events flow again";
+}
+
 // The real SetupAPI and HID functions under Wine, which lists two virtual
 // HID devices and no handset: the search runs through them and fails.
 TEST(RealHidTest, FindsNoHandsetAmongWinesDevices) {

@@ -32,6 +32,8 @@ bool IsHardReadError(DWORD dwError) {
 
 // How long a cancelled read may take to complete when the thread is stopping.
 const DWORD D_dwCancelGraceMs = 50;
+// The pause after a read that the device refused at once with a soft error.
+const DWORD D_dwRefusedReadPauseMs = 100;
 
 }  // namespace
 
@@ -105,6 +107,13 @@ Halvex::ReadOutcome Halvex::ReadCharacter(HANDLE hReadEvent, char *pcChar) {
         if (IsHardReadError(dwError)) {
             g_LogReporter.WriteLog("读操作错误: %d", static_cast<int>(dwError));
             return kReadFailed;
+        }
+        if (dwError != ERROR_IO_PENDING) {
+            // Refused at once (cancelled, or nothing to say) without being
+            // a hard error: no read is pending, so its event would never
+            // come. A short pause keeps a handle that keeps refusing from
+            // making the thread spin.
+            return WaitForStop(D_dwRefusedReadPauseMs) ? kReadStopped : kReadNothing;
         }
         const ReadOutcome outcome = AwaitRead(hDevice, hReadEvent);
         if (outcome != kReadCharacter) return outcome;
