@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "support/BaseThread.h"
+#include "support/RecoverableLock.h"
 #include "support/ThreadEnd.h"
 #include "support/WaveMsgThread.h"
 
@@ -259,4 +260,39 @@ TEST(ThreadEnd, BodyStillRunningAfterTheTimeoutIsEndedByForce) {
     GetExitCodeThread(hThread, &dwExit);
     EXPECT_EQ(dwExit, 0u) << "a forced end carries exit code 0";
     CloseHandle(hThread);
+}
+
+// The lock a thread ended by force may hold: a waiter takes it over from a
+// dead owner after one look, and gives up on a live one at its bound.
+struct LockHolder {
+    CRecoverableLock *pLock;
+    HANDLE hHolding;
+    static DWORD WINAPI HoldForEver(LPVOID lpHolder) {
+        LockHolder *pHolder = static_cast<LockHolder *>(lpHolder);
+        pHolder->pLock->Enter(0);
+        SetEvent(pHolder->hHolding);
+        Sleep(INFINITE);
+        return 0;
+    }
+};
+
+TEST(RecoverableLock, IsTakenOverFromADeadOwnerAndNotFromALiveOne) {
+    CRecoverableLock lock;
+    LockHolder holder{&lock, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    HANDLE hOwner = CreateThread(nullptr, 0, LockHolder::HoldForEver, &holder, 0, nullptr);
+    ASSERT_NE(hOwner, nullptr);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holder.hHolding, D_dwStartBoundMs));
+    DWORD dwStart = GetTickCount();
+    EXPECT_EQ(CRecoverableLock::kTimedOut, lock.Enter(200)) << "the owner lives";
+    EXPECT_GE(ElapsedSince(dwStart), 190u);
+    TerminateThread(hOwner, 0);
+    WaitForSingleObject(hOwner, D_dwStartBoundMs);
+    CloseHandle(hOwner);
+    dwStart = GetTickCount();
+    EXPECT_EQ(CRecoverableLock::kEnteredFromDeadOwner, lock.Enter(D_dwStartBoundMs));
+    EXPECT_LT(ElapsedSince(dwStart), D_dwStartBoundMs / 2) << "one look at the owner should do";
+    lock.Leave();
+    EXPECT_EQ(CRecoverableLock::kEntered, lock.Enter(0));
+    lock.Leave();
+    CloseHandle(holder.hHolding);
 }
