@@ -162,12 +162,12 @@ TEST(BaseThread, StopCutsAWorkersPauseShort) {
     EXPECT_LT(ElapsedSince(dwStart), 100u);
 }
 
-// Fault: processes hung at their exit after all its tests had passed. A
+// Fault: processes hung at their exit after all their tests had passed. A
 // stop that came while the worker was still starting (inside the loader's
 // thread-attach notifications, a while on a busy machine) ended it by force
 // there, and the loader lock it owned was never released: every later load
 // and the process's exit waited for it. The stop now waits for the thread
-// to leave the loader; the body then sees the stop and ends by itself.
+// to leave the loader.
 TEST(BaseThread, RegressionProcessesHangAtExitAfterAStopOfAStartingThread) {
     CCooperativeWorker worker;
     ResetEvent(g_hAttachHeld);
@@ -175,8 +175,10 @@ TEST(BaseThread, RegressionProcessesHangAtExitAfterAStopOfAStartingThread) {
     worker.Start(0);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_hAttachHeld, D_dwStartBoundMs))
         << "the worker's thread-attach notification did not run";
+    // Once out of the loader the body ends by itself, or, on a busy machine,
+    // is ended before it begins: either way, never inside the loader.
     const DWORD dwStart = GetTickCount();
-    EXPECT_TRUE(worker.Stop()) << "once out of the loader, the body ends by itself";
+    worker.Stop();
     EXPECT_LT(ElapsedSince(dwStart), D_dwAttachHoldMs + CThreadEnd::D_dwSafeEndWaitMs);
 
     HANDLE hLoader = CreateThread(nullptr, 0, LoadAndFreeALibrary, nullptr, 0, nullptr);
