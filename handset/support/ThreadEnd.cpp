@@ -76,16 +76,23 @@ bool CThreadEnd::EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCo
     if (!hThread) return true;
     const DWORD dwEnded = WaitForEnd(hThread, dwTimeout, true);
     if (dwEnded == WAIT_OBJECT_0 + 1) return true;
+    const bool bUnderLoaderLock = CallerOwnsLoaderLock();
     if (dwEnded != WAIT_OBJECT_0) {
         // Still running: its body, or its start in the loader. The forced
         // fallback, at a safe point, unless the body parks meanwhile.
         const Outcome outcome = EndAtSafePoint(hThread, true, dwForcedExitCode);
         if (outcome != kParked) return outcome == kGone;
     }
-    // Parked: let it exit, unless it cannot (under the loader lock).
-    if (m_hRelease) SetEvent(m_hRelease);
-    if (WaitForSingleObject(hThread, CallerOwnsLoaderLock() ? 0 : D_dwExitMs) != WAIT_OBJECT_0)
-        EndAtSafePoint(hThread, false, m_dwExitCode);
+    // Parked, in a kernel wait: under the loader lock it is ended there. Let
+    // go, it would run into a wait for the loader lock that its exit needs,
+    // and a thread ended inside the entry to such a wait can leave the lock
+    // system's own bookkeeping broken (Wine's wait queues spin for ever).
+    // Otherwise it is let go to exit as threads do.
+    if (!bUnderLoaderLock && m_hRelease) {
+        SetEvent(m_hRelease);
+        if (WaitForSingleObject(hThread, D_dwExitMs) == WAIT_OBJECT_0) return true;
+    }
+    EndAtSafePoint(hThread, false, m_dwExitCode);
     return true;
 }
 

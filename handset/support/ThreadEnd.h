@@ -11,13 +11,12 @@
 //   - the worker's last act is Park(): one kernel call that signals
 //     m_hBodyDone and waits on m_hRelease;
 //   - the controller (Stop) waits, bounded, for m_hBodyDone or the thread's
-//     end. It then releases the parked thread and gives it D_dwExitMs to
-//     exit as threads do (its thread-detach notifications close what the
-//     system keeps for it, a message queue among them); under the loader
-//     lock, where that exit cannot finish, it does not wait. A released
-//     thread still there is ended with TerminateThread: it holds no lock of
-//     ours and waits at most for the loader lock, so this is a clean end,
-//     not the forced fallback, and no code of ours runs after Stop.
+//     end. Under the loader lock it then ends the parked thread with
+//     TerminateThread: parked in a kernel wait, it holds no lock and runs
+//     none of our code, so this is a clean end, not the forced fallback.
+//     Otherwise it releases the thread and gives it D_dwExitMs to exit as
+//     threads do (its thread-detach notifications close what the system
+//     keeps for it, a message queue among them).
 // A body that finishes with nobody to collect it (its loop ended by itself)
 // leaves the park after D_dwUncollectedParkMs and exits.
 //
