@@ -15,7 +15,7 @@ const DWORD D_dwShieldReturnMs = 10000;
 CThreadEnd::CThreadEnd()
     : m_hBodyDone(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       m_hRelease(CreateEventA(nullptr, TRUE, FALSE, nullptr)), m_dwExitCode(0),
-      m_bShieldHeld(false), m_dwBodyThreadId(0) {}
+      m_bShieldHeld(false), m_dwBodyThreadId(0), m_lFinished(0) {}
 
 CThreadEnd::~CThreadEnd() {
     if (m_hBodyDone) CloseHandle(m_hBodyDone);
@@ -23,6 +23,7 @@ CThreadEnd::~CThreadEnd() {
 }
 
 void CThreadEnd::Rearm() {
+    InterlockedExchange(&m_lFinished, 0);
     if (m_hBodyDone) ResetEvent(m_hBodyDone);
     if (m_hRelease) ResetEvent(m_hRelease);
 }
@@ -48,6 +49,9 @@ void CThreadEnd::ForbidEnd() {
 
 void CThreadEnd::Park(DWORD dwExitCode) {
     m_dwExitCode = dwExitCode;
+    // Finished from here on: a controller that takes the shield before the
+    // park's signal still counts this as an end of the body's own.
+    InterlockedExchange(&m_lFinished, 1);
     AllowEnd();
     m_dwBodyThreadId = 0;
     if (!m_hBodyDone) return;
@@ -69,7 +73,7 @@ DWORD CThreadEnd::WaitForEnd(HANDLE hThread, DWORD dwMs, bool bWatchBody) const 
 }
 
 bool CThreadEnd::IsParked() const {
-    return m_hBodyDone && WaitForSingleObject(m_hBodyDone, 0) == WAIT_OBJECT_0;
+    return m_lFinished || (m_hBodyDone && WaitForSingleObject(m_hBodyDone, 0) == WAIT_OBJECT_0);
 }
 
 bool CThreadEnd::EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode) {

@@ -98,6 +98,8 @@ private:
     // The worker's own: whether it holds the shield, and which thread it is.
     bool m_bShieldHeld;
     volatile DWORD m_dwBodyThreadId;
+    // Set by Park as the body's last act before its signal.
+    volatile LONG m_lFinished;
 
     CThreadEnd(const CThreadEnd &) = delete;
     CThreadEnd &operator=(const CThreadEnd &) = delete;
