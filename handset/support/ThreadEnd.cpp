@@ -92,9 +92,15 @@ bool CThreadEnd::EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCo
     // and a thread ended inside the entry to such a wait can leave the lock
     // system's own bookkeeping broken (Wine's wait queues spin for ever).
     // Otherwise it is let go to exit as threads do.
+    // A released thread runs only the system's exit code from then on (and
+    // the return of our entry function, whose module stays loaded outside
+    // the loader lock): one that has not exited within D_dwExitMs is left to
+    // finish, never ended inside that exit, which takes the loader lock, the
+    // heaps' and the window manager's.
     if (!bUnderLoaderLock && m_hRelease) {
         SetEvent(m_hRelease);
-        if (WaitForSingleObject(hThread, D_dwExitMs) == WAIT_OBJECT_0) return true;
+        WaitForSingleObject(hThread, D_dwExitMs);
+        return true;
     }
     EndAtSafePoint(hThread, false, m_dwExitCode);
     return true;

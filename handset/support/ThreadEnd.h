@@ -14,9 +14,11 @@
 //     end. Under the loader lock it then ends the parked thread with
 //     TerminateThread: parked in a kernel wait, it holds no lock and runs
 //     none of our code, so this is a clean end, not the forced fallback.
-//     Otherwise it releases the thread and gives it D_dwExitMs to exit as
-//     threads do (its thread-detach notifications close what the system
-//     keeps for it, a message queue among them).
+//     Otherwise it releases the thread and waits up to D_dwExitMs for it to
+//     exit as threads do (its thread-detach notifications close what the
+//     system keeps for it, a message queue among them); a thread still
+//     exiting after that is left to finish, since ended inside its exit it
+//     could leave the loader's, a heap's or the window manager's lock owned.
 // A body that finishes with nobody to collect it (its loop ended by itself)
 // leaves the park after D_dwUncollectedParkMs and exits.
 //
@@ -70,7 +72,7 @@ public:
     bool EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode = 0);
 
     static constexpr DWORD D_dwUncollectedParkMs = 1000;
-    // How long a released thread is given to exit by itself.
+    // How long Stop waits for a released thread to exit.
     static constexpr DWORD D_dwExitMs = 1000;
     // How long a terminated thread may take to be gone.
     static constexpr DWORD D_dwTerminationMs = 1000;
