@@ -27,7 +27,7 @@ void CThreadEnd::Park(DWORD dwExitCode) {
     SignalObjectAndWait(m_hBodyDone, m_hGrave, D_dwUncollectedParkMs, FALSE);
 }
 
-bool CThreadEnd::EndThread(HANDLE hThread, DWORD dwTimeout) {
+bool CThreadEnd::EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode) {
     if (!hThread) return true;
     DWORD dwEnded;
     if (m_hBodyDone) {
@@ -40,7 +40,7 @@ bool CThreadEnd::EndThread(HANDLE hThread, DWORD dwTimeout) {
     const bool bFinished = dwEnded == WAIT_OBJECT_0 || dwEnded == WAIT_OBJECT_0 + 1;
     if (dwEnded != WAIT_OBJECT_0 + 1) {
         // Parked (clean) or still running its body (the forced fallback).
-        TerminateThread(hThread, dwEnded == WAIT_OBJECT_0 ? m_dwExitCode : 0);
+        TerminateThread(hThread, dwEnded == WAIT_OBJECT_0 ? m_dwExitCode : dwForcedExitCode);
         WaitForSingleObject(hThread, D_dwTerminationMs);
     }
     return bFinished;

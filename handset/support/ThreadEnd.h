@@ -31,10 +31,10 @@ public:
     // code the thread is to end with.
     void Park(DWORD dwExitCode);
     // Controller: waits up to dwTimeout for the body to finish, then ends
-    // the thread (by force, with exit code 0, if the body is still running)
-    // and waits, bounded, until it is gone. True when the body had finished
-    // by itself.
-    bool EndThread(HANDLE hThread, DWORD dwTimeout);
+    // the thread (by force, with dwForcedExitCode, if the body is still
+    // running) and waits, bounded, until it is gone. True when the body had
+    // finished by itself.
+    bool EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode = 0);
 
     static const DWORD D_dwUncollectedParkMs = 1000;
     // How long a terminated thread may take to be gone.

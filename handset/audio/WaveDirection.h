@@ -1,0 +1,50 @@
+// The state and the steps that the wave input (WaveIn.cpp) and the wave
+// output (WaveOut.cpp) share: each direction's lock and close event, waiting
+// for a close, and the notifications of opening and closing. Internal to the
+// wave device module (waveinout.h); see waveinout.cpp for the locking rules.
+#pragma once
+
+#include <windows.h>
+#include <mmsystem.h>
+
+// One direction's lock over its flags, its handle and its close decision,
+// and an event signalled while the device is closed (reset when a close
+// begins, set by the close notification or when the device is abandoned).
+struct WaveDirection {
+    CRITICAL_SECTION cs;
+    HANDLE hClosed;
+    // A close call succeeded since the last open: its notification is due.
+    bool bCloseIssued;
+    // An open is waiting for this direction's close: what the closing device
+    // still returns belongs to no job and is not handed to the sink.
+    bool bDropReturns;
+};
+extern WaveDirection g_In, g_Out;
+
+typedef void (*PFN_ABANDON)();
+
+WAVEFORMATEX DeviceFormat();
+// The handset's device id for the direction, or nStored when no device
+// has its name.
+UINT FindHandsetWaveIn(UINT nStored);
+UINT FindHandsetWaveOut(UINT nStored);
+
+// Enters the direction's lock once it is not closing. Waits at most
+// dwTimeout for its close notification, and not at all on the wave message
+// thread, which is the one to handle it; then abandons the device with
+// pfnAbandon, under the lock. bOpening: the caller opens the direction, so
+// what the closing device still returns belongs to no job. False when the
+// device had to be abandoned.
+bool EnterWhenNotClosing(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing, DWORD dwTimeout,
+                         PFN_ABANDON pfnAbandon, bool bOpening);
+// Under the lock.
+void MarkOpened(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing);
+void MarkClosed(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing);
+
+// Under the direction's lock: forget the device that does not answer (see
+// WaveRetired.h); the direction is closed afterwards.
+void AbandonWaveIn();
+void AbandonWaveOut();
+// The wave message thread's handling of returned buffers and blocks.
+void OnInputData(HWAVEIN hwi, WAVEHDR *pHdr);
+void OnOutputDone(HWAVEOUT hwo, WAVEHDR *pHdr);
