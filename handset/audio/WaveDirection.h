@@ -7,12 +7,16 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include "audio/WaveRetired.h"
+
 // One direction's lock over its flags, its handle and its close decision,
 // and an event signalled while the device is closed (reset when a close
 // begins, set by the close notification or when the device is abandoned).
 struct WaveDirection {
     CRITICAL_SECTION cs;
     HANDLE hClosed;
+    // The open device's open notification has been handled.
+    bool bOpenNoticed;
     // A close call succeeded since the last open: its notification is due.
     bool bCloseIssued;
     // An open is waiting for this direction's close: what the closing device
@@ -40,6 +44,9 @@ bool EnterWhenNotClosing(WaveDirection &direction, volatile BYTE &bOpen, volatil
 // Under the lock.
 void MarkOpened(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing);
 void MarkClosed(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing);
+// Under the lock, before MarkClosed: the notifications an abandoned device
+// still owes, bClosed telling whether its close call succeeded.
+WaveOwed OwedNotices(const WaveDirection &direction, bool bClosed);
 
 // Under the direction's lock: forget the device that does not answer (see
 // WaveRetired.h); the direction is closed afterwards.

@@ -148,7 +148,7 @@ void OnInputData(HWAVEIN hwi, WAVEHDR *pHdr) {
 
 void AbandonWaveIn() {
     bool bClosed = g_In.bCloseIssued || g_Wave.waveInClose(g_hWaveIn) == MMSYSERR_NOERROR;
-    RetireWaveIn(g_hWaveIn, g_pInBlock, g_nWaveInPending, bClosed);
+    RetireWaveIn(g_hWaveIn, OwedNotices(g_In, bClosed), g_pInBlock, g_nWaveInPending);
     UseBlock(nullptr);
     g_nWaveInPending = 0;
     g_hWaveIn = nullptr;

@@ -96,7 +96,7 @@ void OnOutputDone(HWAVEOUT hwo, WAVEHDR *pHdr) {
 
 void AbandonWaveOut() {
     bool bClosed = g_Out.bCloseIssued || g_Wave.waveOutClose(g_hWaveOut) == MMSYSERR_NOERROR;
-    RetireWaveOut(g_hWaveOut, g_pOutBlocks, bClosed);
+    RetireWaveOut(g_hWaveOut, OwedNotices(g_Out, bClosed), g_pOutBlocks);
     g_pOutBlocks = nullptr;
     InterlockedExchange(&g_nWaveOutQueued, 0);
     g_hWaveOut = nullptr;

@@ -16,7 +16,7 @@ struct RetiredDevice {
     WaveInBlock *pBlock;  // input: the buffers' memory
     int nOutstanding;     // input: buffers the device still holds
     WAVEHDR *pFirst;      // output: the blocks it still holds
-    bool bCloseOwed;      // its close notification is still to come
+    WaveOwed owed;        // notifications still to come
     DWORD dwSerial;       // order of retirement
 };
 
@@ -34,6 +34,10 @@ WAVEHDR *NextOutputBlock(const WAVEHDR *pHdr) { return reinterpret_cast<WAVEHDR 
 
 bool HoldsNothing(const RetiredDevice &device) {
     return device.bInput ? device.nOutstanding <= 0 : device.pFirst == nullptr;
+}
+
+bool OwesNothing(const RetiredDevice &device) {
+    return HoldsNothing(device) && !device.owed.bOpenNotice && !device.owed.bCloseNotice;
 }
 
 // Under the lock: the device's memory goes back to the heap.
@@ -69,8 +73,8 @@ void Settle(RetiredDevice &device) {
     if (!HoldsNothing(device)) return;
     FreeWaveInBlock(device.pBlock);
     device.pBlock = nullptr;
-    if (!device.bCloseOwed) device.bCloseOwed = CloseDevice(device) == MMSYSERR_NOERROR;
-    if (!device.bCloseOwed) device = RetiredDevice{};
+    if (!device.owed.bCloseNotice) device.owed.bCloseNotice = CloseDevice(device) == MMSYSERR_NOERROR;
+    if (OwesNothing(device)) device = RetiredDevice{};
 }
 
 void Retire(RetiredDevice device) {
@@ -78,12 +82,28 @@ void Retire(RetiredDevice device) {
     device.bUsed = true;
     device.dwSerial = ++g_dwRetireSerial;
     if (HoldsNothing(device)) {
-        // Nothing to wait for but perhaps its close notification.
         FreeWaveInBlock(device.pBlock);
         device.pBlock = nullptr;
-        if (!device.bCloseOwed) return;
+        if (OwesNothing(device)) return;
     }
     FreePlace() = device;
+}
+
+// Under the lock: a retired device awaiting the notification of hWave.
+RetiredDevice *FindOwing(bool bInput, HANDLE hWave, bool WaveOwed::*pNotice) {
+    for (RetiredDevice &device : g_aRetired) {
+        if (device.bUsed && device.bInput == bInput && device.hWave == hWave && device.owed.*pNotice) return &device;
+    }
+    return nullptr;
+}
+
+// Under the lock.
+bool TakeNotice(bool bInput, HANDLE hWave, bool WaveOwed::*pNotice) {
+    RetiredDevice *pDevice = FindOwing(bInput, hWave, pNotice);
+    if (!pDevice) return false;
+    pDevice->owed.*pNotice = false;
+    if (OwesNothing(*pDevice)) *pDevice = RetiredDevice{};
+    return true;
 }
 
 bool IsInBlock(const WAVEHDR *pHdr, const WaveInBlock *pBlock) {
@@ -125,12 +145,12 @@ bool UnlinkOutputBlock(WAVEHDR *&pFirst, const WAVEHDR *pHdr) {
     return false;
 }
 
-void RetireWaveIn(HWAVEIN hwi, WaveInBlock *pBlock, int nOutstanding, bool bClosed) {
-    Retire(RetiredDevice{false, true, hwi, pBlock, pBlock ? nOutstanding : 0, nullptr, bClosed, 0});
+void RetireWaveIn(HWAVEIN hwi, WaveOwed owed, WaveInBlock *pBlock, int nOutstanding) {
+    Retire(RetiredDevice{false, true, hwi, pBlock, pBlock ? nOutstanding : 0, nullptr, owed, 0});
 }
 
-void RetireWaveOut(HWAVEOUT hwo, WAVEHDR *pFirst, bool bClosed) {
-    Retire(RetiredDevice{false, false, hwo, nullptr, 0, pFirst, bClosed, 0});
+void RetireWaveOut(HWAVEOUT hwo, WaveOwed owed, WAVEHDR *pFirst) {
+    Retire(RetiredDevice{false, false, hwo, nullptr, 0, pFirst, owed, 0});
 }
 
 bool TakeRetiredInputData(const WAVEHDR *pHdr) {
@@ -160,15 +180,17 @@ bool TakeRetiredOutputDone(const WAVEHDR *pHdr) {
     return false;
 }
 
-bool TakeRetiredClose(bool bInput, HANDLE hWave) {
+bool TakeRetiredOpen(bool bInput, HANDLE hWave) {
     CScopedLock lock(g_csRetired);
-    for (RetiredDevice &device : g_aRetired) {
-        if (!device.bUsed || device.bInput != bInput || device.hWave != hWave || !device.bCloseOwed) continue;
-        device.bCloseOwed = false;
-        if (HoldsNothing(device)) device = RetiredDevice{};
-        return true;
+    if (TakeNotice(bInput, hWave, &WaveOwed::bOpenNotice)) return true;
+    while (TakeNotice(bInput, hWave, &WaveOwed::bCloseNotice)) {
     }
     return false;
+}
+
+bool TakeRetiredClose(bool bInput, HANDLE hWave) {
+    CScopedLock lock(g_csRetired);
+    return TakeNotice(bInput, hWave, &WaveOwed::bCloseNotice);
 }
 
 int RetiredWaveDevices() {

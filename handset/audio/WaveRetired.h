@@ -47,15 +47,27 @@ void FreeOutputBlock(WAVEHDR *pHdr);
 // Takes pHdr out of the chain that starts at pFirst; false when it is not in it.
 bool UnlinkOutputBlock(WAVEHDR *&pFirst, const WAVEHDR *pHdr);
 
-// Takes over what an abandoned device holds: nOutstanding buffers of pBlock,
-// or the chain of output blocks from pFirst. bClosed: its close call
-// succeeded, so its close notification is still to come.
-void RetireWaveIn(HWAVEIN hwi, WaveInBlock *pBlock, int nOutstanding, bool bClosed);
-void RetireWaveOut(HWAVEOUT hwo, WAVEHDR *pFirst, bool bClosed);
+// What an abandoned device still owes: its open notification (not yet
+// handled), its close notification (its close call succeeded), and what it
+// holds: nOutstanding buffers of pBlock, or the chain of output blocks from
+// pFirst.
+struct WaveOwed {
+    bool bOpenNotice;
+    bool bCloseNotice;
+};
+// Takes over what an abandoned device holds and awaits what it owes.
+void RetireWaveIn(HWAVEIN hwi, WaveOwed owed, WaveInBlock *pBlock, int nOutstanding);
+void RetireWaveOut(HWAVEOUT hwo, WaveOwed owed, WAVEHDR *pFirst);
 
-// Late notifications; true when they belonged to a retired device.
+// Late notifications; true when they belonged to a retired device. The
+// notifications of one handle arrive in order: a retired device's open and
+// close notifications come before those of a later device that Windows gave
+// the same handle value. So an open notification that no retired device
+// awaits ends the wait for any close under that value: it was lost (a wave
+// message thread ended by force).
 bool TakeRetiredInputData(const WAVEHDR *pHdr);
 bool TakeRetiredOutputDone(const WAVEHDR *pHdr);
+bool TakeRetiredOpen(bool bInput, HANDLE hWave);
 bool TakeRetiredClose(bool bInput, HANDLE hWave);
 
 // Retired devices still kept (for tests and the console).

@@ -63,6 +63,7 @@ struct WaveDirectionsInit {
         for (WaveDirection *p : {&g_In, &g_Out}) {
             InitializeCriticalSection(&p->cs);
             p->hClosed = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+            p->bOpenNoticed = false;
             p->bCloseIssued = false;
             p->bDropReturns = false;
         }
@@ -87,9 +88,13 @@ UINT FindHandsetDevice(UINT nDevices, MMRESULT(WINAPI *pfnGetDevCaps)(UINT_PTR, 
 
 // Notifications of a device that is no longer ours change nothing.
 template <class HWAVE>
-void OnOpenNotification(WaveDirection &direction, HWAVE hNotified, const HWAVE &hCurrent, volatile BYTE &bOpen) {
+void OnOpenNotification(WaveDirection &direction, bool bInput, HWAVE hNotified, const HWAVE &hCurrent,
+                        volatile BYTE &bOpen) {
+    if (TakeRetiredOpen(bInput, hNotified)) return;
     CScopedLock lock(direction.cs);
-    if (hNotified == hCurrent) bOpen = 1;
+    if (hNotified != hCurrent) return;
+    bOpen = 1;
+    direction.bOpenNoticed = true;
 }
 
 template <class HWAVE>
@@ -149,6 +154,7 @@ bool EnterWhenNotClosing(WaveDirection &direction, volatile BYTE &bOpen, volatil
 
 void MarkOpened(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing) {
     ResetEvent(direction.hClosed);
+    direction.bOpenNoticed = false;
     direction.bCloseIssued = false;
     direction.bDropReturns = false;
     bClosing = 0;
@@ -162,11 +168,15 @@ void MarkClosed(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &b
     SetEvent(direction.hClosed);
 }
 
+WaveOwed OwedNotices(const WaveDirection &direction, bool bClosed) {
+    return WaveOwed{!direction.bOpenNoticed, bClosed};
+}
+
 void HandleWaveMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
     WAVEHDR *pHdr = reinterpret_cast<WAVEHDR *>(lParam);
     switch (uMsg) {
     case MM_WOM_OPEN:
-        OnOpenNotification(g_Out, reinterpret_cast<HWAVEOUT>(wParam), g_hWaveOut, g_bWaveOutOpen);
+        OnOpenNotification(g_Out, false, reinterpret_cast<HWAVEOUT>(wParam), g_hWaveOut, g_bWaveOutOpen);
         break;
     case MM_WOM_CLOSE:
         OnCloseNotification(g_Out, false, reinterpret_cast<HWAVEOUT>(wParam), g_hWaveOut, g_bWaveOutOpen);
@@ -176,7 +186,7 @@ void HandleWaveMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
         break;
     case MM_WIM_OPEN:
         // The number of buffers to await was set when they were queued.
-        OnOpenNotification(g_In, reinterpret_cast<HWAVEIN>(wParam), g_hWaveIn, g_bWaveInOpen);
+        OnOpenNotification(g_In, true, reinterpret_cast<HWAVEIN>(wParam), g_hWaveIn, g_bWaveInOpen);
         break;
     case MM_WIM_CLOSE:
         OnCloseNotification(g_In, true, reinterpret_cast<HWAVEIN>(wParam), g_hWaveIn, g_bWaveInOpen);
