@@ -199,3 +199,9 @@ int RetiredWaveDevices() {
     for (const RetiredDevice &device : g_aRetired) nCount += device.bUsed;
     return nCount;
 }
+
+void ForgetRetiredWaveDevices() {
+    CScopedLock lock(g_csRetired);
+    for (RetiredDevice &device : g_aRetired)
+        if (device.bUsed) Forget(device);
+}

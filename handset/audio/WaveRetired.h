@@ -70,5 +70,9 @@ bool TakeRetiredOutputDone(const WAVEHDR *pHdr);
 bool TakeRetiredOpen(bool bInput, HANDLE hWave);
 bool TakeRetiredClose(bool bInput, HANDLE hWave);
 
-// Retired devices still kept (for tests and the console).
+// Retired devices still kept.
 int RetiredWaveDevices();
+// Frees what every retired device held and awaits nothing more: only for
+// when no device can give anything back (tests, after dropping the
+// emulated devices).
+void ForgetRetiredWaveDevices();
