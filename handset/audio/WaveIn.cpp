@@ -160,6 +160,7 @@ MMRESULT OpenWaveIn() {
     EnterWhenNotClosing(g_In, g_bWaveInOpen, g_bWaveInStopping, D_dwCloseWaitTimeout, AbandonWaveIn, true);
     MMRESULT nResult = MMSYSERR_NOERROR;
     if (!g_bWaveInOpen) {
+        CloseRetiredAgain(true);
         g_nWaveInDevice = FindHandsetWaveIn(g_nWaveInDevice);
         WAVEFORMATEX format = DeviceFormat();
         HWAVEIN hwi = nullptr;

@@ -108,6 +108,7 @@ MMRESULT OpenWaveOut() {
     EnterWhenNotClosing(g_Out, g_bWaveOutOpen, g_bWaveOutClosing, D_dwCloseWaitTimeout, AbandonWaveOut, true);
     MMRESULT nResult = MMSYSERR_NOERROR;
     if (!g_bWaveOutOpen) {
+        CloseRetiredAgain(false);
         g_nWaveOutDevice = FindHandsetWaveOut(g_nWaveOutDevice);
         WAVEFORMATEX format = DeviceFormat();
         HWAVEOUT hwo = nullptr;

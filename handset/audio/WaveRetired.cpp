@@ -17,12 +17,14 @@ struct RetiredDevice {
     int nOutstanding;     // input: buffers the device still holds
     WAVEHDR *pFirst;      // output: the blocks it still holds
     WaveOwed owed;        // notifications still to come
+    bool bCloseFailed;    // to be closed again before the next open
     DWORD dwSerial;       // order of retirement
 };
 
 CRITICAL_SECTION g_csRetired;
 RetiredDevice g_aRetired[D_nMaxRetiredDevices];
 DWORD g_dwRetireSerial = 0;
+int g_nAbandoned = 0;
 
 // Constructed before any export can run.
 struct RetiredLockInit {
@@ -37,7 +39,7 @@ bool HoldsNothing(const RetiredDevice &device) {
 }
 
 bool OwesNothing(const RetiredDevice &device) {
-    return HoldsNothing(device) && !device.owed.bOpenNotice && !device.owed.bCloseNotice;
+    return HoldsNothing(device) && !device.owed.bOpenNotice && !device.owed.bCloseNotice && !device.bCloseFailed;
 }
 
 // Under the lock: the device's memory goes back to the heap.
@@ -67,26 +69,36 @@ MMRESULT CloseDevice(const RetiredDevice &device) {
                          : g_Wave.waveOutClose(static_cast<HWAVEOUT>(device.hWave));
 }
 
+// Under the lock: a device whose close failed is closed again once it holds
+// nothing; when that fails too, the next open of its direction tries again.
+void CloseAgain(RetiredDevice &device) {
+    if (!device.bCloseFailed || !HoldsNothing(device)) return;
+    bool bClosed = CloseDevice(device) == MMSYSERR_NOERROR;
+    device.bCloseFailed = !bClosed;
+    device.owed.bCloseNotice = bClosed;
+}
+
 // Under the lock, after the device gave something back: once it holds
-// nothing its memory goes, and its close is tried again unless it is done.
+// nothing its memory goes and its close is tried again.
 void Settle(RetiredDevice &device) {
     if (!HoldsNothing(device)) return;
     FreeWaveInBlock(device.pBlock);
     device.pBlock = nullptr;
-    if (!device.owed.bCloseNotice) device.owed.bCloseNotice = CloseDevice(device) == MMSYSERR_NOERROR;
+    CloseAgain(device);
     if (OwesNothing(device)) device = RetiredDevice{};
 }
 
 void Retire(RetiredDevice device) {
     CScopedLock lock(g_csRetired);
+    ++g_nAbandoned;
     device.bUsed = true;
+    device.bCloseFailed = !device.owed.bCloseNotice;
     device.dwSerial = ++g_dwRetireSerial;
     if (HoldsNothing(device)) {
         FreeWaveInBlock(device.pBlock);
         device.pBlock = nullptr;
-        if (OwesNothing(device)) return;
     }
-    FreePlace() = device;
+    if (!OwesNothing(device)) FreePlace() = device;
 }
 
 // Under the lock: a retired device awaiting the notification of hWave.
@@ -146,11 +158,20 @@ bool UnlinkOutputBlock(WAVEHDR *&pFirst, const WAVEHDR *pHdr) {
 }
 
 void RetireWaveIn(HWAVEIN hwi, WaveOwed owed, WaveInBlock *pBlock, int nOutstanding) {
-    Retire(RetiredDevice{false, true, hwi, pBlock, pBlock ? nOutstanding : 0, nullptr, owed, 0});
+    Retire(RetiredDevice{false, true, hwi, pBlock, pBlock ? nOutstanding : 0, nullptr, owed, false, 0});
 }
 
 void RetireWaveOut(HWAVEOUT hwo, WaveOwed owed, WAVEHDR *pFirst) {
-    Retire(RetiredDevice{false, false, hwo, nullptr, 0, pFirst, owed, 0});
+    Retire(RetiredDevice{false, false, hwo, nullptr, 0, pFirst, owed, false, 0});
+}
+
+void CloseRetiredAgain(bool bInput) {
+    CScopedLock lock(g_csRetired);
+    for (RetiredDevice &device : g_aRetired) {
+        if (!device.bUsed || device.bInput != bInput) continue;
+        CloseAgain(device);
+        if (OwesNothing(device)) device = RetiredDevice{};
+    }
 }
 
 bool TakeRetiredInputData(const WAVEHDR *pHdr) {
@@ -191,6 +212,11 @@ bool TakeRetiredOpen(bool bInput, HANDLE hWave) {
 bool TakeRetiredClose(bool bInput, HANDLE hWave) {
     CScopedLock lock(g_csRetired);
     return TakeNotice(bInput, hWave, &WaveOwed::bCloseNotice);
+}
+
+int WaveDevicesAbandoned() {
+    CScopedLock lock(g_csRetired);
+    return g_nAbandoned;
 }
 
 int RetiredWaveDevices() {

@@ -11,7 +11,8 @@
 // and what a device was holding when it was abandoned stays allocated here.
 // A late notification hands a block back: it is freed, and once the device
 // holds nothing its close is tried again (a device that was merely slow is
-// then closed properly). Late notifications are recognised by the memory
+// then closed properly); a device whose close keeps failing is tried again
+// before each open of its direction, so that it does not stay allocated. Late notifications are recognised by the memory
 // they carry, never read before it is found here, so a handle value that
 // Windows gives again to a later open cannot confuse them.
 //
@@ -59,6 +60,10 @@ struct WaveOwed {
 void RetireWaveIn(HWAVEIN hwi, WaveOwed owed, WaveInBlock *pBlock, int nOutstanding);
 void RetireWaveOut(HWAVEOUT hwo, WaveOwed owed, WAVEHDR *pFirst);
 
+// Before an open of the direction: closes the retired devices that hold
+// nothing but whose close failed.
+void CloseRetiredAgain(bool bInput);
+
 // Late notifications; true when they belonged to a retired device. The
 // notifications of one handle arrive in order: a retired device's open and
 // close notifications come before those of a later device that Windows gave
@@ -70,8 +75,9 @@ bool TakeRetiredOutputDone(const WAVEHDR *pHdr);
 bool TakeRetiredOpen(bool bInput, HANDLE hWave);
 bool TakeRetiredClose(bool bInput, HANDLE hWave);
 
-// Retired devices still kept.
+// Retired devices still kept, and devices abandoned since the load.
 int RetiredWaveDevices();
+int WaveDevicesAbandoned();
 // Frees what every retired device held and awaits nothing more: only for
 // when no device can give anything back (tests, after dropping the
 // emulated devices).
