@@ -86,13 +86,15 @@ UINT FindHandsetDevice(UINT nDevices, MMRESULT(WINAPI *pfnGetDevCaps)(UINT_PTR, 
     return choice.Found() ? choice.Id() : nStored;
 }
 
-// Notifications of a device that is no longer ours change nothing.
+// Notifications of a device that is no longer ours change nothing. A
+// retired device's are looked for first, under the direction's lock, so that
+// an abandonment cannot come between the two looks: Windows may already have
+// given the retired device's handle value to the device opened since.
 template <class HWAVE>
 void OnOpenNotification(WaveDirection &direction, bool bInput, HWAVE hNotified, const HWAVE &hCurrent,
                         volatile BYTE &bOpen) {
-    if (TakeRetiredOpen(bInput, hNotified)) return;
     CScopedLock lock(direction.cs);
-    if (hNotified != hCurrent) return;
+    if (TakeRetiredOpen(bInput, hNotified) || hNotified != hCurrent) return;
     bOpen = 1;
     direction.bOpenNoticed = true;
 }
@@ -100,11 +102,8 @@ void OnOpenNotification(WaveDirection &direction, bool bInput, HWAVE hNotified, 
 template <class HWAVE>
 void OnCloseNotification(WaveDirection &direction, bool bInput, HWAVE hNotified, HWAVE &hCurrent,
                          volatile BYTE &bOpen) {
-    // An abandoned device's close comes first: Windows may already have
-    // given its handle value to the device opened since.
-    if (TakeRetiredClose(bInput, hNotified)) return;
     CScopedLock lock(direction.cs);
-    if (hNotified != hCurrent) return;
+    if (TakeRetiredClose(bInput, hNotified) || hNotified != hCurrent) return;
     hCurrent = nullptr;
     bOpen = 0;
     direction.bCloseIssued = false;
