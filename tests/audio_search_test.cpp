@@ -136,7 +136,9 @@ TEST_P(EndpointDeskTest, BothDirectionsOfTheHandsetAreFound) {
     ASSERT_EQ(g_Wave.waveOutGetDevCapsA(1, &caps, sizeof(caps)), MMSYSERR_NOERROR);
     EXPECT_EQ(MatchHandsetWaveName(caps.szPname), EWaveNameMatch::Endpoint)
         << std::string(caps.szPname, strnlen(caps.szPname, sizeof(caps.szPname)));
-    if (GetParam() == ESimDeskLanguage::Chinese) EXPECT_NE(caps.szPname[31], '\0') << "GBK fills all 32 bytes";
+    if (GetParam() == ESimDeskLanguage::Chinese) {
+        EXPECT_NE(caps.szPname[31], '\0') << "GBK fills all 32 bytes";
+    }
     ASSERT_EQ(OpenWaveOut(), MMSYSERR_NOERROR);
     ASSERT_EQ(OpenWaveIn(), MMSYSERR_NOERROR);
     EXPECT_EQ(g_nWaveOutDevice, 1u);
