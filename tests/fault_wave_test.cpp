@@ -27,32 +27,30 @@ struct FunctionErrors {
 };
 void PrintTo(const FunctionErrors &row, std::ostream *pOut) { *pOut << row.pszName; }
 
-#define TV_WAVE_ROW(Member, ...) FunctionErrors{TV_SEAM_SLOT(WAVE_API, Member), #Member, {__VA_ARGS__}}
+#define TV_WAVE_ROW(Member, Errors) FunctionErrors{TV_SEAM_SLOT(WAVE_API, Member), #Member, Errors}
 
-// What winmm returns from each function when it fails; the GetNumDevs
-// functions fail by counting no device.
+// What winmm returns from each kind of function when it fails; the
+// GetNumDevs functions fail by counting no device.
+const std::vector<MMRESULT> D_NoDevices = {0};
+const std::vector<MMRESULT> D_CapsErrors = {MMSYSERR_BADDEVICEID, MMSYSERR_NODRIVER, MMSYSERR_NOMEM};
+const std::vector<MMRESULT> D_OpenErrors = {MMSYSERR_ALLOCATED, MMSYSERR_BADDEVICEID, MMSYSERR_NODRIVER,
+                                            MMSYSERR_NOMEM, WAVERR_BADFORMAT};
+const std::vector<MMRESULT> D_HandleErrors = {MMSYSERR_INVALHANDLE, MMSYSERR_NODRIVER, MMSYSERR_NOMEM};
+const std::vector<MMRESULT> D_BusyErrors = {MMSYSERR_INVALHANDLE, MMSYSERR_NODRIVER, MMSYSERR_NOMEM,
+                                            WAVERR_STILLPLAYING};
+const std::vector<MMRESULT> D_QueueErrors = {MMSYSERR_INVALHANDLE, MMSYSERR_NODRIVER, MMSYSERR_NOMEM,
+                                             WAVERR_UNPREPARED};
+
 const FunctionErrors D_Functions[] = {
-    TV_WAVE_ROW(waveInGetNumDevs, 0),
-    TV_WAVE_ROW(waveInGetDevCapsA, MMSYSERR_BADDEVICEID, MMSYSERR_NODRIVER, MMSYSERR_NOMEM),
-    TV_WAVE_ROW(waveInOpen, MMSYSERR_ALLOCATED, MMSYSERR_BADDEVICEID, MMSYSERR_NODRIVER, MMSYSERR_NOMEM,
-                WAVERR_BADFORMAT),
-    TV_WAVE_ROW(waveInPrepareHeader, MMSYSERR_INVALHANDLE, MMSYSERR_NODRIVER, MMSYSERR_NOMEM),
-    TV_WAVE_ROW(waveInUnprepareHeader, MMSYSERR_INVALHANDLE, MMSYSERR_NODRIVER, MMSYSERR_NOMEM,
-                WAVERR_STILLPLAYING),
-    TV_WAVE_ROW(waveInAddBuffer, MMSYSERR_INVALHANDLE, MMSYSERR_NODRIVER, MMSYSERR_NOMEM, WAVERR_UNPREPARED),
-    TV_WAVE_ROW(waveInStart, MMSYSERR_INVALHANDLE, MMSYSERR_NODRIVER, MMSYSERR_NOMEM),
-    TV_WAVE_ROW(waveInReset, MMSYSERR_INVALHANDLE, MMSYSERR_NODRIVER, MMSYSERR_NOMEM),
-    TV_WAVE_ROW(waveInClose, MMSYSERR_INVALHANDLE, MMSYSERR_NODRIVER, MMSYSERR_NOMEM, WAVERR_STILLPLAYING),
-    TV_WAVE_ROW(waveOutGetNumDevs, 0),
-    TV_WAVE_ROW(waveOutGetDevCapsA, MMSYSERR_BADDEVICEID, MMSYSERR_NODRIVER, MMSYSERR_NOMEM),
-    TV_WAVE_ROW(waveOutOpen, MMSYSERR_ALLOCATED, MMSYSERR_BADDEVICEID, MMSYSERR_NODRIVER, MMSYSERR_NOMEM,
-                WAVERR_BADFORMAT),
-    TV_WAVE_ROW(waveOutPrepareHeader, MMSYSERR_INVALHANDLE, MMSYSERR_NODRIVER, MMSYSERR_NOMEM),
-    TV_WAVE_ROW(waveOutUnprepareHeader, MMSYSERR_INVALHANDLE, MMSYSERR_NODRIVER, MMSYSERR_NOMEM,
-                WAVERR_STILLPLAYING),
-    TV_WAVE_ROW(waveOutWrite, MMSYSERR_INVALHANDLE, MMSYSERR_NODRIVER, MMSYSERR_NOMEM, WAVERR_UNPREPARED),
-    TV_WAVE_ROW(waveOutReset, MMSYSERR_INVALHANDLE, MMSYSERR_NODRIVER, MMSYSERR_NOMEM),
-    TV_WAVE_ROW(waveOutClose, MMSYSERR_INVALHANDLE, MMSYSERR_NODRIVER, MMSYSERR_NOMEM, WAVERR_STILLPLAYING),
+    TV_WAVE_ROW(waveInGetNumDevs, D_NoDevices),        TV_WAVE_ROW(waveInGetDevCapsA, D_CapsErrors),
+    TV_WAVE_ROW(waveInOpen, D_OpenErrors),             TV_WAVE_ROW(waveInPrepareHeader, D_HandleErrors),
+    TV_WAVE_ROW(waveInUnprepareHeader, D_BusyErrors),  TV_WAVE_ROW(waveInAddBuffer, D_QueueErrors),
+    TV_WAVE_ROW(waveInStart, D_HandleErrors),          TV_WAVE_ROW(waveInReset, D_HandleErrors),
+    TV_WAVE_ROW(waveInClose, D_BusyErrors),            TV_WAVE_ROW(waveOutGetNumDevs, D_NoDevices),
+    TV_WAVE_ROW(waveOutGetDevCapsA, D_CapsErrors),     TV_WAVE_ROW(waveOutOpen, D_OpenErrors),
+    TV_WAVE_ROW(waveOutPrepareHeader, D_HandleErrors), TV_WAVE_ROW(waveOutUnprepareHeader, D_BusyErrors),
+    TV_WAVE_ROW(waveOutWrite, D_QueueErrors),          TV_WAVE_ROW(waveOutReset, D_HandleErrors),
+    TV_WAVE_ROW(waveOutClose, D_BusyErrors),
 };
 static_assert(sizeof(D_Functions) / sizeof(D_Functions[0]) == sizeof(WAVE_API) / sizeof(void *),
               "every function of the wave table has its row of errors");

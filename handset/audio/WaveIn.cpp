@@ -156,32 +156,17 @@ void AbandonWaveIn() {
 }
 
 MMRESULT OpenWaveIn() {
-    if (g_dwWaveThreadId == 0) StartWaveMsgThread();
-    EnterWhenNotClosing(g_In, g_bWaveInOpen, g_bWaveInStopping, D_dwCloseWaitTimeout, AbandonWaveIn, true);
-    MMRESULT nResult = MMSYSERR_NOERROR;
-    if (!g_bWaveInOpen) {
-        CloseRetiredAgain(true);
-        g_nWaveInDevice = FindHandsetWaveIn(g_nWaveInDevice);
-        WAVEFORMATEX format = DeviceFormat();
+    return OpenDirection(g_In, g_bWaveInOpen, g_bWaveInStopping, AbandonWaveIn, [] {
         HWAVEIN hwi = nullptr;
-        nResult = g_Wave.waveInOpen(&hwi, g_nWaveInDevice, &format, g_dwWaveThreadId, 0, CALLBACK_THREAD);
-        if (nResult == MMSYSERR_NOERROR) nResult = StartCapture(hwi);
-    }
-    LeaveCriticalSection(&g_In.cs);
-    return nResult;
+        MMRESULT nResult = OpenHandsetDevice(g_nWaveInDevice, g_Wave.waveInGetNumDevs, g_Wave.waveInGetDevCapsA,
+                                             g_Wave.waveInOpen, &hwi);
+        return nResult == MMSYSERR_NOERROR ? StartCapture(hwi) : nResult;
+    });
 }
 
 void StopWaveIn() {
-    CScopedLock lock(g_In.cs);
-    if (!g_bWaveInOpen || g_bWaveInStopping) return;
-    ResetEvent(g_In.hClosed);
-    g_bWaveInStopping = 1;
-    if (g_Wave.waveInReset(g_hWaveIn) != MMSYSERR_NOERROR) {
-        // The buffers may never come back: nothing left to wait for.
-        AbandonWaveIn();
-        return;
-    }
-    CloseInputWhenDrained();
+    StopDirection(g_In, g_bWaveInOpen, g_bWaveInStopping, AbandonWaveIn, [] { return g_Wave.waveInReset(g_hWaveIn); },
+                  CloseInputWhenDrained);
 }
 
 bool FinishWaveInClose(DWORD dwTimeout) {

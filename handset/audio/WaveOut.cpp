@@ -104,37 +104,21 @@ void AbandonWaveOut() {
 }
 
 MMRESULT OpenWaveOut() {
-    if (g_dwWaveThreadId == 0) StartWaveMsgThread();
-    EnterWhenNotClosing(g_Out, g_bWaveOutOpen, g_bWaveOutClosing, D_dwCloseWaitTimeout, AbandonWaveOut, true);
-    MMRESULT nResult = MMSYSERR_NOERROR;
-    if (!g_bWaveOutOpen) {
-        CloseRetiredAgain(false);
-        g_nWaveOutDevice = FindHandsetWaveOut(g_nWaveOutDevice);
-        WAVEFORMATEX format = DeviceFormat();
+    return OpenDirection(g_Out, g_bWaveOutOpen, g_bWaveOutClosing, AbandonWaveOut, [] {
         HWAVEOUT hwo = nullptr;
-        nResult = g_Wave.waveOutOpen(&hwo, g_nWaveOutDevice, &format, g_dwWaveThreadId, 0, CALLBACK_THREAD);
+        MMRESULT nResult = OpenHandsetDevice(g_nWaveOutDevice, g_Wave.waveOutGetNumDevs, g_Wave.waveOutGetDevCapsA,
+                                             g_Wave.waveOutOpen, &hwo);
         if (nResult == MMSYSERR_NOERROR) {
             g_hWaveOut = hwo;
             MarkOpened(g_Out, g_bWaveOutOpen, g_bWaveOutClosing);
         }
-    }
-    LeaveCriticalSection(&g_Out.cs);
-    return nResult;
+        return nResult;
+    });
 }
 
 void StopWaveOut() {
-    CScopedLock lock(g_Out.cs);
-    if (!g_bWaveOutOpen || g_bWaveOutClosing) return;
-    ResetEvent(g_Out.hClosed);
-    // Closing from now on, also when the close is made right here: writes
-    // are refused and an open waits until the close notification.
-    g_bWaveOutClosing = 1;
-    if (g_Wave.waveOutReset(g_hWaveOut) != MMSYSERR_NOERROR) {
-        // The blocks may never come back: nothing left to wait for.
-        AbandonWaveOut();
-        return;
-    }
-    CloseOutputWhenDrained();
+    StopDirection(g_Out, g_bWaveOutOpen, g_bWaveOutClosing, AbandonWaveOut,
+                  [] { return g_Wave.waveOutReset(g_hWaveOut); }, CloseOutputWhenDrained);
 }
 
 int WriteWaveOut(const char *pBytes, int nLength) {

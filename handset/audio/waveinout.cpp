@@ -60,6 +60,8 @@ namespace {
 // Constructed before any export can run, so the first open finds them ready.
 struct WaveDirectionsInit {
     WaveDirectionsInit() {
+        g_In.bInput = true;
+        g_Out.bInput = false;
         for (WaveDirection *p : {&g_In, &g_Out}) {
             InitializeCriticalSection(&p->cs);
             p->hClosed = CreateEventA(nullptr, TRUE, TRUE, nullptr);
@@ -75,16 +77,6 @@ struct WaveDirectionsInit {
         }
     }
 } g_WaveDirectionsInit;
-
-template <class CAPS>
-UINT FindHandsetDevice(UINT nDevices, MMRESULT(WINAPI *pfnGetDevCaps)(UINT_PTR, CAPS *, UINT), UINT nStored) {
-    CHandsetWaveChoice choice;
-    for (UINT nId = 0; nId < nDevices; ++nId) {
-        CAPS caps = {};
-        if (pfnGetDevCaps(nId, &caps, sizeof(caps)) == MMSYSERR_NOERROR) choice.Offer(nId, caps.szPname);
-    }
-    return choice.Found() ? choice.Id() : nStored;
-}
 
 // Notifications of a device that is no longer ours change nothing. A
 // retired device's are looked for first, under the direction's lock, so that
@@ -126,14 +118,6 @@ WAVEFORMATEX DeviceFormat() {
     return format;
 }
 
-UINT FindHandsetWaveIn(UINT nStored) {
-    return FindHandsetDevice(g_Wave.waveInGetNumDevs(), g_Wave.waveInGetDevCapsA, nStored);
-}
-
-UINT FindHandsetWaveOut(UINT nStored) {
-    return FindHandsetDevice(g_Wave.waveOutGetNumDevs(), g_Wave.waveOutGetDevCapsA, nStored);
-}
-
 bool EnterWhenNotClosing(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing, DWORD dwTimeout,
                          PFN_ABANDON pfnAbandon, bool bOpening) {
     DWORD dwStart = GetTickCount();
@@ -149,6 +133,35 @@ bool EnterWhenNotClosing(WaveDirection &direction, volatile BYTE &bOpen, volatil
         LeaveCriticalSection(&direction.cs);
         WaitForSingleObject(direction.hClosed, dwTimeout - dwWaited);
     }
+}
+
+MMRESULT OpenDirection(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing, PFN_ABANDON pfnAbandon,
+                       PFN_DEVICE_STEP pfnOpenDevice) {
+    if (g_dwWaveThreadId == 0) StartWaveMsgThread();
+    EnterWhenNotClosing(direction, bOpen, bClosing, D_dwCloseWaitTimeout, pfnAbandon, true);
+    MMRESULT nResult = MMSYSERR_NOERROR;
+    if (!bOpen) {
+        CloseRetiredAgain(direction.bInput);
+        nResult = pfnOpenDevice();
+    }
+    LeaveCriticalSection(&direction.cs);
+    return nResult;
+}
+
+void StopDirection(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing, PFN_ABANDON pfnAbandon,
+                   PFN_DEVICE_STEP pfnReset, void (*pfnCloseWhenDrained)()) {
+    CScopedLock lock(direction.cs);
+    if (!bOpen || bClosing) return;
+    ResetEvent(direction.hClosed);
+    // Closing from now on, also when the close is made right here: output
+    // writes are refused and an open waits until the close notification.
+    bClosing = 1;
+    if (pfnReset() != MMSYSERR_NOERROR) {
+        // What the device holds may never come back: nothing to wait for.
+        pfnAbandon();
+        return;
+    }
+    pfnCloseWhenDrained();
 }
 
 void MarkOpened(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing) {
