@@ -20,6 +20,9 @@ struct LostDevice {
     MMRESULT nResult;
 };
 
+void PrintTo(const LostDevice &lost, std::ostream *pOut) { *pOut << lost.pszName; }
+void PrintTo(EJobs eJobs, std::ostream *pOut) { *pOut << static_cast<int>(eJobs); }
+
 const LostDevice D_LostDevices[] = {
     {"ReturnsItsBlocks", ESimLostBlocks::Returned, MMSYSERR_NODRIVER},
     {"KeepsItsBlocks", ESimLostBlocks::Kept, MMSYSERR_NODRIVER},
