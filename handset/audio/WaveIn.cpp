@@ -32,7 +32,7 @@ WaveInBlock *g_pInBlock = nullptr;
 
 // Under the input lock: the open input's buffers are those of pHdr.
 bool IsCurrentBuffer(HWAVEIN hwi, const WAVEHDR *pHdr) {
-    return g_pInBlock && hwi == g_hWaveIn && pHdr >= g_pInBlock->aHdr && pHdr < g_pInBlock->aHdr + D_nInWaveBufCount;
+    return g_pInBlock && hwi == g_hWaveIn && IsHeaderOf(pHdr, g_pInBlock);
 }
 
 void UseBlock(WaveInBlock *pBlock) {
@@ -69,15 +69,11 @@ MMRESULT QueueInputBuffers(HWAVEIN hwi) {
 // and capture started. An input that could take no buffer, or would not
 // start, would record nothing: it is reset and abandoned, and the open fails.
 MMRESULT StartCapture(HWAVEIN hwi) {
-    WaveInBlock *pBlock = NewWaveInBlock();
-    if (!pBlock) {
-        g_Wave.waveInClose(hwi);
-        return MMSYSERR_NOMEM;
-    }
     g_hWaveIn = hwi;
-    UseBlock(pBlock);
     MarkOpened(g_In, g_bWaveInOpen, g_bWaveInStopping);
-    MMRESULT nResult = QueueInputBuffers(hwi);
+    g_nWaveInPending = 0;
+    UseBlock(NewWaveInBlock());
+    MMRESULT nResult = g_pInBlock ? QueueInputBuffers(hwi) : static_cast<MMRESULT>(MMSYSERR_NOMEM);
     if (nResult == MMSYSERR_NOERROR) nResult = g_Wave.waveInStart(hwi);
     if (nResult != MMSYSERR_NOERROR) {
         g_Wave.waveInReset(hwi);

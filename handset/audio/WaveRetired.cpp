@@ -118,13 +118,13 @@ bool TakeNotice(bool bInput, HANDLE hWave, bool WaveOwed::*pNotice) {
     return true;
 }
 
-bool IsInBlock(const WAVEHDR *pHdr, const WaveInBlock *pBlock) {
+}  // namespace
+
+bool IsHeaderOf(const WAVEHDR *pHdr, const WaveInBlock *pBlock) {
     uintptr_t nHdr = reinterpret_cast<uintptr_t>(pHdr);
     uintptr_t nFirst = reinterpret_cast<uintptr_t>(pBlock->aHdr);
     return nHdr >= nFirst && nHdr < nFirst + sizeof(pBlock->aHdr);
 }
-
-}  // namespace
 
 WaveInBlock *NewWaveInBlock() {
     return static_cast<WaveInBlock *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WaveInBlock)));
@@ -177,7 +177,7 @@ void CloseRetiredAgain(bool bInput) {
 bool TakeRetiredInputData(const WAVEHDR *pHdr) {
     CScopedLock lock(g_csRetired);
     for (RetiredDevice &device : g_aRetired) {
-        if (!device.bUsed || !device.bInput || !device.pBlock || !IsInBlock(pHdr, device.pBlock)) continue;
+        if (!device.bUsed || !device.bInput || !device.pBlock || !IsHeaderOf(pHdr, device.pBlock)) continue;
         g_Wave.waveInUnprepareHeader(static_cast<HWAVEIN>(device.hWave), const_cast<WAVEHDR *>(pHdr),
                                      sizeof(WAVEHDR));
         --device.nOutstanding;

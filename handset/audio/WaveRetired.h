@@ -41,6 +41,8 @@ const int D_nMaxRetiredDevices = 8;
 
 // Zeroed, or null without memory.
 WaveInBlock *NewWaveInBlock();
+// pHdr is one of the block's headers (checked without reading either).
+bool IsHeaderOf(const WAVEHDR *pHdr, const WaveInBlock *pBlock);
 void FreeWaveInBlock(WaveInBlock *pBlock);
 // An output block: its header and its data, two blocks of global memory.
 // While the device holds it, its header's dwUser chains it to the next.

@@ -56,7 +56,9 @@ const DWORD D_dwCloseWaitTimeout = 1000;
 // Wave API result codes, 0 on success. Both return 0 at once while their
 // direction is open. While it is still closing they wait for the close, at
 // most D_dwCloseWaitTimeout (not at all on the wave message thread); then
-// the device is abandoned and the direction opened afresh.
+// the device is abandoned and the direction opened afresh. An input that
+// takes none of its buffers, or does not start, would record nothing: it is
+// abandoned and the open fails with the device's error.
 MMRESULT OpenWaveIn();
 MMRESULT OpenWaveOut();
 // The input closes itself once its four buffers have come back. A reset
