@@ -10,7 +10,7 @@
 // be used after that. The library's detach step stops the thread under the
 // loader lock, so the loop's end parks instead of returning (see
 // ThreadEnd.h); a thread that does not end within the bound is ended by
-// force with exit code -1.
+// force with exit code -1, at a safe point if one comes (ThreadEnd.h).
 #include "support/WaveMsgThread.h"
 #include "audio/waveinout.h"
 #include "support/ThreadEnd.h"
@@ -42,13 +42,21 @@ HANDLE HandleForThread(HANDLE hEvent) {
 }  // namespace
 
 DWORD WINAPI WaveMsgThreadProc(LPVOID lpParam) {
+    // A stop may end the thread only while it waits for its next message,
+    // never inside a notification, which holds the player's or the
+    // recorder's locks (ThreadEnd.h).
+    g_WaveThreadEnd.BodyBegins();
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
     if (HANDLE hQueueReady = static_cast<HANDLE>(lpParam)) {
         SetEvent(hQueueReady);
         CloseHandle(hQueueReady);
     }
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    for (;;) {
+        g_WaveThreadEnd.AllowEnd();
+        BOOL bGot = GetMessageA(&msg, nullptr, 0, 0);
+        g_WaveThreadEnd.ForbidEnd();
+        if (bGot <= 0) break;
         HandleWaveMessage(msg.message, msg.wParam, msg.lParam);
     }
     g_WaveThreadEnd.Park(0);

@@ -18,7 +18,9 @@ const DWORD D_dwQueueReadyTimeout = 2000;
 // device opened right after cannot post its open notification into the
 // void), or after D_dwQueueReadyTimeout.
 int StartWaveMsgThread();
-// Asks the thread to end; after 500 ms it is ended by force, exit code -1.
+// Asks the thread to end; after 500 ms it is ended by force, exit code -1,
+// while it waits for a message (or, when it does not come to that within
+// CThreadEnd::D_dwSafeEndWaitMs, where it is).
 void StopWaveMsgThread();
 // lpParam: null, or an event handle that becomes the thread's: it signals
 // and closes it once its queue exists.
