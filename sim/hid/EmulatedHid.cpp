@@ -15,7 +15,7 @@ CEmulatedHid &CEmulatedHid::Instance() {
 }
 
 CEmulatedHid::CEmulatedHid()
-    : m_hReading(CreateEventA(nullptr, TRUE, FALSE, nullptr)), m_nNextHandle(0) {
+    : m_hReading(CreateEventA(nullptr, TRUE, FALSE, nullptr)), m_nNextHandle(0), m_pfnPlugListener(nullptr) {
     InitializeCriticalSection(&m_cs);
     Reset();
 }
@@ -64,7 +64,21 @@ void CEmulatedHid::UseCrowdedDesk(int nRefusing, bool bWithHandset) {
     SetDevices(devices);
 }
 
+namespace {
+// Declared before the lock, it tells the plug listener after the lock is gone.
+struct CPlugNotice {
+    CEmulatedHid::PFN_PLUG_LISTENER pfnListener;
+    bool bPlugged;
+    ~CPlugNotice() {
+        if (pfnListener) pfnListener(bPlugged);
+    }
+};
+}  // namespace
+
+void CEmulatedHid::SetPlugListener(PFN_PLUG_LISTENER pfnListener) { m_pfnPlugListener = pfnListener; }
+
 void CEmulatedHid::Unplug() {
+    CPlugNotice notice{m_pfnPlugListener, false};
     CScopedLock lock(m_cs);
     for (SimHidDevice &device : m_devices)
         if (device.bHandset) device.bPresent = false;
@@ -79,6 +93,7 @@ void CEmulatedHid::Unplug() {
 
 void CEmulatedHid::Plug() {
     // A new device instance: old handles stay dead, a new open is needed.
+    CPlugNotice notice{m_pfnPlugListener, true};
     CScopedLock lock(m_cs);
     for (SimHidDevice &device : m_devices)
         if (device.bHandset) device.bPresent = true;

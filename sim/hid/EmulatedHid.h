@@ -82,6 +82,10 @@ public:
 
     void Unplug();
     void Plug();
+    // Told after every Unplug and Plug, outside the lock, so that the
+    // handset's USB audio device goes and comes with it (null: nobody).
+    typedef void (*PFN_PLUG_LISTENER)(bool bPlugged);
+    void SetPlugListener(PFN_PLUG_LISTENER pfnListener);
     // The handset sends these characters (usually a whole event line with
     // CR LF), one 2-byte input report each. Returns false when no open
     // handle took them (they are lost).
@@ -165,4 +169,5 @@ private:
     int m_nOpenAttempts;
     int m_nCancels;
     int m_nClosedHandleUses;
+    volatile PFN_PLUG_LISTENER m_pfnPlugListener;
 };
