@@ -25,11 +25,14 @@ add_library(tvconsole_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/console/HandsetCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/console/SipCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/console/SipSimCommands.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/console/ImportTrace.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/console/ImportTrace.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/console/WaveDeviceCommand.cpp)
 target_include_directories(tvconsole_core PUBLIC
   ${CMAKE_CURRENT_LIST_DIR}/console ${TV_CONSOLE_GEN} ${PROJECT_SOURCE_DIR}/include
   ${PROJECT_SOURCE_DIR}/sim/kiro)
-target_link_libraries(tvconsole_core PUBLIC user32 version)
+# The wave device listing (wavedevices) uses the plug-in's own choice of
+# the handset's device, handset_wave_name, over winmm.
+target_link_libraries(tvconsole_core PUBLIC user32 version handset_wave_name winmm)
 target_compile_definitions(tvconsole_core PUBLIC TV_VERSION_TEXT="${PROJECT_VERSION}")
 
 add_executable(tvconsole ${CMAKE_CURRENT_LIST_DIR}/console/tvconsole.cpp)

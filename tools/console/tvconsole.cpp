@@ -16,6 +16,7 @@
 #include "PluginLoader.h"
 #include "ScriptText.h"
 #include "SipCommands.h"
+#include "WaveDeviceCommand.h"
 
 namespace {
 
@@ -55,6 +56,7 @@ bool ParseOptions(int argc, char **argv, Options &options) {
 // The commands of both kinds; the number of exports missing, each named.
 int AttachPlugin(CConsole &console, HMODULE hPlugin, EPluginKind eKind) {
     int nMissing = eKind == kHandsetPlugin ? AttachHandsetConsole(console, hPlugin) : AttachSipConsole(console, hPlugin);
+    if (eKind == kHandsetPlugin && !nMissing) AddWaveDeviceCommand(console, SystemWaveDevices());
     if (nMissing)
         CConsole::Say("%d export(s) missing: not the %s plug-in this console knows", nMissing,
                       eKind == kHandsetPlugin ? "handset" : "SIP");

@@ -17,6 +17,7 @@
 #include "HandsetCommands.h"
 #include "HandsetExports.h"
 #include "ScriptText.h"
+#include "WaveDeviceCommand.h"
 #include "audio/EmulatedWave.h"
 #include "core/PluginLifecycle.h"
 #include "hid/EmulatedHid.h"
@@ -114,6 +115,7 @@ int main(int argc, char **argv) {
         CConsole console;
         AddHandsetCommands(console, LinkedHandsetExports());
         AddHandsetSideCommands(console);
+        AddWaveDeviceCommand(console, g_Wave);
         nFailed = console.RunScript(vScript);
     }
     PluginDetach(false);
