@@ -38,49 +38,40 @@ BYTE *PutBytes(BYTE *pCode, const BYTE *pBytes, size_t nBytes) {
 
 #if defined(_WIN64)
 // rcx: the thread's argument, untouched on the way to the entry.
-void WriteStub(BYTE *pCode, ChoicePage *pChoice, LPTHREAD_START_ROUTINE pfnEntry, void *pfnExit) {
-    static const BYTE abTake[] = {0x31, 0xC0,                          // xor eax, eax
-                                  0xBA, kEntered, 0, 0, 0,             // mov edx, kEntered
-                                  0x49, 0xB8};                         // mov r8, &choice
-    static const BYTE abChoose[] = {0xF0, 0x41, 0x0F, 0xB1, 0x10,      // lock cmpxchg [r8], edx
-                                    0x75, 0x0C,                        // jne abandoned
-                                    0x48, 0xB8};                       // mov rax, pfnEntry
-    static const BYTE abJump[] = {0xFF, 0xE0};                         // jmp rax
-    static const BYTE abAbandoned[] = {0x41, 0x8B, 0x48, 0x04,         // mov ecx, [r8+4]
-                                       0x48, 0xB8};                    // mov rax, ExitThread
-    pCode = PutBytes(pCode, abTake, sizeof abTake);
-    pCode = Put(pCode, pChoice);
-    pCode = PutBytes(pCode, abChoose, sizeof abChoose);
-    pCode = Put(pCode, reinterpret_cast<void *>(pfnEntry));
-    pCode = PutBytes(pCode, abJump, sizeof abJump);
-    pCode = PutBytes(pCode, abAbandoned, sizeof abAbandoned);
-    pCode = Put(pCode, pfnExit);
-    PutBytes(pCode, abJump, sizeof abJump);
-}
+const BYTE D_abTake[] = {0x31, 0xC0,               // xor eax, eax
+                         0xBA, kEntered, 0, 0, 0,  // mov edx, kEntered
+                         0x49, 0xB8};              // mov r8, &choice
+const BYTE D_abChoose[] = {0xF0, 0x41, 0x0F, 0xB1, 0x10,  // lock cmpxchg [r8], edx
+                           0x75, 0x0C,                    // jne abandoned
+                           0x48, 0xB8};                   // mov rax, pfnEntry
+const BYTE D_abJump[] = {0xFF, 0xE0};                     // jmp rax
+const BYTE D_abAbandoned[] = {0x41, 0x8B, 0x48, 0x04,     // mov ecx, [r8+4]
+                              0x48, 0xB8};                // mov rax, ExitThread
 #else
 // [esp+4]: the thread's argument, untouched on the way to the entry and
 // replaced by the exit code on the way to ExitThread.
-void WriteStub(BYTE *pCode, ChoicePage *pChoice, LPTHREAD_START_ROUTINE pfnEntry, void *pfnExit) {
-    static const BYTE abTake[] = {0x31, 0xC0,                          // xor eax, eax
-                                  0xBA, kEntered, 0, 0, 0,             // mov edx, kEntered
-                                  0xB9};                               // mov ecx, &choice
-    static const BYTE abChoose[] = {0xF0, 0x0F, 0xB1, 0x11,            // lock cmpxchg [ecx], edx
-                                    0x75, 0x07,                        // jne abandoned
-                                    0xB8};                             // mov eax, pfnEntry
-    static const BYTE abJump[] = {0xFF, 0xE0};                         // jmp eax
-    static const BYTE abAbandoned[] = {0x8B, 0x41, 0x04,               // mov eax, [ecx+4]
-                                       0x89, 0x44, 0x24, 0x04,         // mov [esp+4], eax
-                                       0xB8};                          // mov eax, ExitThread
-    pCode = PutBytes(pCode, abTake, sizeof abTake);
-    pCode = Put(pCode, pChoice);
-    pCode = PutBytes(pCode, abChoose, sizeof abChoose);
-    pCode = Put(pCode, reinterpret_cast<void *>(pfnEntry));
-    pCode = PutBytes(pCode, abJump, sizeof abJump);
-    pCode = PutBytes(pCode, abAbandoned, sizeof abAbandoned);
-    pCode = Put(pCode, pfnExit);
-    PutBytes(pCode, abJump, sizeof abJump);
-}
+const BYTE D_abTake[] = {0x31, 0xC0,               // xor eax, eax
+                         0xBA, kEntered, 0, 0, 0,  // mov edx, kEntered
+                         0xB9};                    // mov ecx, &choice
+const BYTE D_abChoose[] = {0xF0, 0x0F, 0xB1, 0x11,  // lock cmpxchg [ecx], edx
+                           0x75, 0x07,              // jne abandoned
+                           0xB8};                   // mov eax, pfnEntry
+const BYTE D_abJump[] = {0xFF, 0xE0};               // jmp eax
+const BYTE D_abAbandoned[] = {0x8B, 0x41, 0x04,        // mov eax, [ecx+4]
+                              0x89, 0x44, 0x24, 0x04,  // mov [esp+4], eax
+                              0xB8};                   // mov eax, ExitThread
 #endif
+
+void WriteStub(BYTE *pCode, ChoicePage *pChoice, LPTHREAD_START_ROUTINE pfnEntry, void *pfnExit) {
+    pCode = PutBytes(pCode, D_abTake, sizeof D_abTake);
+    pCode = Put(pCode, pChoice);
+    pCode = PutBytes(pCode, D_abChoose, sizeof D_abChoose);
+    pCode = Put(pCode, reinterpret_cast<void *>(pfnEntry));
+    pCode = PutBytes(pCode, D_abJump, sizeof D_abJump);
+    pCode = PutBytes(pCode, D_abAbandoned, sizeof D_abAbandoned);
+    pCode = Put(pCode, pfnExit);
+    PutBytes(pCode, D_abJump, sizeof D_abJump);
+}
 
 ChoicePage *ChoiceOf(BYTE *pPage) { return reinterpret_cast<ChoicePage *>(pPage + D_nPageBytes); }
 
