@@ -32,7 +32,7 @@ const char *const D_aszExportNames[] = {
 
 // Messages of the lines written since nFrom by host threads. The link
 // thread's search lines (Chinese, so not plain ASCII) run in between.
-std::vector<std::string> HostMessagesSince(size_t nFrom) {
+std::vector<std::string> MessagesSince(size_t nFrom, bool bFromHostThreads) {
     std::vector<std::string> messages;
     std::vector<std::string> files = LogFiles();
     if (files.empty()) return messages;
@@ -41,10 +41,12 @@ std::vector<std::string> HostMessagesSince(size_t nFrom) {
         std::string strMessage = MessageOf(lines[i]);
         bool bAscii = true;
         for (char c : strMessage) bAscii = bAscii && static_cast<unsigned char>(c) < 0x80;
-        if (bAscii) messages.push_back(strMessage);
+        if (bAscii == bFromHostThreads) messages.push_back(strMessage);
     }
     return messages;
 }
+
+std::vector<std::string> HostMessagesSince(size_t nFrom) { return MessagesSince(nFrom, true); }
 
 size_t LogLineCount() {
     std::vector<std::string> files = LogFiles();
@@ -284,14 +286,22 @@ TEST_F(LoadedPlugin, NoHandsetNoticesReachTheWindowAlsoAfterStopMonitor) {
 // result (1); waiting for its handle under the loader lock, as a plain stop
 // does, always timed out and ended it by force (exit code 0). Unloaded at
 // once, the thread is still waiting in the loader to start: it has run none
-// of our code and can only be ended.
+// of our code, is let go and exits as soon as the unload has freed the
+// loader lock (ended inside that wait, it left a later unload hanging).
+// 50 ms after the load it is in its first pause, or on a busy machine still
+// in the loader; once its search has written its lines it surely runs.
 TEST(PluginLifecycle, LoadUseUnloadSeveralTimesLeavesNoThreadAndEndsTheLog) {
     RemoveLogEntries();
-    // Unload at once, in the link thread's first pause, after its first search.
-    const DWORD adwUseMs[] = {0, 50, 300};
+    struct UnloadMoment {
+        DWORD dwAfterLoadMs;
+        bool bAfterFirstSearch;
+    };
+    const UnloadMoment aMoments[] = {{0, false}, {50, false}, {0, true}};
     const int nCycles = 3;
     for (int nCycle = 0; nCycle < nCycles; ++nCycle) {
+        const UnloadMoment moment = aMoments[nCycle];
         const std::set<DWORD> threadsBefore = ThreadsOfThisProcess();
+        const size_t nLinesBefore = LogLineCount();
         HMODULE hPlugin = LoadLibraryA(D_szPlugin);
         ASSERT_NE(hPlugin, nullptr);
         EXPECT_EQ(As<V>(GetProcAddress(hPlugin, "TV_Initialize"))(), 0)
@@ -299,20 +309,24 @@ TEST(PluginLifecycle, LoadUseUnloadSeveralTimesLeavesNoThreadAndEndsTheLog) {
         EXPECT_EQ(As<V>(GetProcAddress(hPlugin, "CT_Flash"))(), 1);
         std::vector<HANDLE> pluginThreads = OpenThreadsStartedSince(threadsBefore);
         EXPECT_EQ(pluginThreads.size(), 1u) << "the plug-in runs one thread of its own: the link";
-        Sleep(adwUseMs[nCycle]);
+        Sleep(moment.dwAfterLoadMs);
+        const DWORD dwSearchStart = GetTickCount();
+        while (moment.bAfterFirstSearch && MessagesSince(nLinesBefore, false).empty()) {
+            ASSERT_LT(GetTickCount() - dwSearchStart, 10000u) << "the link thread's search wrote no line in 10 s";
+            Sleep(10);
+        }
 
         const DWORD dwStart = GetTickCount();
         EXPECT_TRUE(FreeLibrary(hPlugin));
         EXPECT_LT(GetTickCount() - dwStart, 1000u) << "unloading must not hang";
         EXPECT_EQ(GetModuleHandleA(D_szPlugin), nullptr);
         for (HANDLE hThread : pluginThreads) {
-            EXPECT_EQ(WaitForSingleObject(hThread, 0), WAIT_OBJECT_0) << "a thread outlived the plug-in";
+            EXPECT_EQ(WaitForSingleObject(hThread, 5000), WAIT_OBJECT_0) << "a thread outlived the plug-in";
             DWORD dwExitCode = 0;
             GetExitCodeThread(hThread, &dwExitCode);
-            if (adwUseMs[nCycle] > 0) {
-                EXPECT_EQ(dwExitCode, 1u)
-                    << "the link thread must end by itself on the stop request; unloaded after "
-                    << adwUseMs[nCycle] << " ms, in " << GetTickCount() - dwStart << " ms";
+            if (moment.bAfterFirstSearch) {
+                EXPECT_EQ(dwExitCode, 1u) << "the link thread must end by itself on the stop request; "
+                                          << "unloaded in " << GetTickCount() - dwStart << " ms";
             }
             CloseHandle(hThread);
         }

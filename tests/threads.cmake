@@ -1,1 +1,1 @@
-tv_add_gtest(threads_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/threads_test.cpp LIBS bravik32_static)
+tv_add_gtest(threads_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/threads_test.cpp LIBS bravik32_static ntdll)

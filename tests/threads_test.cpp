@@ -9,6 +9,11 @@
 #include "support/ThreadEnd.h"
 #include "support/WaveMsgThread.h"
 
+extern "C" {
+LONG NTAPI LdrLockLoaderLock(ULONG ulFlags, ULONG *pulDisposition, ULONG_PTR *pCookie);
+LONG NTAPI LdrUnlockLoaderLock(ULONG ulFlags, ULONG_PTR ulCookie);
+}
+
 namespace {
 
 const DWORD D_dwStartBoundMs = 10000;  // a thread start, however busy the machine
@@ -83,7 +88,13 @@ volatile LONG g_lHoldNextAttach = 0;
 HANDLE g_hAttachHeld = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 const DWORD D_dwAttachHoldMs = 400;
 
+// The thread whose thread-detach notification the callback looks for: a
+// thread that exits runs them, a thread ended by force does not.
+volatile DWORD g_dwDetachWatched = 0;
+HANDLE g_hWatchedDetached = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+
 void NTAPI HoldThreadAttach(PVOID, DWORD dwReason, PVOID) {
+    if (dwReason == DLL_THREAD_DETACH && GetCurrentThreadId() == g_dwDetachWatched) SetEvent(g_hWatchedDetached);
     if (dwReason != DLL_THREAD_ATTACH || !InterlockedExchange(&g_lHoldNextAttach, 0)) return;
     SetEvent(g_hAttachHeld);
     Sleep(D_dwAttachHoldMs);
@@ -249,6 +260,41 @@ TEST(ThreadEnd, FinishedBodyIsCollectedAtOnceWithItsResult) {
     GetExitCodeThread(hThread, &dwExit);
     EXPECT_EQ(dwExit, 42u);
     CloseHandle(hThread);
+}
+
+// Fault: a host that unloaded the plug-in right after loading it had its
+// later unload or its exit hang. The detach step, under the loader lock,
+// found the link thread still waiting for that lock to start and ended it
+// inside the wait; the lock's wait bookkeeping kept pointing at the dead
+// thread's stack. The thread is now let go without running our code.
+TEST(ThreadEnd, RegressionAThreadStoppedBeforeItLeftTheLoaderExitsInsteadOfBeingEndedInItsWait) {
+    CThreadEnd end;
+    ParkingBody body{&end, 0, 0};
+    ULONG_PTR ulCookie = 0;
+    ASSERT_EQ(0, LdrLockLoaderLock(0, nullptr, &ulCookie));
+    ResetEvent(g_hWatchedDetached);
+    DWORD dwThreadId = 0;
+    HANDLE hThread = CreateThread(nullptr, 0, end.Rearm(ParkingBody::Proc), &body, 0, &dwThreadId);
+    g_dwDetachWatched = dwThreadId;
+    const DWORD dwStart = GetTickCount();
+    const bool bEndedByItself = hThread && end.EndThread(hThread, 100, 77);
+    const DWORD dwStopMs = ElapsedSince(dwStart);
+    LdrUnlockLoaderLock(0, ulCookie);
+    ASSERT_NE(hThread, nullptr);
+    EXPECT_FALSE(bEndedByItself);
+    EXPECT_LT(dwStopMs, 100 + CThreadEnd::D_dwSafeEndWaitMs) << "the stop must not wait for the loader lock it holds";
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread, D_dwStartBoundMs)) << "the let-go thread never exited";
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_hWatchedDetached, 0))
+        << "the thread was ended by force instead of exiting (no thread-detach notification)";
+    EXPECT_EQ(body.dwParkedAt, 0u) << "the body ran after its stop";
+    DWORD dwExit = 0;
+    GetExitCodeThread(hThread, &dwExit);
+    EXPECT_EQ(dwExit, 77u);
+    CloseHandle(hThread);
+    HANDLE hLoader = CreateThread(nullptr, 0, LoadAndFreeALibrary, nullptr, 0, nullptr);
+    ASSERT_NE(hLoader, nullptr);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hLoader, D_dwStartBoundMs)) << "the loader lock is lost";
+    CloseHandle(hLoader);
 }
 
 TEST(ThreadEnd, BodyStillRunningAfterTheTimeoutIsEndedByForce) {

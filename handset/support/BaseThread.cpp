@@ -19,9 +19,8 @@ BOOL CBaseThread::Start(DWORD dwParam) {
     if (m_hRunEvent) SetEvent(m_hRunEvent);
     m_pOwner = this;
     m_lpParam = dwParam;
-    m_threadEnd.Rearm();
     if (m_hThread) CloseHandle(m_hThread);
-    m_hThread = CreateThread(nullptr, 0, ThreadProc, &m_pOwner, 0, &m_dwThreadId);
+    m_hThread = CreateThread(nullptr, 0, m_threadEnd.Rearm(ThreadProc), &m_pOwner, 0, &m_dwThreadId);
     return TRUE;
 }
 

@@ -22,10 +22,11 @@ CThreadEnd::~CThreadEnd() {
     if (m_hRelease) CloseHandle(m_hRelease);
 }
 
-void CThreadEnd::Rearm() {
+LPTHREAD_START_ROUTINE CThreadEnd::Rearm(LPTHREAD_START_ROUTINE pfnEntry) {
     InterlockedExchange(&m_lFinished, 0);
     if (m_hBodyDone) ResetEvent(m_hBodyDone);
     if (m_hRelease) ResetEvent(m_hRelease);
+    return m_entry.Arm(pfnEntry);
 }
 
 void CThreadEnd::BodyBegins() {
@@ -82,6 +83,10 @@ bool CThreadEnd::EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCo
     if (dwEnded == WAIT_OBJECT_0 + 1) return true;
     const bool bUnderLoaderLock = CallerOwnsLoaderLock();
     if (dwEnded != WAIT_OBJECT_0) {
+        // Not yet out of the loader, whose lock the caller holds: it can
+        // neither come out nor be ended in that wait. It exits, running
+        // none of our code, once the lock is free.
+        if (bUnderLoaderLock && m_entry.Abandon(dwForcedExitCode)) return false;
         // Still running: its body, or its start in the loader. The forced
         // fallback, at a safe point, unless the body parks meanwhile.
         const Outcome outcome = EndAtSafePoint(hThread, true, dwForcedExitCode);

@@ -40,10 +40,14 @@
 //     lock (the detach step) the guard holds at once.
 // Only when no safe point comes within D_dwSafeEndWaitMs (a call into the
 // system that does not return) is the thread ended where it is.
+// A thread that has not yet left the loader when the detach step stops it
+// waits for the very loader lock the detach step holds: it is let go
+// through its entry stub (EntryStub.h), never ended inside that wait.
 #pragma once
 
 #include <windows.h>
 
+#include "support/EntryStub.h"
 #include "support/RecoverableLock.h"
 
 class CThreadEnd {
@@ -51,8 +55,9 @@ public:
     CThreadEnd();
     ~CThreadEnd();
 
-    // Controller, before a new thread starts.
-    void Rearm();
+    // Controller, before a new thread starts: the start routine to create
+    // it with, for the thread's entry function pfnEntry (see EntryStub.h).
+    LPTHREAD_START_ROUTINE Rearm(LPTHREAD_START_ROUTINE pfnEntry);
     // Worker, as the first act of its body: from now on the thread may be
     // ended only where it allows it.
     void BodyBegins();
@@ -102,6 +107,7 @@ private:
     volatile DWORD m_dwBodyThreadId;
     // Set by Park as the body's last act before its signal.
     volatile LONG m_lFinished;
+    CEntryStub m_entry;
 
     CThreadEnd(const CThreadEnd &) = delete;
     CThreadEnd &operator=(const CThreadEnd &) = delete;

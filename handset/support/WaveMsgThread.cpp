@@ -70,8 +70,8 @@ int StartWaveMsgThread() {
         HANDLE hQueueReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         HANDLE hThreadsCopy = HandleForThread(hQueueReady);
         DWORD dwThreadId = 0;
-        g_WaveThreadEnd.Rearm();
-        HANDLE hThread = CreateThread(nullptr, 0, WaveMsgThreadProc, hThreadsCopy, 0, &dwThreadId);
+        HANDLE hThread = CreateThread(nullptr, 0, g_WaveThreadEnd.Rearm(WaveMsgThreadProc), hThreadsCopy,
+                                      0, &dwThreadId);
         if (hThread) {
             if (hThreadsCopy) WaitForSingleObject(hQueueReady, D_dwQueueReadyTimeout);
             g_hWaveThread = hThread;
