@@ -1,0 +1,214 @@
+// The SIP plug-in's soak (see SipSoak.h): register, then calls out and in,
+// answered by TV_OffHook or by auto-answer, play and record on each call,
+// hang-ups from both ends, a re-registration every so many calls, and the
+// gauges read after the warm-up and at the end.
+#include "SipSoak.h"
+
+#include <stdio.h>
+
+namespace {
+
+const int D_nSettleMs = 5000;  // the library's queued events, delivered
+const char D_szDomain[] = "example.com";
+const char D_szUser[] = "1001";
+const char D_szPrompt[] = "soak_prompt.wav";
+const char D_szRecording[] = "soak_recording.wav";
+// The library's record of requests is kept by the simulation until its next
+// reset, and the agent adds its tone player again on every registration:
+// both grow by design, a few hundred bytes per call at most.
+const SSoakTolerance D_Tolerance = {{0, 0, 512 * 1024, 256 * 1024, 0, 0, 0}};
+
+std::string ExecutableFolder() {
+    char szPath[MAX_PATH];
+    DWORD dwLength = GetModuleFileNameA(nullptr, szPath, sizeof szPath);
+    std::string strPath(szPath, dwLength);
+    return strPath.substr(0, strPath.find_last_of('\\') + 1);
+}
+
+}  // namespace
+
+CSipSoak::CSipSoak(const SSoakOptions &options)
+    : m_options(options), m_random(options.nRandomStart), m_hPlugin(nullptr), m_hKiro(nullptr), m_tv(), m_hLastCall(0), m_nCall(0),
+      m_nKinds(), m_nRegistrations(0), m_nPlacedCalls(0), m_nPickUps(0), m_nRecordCallsSeen(0), m_nLogEntries(0) {}
+
+bool CSipSoak::Load() {
+    m_strFolder = ExecutableFolder();
+    // The plug-in logs into the current folder.
+    SetCurrentDirectoryA(m_strFolder.c_str());
+    DeleteFileA((m_strFolder + "BRAVIK32.log").c_str());
+    m_hPlugin = LoadLibraryExA((m_strFolder + "BRAVIK32.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    m_hKiro = GetModuleHandleA("KIRO.dll");
+    if (!m_hPlugin || !m_hKiro || !m_sim.Bind(m_hKiro)) {
+        printf("cannot load BRAVIK32.dll beside the simulated KIRO.dll in %s\n", m_strFolder.c_str());
+        return false;
+    }
+    bool bBound = true;
+#define TV_SIP_SLOT(function)                                                                                   \
+    m_tv.pfn_##function = reinterpret_cast<decltype(&function)>(                                                 \
+        reinterpret_cast<void *>(GetProcAddress(m_hPlugin, #function)));                                         \
+    bBound = bBound && m_tv.pfn_##function;
+#include "SipExportList.h"
+#undef TV_SIP_SLOT
+    if (!bBound) printf("an export of the SIP plug-in is missing\n");
+    return bBound;
+}
+
+// The one place that chooses how the simulated library delivers its events.
+void CSipSoak::UseHarshestDelivery() { m_sim.Reset(); }
+
+bool CSipSoak::Expect(const char *szExport, int nResult, int nExpected) {
+    return m_checks.Check("documented export results", nResult == nExpected, m_nCall,
+                          std::string(szExport) + " = " + std::to_string(nResult) + ", expected " +
+                              std::to_string(nExpected));
+}
+
+void CSipSoak::Settle(const char *szWhat) {
+    m_checks.Check("library events delivered", m_sim.WaitIdle(D_nSettleMs) != 0, m_nCall, szWhat);
+}
+
+// True if one of the library's latest requests is exactly strCall.
+bool CSipSoak::LibraryGot(const std::string &strCall) {
+    char szLine[512];
+    const int nCount = m_sim.CallCount();
+    for (int i = nCount - 1; i >= 0 && i >= nCount - 16; --i)
+        if (m_sim.GetCall(i, szLine, sizeof szLine) >= 0 && strCall == szLine) return true;
+    return false;
+}
+
+void CSipSoak::Register() {
+    ++m_nRegistrations;
+    Expect("TV_Initialize", m_tv.pfn_TV_Initialize(D_szDomain, D_szUser, "secret", "proxy.example.com", ""), 0);
+}
+
+void CSipSoak::Reregister() {
+    Expect("TV_UnInitialize", m_tv.pfn_TV_UnInitialize(), 0);
+    Settle("unregistration");
+    Register();
+}
+
+KIRO_HANDLE CSipSoak::PlaceCall() {
+    ++m_nPlacedCalls;
+    const std::string strDestination = "2" + m_random.Digits(m_random.Between(3, 10), "0123456789");
+    Expect("TV_MakeCall", m_tv.pfn_TV_MakeCall(strDestination.c_str()), 0);
+    const KIRO_HANDLE hCall = m_sim.LatestCall();
+    m_checks.Check("calls reach the far end", hCall != 0 && hCall != m_hLastCall, m_nCall,
+                   "the library created a call to " + strDestination);
+    m_hLastCall = hCall;
+    Settle("outgoing call progress");
+    m_checks.Check("calls reach the far end", m_sim.RemoteAnswer(hCall) == 0, m_nCall, "the far end answers");
+    Settle("the far end's answer");
+    return hCall;
+}
+
+KIRO_HANDLE CSipSoak::TakeCall(bool bAutoAnswer) {
+    if (bAutoAnswer) {
+        ++m_nPickUps;
+        Expect("TV_PickUp", m_tv.pfn_TV_PickUp(), 0);
+    }
+    const KIRO_HANDLE hCall = m_sim.OfferCall(m_sim.LatestLine());
+    m_checks.Check("calls reach the far end", hCall != 0, m_nCall, "an incoming call offered on the line");
+    Settle("the incoming call's offer and ringing");
+    if (!bAutoAnswer) Expect("TV_OffHook", m_tv.pfn_TV_OffHook(), 0);
+    const std::string strCall = std::to_string(hCall);
+    m_checks.Check("calls reach the far end",
+                   LibraryGot("KIRO_CallAnswer|" + strCall) && LibraryGot("KIRO_CallAccept|" + strCall), m_nCall,
+                   "the plug-in accepted and answered call " + strCall);
+    Settle("the answer");
+    return hCall;
+}
+
+void CSipSoak::PlayAndRecord(KIRO_HANDLE hCall) {
+    const std::string strCall = std::to_string(hCall);
+    Expect("TV_StartPlayFile", m_tv.pfn_TV_StartPlayFile(D_szPrompt), 0);
+    Expect("TV_StartRecordFile", m_tv.pfn_TV_StartRecordFile(D_szRecording), 0);
+    m_checks.Check("play and record reach the library",
+                   LibraryGot("KIRO_CallStartPlayFile|" + strCall + "|" + D_szPrompt + "|0") &&
+                       LibraryGot("KIRO_CallRecordStart|" + strCall + "|" + D_szRecording),
+                   m_nCall, "play and record started on call " + strCall);
+    Expect("TV_StopPlayFile", m_tv.pfn_TV_StopPlayFile(), 0);
+    Expect("TV_StopRecordFile", m_tv.pfn_TV_StopRecordFile(), 0);
+    m_checks.Check("play and record reach the library",
+                   LibraryGot("KIRO_CallStopPlayFile|" + strCall) && LibraryGot("KIRO_CallRecordStop|" + strCall),
+                   m_nCall, "play and record stopped on call " + strCall);
+}
+
+void CSipSoak::HangUp(KIRO_HANDLE hCall, bool bFarEnd) {
+    if (bFarEnd)
+        m_checks.Check("calls reach the far end", m_sim.RemoteHangUp(hCall) == 0, m_nCall, "the far end hangs up");
+    else
+        Expect("TV_HangUpCall", m_tv.pfn_TV_HangUpCall(), 0);
+    Settle("the call's end");
+    m_checks.Check("calls reach the far end", LibraryGot("KIRO_CallDestroy|" + std::to_string(hCall)), m_nCall,
+                   "the plug-in destroyed the ended call");
+}
+
+void CSipSoak::RunCall() {
+    const ECallKind eKind = static_cast<ECallKind>(m_random.Between(0, kKinds - 1));
+    ++m_nKinds[eKind];
+    KIRO_HANDLE hCall;
+    switch (eKind) {
+    case kOutHostEnds:
+    case kOutFarEnds: hCall = PlaceCall(); break;
+    case kInAutoAnswered: hCall = TakeCall(true); break;
+    default: hCall = TakeCall(false); break;
+    }
+    PlayAndRecord(hCall);
+    const bool bFarEnd = eKind == kOutFarEnds || eKind == kInAnsweredFarEnds ||
+                         (eKind == kInAutoAnswered && m_random.Between(0, 1) == 1);
+    HangUp(hCall, bFarEnd);
+}
+
+void CSipSoak::Measure(SSoakGauges *pGauges) {
+    Settle("before reading the gauges");
+    *pGauges = ReadSoakGauges();
+}
+
+int CSipSoak::Run() {
+    SoakSeconds();
+    printf("== soak: the SIP plug-in beside the simulated KIRO.dll, %d calls (random start %u)\n", m_options.nCalls,
+           m_options.nRandomStart);
+    fflush(stdout);
+    if (!Load()) return 1;
+    UseHarshestDelivery();
+    Register();
+    // The gauges are read right after a re-registration, whose unregistered
+    // state stops every tone: a busy tone still sounding would hold the
+    // sound API's thread and window.
+    const int nEvery = m_options.nReregisterEvery;
+    const int nWarmUp = m_options.WarmUpCalls();
+    SSoakGauges warm, end;
+    for (m_nCall = 1; m_nCall <= m_options.nCalls; ++m_nCall) {
+        RunCall();
+        if ((nEvery && m_nCall % nEvery == 0) || m_nCall == nWarmUp || m_nCall == m_options.nCalls) Reregister();
+        if (m_nCall == nWarmUp) Measure(&warm);
+        PrintSoakProgress(m_nCall);
+    }
+    m_nCall = m_options.nCalls;
+    Measure(&end);
+    Expect("TV_UnInitialize", m_tv.pfn_TV_UnInitialize(), 0);
+    Settle("the last unregistration");
+    const double dSeconds = SoakSeconds();
+    CheckLog();
+    return Report(dSeconds, nWarmUp, warm, end);
+}
+
+int CSipSoak::Report(double dSeconds, int nWarmUp, const SSoakGauges &warm, const SSoakGauges &end) {
+    PrintGaugeTable(nWarmUp, warm, end, 0, "", SSoakGauges(), D_Tolerance);
+    m_checks.Check("zero growth of the gauges", GaugesWithin(end - warm, D_Tolerance), m_nCall);
+    printf("   %-56s %10s %8s\n", "check", "made", "failed");
+    PrintCheckRow(m_checks, "calls reach the far end", "calls placed, offered, answered, ended at the far end");
+    PrintCheckRow(m_checks, "play and record reach the library", "play and record requests reach the library");
+    PrintCheckRow(m_checks, "library events delivered", "library's events delivered after each step");
+    PrintCheckRow(m_checks, "documented export results", "exports return a documented result");
+    PrintCheckRow(m_checks, "log entries whole", "log entries whole");
+    PrintCheckRow(m_checks, "log entries per export", "log entries per export equal to its calls");
+    PrintCheckRow(m_checks, "zero growth of the gauges", "zero growth of the gauges (within tolerance)");
+    printf("   calls: out ended by the agent %d, out ended by the far end %d, in answered ended by the agent %d,\n"
+           "          in answered ended by the far end %d, in auto-answered %d; registrations %lld; log entries %lld\n",
+           m_nKinds[kOutHostEnds], m_nKinds[kOutFarEnds], m_nKinds[kInAnsweredHostEnds],
+           m_nKinds[kInAnsweredFarEnds], m_nKinds[kInAutoAnswered], m_nRegistrations, m_nLogEntries);
+    const long long nFailed = m_checks.TotalFailed();
+    printf("   %d calls in %.1f s (%.0f ms a call): %s\n", m_options.nCalls, dSeconds,
+           1000.0 * dSeconds / m_options.nCalls, nFailed ? "FAILED" : "PASSED");
+    return nFailed ? 1 : 0;
+}
