@@ -206,13 +206,7 @@ void CHandsetSoak::RecordCaller() {
 }
 
 void CHandsetSoak::CheckRecording(size_t nCaptured) {
-    std::string strFile;
-    if (FILE *pFile = fopen((m_strFolder + "soak_recording.wav").c_str(), "rb")) {
-        char acChunk[8192];
-        size_t nRead;
-        while ((nRead = fread(acChunk, 1, sizeof acChunk, pFile)) > 0) strFile.append(acChunk, nRead);
-        fclose(pFile);
-    }
+    const std::string strFile = ReadSoakFile(m_strFolder + "soak_recording.wav");
     // The capture, then silence up to the end of the buffer it ended in.
     const size_t nPadded = (nCaptured + D_nRecordBuffer - 1) / D_nRecordBuffer * D_nRecordBuffer;
     std::string strExpected(nPadded, '\0');

@@ -52,17 +52,6 @@ bool IsLinkLine(const std::string &strName) {
     return false;
 }
 
-std::string ReadFile(const std::string &strPath) {
-    std::string strBytes;
-    if (FILE *pFile = fopen(strPath.c_str(), "rb")) {
-        char acChunk[65536];
-        size_t nRead;
-        while ((nRead = fread(acChunk, 1, sizeof acChunk, pFile)) > 0) strBytes.append(acChunk, nRead);
-        fclose(pFile);
-    }
-    return strBytes;
-}
-
 }  // namespace
 
 void CHandsetSoak::CheckLogFiles() {
@@ -73,7 +62,7 @@ void CHandsetSoak::CheckLogFiles() {
     if (hFind != INVALID_HANDLE_VALUE) {
         do {
             ++m_nLogFiles;
-            const std::string strBytes = ReadFile(m_strFolder + found.cFileName);
+            const std::string strBytes = ReadSoakFile(m_strFolder + found.cFileName);
             size_t nStart = 0;
             for (size_t nEnd; (nEnd = strBytes.find('\n', nStart)) != std::string::npos; nStart = nEnd + 1) {
                 const std::string strLine = strBytes.substr(nStart, nEnd - nStart);

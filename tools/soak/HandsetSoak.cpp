@@ -56,13 +56,6 @@ std::string WaveImage(const std::string &strSamples) {
     return strImage + strSamples;
 }
 
-std::string ExecutableFolder() {
-    char szPath[MAX_PATH];
-    DWORD dwLength = GetModuleFileNameA(nullptr, szPath, sizeof szPath);
-    std::string strPath(szPath, dwLength);
-    return strPath.substr(0, strPath.find_last_of('\\') + 1);
-}
-
 void RemoveOldLogs(const std::string &strFolder) {
     WIN32_FIND_DATAA found;
     HANDLE hFind = FindFirstFileA((strFolder + "halvex_*").c_str(), &found);
@@ -156,7 +149,7 @@ bool CHandsetSoak::MakePrompts() {
 }
 
 bool CHandsetSoak::SetUp() {
-    m_strFolder = ExecutableFolder();
+    m_strFolder = SoakFolder();
     RemoveOldLogs(m_strFolder);
     if (!MakePrompts()) {
         printf("cannot write the prompts into %s\n", m_strFolder.c_str());
@@ -289,28 +282,27 @@ int CHandsetSoak::Run() {
 }
 
 int CHandsetSoak::Report(double dSeconds) {
-    printf("   %-56s %10s %8s\n", "check", "made", "failed");
-    PrintCheckRow(m_checks, "handset found after attach", "handset found after attach and after each unplug");
-    PrintCheckRow(m_checks, "notifications", "notifications of each call (1124 1125 1126 1127 1133)");
-    PrintCheckRow(m_checks, "caller number at CT_GetANI", "caller number reaches CT_GetANI");
-    PrintCheckRow(m_checks, "digits in order", "digits of each call arrive once and in order");
-    PrintCheckRow(m_checks, "prompt reaches the device", "prompt's samples reach the device whole");
-    PrintCheckRow(m_checks, "recording holds the capture", "recorded file holds exactly the bytes captured");
-    PrintCheckRow(m_checks, "command lines whole", "command lines on the wire whole and in order");
-    PrintCheckRow(m_checks, "audio closed after the call", "audio devices closed after each call");
-    PrintCheckRow(m_checks, "documented export results", "exports return a documented result");
-    PrintCheckRow(m_checks, "log lines whole", "log lines whole");
-    PrintCheckRow(m_checks, "log lines per export", "log lines per export equal to its calls");
-    PrintCheckRow(m_checks, "zero growth of the gauges", "zero growth over the calls (within tolerance)");
-    PrintCheckRow(m_checks, "growth per detach+attach", "detach+attach within Wine's TerminateThread keep");
+    static const SSoakCheckRow s_aRows[] = {
+        {"handset found after attach", "handset found after attach and after each unplug"},
+        {"notifications", "notifications of each call (1124 1125 1126 1127 1133)"},
+        {"caller number at CT_GetANI", "caller number reaches CT_GetANI"},
+        {"digits in order", "digits of each call arrive once and in order"},
+        {"prompt reaches the device", "prompt's samples reach the device whole"},
+        {"recording holds the capture", "recorded file holds exactly the bytes captured"},
+        {"command lines whole", "command lines on the wire whole and in order"},
+        {"audio closed after the call", "audio devices closed after each call"},
+        {"documented export results", "exports return a documented result"},
+        {"log lines whole", "log lines whole"},
+        {"log lines per export", "log lines per export equal to its calls"},
+        {"zero growth of the gauges", "zero growth over the calls (within tolerance)"},
+        {"growth per detach+attach", "detach+attach within Wine's TerminateThread keep"},
+    };
+    PrintCheckRows(m_checks, s_aRows, sizeof s_aRows / sizeof s_aRows[0]);
     printf("   digits keyed %lld, received %lld, lost %lld, duplicated %lld; typed around unplugs and lost "
            "there %lld\n",
            m_nDigitsKeyed, m_nDigitsReceived, m_nDigitsLost, m_nDigitsDuplicated, m_nDigitsUnplugged);
     printf("   unplugs %d, detach+attach %d, host-thread export calls %lld, log lines %lld in %lld files "
            "(%lld from the link)\n",
            m_nUnplugs, m_nDetaches - 1, m_hostThreads.Calls(), m_nLogLines, m_nLogFiles, m_nLinkLines);
-    const long long nFailed = m_checks.TotalFailed();
-    printf("   %d calls in %.1f s (%.0f ms a call): %s\n", m_options.nCalls, dSeconds,
-           1000.0 * dSeconds / m_options.nCalls, nFailed ? "FAILED" : "PASSED");
-    return nFailed ? 1 : 0;
+    return PrintVerdict(m_checks, m_options.nCalls, dSeconds);
 }

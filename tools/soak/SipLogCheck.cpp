@@ -34,13 +34,7 @@ std::string ExportAndText(const std::string &strEntry) {
 }  // namespace
 
 void CSipSoak::CheckLog() {
-    std::string strLog;
-    if (FILE *pFile = fopen((m_strFolder + "BRAVIK32.log").c_str(), "rb")) {
-        char acChunk[65536];
-        size_t nRead;
-        while ((nRead = fread(acChunk, 1, sizeof acChunk, pFile)) > 0) strLog.append(acChunk, nRead);
-        fclose(pFile);
-    }
+    const std::string strLog = ReadSoakFile(m_strFolder + "BRAVIK32.log");
     std::map<std::string, long long> logged;
     long long nWhole = 0;
     // Every entry begins with CR LF, so the file does too.

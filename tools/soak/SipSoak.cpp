@@ -18,13 +18,6 @@ const char D_szRecording[] = "soak_recording.wav";
 // both grow by design, a few hundred bytes per call at most.
 const SSoakTolerance D_Tolerance = {{0, 0, 512 * 1024, 256 * 1024, 0, 0, 0}};
 
-std::string ExecutableFolder() {
-    char szPath[MAX_PATH];
-    DWORD dwLength = GetModuleFileNameA(nullptr, szPath, sizeof szPath);
-    std::string strPath(szPath, dwLength);
-    return strPath.substr(0, strPath.find_last_of('\\') + 1);
-}
-
 }  // namespace
 
 CSipSoak::CSipSoak(const SSoakOptions &options)
@@ -32,7 +25,7 @@ CSipSoak::CSipSoak(const SSoakOptions &options)
       m_nKinds(), m_nRegistrations(0), m_nPlacedCalls(0), m_nPickUps(0), m_nRecordCallsSeen(0), m_nLogEntries(0) {}
 
 bool CSipSoak::Load() {
-    m_strFolder = ExecutableFolder();
+    m_strFolder = SoakFolder();
     // The plug-in logs into the current folder.
     SetCurrentDirectoryA(m_strFolder.c_str());
     DeleteFileA((m_strFolder + "BRAVIK32.log").c_str());
@@ -195,20 +188,19 @@ int CSipSoak::Run() {
 int CSipSoak::Report(double dSeconds, int nWarmUp, const SSoakGauges &warm, const SSoakGauges &end) {
     PrintGaugeTable(nWarmUp, warm, end, 0, "", SSoakGauges(), D_Tolerance);
     m_checks.Check("zero growth of the gauges", GaugesWithin(end - warm, D_Tolerance), m_nCall);
-    printf("   %-56s %10s %8s\n", "check", "made", "failed");
-    PrintCheckRow(m_checks, "calls reach the far end", "calls placed, offered, answered, ended at the far end");
-    PrintCheckRow(m_checks, "play and record reach the library", "play and record requests reach the library");
-    PrintCheckRow(m_checks, "library events delivered", "library's events delivered after each step");
-    PrintCheckRow(m_checks, "documented export results", "exports return a documented result");
-    PrintCheckRow(m_checks, "log entries whole", "log entries whole");
-    PrintCheckRow(m_checks, "log entries per export", "log entries per export equal to its calls");
-    PrintCheckRow(m_checks, "zero growth of the gauges", "zero growth of the gauges (within tolerance)");
+    static const SSoakCheckRow s_aRows[] = {
+        {"calls reach the far end", "calls placed, offered, answered, ended at the far end"},
+        {"play and record reach the library", "play and record requests reach the library"},
+        {"library events delivered", "library's events delivered after each step"},
+        {"documented export results", "exports return a documented result"},
+        {"log entries whole", "log entries whole"},
+        {"log entries per export", "log entries per export equal to its calls"},
+        {"zero growth of the gauges", "zero growth of the gauges (within tolerance)"},
+    };
+    PrintCheckRows(m_checks, s_aRows, sizeof s_aRows / sizeof s_aRows[0]);
     printf("   calls: out ended by the agent %d, out ended by the far end %d, in answered ended by the agent %d,\n"
            "          in answered ended by the far end %d, in auto-answered %d; registrations %lld; log entries %lld\n",
            m_nKinds[kOutHostEnds], m_nKinds[kOutFarEnds], m_nKinds[kInAnsweredHostEnds],
            m_nKinds[kInAnsweredFarEnds], m_nKinds[kInAutoAnswered], m_nRegistrations, m_nLogEntries);
-    const long long nFailed = m_checks.TotalFailed();
-    printf("   %d calls in %.1f s (%.0f ms a call): %s\n", m_options.nCalls, dSeconds,
-           1000.0 * dSeconds / m_options.nCalls, nFailed ? "FAILED" : "PASSED");
-    return nFailed ? 1 : 0;
+    return PrintVerdict(m_checks, m_options.nCalls, dSeconds);
 }

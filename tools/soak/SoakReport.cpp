@@ -165,20 +165,12 @@ void CSoakChecks::Add(const char *szKind, long long nPassed, long long nFailed) 
     LeaveCriticalSection(&m_cs);
 }
 
-long long CSoakChecks::Passed(const char *szKind) const {
+CSoakChecks::SCount CSoakChecks::CountOf(const char *szKind) const {
     EnterCriticalSection(&m_cs);
     auto found = m_counts.find(szKind);
-    long long nPassed = found == m_counts.end() ? 0 : found->second.nPassed;
+    const SCount count = found == m_counts.end() ? SCount() : found->second;
     LeaveCriticalSection(&m_cs);
-    return nPassed;
-}
-
-long long CSoakChecks::Failed(const char *szKind) const {
-    EnterCriticalSection(&m_cs);
-    auto found = m_counts.find(szKind);
-    long long nFailed = found == m_counts.end() ? 0 : found->second.nFailed;
-    LeaveCriticalSection(&m_cs);
-    return nFailed;
+    return count;
 }
 
 long long CSoakChecks::TotalFailed() const {
@@ -234,8 +226,36 @@ bool GaugesWithin(const SSoakGauges &growth, const SSoakTolerance &tolerance) {
     return true;
 }
 
-void PrintCheckRow(const CSoakChecks &checks, const char *szKind, const char *szShown) {
-    const long long nFailed = checks.Failed(szKind);
-    printf("   %-56s %10lld %8lld  %s\n", szShown, checks.Passed(szKind) + nFailed, nFailed,
-           nFailed ? "FAILED" : "ok");
+void PrintCheckRows(const CSoakChecks &checks, const SSoakCheckRow *pRows, size_t nRows) {
+    printf("   %-56s %10s %8s\n", "check", "made", "failed");
+    for (size_t i = 0; i < nRows; ++i) {
+        const long long nFailed = checks.Failed(pRows[i].szKind);
+        printf("   %-56s %10lld %8lld  %s\n", pRows[i].szShown, checks.Passed(pRows[i].szKind) + nFailed, nFailed,
+               nFailed ? "FAILED" : "ok");
+    }
+}
+
+int PrintVerdict(const CSoakChecks &checks, int nCalls, double dSeconds) {
+    const long long nFailed = checks.TotalFailed();
+    printf("   %d calls in %.1f s (%.0f ms a call): %s\n", nCalls, dSeconds, 1000.0 * dSeconds / nCalls,
+           nFailed ? "FAILED" : "PASSED");
+    return nFailed ? 1 : 0;
+}
+
+std::string SoakFolder() {
+    char szPath[MAX_PATH];
+    DWORD dwLength = GetModuleFileNameA(nullptr, szPath, sizeof szPath);
+    std::string strPath(szPath, dwLength);
+    return strPath.substr(0, strPath.find_last_of('\\') + 1);
+}
+
+std::string ReadSoakFile(const std::string &strPath) {
+    std::string strBytes;
+    if (FILE *pFile = fopen(strPath.c_str(), "rb")) {
+        char acChunk[65536];
+        size_t nRead;
+        while ((nRead = fread(acChunk, 1, sizeof acChunk, pFile)) > 0) strBytes.append(acChunk, nRead);
+        fclose(pFile);
+    }
+    return strBytes;
 }

@@ -58,8 +58,8 @@ public:
     bool Check(const char *szKind, bool bHolds, int nCall, const std::string &strWhat = "");
     // Counts nMore checks of the kind, all passed (a quantity check: digits).
     void Add(const char *szKind, long long nPassed, long long nFailed);
-    long long Passed(const char *szKind) const;
-    long long Failed(const char *szKind) const;
+    long long Passed(const char *szKind) const { return CountOf(szKind).nPassed; }
+    long long Failed(const char *szKind) const { return CountOf(szKind).nFailed; }
     long long TotalFailed() const;
 
 private:
@@ -67,6 +67,7 @@ private:
         long long nPassed = 0;
         long long nFailed = 0;
     };
+    SCount CountOf(const char *szKind) const;
     mutable CRITICAL_SECTION m_cs;
     std::map<std::string, SCount> m_counts;
     int m_nPrinted;
@@ -98,4 +99,15 @@ void PrintSoakProgress(int nCall);
 void PrintGaugeTable(int nWarmUpCall, const SSoakGauges &warm, const SSoakGauges &end, int nApart,
                      const char *szApart, const SSoakGauges &apart, const SSoakTolerance &tolerance);
 bool GaugesWithin(const SSoakGauges &growth, const SSoakTolerance &tolerance);
-void PrintCheckRow(const CSoakChecks &checks, const char *szKind, const char *szShown);
+struct SSoakCheckRow {
+    const char *szKind;   // as counted by CSoakChecks
+    const char *szShown;  // as printed
+};
+void PrintCheckRows(const CSoakChecks &checks, const SSoakCheckRow *pRows, size_t nRows);
+// The last line: how many calls in how long, PASSED or FAILED; the exit code.
+int PrintVerdict(const CSoakChecks &checks, int nCalls, double dSeconds);
+// The folder of the soak program, with its backslash: the plug-ins' logs
+// land there.
+std::string SoakFolder();
+// A whole file's bytes; empty when it cannot be read.
+std::string ReadSoakFile(const std::string &strPath);
