@@ -5,6 +5,9 @@
 #include "SipSoak.h"
 
 #include <stdio.h>
+#include <string.h>
+
+#include "ImportTrace.h"
 
 namespace {
 
@@ -17,6 +20,46 @@ const char D_szRecording[] = "soak_recording.wav";
 // reset, and the agent adds its tone player again on every registration:
 // both grow by design, a few hundred bytes per call at most.
 const SSoakTolerance D_Tolerance = {{0, 0, 512 * 1024, 256 * 1024, 0, 0, 0}};
+
+// The tones the plug-in asked for since the last Take, one letter each:
+// D dial tone, R ringback, T ring tone, B busy tone, . stop, ? other.
+class CToneRecorder {
+public:
+    CToneRecorder() { InitializeCriticalSection(&m_cs); }
+    ~CToneRecorder() { DeleteCriticalSection(&m_cs); }
+    void Add(const char *pszSound) {
+        static const struct {
+            const char *szFile;
+            char cLetter;
+        } s_aTones[] = {{"DialTones.wav", 'D'}, {"Ringback.wav", 'R'}, {"Ringtone.wav", 'T'}, {"RemoteBusy.wav", 'B'}};
+        char cLetter = pszSound ? '?' : '.';
+        const char *pszName = pszSound ? strrchr(pszSound, '\\') : nullptr;
+        for (const auto &tone : s_aTones)
+            if (pszName && strcmp(pszName + 1, tone.szFile) == 0) cLetter = tone.cLetter;
+        EnterCriticalSection(&m_cs);
+        // A tone asked for again while it sounds changes nothing audible.
+        if (m_strTones.empty() || m_strTones.back() != cLetter) m_strTones += cLetter;
+        LeaveCriticalSection(&m_cs);
+    }
+    std::string Take() {
+        EnterCriticalSection(&m_cs);
+        std::string strTones;
+        strTones.swap(m_strTones);
+        LeaveCriticalSection(&m_cs);
+        return strTones;
+    }
+
+private:
+    CRITICAL_SECTION m_cs;
+    std::string m_strTones;
+};
+
+CToneRecorder g_Tones;
+
+BOOL WINAPI RecordedPlaySound(LPCSTR pszSound, HMODULE, DWORD) {
+    g_Tones.Add(pszSound);
+    return TRUE;
+}
 
 }  // namespace
 
@@ -43,6 +86,12 @@ bool CSipSoak::Load() {
 #include "SipExportList.h"
 #undef TV_SIP_SLOT
     if (!bBound) printf("an export of the SIP plug-in is missing\n");
+    void *pfnPlaySound = nullptr;
+    if (bBound && !RedirectImport(m_hPlugin, "winmm.dll", "PlaySoundA", reinterpret_cast<void *>(RecordedPlaySound),
+                                  &pfnPlaySound)) {
+        printf("the SIP plug-in does not import PlaySoundA\n");
+        return false;
+    }
     return bBound;
 }
 
@@ -135,8 +184,21 @@ void CSipSoak::HangUp(KIRO_HANDLE hCall, bool bFarEnd) {
                    "the plug-in destroyed the ended call");
 }
 
+// Out: dial tone, ringback, silence once answered (and after each play and
+// record request), busy tone at the end. In: ring tone, silence, busy tone.
+void CSipSoak::CheckTones(ECallKind eKind) {
+    const std::string strExpected = eKind == kOutHostEnds || eKind == kOutFarEnds ? "DR.B" : "T.B";
+    const std::string strTones = g_Tones.Take();
+    m_checks.Check("tones of each call", strTones == strExpected, m_nCall,
+                   "tones " + strTones + ", expected " + strExpected);
+}
+
 void CSipSoak::RunCall() {
-    const ECallKind eKind = static_cast<ECallKind>(m_random.Between(0, kKinds - 1));
+    // The warm-up goes through every kind of call in turn, so that whatever
+    // the platform sets up on first use (the sound API for each tone) is in
+    // place before the first reading; after it, the kinds come at random.
+    const ECallKind eKind = static_cast<ECallKind>(
+        m_nCall <= m_options.WarmUpCalls() ? m_nCall % kKinds : m_random.Between(0, kKinds - 1));
     ++m_nKinds[eKind];
     KIRO_HANDLE hCall;
     switch (eKind) {
@@ -149,6 +211,7 @@ void CSipSoak::RunCall() {
     const bool bFarEnd = eKind == kOutFarEnds || eKind == kInAnsweredFarEnds ||
                          (eKind == kInAutoAnswered && m_random.Between(0, 1) == 1);
     HangUp(hCall, bFarEnd);
+    CheckTones(eKind);
 }
 
 void CSipSoak::Measure(SSoakGauges *pGauges) {
@@ -164,6 +227,7 @@ int CSipSoak::Run() {
     if (!Load()) return 1;
     UseHarshestDelivery();
     Register();
+    g_Tones.Take();
     // The gauges are read right after a re-registration, whose unregistered
     // state stops every tone: a busy tone still sounding would hold the
     // sound API's thread and window.
@@ -172,7 +236,10 @@ int CSipSoak::Run() {
     SSoakGauges warm, end;
     for (m_nCall = 1; m_nCall <= m_options.nCalls; ++m_nCall) {
         RunCall();
-        if ((nEvery && m_nCall % nEvery == 0) || m_nCall == nWarmUp || m_nCall == m_options.nCalls) Reregister();
+        if ((nEvery && m_nCall % nEvery == 0) || m_nCall == nWarmUp || m_nCall == m_options.nCalls) {
+            Reregister();
+            m_checks.Check("tones of each call", g_Tones.Take() == ".", m_nCall, "silence once unregistered");
+        }
         if (m_nCall == nWarmUp) Measure(&warm);
         PrintSoakProgress(m_nCall);
     }
@@ -192,6 +259,7 @@ int CSipSoak::Report(double dSeconds, int nWarmUp, const SSoakGauges &warm, cons
         {"calls reach the far end", "calls placed, offered, answered, ended at the far end"},
         {"play and record reach the library", "play and record requests reach the library"},
         {"library events delivered", "library's events delivered after each step"},
+        {"tones of each call", "tones of each call asked of the sound API"},
         {"documented export results", "exports return a documented result"},
         {"log entries whole", "log entries whole"},
         {"log entries per export", "log entries per export equal to its calls"},

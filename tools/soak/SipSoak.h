@@ -6,7 +6,14 @@
 // Threads: the main thread is the host's one calling thread (the plug-in's
 // exports are called one at a time) and plays the far end through the
 // simulated library's controls; the library's own threads run the plug-in's
-// event callback. Nothing of the soak is shared with them.
+// event callback, and through it the tone player's PlaySoundA.
+//
+// The plug-in's import of PlaySoundA is pointed at a recorder (as the host
+// console does to show the tones): Wine's sound stack starts and ends
+// threads and windows of its own as sounds come and go, which would blur
+// the gauges, and the recorder lets the soak check the tones of each call.
+// The recorder is the only state shared with the library's threads; it
+// guards itself.
 #pragma once
 
 #include <windows.h>
@@ -46,6 +53,7 @@ private:
     bool LibraryGot(const std::string &strCall);
     void Measure(SSoakGauges *pGauges);
     void CheckLog();
+    void CheckTones(ECallKind eKind);
     int Report(double dSeconds, int nWarmUp, const SSoakGauges &warm, const SSoakGauges &end);
 
     SSoakOptions m_options;
