@@ -21,10 +21,13 @@ const DWORD D_dwConnectTimeoutMs = 6000;
 // Sizes of the prompts: below one opening block, exactly one, both opening
 // blocks and a refill, and several refills.
 const size_t D_anPromptBytes[] = {3000, 30000, 40960, 81922, 100000};
-// Over the calls: the private bytes move in pages and heap segments; the
-// heap bytes in use carry the emulated desk's record of every handle it ever
-// opened (a few hundred bytes per search for the handset).
-const SSoakTolerance D_CallTolerance = {{0, 0, 256 * 1024, 64 * 1024, 0, 0, 0}};
+// Over the calls: the private bytes move in pages and heap segments, and the
+// heap bytes in use may vary by what a string or a vector happens to keep.
+const SSoakTolerance D_CallTolerance = {{0, 0, 256 * 1024, 16 * 1024, 0, 0, 0}};
+// The emulated desk keeps a record of every handle it ever opened, so that
+// a late use of a closed one shows: each search for the handset leaves two
+// (the other model and the handset), about 750 bytes each.
+const long long D_llDeskBytesPerSearch = 1600;
 // Each detach ends the link thread and the wave message thread with
 // TerminateThread once they are parked (support/ThreadEnd.h). Wine keeps
 // the stack of a thread ended that way (about 1 MB) and, for the wave
@@ -105,7 +108,7 @@ CHandsetSoak::CHandsetSoak(const SSoakOptions &options)
       m_bDisturbed(false), m_nUnplugStep(-1), m_nAttaches(0), m_nDetaches(0), m_nUnplugs(0), m_messages(),
       m_nNumbersSent(0),
       m_nDigitsKeyed(0), m_nDigitsReceived(0), m_nDigitsLost(0), m_nDigitsDuplicated(0), m_nDigitsUnplugged(0),
-      m_nLogLines(0), m_nLogFiles(0), m_nLinkLines(0) {
+      m_nLogLines(0), m_nLogFiles(0), m_nLinkLines(0), m_nReattachesMeasured(0), m_nReattachSearches(0) {
     InitializeCriticalSection(&m_csDigits);
     InitializeCriticalSection(&m_csNumbers);
     g_pSoak = this;
@@ -202,11 +205,29 @@ void CHandsetSoak::TearDown() {
     for (const std::string &strPrompt : m_prompts) DeleteFileA(strPrompt.c_str());
 }
 
-void CHandsetSoak::Measure(SSoakGauges *pGauges) {
+CHandsetSoak::SReading CHandsetSoak::Measure() {
     m_hostThreads.Hold();
     CEmulatedHid::Instance().WaitUntilReading(D_dwConnectTimeoutMs);
-    *pGauges = ReadSoakGauges();
+    SReading reading = {ReadSoakGauges(), CEmulatedHid::Instance().SearchCount()};
     m_hostThreads.Release();
+    return reading;
+}
+
+void CHandsetSoak::JudgeGauges(int nWarmUp, const SReading &warm, const SReading &end) {
+    const int nSearches = end.nSearches - warm.nSearches - m_nReattachSearches;
+    SSoakTolerance tolerance = D_CallTolerance;
+    tolerance.an[kHeapBytes] += nSearches * D_llDeskBytesPerSearch;
+    tolerance.an[kPrivateBytes] += nSearches * D_llDeskBytesPerSearch;
+    PrintGaugeTable(nWarmUp, warm.gauges, end.gauges, m_nReattachesMeasured, "detach+attach", m_reattached,
+                    tolerance);
+    printf("   (tolerance over the calls includes %d searches for the handset, %lld bytes each kept by the "
+           "emulated desk)\n",
+           nSearches, D_llDeskBytesPerSearch);
+    m_checks.Check("zero growth of the gauges", GaugesWithin(end.gauges - warm.gauges - m_reattached, tolerance),
+                   m_nCall);
+    SSoakTolerance allowance;
+    for (int i = 0; i < m_nReattachesMeasured; ++i) allowance += D_ReattachAllowance;
+    m_checks.Check("growth per detach+attach", GaugesWithin(m_reattached, allowance), m_nCall);
 }
 
 int CHandsetSoak::DrainDigits(bool bOneCharacter) {
@@ -246,38 +267,34 @@ int CHandsetSoak::Run() {
     if (!SetUp()) return 1;
     m_hostThreads.Start(m_options.nRandomStart);
     const int nWarmUp = m_options.WarmUpCalls();
-    SSoakGauges warm, end, reattached, before;
-    int nReattachesMeasured = 0;
+    SReading warm;
     for (m_nCall = 1; m_nCall <= m_options.nCalls; ++m_nCall) {
         // A detach and attach after the warm-up is measured from the quiet
         // moment after the call before it to the one after the call behind it.
         const bool bReattach =
             m_options.nReattachEvery && m_nCall > 1 && (m_nCall - 1) % m_options.nReattachEvery == 0;
         const bool bMeasureReattach = bReattach && m_nCall > nWarmUp;
-        if (bMeasureReattach) Measure(&before);
+        SReading before;
+        if (bMeasureReattach) before = Measure();
         if (bReattach) Reattach();
         m_bDisturbed = m_options.nUnplugEvery && m_nCall % m_options.nUnplugEvery == 0;
         RunCall();
         if (bMeasureReattach) {
-            SSoakGauges after;
-            Measure(&after);
-            reattached += after - before;
-            ++nReattachesMeasured;
+            const SReading after = Measure();
+            m_reattached += after.gauges - before.gauges;
+            m_nReattachSearches += after.nSearches - before.nSearches;
+            ++m_nReattachesMeasured;
         }
-        if (m_nCall == nWarmUp) Measure(&warm);
+        if (m_nCall == nWarmUp) warm = Measure();
         PrintSoakProgress(m_nCall);
     }
     m_nCall = m_options.nCalls;
-    Measure(&end);
+    const SReading end = Measure();
     m_hostThreads.Stop();
     TearDown();
     const double dSeconds = SoakSeconds();
     CheckLogFiles();
-    PrintGaugeTable(nWarmUp, warm, end, nReattachesMeasured, "detach+attach", reattached, D_CallTolerance);
-    m_checks.Check("zero growth of the gauges", GaugesWithin(end - warm - reattached, D_CallTolerance), m_nCall);
-    SSoakTolerance allowance;
-    for (int i = 0; i < nReattachesMeasured; ++i) allowance += D_ReattachAllowance;
-    m_checks.Check("growth per detach+attach", GaugesWithin(reattached, allowance), m_nCall);
+    JudgeGauges(nWarmUp, warm, end);
     return Report(dSeconds);
 }
 

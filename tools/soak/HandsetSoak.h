@@ -93,6 +93,10 @@ private:
         std::string strDigits;
         bool bTaken;  // an open handle of the handset took the characters
     };
+    struct SReading {
+        SSoakGauges gauges;
+        int nSearches;  // searches for the handset so far
+    };
     struct SCallMessages {
         int nRing, nStopDigit, nHangUp, nOffHook, nCallerNumber, nNoHandset;
         LPARAM lLastNumberLength;
@@ -104,7 +108,8 @@ private:
     void Reattach();
     bool MakePrompts();
     void RunCall();
-    void Measure(SSoakGauges *pGauges);
+    SReading Measure();
+    void JudgeGauges(int nWarmUp, const SReading &warm, const SReading &end);
     int Report(double dSeconds);
 
     // HandsetCall.cpp: the steps of one call and their checks.
@@ -156,4 +161,6 @@ private:
     int m_nNumbersSent;
     long long m_nDigitsKeyed, m_nDigitsReceived, m_nDigitsLost, m_nDigitsDuplicated, m_nDigitsUnplugged;
     long long m_nLogLines, m_nLogFiles, m_nLinkLines;
+    SSoakGauges m_reattached;  // growth across the measured detach+attach
+    int m_nReattachesMeasured, m_nReattachSearches;
 };
