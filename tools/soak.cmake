@@ -16,7 +16,7 @@ if(TV_BUILD_TESTS)
   set_target_properties(soak_handset PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/soak/handset)
   tv_static_runtime(soak_handset)
   add_test(NAME soak_short_handset
-    COMMAND soak_handset --calls 24 --warm-up 9 --unplug-every 8 --reattach-every 12)
+    COMMAND soak_handset --calls 24 --warm-up 9 --unplug-every 8 --reattach-every 12 --report-growth-only)
   set_tests_properties(soak_short_handset PROPERTIES TIMEOUT 300)
 endif()
 
@@ -34,6 +34,7 @@ if(TV_BUILD_TESTS)
   add_custom_command(TARGET soak_sip POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy_directory ${PROJECT_BINARY_DIR}/sipagent/res ${TV_SOAK_SIP_DIR}/res)
   add_dependencies(soak_sip sip_tones)
-  add_test(NAME soak_short_sip COMMAND soak_sip --calls 30 --warm-up 10 --reregister-every 10)
+  add_test(NAME soak_short_sip
+    COMMAND soak_sip --calls 30 --warm-up 10 --reregister-every 10 --report-growth-only)
   set_tests_properties(soak_short_sip PROPERTIES TIMEOUT 300)
 endif()

@@ -27,6 +27,7 @@ const size_t D_nInputBuffers = 4;
 const DWORD D_dwLineReadMs = 6000;     // covers a search after a replug
 const DWORD D_dwAudioStepMs = 10000;   // the on-demand device moves as fast as the wave thread
 const DWORD D_dwDisturbedAudioMs = 1000;
+const DWORD D_dwWireSliceMs = 100;
 const char D_szNumberDigits[] = "0123456789";
 const char D_szKeyedDigits[] = "0123456789*";
 const char D_szDialDigits[] = "0123456789*#";
@@ -50,6 +51,7 @@ bool InputBuffersBack() { return Wave().QueuedBlocks(ESimWaveDirection::Input) =
 void CHandsetSoak::RunCall() {
     m_messages = SCallMessages();
     m_keyed.clear();
+    m_strCallLetters.clear();
     EnterCriticalSection(&m_csDigits);
     m_strReceived.clear();
     LeaveCriticalSection(&m_csDigits);
@@ -65,8 +67,10 @@ void CHandsetSoak::RunCall() {
     KeyDigits();
     MaybeUnplugAt(4);
     PlayPrompt();
+    CollectWire();
     MaybeUnplugAt(5);
     RecordCaller();
+    CollectWire();
     MaybeUnplugAt(6);
     HangUp();
     FinishCall();
@@ -88,7 +92,13 @@ void CHandsetSoak::MaybeUnplugAt(int nStep) {
 bool CHandsetSoak::SendLine(const std::string &strLine) {
     const bool bTaken = Hid().SendInput(strLine);
     if (bTaken) {
-        const bool bRead = Hid().WaitUntilReading(D_dwLineReadMs);
+        // The wire is taken in between, so that what the host threads send
+        // meanwhile (a search after an unplug takes seconds) does not pile up.
+        bool bRead = false;
+        for (DWORD dwWaited = 0; !bRead && dwWaited < D_dwLineReadMs; dwWaited += D_dwWireSliceMs) {
+            bRead = Hid().WaitUntilReading(D_dwWireSliceMs);
+            CollectWire();
+        }
         if (!m_bDisturbed) m_checks.Check("notifications", bRead, m_nCall, "the link read the line " + strLine);
     } else if (!m_bDisturbed) {
         m_checks.Check("notifications", false, m_nCall, "no open handle took the line " + strLine);
@@ -132,9 +142,11 @@ void CHandsetSoak::OffHook() {
 void CHandsetSoak::StartDial() {
     m_strDialed = m_random.Digits(m_random.Between(1, Halvex::D_nMaxDialDigits), D_szDialDigits);
     const int nCall = m_nCall;
+    InterlockedExchange(&m_bDialing, 1);
     m_dial = std::thread([this, nCall] {
         m_tally.Count("TV_StartDial");
         m_checks.Check("documented export results", TV_StartDial(0, m_strDialed.c_str()) == 0, nCall, "TV_StartDial");
+        InterlockedExchange(&m_bDialing, 0);
     });
 }
 
@@ -255,9 +267,7 @@ void CHandsetSoak::FinishCall() {
     const std::string strReceived = m_strReceived;
     LeaveCriticalSection(&m_csDigits);
     CheckDigits(strReceived);
-    m_hostThreads.Hold();
-    CheckWire();
-    Hid().ClearReports();
-    m_hostThreads.Release();
+    CollectWire();
+    CheckCallLetters();
     SettleAudio();
 }

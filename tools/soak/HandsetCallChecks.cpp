@@ -78,23 +78,33 @@ void CHandsetSoak::CheckDigits(const std::string &strReceived) {
     m_checks.Check("digits in order", bHolds, m_nCall, "keyed " + strKeyed + ", received " + strReceived);
 }
 
-// Under Hold: no host thread is halfway through a command line.
-void CHandsetSoak::CheckWire() {
+// Takes the command lines the handset received so far off the emulated
+// desk, while no host thread is halfway through one (Hold) and the dial
+// thread is not inside TV_StartDial (it holds no lock of ours across its
+// pause; its lines wait for the next take).
+void CHandsetSoak::CollectWire() {
+    if (m_bDialing) return;
+    m_hostThreads.Hold();
     const std::vector<std::string> lines = CEmulatedHid::Instance().CommandLines();
-    std::string strLetters;
-    bool bWhole = true;
+    CEmulatedHid::Instance().ClearReports();
+    m_hostThreads.Release();
     for (const std::string &strLine : lines) {
-        bWhole = bWhole && IsWholeCommandLine(strLine);
         if (strLine.size() > 2 && std::string(D_szCallLetters).find(strLine[2]) != std::string::npos)
-            strLetters += strLine[2];
-        if (!m_bDisturbed && strLine.size() > 2 && strLine[2] == 'B')
+            m_strCallLetters += strLine[2];
+        if (m_bDisturbed) continue;  // a line cut by the unplug may be glued to the next
+        m_checks.Check("command lines whole", IsWholeCommandLine(strLine), m_nCall,
+                       "a command line is AT, a letter, CR LF: " + strLine);
+        if (strLine.size() > 2 && strLine[2] == 'B')
             m_checks.Check("command lines whole", strLine == "ATB" + m_strDialed + "\r\n", m_nCall,
                            "the dial line carries the number dialled");
     }
-    if (m_bDisturbed) return;  // a line cut by the unplug may be glued to the next
-    m_checks.Check("command lines whole", bWhole, m_nCall, "every command line is AT, a letter, CR LF");
+}
+
+void CHandsetSoak::CheckCallLetters() {
+    if (m_bDisturbed) return;
     // Off hook, then the dial's own Z and B beside play and record, then the
     // hang-up; the dial's pair is taken out to see the call's order.
+    const std::string &strLetters = m_strCallLetters;
     std::string strCall = strLetters;
     const size_t nDialZ = strCall.find('Z', 1);
     const size_t nDialB = strCall.find('B');

@@ -105,8 +105,8 @@ std::map<std::string, long long> CExportTally::Counts() const {
 
 CHandsetSoak::CHandsetSoak(const SSoakOptions &options)
     : m_options(options), m_random(options.nRandomStart), m_hostThreads(*this), m_hWnd(nullptr), m_nCall(0),
-      m_bDisturbed(false), m_nUnplugStep(-1), m_nAttaches(0), m_nDetaches(0), m_nUnplugs(0), m_messages(),
-      m_nNumbersSent(0),
+      m_bDisturbed(false), m_nUnplugStep(-1), m_nAttaches(0), m_nDetaches(0), m_nUnplugs(0), m_bDialing(0),
+      m_messages(), m_nNumbersSent(0),
       m_nDigitsKeyed(0), m_nDigitsReceived(0), m_nDigitsLost(0), m_nDigitsDuplicated(0), m_nDigitsUnplugged(0),
       m_nLogLines(0), m_nLogFiles(0), m_nLinkLines(0), m_nReattachesMeasured(0), m_nReattachSearches(0) {
     InitializeCriticalSection(&m_csDigits);
@@ -223,11 +223,11 @@ void CHandsetSoak::JudgeGauges(int nWarmUp, const SReading &warm, const SReading
     printf("   (tolerance over the calls includes %d searches for the handset, %lld bytes each kept by the "
            "emulated desk)\n",
            nSearches, D_llDeskBytesPerSearch);
-    m_checks.Check("zero growth of the gauges", GaugesWithin(end.gauges - warm.gauges - m_reattached, tolerance),
-                   m_nCall);
+    JudgeGrowth(m_checks, m_options, "zero growth of the gauges",
+                GaugesWithin(end.gauges - warm.gauges - m_reattached, tolerance), m_nCall);
     SSoakTolerance allowance;
     for (int i = 0; i < m_nReattachesMeasured; ++i) allowance += D_ReattachAllowance;
-    m_checks.Check("growth per detach+attach", GaugesWithin(m_reattached, allowance), m_nCall);
+    JudgeGrowth(m_checks, m_options, "growth per detach+attach", GaugesWithin(m_reattached, allowance), m_nCall);
 }
 
 int CHandsetSoak::DrainDigits(bool bOneCharacter) {

@@ -126,7 +126,8 @@ private:
     bool SendLine(const std::string &strLine);
     void PumpMessages();
     void CheckDigits(const std::string &strReceived);
-    void CheckWire();
+    void CollectWire();
+    void CheckCallLetters();
     void CheckRecording(size_t nCaptured);
     void SettleAudio();
 
@@ -147,6 +148,8 @@ private:
     int m_nUnplugStep;   // at which step
     int m_nAttaches, m_nDetaches, m_nUnplugs;
     std::thread m_dial;
+    volatile LONG m_bDialing;      // the dial thread is inside TV_StartDial
+    std::string m_strCallLetters;  // letters of the call's own command lines, in wire order
     std::thread m_unplugger;
     std::string m_strDialed;
     std::vector<SKeyedLine> m_keyed;

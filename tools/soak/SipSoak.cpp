@@ -254,7 +254,7 @@ int CSipSoak::Run() {
 
 int CSipSoak::Report(double dSeconds, int nWarmUp, const SSoakGauges &warm, const SSoakGauges &end) {
     PrintGaugeTable(nWarmUp, warm, end, 0, "", SSoakGauges(), D_Tolerance);
-    m_checks.Check("zero growth of the gauges", GaugesWithin(end - warm, D_Tolerance), m_nCall);
+    JudgeGrowth(m_checks, m_options, "zero growth of the gauges", GaugesWithin(end - warm, D_Tolerance), m_nCall);
     static const SSoakCheckRow s_aRows[] = {
         {"calls reach the far end", "calls placed, offered, answered, ended at the far end"},
         {"play and record reach the library", "play and record requests reach the library"},

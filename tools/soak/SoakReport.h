@@ -19,6 +19,9 @@ struct SSoakOptions {
     int nReattachEvery = 200;    // handset: detach and attach the plug-in
     int nReregisterEvery = 100;  // SIP: unregister and register again
     unsigned nRandomStart = 0;   // 0: taken from the clock (printed, to repeat a run)
+    // A short shift (the test run's) reports the growth without judging it:
+    // its warm-up cannot take every path that sets something up on first use.
+    bool bJudgeGrowth = true;    // "--report-growth-only" clears it
 
     // "--calls N" and friends; false (with a message) on anything else.
     bool Parse(int argc, char **argv);
@@ -109,5 +112,7 @@ int PrintVerdict(const CSoakChecks &checks, int nCalls, double dSeconds);
 // The folder of the soak program, with its backslash: the plug-ins' logs
 // land there.
 std::string SoakFolder();
+// Counts the growth check of the kind, or says that it is only reported.
+void JudgeGrowth(CSoakChecks &checks, const SSoakOptions &options, const char *szKind, bool bWithin, int nCall);
 // A whole file's bytes; empty when it cannot be read.
 std::string ReadSoakFile(const std::string &strPath);
