@@ -3,9 +3,9 @@
 # short shift of each, so the programs cannot rot.
 if(TV_BUILD_TESTS)
   set(TV_SOAK_DIR ${CMAKE_CURRENT_LIST_DIR}/soak)
-  add_library(soak_report STATIC ${TV_SOAK_DIR}/SoakReport.cpp)
+  add_library(soak_report STATIC ${TV_SOAK_DIR}/SoakReport.cpp ${TV_SOAK_DIR}/ModuleHeap.cpp)
   target_include_directories(soak_report PUBLIC ${TV_SOAK_DIR} ${PROJECT_SOURCE_DIR}/tests)
-  target_link_libraries(soak_report PUBLIC psapi user32)
+  target_link_libraries(soak_report PUBLIC psapi user32 tvconsole_core)
 
   # The handset plug-in's library with the emulated handset; its logs land
   # beside the program, in a folder of its own.
@@ -27,7 +27,7 @@ if(TV_BUILD_TESTS)
   add_executable(soak_sip ${TV_SOAK_DIR}/soak_sip.cpp ${TV_SOAK_DIR}/SipSoak.cpp ${TV_SOAK_DIR}/SipLogCheck.cpp)
   target_include_directories(soak_sip PRIVATE ${PROJECT_SOURCE_DIR}/sim/kiro ${PROJECT_SOURCE_DIR}/sipagent
     ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/tools/console)
-  target_link_libraries(soak_sip PRIVATE soak_report tvconsole_core)
+  target_link_libraries(soak_sip PRIVATE soak_report)
   set_target_properties(soak_sip PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TV_SOAK_SIP_DIR})
   tv_static_runtime(soak_sip)
   tv_place_sip_runtime(soak_sip ${TV_SOAK_SIP_DIR})

@@ -23,7 +23,7 @@ const DWORD D_dwConnectTimeoutMs = 6000;
 const size_t D_anPromptBytes[] = {3000, 30000, 40960, 81922, 100000};
 // Over the calls: the private bytes move in pages and heap segments, and the
 // heap bytes in use may vary by what a string or a vector happens to keep.
-const SSoakTolerance D_CallTolerance = {{0, 0, 256 * 1024, 16 * 1024, 0, 0, 0}};
+const SSoakTolerance D_CallTolerance = {{0, 0, 256 * 1024, 16 * 1024, D_llNotJudged, 0, 0, 0}};
 // The emulated desk keeps a record of every handle it ever opened, so that
 // a late use of a closed one shows: each search for the handset leaves two
 // (the other model and the handset), about 750 bytes each.
@@ -33,7 +33,7 @@ const long long D_llDeskBytesPerSearch = 1600;
 // the stack of a thread ended that way (about 1 MB) and, for the wave
 // message thread, the handle of its message queue; Windows since Vista frees
 // both. That much per detach and attach is allowed apart from the calls.
-const SSoakTolerance D_ReattachAllowance = {{1, 0, 2 * 1100 * 1024, 4 * 1024, 0, 0, 0}};
+const SSoakTolerance D_ReattachAllowance = {{1, 0, 2 * 1100 * 1024, 4 * 1024, 0, 0, 0, 0}};
 
 CHandsetSoak *g_pSoak = nullptr;
 

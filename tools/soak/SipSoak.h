@@ -54,7 +54,7 @@ private:
     void Measure(SSoakGauges *pGauges);
     void CheckLog();
     void CheckTones(ECallKind eKind);
-    int Report(double dSeconds, int nWarmUp, const SSoakGauges &warm, const SSoakGauges &end);
+    int Report(double dSeconds);
 
     SSoakOptions m_options;
     CSoakRandom m_random;

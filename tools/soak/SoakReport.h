@@ -35,7 +35,19 @@ struct SSoakOptions {
 // the same quantity is read another way: handles by probing the handle
 // table, private bytes as the commit charge, and the windows of the process
 // beside the window-manager counts, which Wine leaves at 0.
-enum ESoakGauge { kHandles, kThreads, kPrivateBytes, kHeapBytes, kGdiObjects, kUserObjects, kWindows, kGauges };
+// kModuleHeapBytes: what the plug-in module holds, where it is counted at
+// its imports (ModuleHeap.h); -1 in both readings where it is not.
+enum ESoakGauge {
+    kHandles,
+    kThreads,
+    kPrivateBytes,
+    kHeapBytes,
+    kModuleHeapBytes,
+    kGdiObjects,
+    kUserObjects,
+    kWindows,
+    kGauges
+};
 
 struct SSoakGauges {
     long long an[kGauges] = {};
@@ -48,8 +60,10 @@ SSoakGauges ReadSoakGauges();
 // and windows are counted exactly at a quiet moment: their tolerance is 0.
 // Private bytes move in whole pages and heap segments, so theirs is a few
 // of those; the heap bytes in use are exact, and theirs covers what the
-// stand-ins beside the plug-in keep by design (each soak says what).
+// stand-ins beside the plug-in keep by design (each soak says what). A
+// negative tolerance: the gauge is shown but not judged.
 typedef SSoakGauges SSoakTolerance;
+const long long D_llNotJudged = -1;
 
 // A tally of named checks: how many were made and how many failed. The first
 // failures are printed as they happen, with the call they belong to.
