@@ -2,11 +2,30 @@
  *
  * Exports for host developers. All use the C calling convention under
  * undecorated names, take NUL-terminated ANSI strings and return 32-bit
- * integers. They block the calling thread until the SIP library's events show
- * the outcome, at most about 5 s per wait (TV_UnInitialize adds 0.5 s). Call
- * them from one thread at a time. The plug-in needs KIRO.dll beside it, logs
- * to "BRAVIK32.log" in the current folder and plays its call-progress tones
- * from the "res" folder beside itself.
+ * integers. The waiting exports block the calling thread until the SIP
+ * library's events show the outcome: each wait ends as soon as the event
+ * comes, or 5 s after it began, measured by the clock whatever the system
+ * timer's resolution (TV_UnInitialize first pauses 0.5 s). The plug-in needs
+ * KIRO.dll beside it, logs to "BRAVIK32.log" in the current folder and plays
+ * its call-progress tones from the "res" folder beside itself. Once
+ * TV_Initialize has started the SIP library, the plug-in stays loaded until
+ * the process ends (the library keeps its event callback): FreeLibrary
+ * leaves it in place, and loading it again finds the same line and call.
+ *
+ * Several threads may call the exports at once (a hang-up while a call is
+ * being made, an unregistration during a call). The plug-in does not crash
+ * or deadlock, and each export still returns one of its results within its
+ * bound. Each export's request to the library is checked against the state
+ * and made as one step, never interleaved with another export's, so a
+ * request that another has made pointless is refused (for instance the
+ * second of two TV_Initialize calls returns -3, a TV_HangUpCall after the
+ * call ended returns -2); a request may wait for another's to finish, at
+ * most the 0.5 s of an unregistration. Waits overlap: each ends on its own
+ * outcome or bound, so a wait may time out because another thread's export
+ * took the state elsewhere (TV_MakeCall during an unregistration returns
+ * -1). Afterwards the state follows the library's: once the line is
+ * unregistered no call event brings it back, and TV_Initialize registers
+ * again.
  *
  * Note: the handset plug-in shares some of these names with other argument
  * lists and __stdcall; do not include both headers in one source file.

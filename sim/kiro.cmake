@@ -2,6 +2,7 @@
 # agent plug-in loads beside it exactly as beside the vendor's library.
 add_library(kiro_sim SHARED
   ${CMAKE_CURRENT_LIST_DIR}/kiro/KiroSimCore.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/kiro/KiroSimDelivery.cpp
   ${CMAKE_CURRENT_LIST_DIR}/kiro/KiroFunctions.cpp
   ${CMAKE_CURRENT_LIST_DIR}/kiro/KiroControls.cpp
   ${CMAKE_CURRENT_LIST_DIR}/kiro/KIRO_sim.def)

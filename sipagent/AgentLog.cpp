@@ -40,10 +40,7 @@ CAgentLog &CAgentLog::Header(const char *szFile, int nLine, const char *szFuncti
     if (nUsed >= sizeof szHeader) nUsed = sizeof szHeader - 1;
   };
   szHeader[0] = '\0';
-  if (m_bFirstEntry)
-    m_bFirstEntry = false;
-  else
-    add("%s", "\r\n");
+  if (!m_bFirstEntry.exchange(false)) add("%s", "\r\n");
   if (m_bShowTime) {
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -72,18 +69,25 @@ CAgentLog &CAgentLog::WriteNumber(int nNumber) {
 }
 
 void CAgentLog::SetFileName(const char *szName) {
+  AcquireSRWLockExclusive(&m_fileLock);
   snprintf(m_szFileName, sizeof m_szFileName, "%s", szName ? szName : "");
+  ReleaseSRWLockExclusive(&m_fileLock);
 }
 
 bool CAgentLog::Append(const char *szText) {
   if (!m_bEnabled) return true;
-  // Readers may share the file; a second writer makes this piece fail.
+  // Readers may share the file; a second writer makes this piece fail, so
+  // the exports' own threads take turns rather than push each other out.
+  AcquireSRWLockExclusive(&m_fileLock);
   HANDLE hFile = CreateFileA(m_szFileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (hFile == INVALID_HANDLE_VALUE) return false;
-  SetFilePointer(hFile, 0, nullptr, FILE_END);
-  DWORD dwWritten = 0;
-  BOOL bWritten = WriteFile(hFile, szText, static_cast<DWORD>(lstrlenA(szText)), &dwWritten, nullptr);
-  CloseHandle(hFile);
+  BOOL bWritten = FALSE;
+  if (hFile != INVALID_HANDLE_VALUE) {
+    SetFilePointer(hFile, 0, nullptr, FILE_END);
+    DWORD dwWritten = 0;
+    bWritten = WriteFile(hFile, szText, static_cast<DWORD>(lstrlenA(szText)), &dwWritten, nullptr);
+    CloseHandle(hFile);
+  }
+  ReleaseSRWLockExclusive(&m_fileLock);
   return bWritten != FALSE;
 }

@@ -1,6 +1,8 @@
 // CAgentLog: the agent plug-in's text log, one static object g_AgentLog.
 //
-// Only the exports write to it, on the host's thread, so it takes no lock.
+// Only the exports write to it, on the host's threads. A lock keeps two
+// threads' pieces from opening the file at once (the second open would fail
+// and its piece be lost); pieces of entries made at once may interleave.
 // Every piece of an entry (the header, each text, each number) opens the file,
 // appends and closes it again: nothing is buffered and no handle stays open
 // between exports, so the host may move, read or delete the file at any time.
@@ -9,6 +11,8 @@
 #pragma once
 
 #include <windows.h>
+
+#include <atomic>
 
 class CAgentLog {
  public:
@@ -26,8 +30,9 @@ class CAgentLog {
  private:
   bool Append(const char *szText);
 
-  char m_szFileName[MAX_PATH];
-  bool m_bFirstEntry;
+  char m_szFileName[MAX_PATH];  // under m_fileLock
+  SRWLOCK m_fileLock = SRWLOCK_INIT;
+  std::atomic<bool> m_bFirstEntry;
   bool m_bEnabled;
   bool m_bShowFile;
   bool m_bShowLine;

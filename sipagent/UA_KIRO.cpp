@@ -1,10 +1,11 @@
 // The 11 exports of the SIP agent plug-in.
 //
-// They run on the host's thread, one at a time (the host does not call them
-// concurrently), and block it while they poll the agent's state for the
-// outcome an event brings: at most D_nWaitPolls polls of 1 ms per wait. Their
-// log entries name this file, the line and the export. A missing string is
-// taken as an empty one and refused the same way.
+// They run on the host's threads, several at once if the host likes (the
+// agent makes each request one step, see SipAgent.h), and block the calling
+// thread until an event brings the outcome into the agent's state: woken by
+// that event, or given up D_dwWaitMs after the wait began. Their log entries
+// name this file, the line and the export. A missing string is taken as an
+// empty one and refused the same way.
 #include <stdio.h>
 
 #include "AgentLog.h"
@@ -35,7 +36,7 @@ CAgentLog &LogAt(const SLogSite &site) {
 // The wait every blocking export ends with: true when the state came in time,
 // else logs the timeout in the export's name.
 bool AwaitState(uint32_t nMask, const SLogSite &site, const char *szTimeoutText) {
-  if (CSipAgent::Instance().WaitForState(nMask, D_nWaitPolls)) return true;
+  if (CSipAgent::Instance().WaitForState(nMask, D_dwWaitMs)) return true;
   LogAt(site).Write(szTimeoutText);
   return false;
 }
@@ -56,7 +57,7 @@ int __cdecl TV_Initialize(const char *domain, const char *user, const char *cred
   CSipAgent &agent = CSipAgent::Instance();
   // On every call: a repeated TV_Initialize adds the tone player again.
   agent.AddObserver(&g_TonePlayer);
-  if (agent.State() == STATE_UNINITIALISED && !agent.StartLibrary(OrEmpty(initOption))) return -1;
+  if (!agent.EnsureLibraryStarted(OrEmpty(initOption))) return -1;
   if (!agent.RequestRegistration(domain, user, credential, outboundProxy, szIdentity)) return -3;
   return AwaitState(STATE_REGISTERED, LOG_SITE(), "register failed, server timeout.") ? 0 : -2;
 }

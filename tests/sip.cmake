@@ -15,14 +15,35 @@ function(tv_add_sip_test name)
 endfunction()
 
 set(TV_SIP_FIXTURE ${CMAKE_CURRENT_LIST_DIR}/sip_fixture.cpp)
-# Black-box: the built plug-in loaded with LoadLibraryA, fresh for each test.
-tv_add_sip_test(sip_line_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_line_test.cpp ${TV_SIP_FIXTURE})
-tv_add_sip_test(sip_call_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_call_test.cpp ${TV_SIP_FIXTURE})
-tv_add_sip_test(sip_log_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_log_test.cpp ${TV_SIP_FIXTURE}
-  LIBS marenta_static)
+# Black-box: the built plug-in loaded with LoadLibraryA, each test in a
+# process of its own (the plug-in stays loaded once its library started).
+set(TV_SIP_ISOLATED ${TV_SIP_FIXTURE} ${CMAKE_CURRENT_LIST_DIR}/sip_isolated_main.cpp)
+tv_add_sip_test(sip_line_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_line_test.cpp
+  ${TV_SIP_ISOLATED})
+tv_add_sip_test(sip_call_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_call_test.cpp
+  ${TV_SIP_ISOLATED})
+tv_add_sip_test(sip_log_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_log_test.cpp
+  ${TV_SIP_ISOLATED} LIBS marenta_static)
 # The 5 s waits running out, in a process of their own so they overlap others.
 tv_add_sip_test(sip_timeout_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_timeout_test.cpp
-  ${TV_SIP_FIXTURE} TIMEOUT 180)
-# White-box: the event tables and observers, over the agent's own modules.
+  ${TV_SIP_ISOLATED} TIMEOUT 180)
+# White-box: the event tables, observers and waits, over the agent's own modules.
 tv_add_sip_test(sip_events_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_events_test.cpp
-  LIBS marenta_static)
+  ${CMAKE_CURRENT_LIST_DIR}/sip_waits_test.cpp LIBS marenta_static)
+# Black-box, one agent shared by all cases as a host shares it: the flows
+# under each harsh mode of the simulated library, and with each library call
+# failing in turn.
+set(TV_SIP_SHARED ${TV_SIP_FIXTURE} ${CMAKE_CURRENT_LIST_DIR}/sip_shared_agent.cpp)
+tv_add_sip_test(sip_harsh_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_harsh_test.cpp
+  ${TV_SIP_SHARED} TIMEOUT 300)
+# Host threads racing each other and the far end, on a kind and a harsh library.
+tv_add_sip_test(sip_concurrency_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_concurrency_test.cpp
+  ${TV_SIP_SHARED} TIMEOUT 300)
+# The line and call suites again on a library that delivers from several
+# threads at once and keeps sending events for lines and calls already gone
+# (KIROSIM_MODE 9): their exact expectations hold there as well.
+foreach(suite sip_line_test sip_call_test)
+  add_test(NAME ${suite}_threads_stale COMMAND ${suite} --gtest_brief=1)
+  set_tests_properties(${suite}_threads_stale PROPERTIES TIMEOUT 120
+    ENVIRONMENT KIROSIM_MODE=9 WORKING_DIRECTORY ${TV_SIP_TEST_DIR})
+endforeach()

@@ -221,12 +221,12 @@ TEST_F(SipCallTest, NullFileIsRefusedWithoutTheLibrary) {
 
 // Regression: unloading the plug-in while a tone played unloaded winmm.dll
 // (the plug-in its only user) under winmm's own sound thread, which then
-// faulted in the host's process.
+// faulted in the host's process. Tones play only once the library started,
+// and from then on the plug-in, winmm.dll with it, stays.
 TEST_F(SipCallTest, UnloadWhileAToneLoopsKeepsTheSoundLibraryMapped) {
   ReachRinging();  // the ring tone loops on a thread of winmm's
-  m_sim.Reset();
   ASSERT_TRUE(FreeLibrary(m_hPlugin));
   m_hPlugin = nullptr;
-  EXPECT_EQ(GetModuleHandleA("BRAVIK32.dll"), nullptr) << "the plug-in itself unloads";
+  EXPECT_NE(GetModuleHandleA("BRAVIK32.dll"), nullptr) << "the library holds its callback";
   EXPECT_NE(GetModuleHandleA("winmm.dll"), nullptr) << "winmm.dll stays for its sound thread";
 }

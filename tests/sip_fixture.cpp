@@ -1,6 +1,8 @@
 // The SIP plug-in's black-box fixture (see sip_fixture.h).
 #include "sip_fixture.h"
 
+#include <stdlib.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -54,11 +56,23 @@ std::string CMarentaExports::Bind(HMODULE hPlugin) {
   return "";
 }
 
+CSipPluginTest::PFN_NoteTest CSipPluginTest::s_pfnNoteTest = nullptr;
+
 void CSipPluginTest::SetUp() {
+  if (s_pfnNoteTest) {
+    const ::testing::TestInfo *pInfo = ::testing::UnitTest::GetInstance()->current_test_info();
+    s_pfnNoteTest(std::string(pInfo->test_suite_name()) + "." + pInfo->name());
+    GTEST_SKIP();
+  }
   m_hKiro = LoadLibraryA("KIRO.dll");
   ASSERT_NE(m_hKiro, nullptr) << "the simulated KIRO.dll beside the test";
   ASSERT_TRUE(m_sim.Bind(m_hKiro)) << "KIRO.dll lacks the KiroSim_ controls";
-  m_sim.Reset();
+  if (m_bFreshLibrary) {
+    m_sim.Reset();
+    char szMode[16];
+    DWORD dwLength = GetEnvironmentVariableA("KIROSIM_MODE", szMode, sizeof szMode);
+    if (dwLength > 0 && dwLength < sizeof szMode) m_sim.SetMode(atoi(szMode));
+  }
   char szHome[MAX_PATH];
   GetCurrentDirectoryA(sizeof szHome, szHome);
   m_strHomeFolder = szHome;
@@ -71,8 +85,8 @@ void CSipPluginTest::SetUp() {
 }
 
 void CSipPluginTest::TearDown() {
-  // The library must stop calling into the plug-in before it is unloaded.
-  if (m_sim.Reset) m_sim.Reset();
+  // Nothing the test queued may reach the next one.
+  if (m_sim.Reset && m_bFreshLibrary) m_sim.Reset();
   if (m_hPlugin) FreeLibrary(m_hPlugin);
   if (!m_strHomeFolder.empty()) SetCurrentDirectoryA(m_strHomeFolder.c_str());
   if (!m_strFolder.empty()) RemoveScratchFolder(m_strFolder);

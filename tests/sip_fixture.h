@@ -1,7 +1,12 @@
-// Black-box fixture for the SIP agent plug-in: every test loads a fresh
-// BRAVIK32.dll (so the agent and its log start from nothing) beside the
-// simulated KIRO.dll, whose controls play the SIP library's side, and runs in
-// a scratch folder of its own, where the plug-in's relative log file lands.
+// Black-box fixture for the SIP agent plug-in: every test loads BRAVIK32.dll
+// beside the simulated KIRO.dll, whose controls play the SIP library's side,
+// and runs in a scratch folder of its own, where the plug-in's relative log
+// file lands. Once started, the plug-in stays loaded for the life of the
+// process; suites built with sip_isolated_main.cpp run each test in a process
+// of its own, so the agent and its log start from nothing. A fixture that
+// shares one agent across its tests keeps the library as it is between them.
+// KIROSIM_MODE in the environment (a KiroSimMode number) runs a fresh-library
+// test under that mode.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -50,7 +55,14 @@ enum ESipReach {
 enum ESipAction { ACT_REGISTER, ACT_UNREGISTER, ACT_MAKE_CALL, ACT_HANG_UP, ACT_OFF_HOOK };
 
 class CSipPluginTest : public ::testing::Test {
+ public:
+  // The selection pass of sip_isolated_main.cpp: each test only reports its
+  // full name and is skipped.
+  typedef void (*PFN_NoteTest)(const std::string &strName);
+  static void SetSelectionPass(PFN_NoteTest pfnNote) { s_pfnNoteTest = pfnNote; }
+
  protected:
+  explicit CSipPluginTest(bool bFreshLibrary = true) : m_bFreshLibrary(bFreshLibrary) {}
   void SetUp() override;
   void TearDown() override;
 
@@ -78,12 +90,16 @@ class CSipPluginTest : public ::testing::Test {
     return m_sim.CallsOf(strFunction).size();
   }
 
+  const bool m_bFreshLibrary;  // reset the simulated library around each test
   CKiroSimControls m_sim;
   CMarentaExports m_tv;
   HMODULE m_hKiro = nullptr;
   HMODULE m_hPlugin = nullptr;
   std::string m_strFolder;
   std::string m_strHomeFolder;
+
+ private:
+  static PFN_NoteTest s_pfnNoteTest;
 };
 
 // The recorded KIRO_ calls of a registration with the fixture's account on

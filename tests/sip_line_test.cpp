@@ -124,9 +124,11 @@ INSTANTIATE_TEST_SUITE_P(
         // No instance is held after a failed start: the next one tries again.
         SLibraryFailure{"Start", REACH_NOTHING, "KIRO_Initialize", ACT_REGISTER, -1,
                         "KIRO_Initialize|5060|10000|16|kIRO||0", ACT_REGISTER, 0},
-        // An instance without a listener is never started again.
+        // Regression: an instance without a listener was never started
+        // again, and the plug-in stayed useless for the life of the process.
+        // Only the listener is tried again; the library starts once.
         SLibraryFailure{"Listener", REACH_NOTHING, "KIRO_EventListenerAdd", ACT_REGISTER, -1,
-                        "KIRO_EventListenerAdd|4097|0", ACT_REGISTER, -1},
+                        "KIRO_EventListenerAdd|4097|0", ACT_REGISTER, 0},
         SLibraryFailure{"AddLine", REACH_NOTHING, "KIRO_AddLine", ACT_REGISTER, -3,
                         "KIRO_AddLine|4097|1001@example.com", ACT_REGISTER, 0},
         SLibraryFailure{"LineRegister", REACH_NOTHING, "KIRO_LineRegister", ACT_REGISTER, -3,
@@ -154,6 +156,41 @@ TEST_F(SipLineTest, LateUnregistrationEventAfterRemoveLineIsStillRecognised) {
   m_sim.SetEventDelay(KIRO_LINE_UNREGISTERED, 900);
   EXPECT_EQ(m_tv.UnInitialize(), 0);
   EXPECT_EQ(Register(), 0) << "registering again after the late unregistration";
+}
+
+// Regression: the library keeps AgentEventCallback after FreeLibrary (it
+// has no call to remove a listener), so the next event ran unmapped code; a
+// reload started the library again with a second listener. Twenty times
+// load, TV_Initialize, a call, unload while events keep coming: the same
+// agent each time, one library start, one listener.
+TEST_F(SipLineTest, UnloadAndReloadWhileEventsComeFindTheSameAgent) {
+  const int nCycles = 20;
+  for (int i = 0; i < nCycles; ++i) {
+    SCOPED_TRACE("cycle " + std::to_string(i));
+    if (i > 0) {
+      m_hPlugin = LoadLibraryA("BRAVIK32.dll");
+      ASSERT_NE(m_hPlugin, nullptr);
+      ASSERT_EQ(m_tv.Bind(m_hPlugin), "");
+    }
+    EXPECT_EQ(Register(), i == 0 ? 0 : -3) << "the line is still the agent's after a reload";
+    EXPECT_EQ(m_tv.MakeCall("100"), 0);
+    Settle();
+    EXPECT_EQ(m_tv.HangUpCall(), 0);
+    // Events for the line and of a type the agent only passes on, due while
+    // the host holds no reference to the plug-in.
+    uint32_t aWords[KIRO_RECORD_WORDS] = {0, m_sim.LatestLine(), KIRO_LINE_REGISTERED};
+    for (int nDelayMs = 0; nDelayMs < 6; nDelayMs += 2) {
+      m_sim.SendEvent(KIRO_EVENT_LINE, aWords, KIRO_RECORD_WORDS, nDelayMs);
+      m_sim.SendEvent(8, aWords, KIRO_RECORD_WORDS, nDelayMs + 1);
+    }
+    ASSERT_TRUE(FreeLibrary(m_hPlugin));
+    m_hPlugin = nullptr;
+    Settle();
+  }
+  EXPECT_EQ(CountCalls("KIRO_Initialize"), 1u) << "one library start";
+  EXPECT_EQ(CountCalls("KIRO_EventListenerAdd"), 1u);
+  EXPECT_EQ(m_sim.ListenerCount(), 1) << "one listener";
+  EXPECT_EQ(CountCalls("KIRO_CallDestroy"), 2u * nCycles) << "each hang-up handled once";
 }
 
 // Regression: user and domain were formatted into the identity unbounded.

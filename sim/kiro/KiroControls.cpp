@@ -96,4 +96,29 @@ int64_t __cdecl KiroSim_DispatchTime(int nCode) {
   return CKiroSim::Get().DispatchTime(nCode);
 }
 
+void __cdecl KiroSim_SetMode(int nMode) {
+  CKiroSim::CGuard guard;
+  CKiroSim::Get().SetMode(nMode);
+}
+
+void __cdecl KiroSim_FailStep(int nStep, int nResult) {
+  CKiroSim::CGuard guard;
+  CKiroSim::Get().FailStep(nStep, nResult);
+}
+
+int __cdecl KiroSim_ListenerCount(void) {
+  CKiroSim::CGuard guard;
+  return CKiroSim::Get().ListenerCount();
+}
+
+int __cdecl KiroSim_LiveCalls(void) {
+  CKiroSim::CGuard guard;
+  return CKiroSim::Get().LiveCalls();
+}
+
+void __cdecl KiroSim_EndCalls(void) {
+  CKiroSim::CGuard guard;
+  CKiroSim::Get().EndCalls();
+}
+
 }  // extern "C"

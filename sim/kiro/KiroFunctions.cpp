@@ -1,13 +1,16 @@
 // The 15 KIRO_ functions of the simulated SIP library.
 //
 // Each request is recorded with its arguments, then answers with a result a
-// test forced (doing nothing else), or checks its handles and arguments as the
-// real library would and queues the events that tell the outcome. The events
-// go out on the library's own thread after their delays, never inside the
-// request; a listener may re-enter any of these functions from its callback.
-// Default flows: register -> 21000; unregister -> 23000; create -> 1000, 2000,
-// 3000; accept -> 10000; answer -> 4000; destroy -> 8000, 11000 (only 11000
-// when the far end released first and the call waits for its destroy).
+// test forced (by function, or by its step in the sequence of calls; doing
+// nothing else), or checks its handles and arguments as the real library
+// would and queues the events that tell the outcome. The events go out on the
+// library's own threads after their delays, never inside the request unless
+// the early mode delivers them before it returns; a listener may re-enter any
+// of these functions from its callback. Default flows: register -> 21000;
+// unregister -> 23000; remove line -> every call on it ends (8000, 11000);
+// create -> 1000, 2000, 3000; accept -> 10000; answer -> 4000; destroy ->
+// 8000, 11000 (only 11000 when the far end released first and the call waits
+// for its destroy).
 #include <stdio.h>
 
 #include "KiroSim.h"
@@ -20,7 +23,7 @@ bool IsEmpty(const char *szText) { return !szText || !*szText; }
 
 // Record the request, then answer with a forced result if a test set one.
 #define KIROSIM_ENTER(function, ...)                        \
-  CKiroSim::CGuard guard;                                   \
+  CKiroSim::CRequest request;                               \
   CKiroSim &sim = CKiroSim::Get();                          \
   sim.Record(function __VA_ARGS__);                         \
   if (int nForced = sim.ForcedResult(function)) return nForced

@@ -5,6 +5,8 @@
 // controls: tests and the benchmark bind them with GetProcAddress (see
 // CKiroSimControls) to force results, delay or drop events, inject raw event
 // records, play the far end of a call and read back every KIRO_ call made.
+// A mode makes the library as unkind as a real one can be (KiroSimMode);
+// KiroSim_SetMode(KIROSIM_MODE_HARSHEST) switches all of it on at once.
 //
 // Each KIRO_ call is recorded as one line of fields separated by '|': the
 // function name, then its arguments in order (handles in decimal, strings as
@@ -22,6 +24,17 @@ enum KiroSimError {
   KIROSIM_ERR_BAD_HANDLE = 101,
   KIROSIM_ERR_WRONG_STATE = 102,
   KIROSIM_ERR_BAD_ARGUMENT = 103,
+};
+
+// How the library delivers its events; the bits combine.
+enum KiroSimMode {
+  KIROSIM_MODE_PLAIN = 0,    // one delivery thread, events after their delays
+  KIROSIM_MODE_THREADS = 1,  // several delivery threads at once: one line's or
+                             // call's events stay in order, different ones race
+  KIROSIM_MODE_EARLY = 2,    // a request's events are delivered before it returns
+  KIROSIM_MODE_REPEAT = 4,   // every event is delivered twice
+  KIROSIM_MODE_STALE = 8,    // events keep coming for lines and calls already gone
+  KIROSIM_MODE_HARSHEST = 15,
 };
 
 // Delay value that drops an event instead of sending it.
@@ -44,10 +57,18 @@ typedef int(__cdecl *PFN_KiroSim_GetCall)(int nIndex, char *szOut, int nSize);
 typedef uint32_t(__cdecl *PFN_KiroSim_LatestLine)(void);
 typedef uint32_t(__cdecl *PFN_KiroSim_LatestCall)(void);
 typedef int64_t(__cdecl *PFN_KiroSim_DispatchTime)(int nCode);
+typedef void(__cdecl *PFN_KiroSim_SetMode)(int nMode);
+typedef void(__cdecl *PFN_KiroSim_FailStep)(int nStep, int nResult);
+typedef int(__cdecl *PFN_KiroSim_ListenerCount)(void);
+typedef int(__cdecl *PFN_KiroSim_LiveCalls)(void);
+typedef void(__cdecl *PFN_KiroSim_EndCalls)(void);
 }
 
 // The controls bound from a loaded simulated KIRO.dll.
 struct CKiroSimControls {
+  // Forgets lines, calls, queued events, faults, delays, the mode and the
+  // record; keeps the started instances and their listeners, as a real
+  // library that has no call to remove them would.
   PFN_KiroSim_Reset Reset = nullptr;
   PFN_KiroSim_ForceResult ForceResult = nullptr;
   PFN_KiroSim_SetEventDelay SetEventDelay = nullptr;
@@ -61,6 +82,14 @@ struct CKiroSimControls {
   PFN_KiroSim_LatestLine LatestLine = nullptr;
   PFN_KiroSim_LatestCall LatestCall = nullptr;
   PFN_KiroSim_DispatchTime DispatchTime = nullptr;
+  PFN_KiroSim_SetMode SetMode = nullptr;
+  // The nStep-th KIRO_ call from now (0: the next one), made on any thread,
+  // fails once with nResult; a negative step lifts it.
+  PFN_KiroSim_FailStep FailStep = nullptr;
+  PFN_KiroSim_ListenerCount ListenerCount = nullptr;
+  PFN_KiroSim_LiveCalls LiveCalls = nullptr;
+  // The far end gives up every call: 8000 (unless released), 11000, gone.
+  PFN_KiroSim_EndCalls EndCalls = nullptr;
 
   // Binds every control; false if the module lacks one of them.
   bool Bind(HMODULE hKiro) {
@@ -76,7 +105,12 @@ struct CKiroSimControls {
            BindOne(hKiro, GetCall, "KiroSim_GetCall") &&
            BindOne(hKiro, LatestLine, "KiroSim_LatestLine") &&
            BindOne(hKiro, LatestCall, "KiroSim_LatestCall") &&
-           BindOne(hKiro, DispatchTime, "KiroSim_DispatchTime");
+           BindOne(hKiro, DispatchTime, "KiroSim_DispatchTime") &&
+           BindOne(hKiro, SetMode, "KiroSim_SetMode") &&
+           BindOne(hKiro, FailStep, "KiroSim_FailStep") &&
+           BindOne(hKiro, ListenerCount, "KiroSim_ListenerCount") &&
+           BindOne(hKiro, LiveCalls, "KiroSim_LiveCalls") &&
+           BindOne(hKiro, EndCalls, "KiroSim_EndCalls");
   }
 
   // Every KIRO_ call recorded since the last reset, oldest first.

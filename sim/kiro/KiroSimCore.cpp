@@ -1,5 +1,6 @@
-// The simulated SIP library's bookkeeping and event thread (see KiroSimCore.h
-// for what is shared and how it is guarded).
+// The simulated SIP library's bookkeeping: handles, the record of calls,
+// forced failures and the events each request queues (see KiroSimCore.h for
+// what is shared and how it is guarded; delivery is KiroSimDelivery.cpp).
 #include "KiroSimCore.h"
 
 #include <stdarg.h>
@@ -12,6 +13,10 @@ namespace {
 const KIRO_HANDLE D_hFirstInstance = 0x1001;
 const KIRO_HANDLE D_hFirstLine = 0x2001;
 const KIRO_HANDLE D_hFirstCall = 0x3001;
+// What still comes for a handle once it is gone (KIROSIM_MODE_STALE): a
+// registration refresh for a line; progress and a release for a call.
+const int D_nStaleLineCode = KIRO_LINE_REGISTERED;
+const int D_aStaleCallCodes[] = {KIRO_CALL_CONNECTED, KIRO_CALL_RELEASED};
 }  // namespace
 
 int KiroSimEventCode(int nType, const uint32_t *pWords) {
@@ -21,7 +26,7 @@ int KiroSimEventCode(int nType, const uint32_t *pWords) {
 }
 
 CKiroSim &CKiroSim::Get() {
-  // Never destroyed: the event thread may still be inside Deliver when the
+  // Never destroyed: a delivery thread may still be inside Deliver when the
   // process exits and static destructors run.
   static CKiroSim *s_pSim = new CKiroSim();
   return *s_pSim;
@@ -31,6 +36,7 @@ CKiroSim::CKiroSim() {
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
   m_llFrequency = frequency.QuadPart;
+  m_nJitter = static_cast<uint32_t>(Now()) | 1u;
   m_hNextInstance = D_hFirstInstance;
   m_hNextLine = D_hFirstLine;
   m_hNextCall = D_hFirstCall;
@@ -45,7 +51,8 @@ void CKiroSim::Record(const char *szFormat, ...) {
   m_calls.push_back(szLine);
 }
 
-int CKiroSim::ForcedResult(const char *szFunction) const {
+int CKiroSim::ForcedResult(const char *szFunction) {
+  if (m_nFailStep >= 0 && m_nFailStep-- == 0) return m_nFailResult;
   auto it = m_forced.find(szFunction);
   return it == m_forced.end() ? 0 : it->second;
 }
@@ -57,11 +64,24 @@ void CKiroSim::ForceResult(const char *szFunction, int nResult) {
     m_forced[szFunction] = nResult;
 }
 
+void CKiroSim::FailStep(int nStep, int nResult) {
+  m_nFailStep = nResult != 0 ? nStep : -1;
+  m_nFailResult = nResult;
+}
+
 void CKiroSim::SetEventDelay(int nCode, int nDelayMs) { m_delays[nCode] = nDelayMs; }
 
 int CKiroSim::DelayOf(int nCode) const {
   auto it = m_delays.find(nCode);
-  return it == m_delays.end() ? KIROSIM_DEFAULT_DELAY_MS : it->second;
+  int nDelay = it == m_delays.end() ? KIROSIM_DEFAULT_DELAY_MS : it->second;
+  // An early answer comes at once; a dropped one still never comes.
+  return (m_nMode & KIROSIM_MODE_EARLY) && nDelay > 0 ? 0 : nDelay;
+}
+
+LONGLONG CKiroSim::Now() const {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
 }
 
 LONGLONG CKiroSim::TicksFromMs(int nMs) const { return m_llFrequency * nMs / 1000; }
@@ -90,7 +110,12 @@ bool CKiroSim::IsLine(KIRO_HANDLE hLine) const {
 }
 
 void CKiroSim::RemoveLine(KIRO_HANDLE hLine) {
+  std::vector<KIRO_HANDLE> onLine;
+  for (const auto &call : m_liveCalls)
+    if (call.second.hLine == hLine) onLine.push_back(call.first);
+  for (KIRO_HANDLE hCall : onLine) EndCall(hCall);
   m_lines.erase(std::remove(m_lines.begin(), m_lines.end(), hLine), m_lines.end());
+  if (m_nMode & KIROSIM_MODE_STALE) QueueLineEvent(hLine, D_nStaleLineCode, true);
 }
 
 KIRO_HANDLE CKiroSim::NewCall(KIRO_HANDLE hLine, KiroSimCallState eState) {
@@ -104,7 +129,24 @@ SKiroSimCall *CKiroSim::FindCall(KIRO_HANDLE hCall) {
   return it == m_liveCalls.end() ? nullptr : &it->second;
 }
 
-void CKiroSim::RemoveCall(KIRO_HANDLE hCall) { m_liveCalls.erase(hCall); }
+void CKiroSim::RemoveCall(KIRO_HANDLE hCall) {
+  if (!m_liveCalls.erase(hCall)) return;
+  if (m_nMode & KIROSIM_MODE_STALE)
+    QueueCallEvents(hCall, D_aStaleCallCodes, 2, true);
+}
+
+void CKiroSim::EndCall(KIRO_HANDLE hCall) {
+  const SKiroSimCall *pCall = FindCall(hCall);
+  if (!pCall) return;
+  const int aEnd[] = {KIRO_CALL_RELEASED, KIRO_CALL_CLOSED};
+  bool bReleased = pCall->eState == KIROSIM_CALL_RELEASED;
+  QueueCallEvents(hCall, bReleased ? aEnd + 1 : aEnd, bReleased ? 1 : 2);
+  RemoveCall(hCall);
+}
+
+void CKiroSim::EndCalls() {
+  while (!m_liveCalls.empty()) EndCall(m_liveCalls.begin()->first);
+}
 
 int CKiroSim::AdvanceCall(KIRO_HANDLE hCall, KiroSimCallState eFrom, KiroSimCallState eTo,
                           int nCode) {
@@ -126,35 +168,35 @@ int64_t CKiroSim::DispatchTime(int nCode) const {
   return it == m_dispatched.end() ? 0 : it->second;
 }
 
-void CKiroSim::QueueLineEvent(KIRO_HANDLE hLine, int nCode) {
+SKiroSimEvent CKiroSim::NewEvent(int nType, KIRO_HANDLE hObject, LONGLONG llDue,
+                                 bool bLate) const {
+  SKiroSimEvent event = {};
+  event.llDue = llDue;
+  event.nKey = (static_cast<uint64_t>(nType + 1) << 32) | hObject;
+  event.bLate = bLate;
+  event.nType = nType;
+  event.aWords[0] = m_instances.empty() ? 0 : m_instances.back();
+  event.aWords[KIRO_WORD_HANDLE] = hObject;
+  return event;
+}
+
+void CKiroSim::QueueLineEvent(KIRO_HANDLE hLine, int nCode, bool bLate) {
   int nDelay = DelayOf(nCode);
   if (nDelay == KIROSIM_DROP) return;
-  SKiroSimEvent event = {};
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  event.llDue = now.QuadPart + TicksFromMs(nDelay);
-  event.nType = KIRO_EVENT_LINE;
-  event.aWords[0] = m_instances.empty() ? 0 : m_instances.back();
-  event.aWords[KIRO_WORD_HANDLE] = hLine;
+  SKiroSimEvent event = NewEvent(KIRO_EVENT_LINE, hLine, Now() + TicksFromMs(nDelay), bLate);
   event.aWords[KIRO_WORD_LINE_CODE] = static_cast<uint32_t>(nCode);
   event.aWords[3] = 200;  // the registrar's answer, not read by the plug-in
   Enqueue(event);
 }
 
-void CKiroSim::QueueCallEvents(KIRO_HANDLE hCall, const int *pCodes, int nCodes) {
+void CKiroSim::QueueCallEvents(KIRO_HANDLE hCall, const int *pCodes, int nCodes, bool bLate) {
   const SKiroSimCall *pCall = FindCall(hCall);
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  LONGLONG llDue = now.QuadPart;
+  LONGLONG llDue = Now();
   for (int i = 0; i < nCodes; ++i) {
     int nDelay = DelayOf(pCodes[i]);
     if (nDelay == KIROSIM_DROP) continue;
     llDue += TicksFromMs(nDelay);
-    SKiroSimEvent event = {};
-    event.llDue = llDue;
-    event.nType = KIRO_EVENT_CALL;
-    event.aWords[0] = m_instances.empty() ? 0 : m_instances.back();
-    event.aWords[KIRO_WORD_HANDLE] = hCall;
+    SKiroSimEvent event = NewEvent(KIRO_EVENT_CALL, hCall, llDue, bLate);
     event.aWords[2] = pCall ? pCall->hLine : 0;
     event.aWords[KIRO_WORD_CALL_CODE] = static_cast<uint32_t>(pCodes[i]);
     event.aWords[KIRO_WORD_STATUS] = 1;
@@ -163,99 +205,42 @@ void CKiroSim::QueueCallEvents(KIRO_HANDLE hCall, const int *pCodes, int nCodes)
 }
 
 void CKiroSim::QueueRawEvent(int nType, const uint32_t *pWords, int nWords, int nDelayMs) {
-  SKiroSimEvent event = {};
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  event.llDue = now.QuadPart + TicksFromMs(nDelayMs < 0 ? 0 : nDelayMs);
-  event.nType = nType;
-  for (int i = 0; pWords && i < nWords && i < KIRO_RECORD_WORDS; ++i) event.aWords[i] = pWords[i];
+  uint32_t hObject = pWords && nWords > KIRO_WORD_HANDLE ? pWords[KIRO_WORD_HANDLE] : 0;
+  SKiroSimEvent event =
+      NewEvent(nType, hObject, Now() + TicksFromMs(nDelayMs < 0 ? 0 : nDelayMs), false);
+  // Events of other types belong to no line or call: each is a key of its own.
+  if (nType != KIRO_EVENT_CALL && nType != KIRO_EVENT_LINE) event.nKey = ~0ull - m_nNextSeq;
+  for (int i = 0; i < KIRO_RECORD_WORDS; ++i)
+    event.aWords[i] = pWords && i < nWords ? pWords[i] : 0;
   Enqueue(event);
 }
 
-void CKiroSim::Enqueue(const SKiroSimEvent &event) {
-  // Stable by due time: events due together keep the order they were queued.
-  auto it = std::upper_bound(m_queue.begin(), m_queue.end(), event,
-                             [](const SKiroSimEvent &a, const SKiroSimEvent &b) {
-                               return a.llDue < b.llDue;
-                             });
-  m_queue.insert(it, event);
-  if (!m_hThread) {
-    // Pin the module: the thread runs its code until the process ends.
-    HMODULE hSelf = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                       reinterpret_cast<LPCSTR>(&KiroSimEventCode), &hSelf);
-    m_hThread = CreateThread(nullptr, 0, &CKiroSim::EventThread, this, 0, nullptr);
-  }
+void CKiroSim::SetMode(int nMode) {
+  m_nMode = nMode;
+  StartThreads();
   WakeAllConditionVariable(&m_cvWork);
-}
-
-DWORD WINAPI CKiroSim::EventThread(void *pParam) {
-  static_cast<CKiroSim *>(pParam)->RunEvents();
-  return 0;
-}
-
-void CKiroSim::RunEvents() {
-  AcquireSRWLockExclusive(&m_lock);
-  for (;;) {
-    if (m_queue.empty()) {
-      SleepConditionVariableSRW(&m_cvWork, &m_lock, INFINITE, 0);
-      continue;
-    }
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    LONGLONG llWait = m_queue.front().llDue - now.QuadPart;
-    if (llWait > 0) {
-      DWORD dwMs = static_cast<DWORD>((llWait * 1000 + m_llFrequency - 1) / m_llFrequency);
-      SleepConditionVariableSRW(&m_cvWork, &m_lock, dwMs, 0);
-      continue;
-    }
-    SKiroSimEvent event = m_queue.front();
-    m_queue.erase(m_queue.begin());
-    Deliver(event);
-    WakeAllConditionVariable(&m_cvIdle);
-  }
-}
-
-// Called and returns with the lock held; drops it while the listeners run so
-// that they can call back into the library.
-void CKiroSim::Deliver(const SKiroSimEvent &event) {
-  std::vector<std::pair<KIRO_EVENT_CALLBACK, void *>> listeners = m_listeners;
-  m_bDelivering = true;
-  LARGE_INTEGER dispatched;
-  QueryPerformanceCounter(&dispatched);
-  m_dispatched[KiroSimEventCode(event.nType, event.aWords)] = dispatched.QuadPart;
-  ReleaseSRWLockExclusive(&m_lock);
-  for (const auto &listener : listeners) listener.first(event.nType, event.aWords, listener.second);
-  AcquireSRWLockExclusive(&m_lock);
-  m_bDelivering = false;
 }
 
 void CKiroSim::Reset() {
   m_queue.clear();
-  m_listeners.clear();
+  m_pending.clear();
   // A listener already running may still call in: wait for it, so that the
   // test can unload the module it lives in.
-  while (m_bDelivering) SleepConditionVariableSRW(&m_cvIdle, &m_lock, INFINITE, 0);
+  ULONGLONG ullEnd = GetTickCount64() + 10000;
+  while (m_nDelivering > 0 && SleepOn(m_cvIdle, ullEnd)) {
+  }
   m_queue.clear();
+  m_pending.clear();
+  m_lastDue.clear();
   m_forced.clear();
   m_delays.clear();
   m_dispatched.clear();
   m_calls.clear();
-  m_instances.clear();
   m_lines.clear();
   m_liveCalls.clear();
-  m_hNextInstance = D_hFirstInstance;
+  m_nMode = KIROSIM_MODE_PLAIN;
+  m_nFailStep = -1;
   m_hNextLine = D_hFirstLine;
   m_hNextCall = D_hFirstCall;
   m_hLatestLine = m_hLatestCall = 0;
-}
-
-bool CKiroSim::WaitIdle(int nTimeoutMs) {
-  ULONGLONG ullEnd = GetTickCount64() + static_cast<ULONGLONG>(nTimeoutMs);
-  while (!m_queue.empty() || m_bDelivering) {
-    ULONGLONG ullNow = GetTickCount64();
-    if (ullNow >= ullEnd) return false;
-    SleepConditionVariableSRW(&m_cvIdle, &m_lock, static_cast<DWORD>(ullEnd - ullNow), 0);
-  }
-  return true;
 }

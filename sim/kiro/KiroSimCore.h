@@ -1,13 +1,20 @@
-// The state of the simulated SIP library and its event thread.
+// The state of the simulated SIP library and its delivery threads.
 //
-// One CKiroSim per process, built on first use and never destroyed (the event
-// thread may still run while the process exits, and the module is pinned so
-// it is never unmapped under that thread). Requests arrive on any thread:
-// the host's, or the event thread itself when the listener re-enters from
-// inside a callback. Everything below is guarded by one SRW lock, which the
-// event thread releases while a listener runs, so a listener may call back
-// into the library. Events wait in a queue ordered by due time; the event
-// thread sends each one to every listener, never inside the caller's request.
+// One CKiroSim per process, built on first use and never destroyed (delivery
+// threads may still run while the process exits, and the module is pinned so
+// it is never unmapped under them). Requests arrive on any thread: the
+// host's, or a delivery thread when a listener re-enters from inside a
+// callback. Everything below is guarded by one SRW lock, which a delivery
+// thread releases while a listener runs, so a listener may call back into the
+// library.
+//
+// Events wait in a queue ordered by due time. Each belongs to a key (its line
+// or call), and a key's events go out in the order they were queued, one at
+// a time; events of different keys may go out at once on different threads
+// (KIROSIM_MODE_THREADS). Thread 0 delivers in every mode, the others only
+// in that mode. In KIROSIM_MODE_EARLY a request hands its events to a
+// delivery thread and waits for them before it returns; one made on a
+// delivery thread (from inside a callback) delivers them itself, nested.
 #pragma once
 
 #include <windows.h>
@@ -33,6 +40,9 @@ struct SKiroSimCall {
 
 struct SKiroSimEvent {
   LONGLONG llDue;  // performance-counter ticks
+  uint64_t nKey;   // the line or call it is about
+  uint64_t nSeq;   // order of queuing
+  bool bLate;      // a stale copy for a gone handle, not the request's answer
   int nType;
   uint32_t aWords[KIRO_RECORD_WORDS];
 };
@@ -41,7 +51,7 @@ class CKiroSim {
  public:
   static CKiroSim &Get();
 
-  // Holds the library lock for one request or control.
+  // Holds the library lock for one control.
   class CGuard {
    public:
     CGuard() { AcquireSRWLockExclusive(&Get().m_lock); }
@@ -50,21 +60,41 @@ class CKiroSim {
     CGuard &operator=(const CGuard &) = delete;
   };
 
+  // Holds the lock for one KIRO_ request; on the way out, after the result
+  // is made, delivers the request's events first when the mode says so.
+  class CRequest : public CGuard {
+   public:
+    CRequest() : m_nFirstSeq(Get().m_nNextSeq) {}
+    ~CRequest() { Get().FinishRequest(m_nFirstSeq); }
+
+   private:
+    uint64_t m_nFirstSeq;
+  };
+
   // Everything below expects the lock held.
   void Record(const char *szFormat, ...);
-  int ForcedResult(const char *szFunction) const;
+  // A failure a test set for this call (by function or by step), else 0.
+  int ForcedResult(const char *szFunction);
   void ForceResult(const char *szFunction, int nResult);
+  void FailStep(int nStep, int nResult);
   void SetEventDelay(int nCode, int nDelayMs);
+  void SetMode(int nMode);
 
   KIRO_HANDLE NewInstance();
   bool IsInstance(KIRO_HANDLE hInstance) const;
   void AddListener(KIRO_EVENT_CALLBACK pfnCallback, void *pContext);
+  int ListenerCount() const { return static_cast<int>(m_listeners.size()); }
   KIRO_HANDLE NewLine();
   bool IsLine(KIRO_HANDLE hLine) const;
+  // The line goes, and with it every call on it.
   void RemoveLine(KIRO_HANDLE hLine);
   KIRO_HANDLE NewCall(KIRO_HANDLE hLine, KiroSimCallState eState);
   SKiroSimCall *FindCall(KIRO_HANDLE hCall);
   void RemoveCall(KIRO_HANDLE hCall);
+  // The call ends without anyone's destroy: 8000 unless released, 11000.
+  void EndCall(KIRO_HANDLE hCall);
+  void EndCalls();
+  int LiveCalls() const { return static_cast<int>(m_liveCalls.size()); }
   // Moves a call from eFrom to eTo and sends nCode; a library error if the
   // call is unknown or elsewhere.
   int AdvanceCall(KIRO_HANDLE hCall, KiroSimCallState eFrom, KiroSimCallState eTo, int nCode);
@@ -73,37 +103,57 @@ class CKiroSim {
 
   // Queue events as the library sends them: each after its code's delay,
   // counted from the previous event of the same batch.
-  void QueueLineEvent(KIRO_HANDLE hLine, int nCode);
-  void QueueCallEvents(KIRO_HANDLE hCall, const int *pCodes, int nCodes);
+  void QueueLineEvent(KIRO_HANDLE hLine, int nCode, bool bLate = false);
+  void QueueCallEvents(KIRO_HANDLE hCall, const int *pCodes, int nCodes, bool bLate = false);
   void QueueRawEvent(int nType, const uint32_t *pWords, int nWords, int nDelayMs);
 
   int CallCount() const { return static_cast<int>(m_calls.size()); }
   const std::string *CallAt(int nIndex) const;
   int64_t DispatchTime(int nCode) const;
 
-  // Forgets lines, calls, listeners, queued events, forced results, delays
-  // and the record; returns once no listener runs any more.
+  // Forgets lines, calls, queued events, faults, delays, the mode and the
+  // record, keeping instances and listeners; returns once no listener runs.
   void Reset();
   // Waits until the queue is empty and no listener runs.
   bool WaitIdle(int nTimeoutMs);
 
  private:
   CKiroSim();
-  static DWORD WINAPI EventThread(void *pParam);
-  void RunEvents();
+  // Delivery (KiroSimDelivery.cpp).
+  static DWORD WINAPI DeliveryThread(void *pParam);
+  void RunDeliveries(int nThread);
+  bool PickDue(size_t &nIndex, LONGLONG &llWaitTicks) const;
   void Deliver(const SKiroSimEvent &event);
-  void Enqueue(const SKiroSimEvent &event);
+  void Enqueue(SKiroSimEvent event);
+  void Insert(SKiroSimEvent event);
+  void StartThreads();
+  void FinishRequest(uint64_t nFirstSeq);
+  void DeliverNested(uint64_t nFirstSeq, uint64_t nEndSeq);
+  bool AwaitDelivered(uint64_t nFirstSeq, uint64_t nEndSeq);
+  bool SleepOn(CONDITION_VARIABLE &cv, ULONGLONG ullEnd);
+
   int DelayOf(int nCode) const;
+  LONGLONG Now() const;
   LONGLONG TicksFromMs(int nMs) const;
+  SKiroSimEvent NewEvent(int nType, KIRO_HANDLE hObject, LONGLONG llDue, bool bLate) const;
 
   SRWLOCK m_lock = SRWLOCK_INIT;
   CONDITION_VARIABLE m_cvWork = CONDITION_VARIABLE_INIT;
   CONDITION_VARIABLE m_cvIdle = CONDITION_VARIABLE_INIT;
-  HANDLE m_hThread = nullptr;
-  bool m_bDelivering = false;
+  int m_nThreads = 0;
+  std::vector<DWORD> m_deliveryThreadIds;
+  int m_nDelivering = 0;
   LONGLONG m_llFrequency = 1;
+  uint32_t m_nJitter = 0;  // random state for the threads mode's jitter
 
+  int m_nMode = 0;
+  int m_nFailStep = -1;
+  int m_nFailResult = 0;
   std::vector<SKiroSimEvent> m_queue;
+  uint64_t m_nNextSeq = 1;
+  std::map<uint64_t, bool> m_pending;      // queued or running: seq -> late
+  std::map<uint64_t, int> m_busyKeys;      // keys being delivered: depth
+  std::map<uint64_t, LONGLONG> m_lastDue;  // keys: due time of their latest event
   std::vector<std::pair<KIRO_EVENT_CALLBACK, void *>> m_listeners;
   std::map<std::string, int> m_forced;
   std::map<int, int> m_delays;
