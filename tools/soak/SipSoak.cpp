@@ -107,8 +107,13 @@ bool CSipSoak::Load() {
     return bBound;
 }
 
-// The one place that chooses how the simulated library delivers its events.
-void CSipSoak::UseHarshestDelivery() { m_sim.Reset(); }
+// The one place that chooses how the simulated library delivers its events:
+// several delivery threads, a request's events before it returns, every
+// event twice, and events for lines and calls already gone.
+void CSipSoak::UseHarshestDelivery() {
+    m_sim.Reset();
+    m_sim.SetMode(KIROSIM_MODE_HARSHEST);
+}
 
 bool CSipSoak::Expect(const char *szExport, int nResult, int nExpected) {
     return m_checks.Check("documented export results", nResult == nExpected, m_nCall,
