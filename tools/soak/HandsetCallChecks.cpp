@@ -126,9 +126,5 @@ void CHandsetSoak::SettleAudio() {
     if (!m_checks.Check("audio closed after the call", AudioClosed(), m_nCall,
                         "a wave device is still open after the call"))
         return;
-    CEmulatedWave &wave = Wave();
-    wave.Reset();
-    wave.AddTypicalDevices();
-    wave.SetClock(ESimWaveClock::OnDemand);
-    wave.SetInputSource(CEmulatedWave::CountingSource());
+    LayOutSoakAudio();
 }

@@ -69,19 +69,15 @@ void RemoveOldLogs(const std::string &strFolder) {
     FindClose(hFind);
 }
 
-void InstallEmulatedDesk() {
-    CEmulatedHid &hid = CEmulatedHid::Instance();
-    hid.Reset();
-    hid.Install();
+}  // namespace
+
+void LayOutSoakAudio() {
     CEmulatedWave &wave = CEmulatedWave::Instance();
     wave.Reset();
     wave.AddTypicalDevices();
     wave.SetClock(ESimWaveClock::OnDemand);
     wave.SetInputSource(CEmulatedWave::CountingSource());
-    wave.Install();
 }
-
-}  // namespace
 
 std::string SoakPromptSamples(size_t nIndex, size_t nBytes) {
     std::string strSamples(nBytes, '\0');
@@ -169,7 +165,10 @@ bool CHandsetSoak::SetUp() {
         printf("cannot create the host window\n");
         return false;
     }
-    InstallEmulatedDesk();
+    CEmulatedHid::Instance().Reset();
+    CEmulatedHid::Instance().Install();
+    LayOutSoakAudio();
+    CEmulatedWave::Instance().Install();
     g_Halvex.SetLinePause(D_dwCompressedLinePauseMs);
     Attach();
     return m_checks.Check("handset found after attach", CEmulatedHid::Instance().WaitUntilReading(D_dwConnectTimeoutMs), 0);

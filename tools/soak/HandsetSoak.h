@@ -46,6 +46,10 @@ class CHandsetSoak;
 // The samples of prompt nIndex: a pattern of its own, so that a prompt
 // played in part, twice or mixed with another shows on the device.
 std::string SoakPromptSamples(size_t nIndex, size_t nBytes);
+// The emulated desk's wave devices afresh, the clock on demand, the
+// microphone counting (byte i of a capture is i mod 251). Only while no
+// wave device is open.
+void LayOutSoakAudio();
 
 // The four host threads calling query and switch exports at random.
 class CSoakHostThreads {
