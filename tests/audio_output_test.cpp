@@ -2,6 +2,7 @@
 // block back to the player and played byte for byte, the deferred and the
 // immediate close, writes while closing, a start while closing, and that all
 // notifications are handled on the one wave message thread.
+#include "audio/WaveRetired.h"
 #include "audio_support.h"
 
 namespace {
@@ -93,17 +94,26 @@ TEST_F(AudioOutputTest, WritesAreRefusedWhileClosingAndAcceptedAfterTheReopen) {
     EXPECT_EQ(WriteWaveOut(&cByte, 1), 0);
 }
 
-TEST_F(AudioOutputTest, StartGivesUpWhenTheCloseNeverComes) {
+TEST_F(AudioOutputTest, RegressionStartAbandonsAnOutputWhoseCloseNeverComesAndOpensAfresh) {
     ASSERT_EQ(OpenWaveOut(), MMSYSERR_NOERROR);
     WriteBlocks({1280});
     HoldWaveThread(D_eOut);
     StopWaveOut();
     DWORD dwStart = GetTickCount();
-    EXPECT_EQ(OpenWaveOut(), MMSYSERR_ALLOCATED);
+    EXPECT_EQ(OpenWaveOut(), MMSYSERR_NOERROR) << "the start after the bounded wait for the close";
     DWORD dwElapsed = GetTickCount() - dwStart;
     EXPECT_GE(dwElapsed, 900u);
     EXPECT_LT(dwElapsed, 3000u);
+    EXPECT_EQ(Sim().OpenStreams(D_eOut), 1) << "the old output closed, a new one open";
+    Bytes written = WriteBlocks({7});
     ReleaseWaveThread();
+    ExpectWithin([] { return RetiredWaveDevices() == 0; }, 1000,
+                 "late block and close notification of the abandoned output");
+    EXPECT_TRUE(g_bWaveOutOpen) << "the old output's close must not close the new one";
+    EXPECT_EQ(g_nWaveOutQueued, 1) << "the old output's block must not be counted off the new one";
+    EXPECT_EQ(g_OutSink.Count(), 0u) << "the abandoned output's block reached the player";
+    EXPECT_EQ(Sim().PlayOutputBlocks(1), 1);
+    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetId), written);
 }
 
 TEST_F(AudioOutputTest, BlockTheDeviceRefusesIsNeitherCountedNorKept) {

@@ -1,16 +1,71 @@
-// Finding the handset among the wave devices, and opens the devices refuse.
+// Finding the handset among the wave devices by its exact name or, on
+// Windows since Vista, by its endpoint name; opens the devices refuse.
+#include "audio/HandsetWaveName.h"
 #include "audio_support.h"
+#include "platform/wave_api.h"
 
 namespace {
 
 const char *const D_pszHandset = CEmulatedWave::D_szHandsetName;
 
+// ------------------------------------------------ names as szPname holds them
+
+struct NameCase {
+    const char *pszCase;
+    std::string strReported;  // up to 32 bytes, GBK where Chinese
+    EWaveNameMatch eMatch;
+};
+void PrintTo(const NameCase &c, std::ostream *pOut) { *pOut << c.pszCase; }
+
+const std::string D_strSpeakersGbk = "\xD1\xEF\xC9\xF9\xC6\xF7";    // 扬声器
+const std::string D_strMicrophoneGbk = "\xC2\xF3\xBF\xCB\xB7\xE7";  // 麦克风
+
+const NameCase D_NameCases[] = {
+    {"ExactName", "C-Media USB Headphone Set  ", EWaveNameMatch::Exact},
+    {"BareNameWithoutTheBlanks", "C-Media USB Headphone Set", EWaveNameMatch::None},
+    {"Speakers", "Speakers (C-Media USB Headphone", EWaveNameMatch::Endpoint},
+    {"Microphone", "Microphone (C-Media USB Headpho", EWaveNameMatch::Endpoint},
+    {"SpeakersNumbered", "Speakers (2- C-Media USB Headph", EWaveNameMatch::Endpoint},
+    {"MicrophoneNumbered", "Microphone (2- C-Media USB Head", EWaveNameMatch::Endpoint},
+    {"NoBlankBeforeTheParenthesis", "Speakers(C-Media USB Headphone ", EWaveNameMatch::Endpoint},
+    {"WholeWithItsParenthesis", "Mic (C-Media USB Headphone Set)", EWaveNameMatch::Endpoint},
+    {"WholeWithBlanksFilling32Bytes", "Mic (C-Media USB Headphone Set  ", EWaveNameMatch::Endpoint},
+    {"ChineseSpeakersFilling32Bytes", D_strSpeakersGbk + " (C-Media USB Headphone Se", EWaveNameMatch::Endpoint},
+    {"ChineseMicrophoneNoBlank", D_strMicrophoneGbk + "(C-Media USB Headphone Set", EWaveNameMatch::Endpoint},
+    {"ShortestProductPart", "Haut-parleurs (2- C-Media USB H", EWaveNameMatch::Endpoint},
+    {"ProductPartTooShort", "Haut-parleurs (12- C-Media USB ", EWaveNameMatch::None},
+    {"OtherCMediaProduct", "Speakers (C-Media USB Audio Devi", EWaveNameMatch::None},
+    {"OtherProductOfTheSameStart", "Speakers (C-Media USB Headset)", EWaveNameMatch::None},
+    {"NoEndpointName", "(C-Media USB Headphone Set)", EWaveNameMatch::None},
+    {"BlankEndpointName", "  (C-Media USB Headphone Set)", EWaveNameMatch::None},
+    {"OtherCase", "Speakers (c-media usb headphone", EWaveNameMatch::None},
+    {"TextAfterTheParenthesis", "Spk (C-Media USB Headphone Set)x", EWaveNameMatch::None},
+    {"NumberWithoutItsDash", "Speakers (2 C-Media USB Headphon", EWaveNameMatch::None},
+};
+
+class HandsetWaveNameTest : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(HandsetWaveNameTest, IsRecognisedOnlyInTheExactOrTheEndpointForm) {
+    // As szPname: 32 bytes, terminated only when the name is shorter.
+    char szPname[D_nWaveNameBytes];
+    memset(szPname, 0, sizeof(szPname));
+    ASSERT_LE(GetParam().strReported.size(), sizeof(szPname));
+    memcpy(szPname, GetParam().strReported.data(), GetParam().strReported.size());
+    EXPECT_EQ(MatchHandsetWaveName(szPname), GetParam().eMatch);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, HandsetWaveNameTest, ::testing::ValuesIn(D_NameCases),
+                         [](const ::testing::TestParamInfo<NameCase> &info) { return std::string(info.param.pszCase); });
+
+// ---------------------------------------------------------- the device search
+
 struct SearchCase {
     const char *pszName;
-    std::vector<const char *> names;
+    std::vector<const char *> names;  // UTF-8, as the system names them
     UINT nDefault;
     UINT nStoredId;  // what the search leaves in the module's device id
     UINT nOpenedId;  // the device that is opened
+    UINT nCodePage = 1252;
 };
 
 void PrintTo(const SearchCase &c, std::ostream *pOut) { *pOut << c.pszName; }
@@ -22,6 +77,13 @@ const SearchCase D_SearchCases[] = {
     {"NameWithAThirdBlankOpensTheDefault", {"Speakers", "C-Media USB Headphone Set   "}, 0, WAVE_MAPPER, 0},
     {"TwoHandsetsTheLowerIdWins", {"Speakers", D_pszHandset, "Other", D_pszHandset}, 0, 1, 1},
     {"HandsetAtIdZero", {D_pszHandset, "Speakers"}, 1, 0, 0},
+    {"EndpointName", {"Speakers (Realtek High Definition Audio)", "Speakers (C-Media USB Headphone Set)"}, 0, 1, 1},
+    {"NumberedEndpointName", {"Speakers", "Speakers (3- C-Media USB Headphone Set)"}, 0, 1, 1},
+    {"ExactNameWinsOverAnEarlierEndpointName", {"Speakers (C-Media USB Headphone Set)", "Other", D_pszHandset}, 0, 2, 2},
+    {"FirstOfTwoEndpointNames", {"Other", "Speakers (2- C-Media USB Headphone Set)",
+                                 "Speakers (C-Media USB Headphone Set)"}, 0, 1, 1},
+    {"ChineseEndpointNameInGbk", {u8"扬声器 (Realtek High Definition Audio)", u8"扬声器 (C-Media USB Headphone Set)"},
+     0, 1, 1, 936},
 };
 
 class AudioSearchTest : public AudioDeviceTest,
@@ -31,6 +93,7 @@ TEST_P(AudioSearchTest, OpenFindsTheHandsetByItsExactName) {
     const WaveDirectionOps &ops = *std::get<0>(GetParam());
     const SearchCase &c = std::get<1>(GetParam());
     Sim().Reset();
+    Sim().SetAnsiCodePage(c.nCodePage);
     for (const char *pszName : c.names) Sim().AddDevice(ops.eDirection, pszName);
     Sim().SetDefaultDevice(ops.eDirection, c.nDefault);
     Sim().SetClock(ESimWaveClock::OnDemand);
@@ -59,6 +122,33 @@ INSTANTIATE_TEST_SUITE_P(Names, AudioSearchTest,
                          [](const auto &info) {
                              return std::string(std::get<0>(info.param)->pszName) + "_" +
                                     std::get<1>(info.param).pszName;
+                         });
+
+// The typical desk under Windows since Vista, English and Chinese: both
+// directions of the handset found at id 1 by their endpoint names.
+class EndpointDeskTest : public AudioDeviceTest, public ::testing::WithParamInterface<ESimDeskLanguage> {};
+
+TEST_P(EndpointDeskTest, BothDirectionsOfTheHandsetAreFound) {
+    Sim().Reset();
+    Sim().AddEndpointDevices(GetParam());
+    Sim().SetClock(ESimWaveClock::OnDemand);
+    WAVEOUTCAPSA caps = {};
+    ASSERT_EQ(g_Wave.waveOutGetDevCapsA(1, &caps, sizeof(caps)), MMSYSERR_NOERROR);
+    EXPECT_EQ(MatchHandsetWaveName(caps.szPname), EWaveNameMatch::Endpoint)
+        << std::string(caps.szPname, strnlen(caps.szPname, sizeof(caps.szPname)));
+    if (GetParam() == ESimDeskLanguage::Chinese) {
+        EXPECT_NE(caps.szPname[31], '\0') << "GBK fills all 32 bytes";
+    }
+    ASSERT_EQ(OpenWaveOut(), MMSYSERR_NOERROR);
+    ASSERT_EQ(OpenWaveIn(), MMSYSERR_NOERROR);
+    EXPECT_EQ(g_nWaveOutDevice, 1u);
+    EXPECT_EQ(g_nWaveInDevice, 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, EndpointDeskTest,
+                         ::testing::Values(ESimDeskLanguage::English, ESimDeskLanguage::Chinese),
+                         [](const ::testing::TestParamInfo<ESimDeskLanguage> &info) {
+                             return std::string(info.param == ESimDeskLanguage::Chinese ? "Chinese" : "English");
                          });
 
 class AudioDirectionTest : public AudioDeviceTest, public ::testing::WithParamInterface<const WaveDirectionOps *> {};

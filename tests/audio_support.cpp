@@ -3,6 +3,8 @@
 
 #include <thread>
 
+#include "audio/WaveRetired.h"
+
 CSinkRecorder g_InSink;
 CSinkRecorder g_OutSink;
 
@@ -99,7 +101,10 @@ bool WaitUntil(const std::function<bool()> &bCondition, DWORD dwMilliseconds) {
 }
 
 void AudioDeviceTest::SetUp() {
+    // Streams an earlier case lost are dropped here, so nothing can come
+    // back for what the module still keeps of them.
     Sim().Reset();
+    ForgetRetiredWaveDevices();
     Sim().AddTypicalDevices();
     Sim().SetClock(ESimWaveClock::OnDemand);
     Sim().Install();

@@ -170,6 +170,39 @@ TEST(ExportsLosingTheHandset, InitializeReportsItAndCommandsWithoutItAreDroppedS
     g_Halvex.Stop();
 }
 
+// The handset unplugged in the middle of a dial, between its off-hook line
+// and its digits: the dial answers as usual within its pause, the lost
+// read is logged, the host hears 1134 after the next search, and after the
+// replug the next dial reaches the handset whole.
+TEST(ExportsLosingTheHandset, UnplugDuringADialAnswersAsUsualAndTheNextDialWorksAfterTheReplug) {
+    CDeskInstalled desk;
+    CHostWindow window;
+    StartLinkConnected(window.Handle());
+    CEmulatedHid &hid = CEmulatedHid::Instance();
+    CLogLines::Get().Mark();
+    std::thread unplugger([&hid] {
+        const DWORD dwStart = GetTickCount();
+        while (hid.CommandLines().empty() && GetTickCount() - dwStart < 5000) Sleep(1);
+        hid.Unplug();
+    });
+    const DWORD dwStart = GetTickCount();
+    EXPECT_EQ(TV_StartDial(0, "123"), 0);
+    EXPECT_LT(GetTickCount() - dwStart, 1000u) << "the dial pauses 300 ms, nothing more";
+    unplugger.join();
+    EXPECT_EQ(Lines{"ATZ\r\n"}, hid.CommandLines()) << "the digits never reach the unplugged handset";
+    EXPECT_TRUE(window.WaitFor(BRAVIK32_MSG_NO_HANDSET, 3000)) << "expected 1134 after the next search";
+    std::vector<std::wstring> lines = CLogLines::Get().Since();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), L"GetOverlappedResult例程错误: 1167"), 1) << Describe(lines);
+    EXPECT_EQ(TV_Initialize(), 0);
+
+    hid.Plug();
+    ASSERT_TRUE(hid.WaitUntilReading(4000)) << "the next search should find the replugged handset";
+    hid.ClearReports();
+    EXPECT_EQ(TV_StartDial(0, "45"), 0);
+    EXPECT_EQ((Lines{"ATZ\r\n", "ATB45\r\n"}), hid.CommandLines());
+    g_Halvex.Stop();
+}
+
 // ------------------------------------------------------- queues and events
 
 TEST_F(ExportsOverHandset, DrainLeavesThe31stDigitQueuedForTheNextCall) {
@@ -186,6 +219,22 @@ TEST_F(ExportsOverHandset, DrainLeavesThe31stDigitQueuedForTheNextCall) {
     for (char c : strDigits) g_Halvex.m_qKeys.Push(static_cast<BYTE>(c));
     EXPECT_EQ(CT_GetKeys(acOut), 1);
     EXPECT_EQ(g_Halvex.m_qKeys.Count(), 1) << "the 31st key must wait for the next call";
+}
+
+// The drains used to copy a held 255 like any digit and go on; a popped
+// 255 ends the drain and is lost, what follows waits for the next call.
+TEST_F(ExportsOverHandset, DrainStopsAtA255AndLeavesWhatFollowsQueued) {
+    for (CQueue *pQueue : {&g_Halvex.m_qDTMF, &g_Halvex.m_qKeys})
+        for (char c : std::string("12\xFF" "3")) pQueue->Push(static_cast<BYTE>(c));
+    char acOut[40];
+    memset(acOut, 'x', sizeof acOut);
+    ASSERT_EQ(CT_GetDTMFStr(acOut), 2);
+    EXPECT_EQ(std::string(acOut, 3), "12x") << "the 255 is not written";
+    ASSERT_EQ(CT_GetDTMFStr(acOut), 1);
+    EXPECT_EQ(acOut[0], '3');
+    EXPECT_EQ(CT_GetKeys(acOut), 1);
+    EXPECT_EQ(g_Halvex.m_qKeys.Count(), 1) << "the key behind the 255 waits for the next call";
+    g_Halvex.m_qKeys.Clear();
 }
 
 TEST_F(ExportsOverHandset, DigitsComeOutOneByOneOrFlushed) {

@@ -19,6 +19,7 @@ tv_add_gtest(file_audio_test
           ${CMAKE_CURRENT_LIST_DIR}/file_duplex_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/file_threads_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/file_unload_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/file_unplug_test.cpp
   LIBS bravik32_static sim_handset_audio)
 set_tests_properties(file_audio_test PROPERTIES
   FIXTURES_REQUIRED file_audio_prompts FIXTURES_SETUP file_audio_recordings)

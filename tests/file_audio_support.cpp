@@ -82,6 +82,29 @@ Bytes FileAudioTest::StopAndReadRecording(const std::string &strPath) {
     return ReadWholeFile(strPath);
 }
 
+void FileAudioTest::ExpectPlaybackAndRecordingWork(const std::function<void()> &fnWhileRunning) {
+    Bytes prompt = CountingSamples(30000, 17);
+    std::string strPrompt = WritePrompt(prompt);
+    std::string strRecording = TestTempPath() + ".next.wav";
+    size_t nPlayedBefore = Sim().PlayedBytes(D_nHandsetOutId).size();
+    DWORD dwStart = GetTickCount();
+    ASSERT_EQ(StartPlayFile(strPrompt.c_str()), 0) << "the next playback";
+    ASSERT_EQ(StartRecordFile(strRecording.c_str()), 0) << "the next recording";
+    // Each start may wait once for a device that no longer answers.
+    EXPECT_LT(GetTickCount() - dwStart, 2 * D_dwCloseWaitTimeout + 1000) << "the next starts waited past their bounds";
+    EXPECT_EQ(g_nWaveOutDevice, D_nHandsetOutId) << "the next playback is not on the handset";
+    EXPECT_EQ(g_nWaveInDevice, D_nHandsetInId) << "the next recording is not from the handset";
+    fnWhileRunning();
+    ASSERT_TRUE(PlayUntilTheJobEnds(3000)) << "the next playback did not end";
+    CaptureBuffers(3);
+    Bytes played = Sim().PlayedBytes(D_nHandsetOutId);
+    ASSERT_GE(played.size(), nPlayedBefore);
+    EXPECT_EQ(Bytes(played.begin() + static_cast<std::ptrdiff_t>(nPlayedBefore), played.end()), prompt)
+        << "the next prompt, whole, and nothing else on the earpiece";
+    EXPECT_EQ(SamplesOf(StopAndReadRecording(strRecording)), CountingSamples(3 * D_nRecordBuf))
+        << "the next recording holds its own sound only";
+}
+
 Bytes SamplesOf(const Bytes &file) {
     if (file.size() <= 44) return Bytes();
     return Bytes(file.begin() + 44, file.end());

@@ -16,6 +16,7 @@ extern const char D_szOutsideFiles[];
 extern const char D_szOursDir[];
 
 const UINT D_nHandsetOutId = 1;
+const UINT D_nHandsetInId = 1;
 const size_t D_nRecordBuf = 1280;
 
 class FileAudioTest : public AudioDeviceTest {
@@ -41,6 +42,10 @@ protected:
     // StartPlayFile, then a wrapper around the sink it installed that counts
     // the returned blocks the player has handled.
     int StartCountedPlayback(const std::string &strPath);
+    // Full recovery: a playback and a recording started together (within
+    // the starts' bounds), fnWhileRunning run while both go on, the prompt
+    // played whole on the handset and the recording holding just its sound.
+    void ExpectPlaybackAndRecordingWork(const std::function<void()> &fnWhileRunning = [] {});
 
 public:
     static volatile LONG s_nPlayerReturns;

@@ -159,6 +159,47 @@ TEST_F(FileExportsTest, StartRecordFileClearsAJobLeftByAFailedStart) {
     EXPECT_EQ(Desk().CommandLines(), (Lines{"ATT\r\n", "ATQ\r\n", "ATT\r\n"}));
 }
 
+// --------------------------------------------------------------- unplug
+
+TEST_F(FileExportsTest, UnplugDuringPlaybackAndRecordingGivesUsualMessagesAndResultsThenAllWorksAgain) {
+    CHostWindow window;
+    CT_StartMonitor(window.Handle());
+    ASSERT_EQ(TV_StartPlayFile(0, D_szPrompt, 0, 0), 0);
+    ASSERT_EQ(TV_StartRecordFile(0, D_szRecording, 0, 0), 0);
+    CaptureBuffers(1);
+
+    Desk().Unplug();
+    EXPECT_TRUE(window.WaitFor(WM_USER + 110, 5000)) << "no 1134 after the handset was unplugged";
+    EXPECT_TRUE(WaitUntil([] { return TV_PlayFileRest(0) == 0; }, 2000)) << "the lost device's playback did not end";
+    EXPECT_EQ(TV_RecordFileRest(0), 1);
+    DWORD dwStart = GetTickCount();
+    EXPECT_EQ(TV_StopRecordFile(0), 0);
+    EXPECT_LT(GetTickCount() - dwStart, D_dwRecordStopTimeout + 1000);
+    EXPECT_EQ(SamplesOf(ReadWholeFile(D_szRecording)), CountingSamples(D_nRecordBuf));
+
+    Desk().Plug();
+    ASSERT_TRUE(Desk().WaitUntilReading(5000)) << "the link did not find the handset again";
+    Desk().ClearReports();
+    size_t nPlayedBefore = Sim().PlayedBytes(D_nHandsetOutId).size();
+    ASSERT_EQ(TV_StartPlayFile(0, D_szPrompt, 0, 0), 0);
+    ASSERT_EQ(TV_StartRecordFile(0, D_szOtherRecording, 0, 0), 0);
+    EXPECT_EQ(Desk().CommandLines(), (Lines{"ATP\r\n", "ATT\r\n"})) << "the commands reach the handset again";
+    EXPECT_TRUE(WaitUntil(
+        [this] {
+            if (!TV_PlayFileRest(0)) return true;
+            Sim().PlayOutputBlocks(1);
+            return false;
+        },
+        2000));
+    CaptureBuffers(2);
+    EXPECT_EQ(TV_StopRecordFile(0), 0);
+    Bytes played = Sim().PlayedBytes(D_nHandsetOutId);
+    EXPECT_EQ(Bytes(played.begin() + static_cast<std::ptrdiff_t>(nPlayedBefore), played.end()),
+              CountingSamples(D_nPromptBytes));
+    EXPECT_EQ(SamplesOf(ReadWholeFile(D_szOtherRecording)), CountingSamples(2 * D_nRecordBuf));
+    CT_StartMonitor(nullptr);
+}
+
 // ------------------------------------------------------ without a handset
 
 TEST(FileExportsWithoutHandset, CommandsAreDroppedAndTheAudioRunsAllTheSame) {

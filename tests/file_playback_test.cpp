@@ -210,6 +210,18 @@ TEST_F(FilePlaybackTest, RefillRefusedByTheDeviceEndsThePlaybackInsteadOfHanging
     EXPECT_EQ(IsPlayingFile(), 0) << "no block left to carry the playback on";
 }
 
+TEST_F(FilePlaybackTest, RegressionPlaybackWhoseOpeningBlocksAreAllRefusedEnds) {
+    Sim().RefuseWrites(MMSYSERR_NOMEM);
+    EXPECT_EQ(StartPlayFile(WritePrompt(CountingSamples(100000)).c_str()), 0) << "the file yielded sound";
+    EXPECT_EQ(IsPlayingFile(), 0) << "nothing of the playback is queued, so no returned block would ever end it";
+    ExpectWithin([] { return !g_bWaveOutOpen; }, 1000, "output close notification");
+    Sim().RefuseWrites(MMSYSERR_NOERROR);
+    Bytes samples = CountingSamples(30000, 3);
+    ASSERT_EQ(StartPlayFile(WritePrompt(samples).c_str()), 0);
+    ASSERT_TRUE(PlayUntilTheJobEnds(2000));
+    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
+}
+
 TEST_F(FilePlaybackTest, RealTimePlaybackEndsOnItsOwn) {
     Sim().SetClock(ESimWaveClock::RealTime);
     Bytes samples = CountingSamples(8000);  // 0.5 s

@@ -70,6 +70,36 @@ TEST_F(FileRecordingTest, RegressionStopKeepsTheBuffersTheResetReturns) {
     EXPECT_FALSE(g_bWaveInOpen) << "the input closed before the stop returned";
 }
 
+TEST_F(FileRecordingTest, RegressionStartWhileAnInputStillClosesNeitherHoldsTheRecorderNorFails) {
+    // An input stopped with no job left (a start that lost its job to
+    // another host thread's stop) owes its buffers, which wait behind a held
+    // wave message thread and need the recorder's lock once it goes on.
+    g_pfnWaveInData = RecordBlockReady;
+    Sim().SetInputSource(CEmulatedWave::CountingSource(100));
+    ASSERT_EQ(OpenWaveIn(), MMSYSERR_NOERROR);
+    HoldWaveThread(D_eIn);
+    ASSERT_EQ(Sim().CaptureInput(2 * D_nRecordBuf), 2 * D_nRecordBuf);
+    StopWaveIn();
+    Sim().SetInputSource(CEmulatedWave::CountingSource());
+    std::string strPath = RecordingPath();
+    volatile LONG nResult = 99;
+    volatile DWORD dwElapsed = 0;
+    std::thread starter([&] {
+        DWORD dwStart = GetTickCount();
+        nResult = StartRecordFile(strPath.c_str());
+        dwElapsed = GetTickCount() - dwStart;
+    });
+    EXPECT_TRUE(WaitUntil([&] { return nResult != 99; }, 4000)) << "the start still waits";
+    ReleaseWaveThread();
+    starter.join();
+    EXPECT_EQ(nResult, 0) << "the start behind the closing input failed";
+    EXPECT_LT(dwElapsed, D_dwCloseWaitTimeout + 1000) << "the start waited past its bound";
+    CaptureBuffers(2);
+    Bytes file = StopAndReadRecording(strPath);
+    ExpectConsistentHeader(file);
+    EXPECT_EQ(SamplesOf(file), CountingSamples(2 * D_nRecordBuf)) << "only the new input's sound, nothing of the old";
+}
+
 TEST_F(FileRecordingTest, NextRecordingHoldsOnlyItsOwnSound) {
     std::string strFirst = RecordingPath() + ".first.wav";
     std::string strSecond = RecordingPath();

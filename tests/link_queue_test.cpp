@@ -58,6 +58,40 @@ TEST(Queue, PopUpToLeavesTheNextByteQueued) {
     EXPECT_EQ(0, queue.PopUpTo(acBuffer, 0));
 }
 
+// The host's drain stops at a held 255 (the empty marker's value), which is
+// taken and lost, and leaves what follows queued; a full buffer leaves the
+// next byte queued whatever it is.
+struct DrainCase {
+    const char *szName;
+    std::string strQueued;
+    std::vector<std::string> drains;  // what each drain of 30 gives
+};
+
+void PrintTo(const DrainCase &drain, std::ostream *pStream) { *pStream << drain.szName; }
+
+class Drain : public ::testing::TestWithParam<DrainCase> {};
+
+TEST_P(Drain, StopsAtA255WhichIsLost) {
+    CQueue queue;
+    for (char c : GetParam().strQueued) queue.Push(static_cast<BYTE>(c));
+    for (const std::string &strExpected : GetParam().drains) {
+        char acOut[40];
+        const int nTaken = queue.DrainUpTo(acOut, 30);
+        EXPECT_EQ(strExpected, std::string(acOut, nTaken));
+    }
+    EXPECT_EQ(0, queue.Count()) << "everything was drained or lost";
+}
+
+const std::string D_str30(30, '7');
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Drain,
+    ::testing::Values(DrainCase{"MarkerInTheMiddle", "12\xFF" "34", {"12", "34"}},
+                      DrainCase{"MarkerFirst", "\xFF" "5", {"", "5"}},
+                      DrainCase{"TwoMarkers", "1\xFF\xFF" "2", {"1", "", "2"}},
+                      DrainCase{"MarkerAfterAFullBufferStaysQueued", D_str30 + "\xFF" "9", {D_str30, "", "9"}}),
+    [](const ::testing::TestParamInfo<DrainCase> &info) { return std::string(info.param.szName); });
+
 // Fault: the link thread pushed and the host's threads popped the same
 // bytes without any lock, so digits could be lost or handed out twice. One
 // producer, three consumers (single pops and drains of several bytes):

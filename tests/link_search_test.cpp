@@ -129,6 +129,53 @@ TEST_F(OpenDeviceTest, WithoutAHostWindowNothingIsDeliveredLater) {
         << DescribeMessages(m_window.ReceivedNumbers());
 }
 
+// Fault "Unload can freeze the host": the search never looked at a stop
+// request, so a stop that came during a search longer than 100 ms (a desk of
+// thousands of HID interfaces, slow opens) ended the link thread by force,
+// perhaps inside the log's lock, and the detach step then waited for ever to
+// write its last line. The search now looks for a stop before each device.
+TEST_F(OpenDeviceTest, RegressionUnloadCanFreezeTheHostStopDuringALongSearch) {
+    const int nCrowd = 4000;
+    Desk().UseCrowdedDesk(nCrowd, false);
+    Desk().SetOpenDelay(1);
+    m_link.Start(0);
+    m_bStarted = true;
+    const DWORD dwStart = GetTickCount();
+    while (Desk().OpenAttemptCount() < 20 && GetTickCount() - dwStart < 10000) Sleep(1);
+    ASSERT_GE(Desk().OpenAttemptCount(), 20) << "the search should be under way";
+    ASSERT_LT(Desk().OpenAttemptCount(), nCrowd) << "the search should not be over yet";
+    const DWORD dwStopStart = GetTickCount();
+    EXPECT_TRUE(StopLink()) << "the link thread should end by itself between two devices";
+    EXPECT_LT(GetTickCount() - dwStopStart, 100 + CThreadEnd::D_dwSafeEndWaitMs);
+    m_window.Pump(100);
+    EXPECT_TRUE(m_window.Received().empty())
+        << "a search ended by a stop is not a failed search; " << DescribeMessages(m_window.ReceivedNumbers());
+    EXPECT_EQ(0, CLogLines::Get().CountSince(D_wszNoInfo)) << "the interfaces did not run out";
+    EXPECT_EQ(0, Desk().OpenSetCount()) << "the stopped search released its device set";
+    EXPECT_EQ(0, Desk().OpenHandleCount());
+}
+
+// The handset unplugged while a search runs through the devices: the search
+// fails as one without the handset does, and the replugged handset is found
+// by the next one.
+TEST_F(OpenDeviceTest, UnplugDuringASearchFailsItAndTheNextSearchFindsTheReplug) {
+    Desk().SetDevices({CEmulatedHid::OtherDevice(0x0C70, 0x0001, 0x0100), CEmulatedHid::Handset()});
+    Desk().SetOpenDelay(200);
+    m_link.Start(0);
+    m_bStarted = true;
+    const DWORD dwStart = GetTickCount();
+    while (Desk().OpenAttemptCount() == 0 && GetTickCount() - dwStart < 10000) Sleep(1);
+    Desk().Unplug();  // while the first device opens
+    ASSERT_TRUE(m_window.WaitFor(D_nNoHandset, 2000)) << "expected 1134 after the search";
+    EXPECT_EQ((std::vector<std::wstring>{D_wszNoHandle, D_wszNoInfo}), CLogLines::Get().Since())
+        << Describe(CLogLines::Get().Since());
+    Desk().SetOpenDelay(0);
+    Desk().Plug();
+    ASSERT_TRUE(Desk().WaitUntilReading(4000)) << "the next search should find the replugged handset";
+    ASSERT_TRUE(Desk().SendInput("ATR\r\n"));
+    EXPECT_TRUE(m_window.WaitFor(WM_USER + 100, 2000)) << "events flow again";
+}
+
 // The real SetupAPI and HID functions under Wine, which lists two virtual
 // HID devices and no handset: the search runs through them and fails.
 TEST(RealHidTest, FindsNoHandsetAmongWinesDevices) {

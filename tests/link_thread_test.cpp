@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "link_support.h"
+#include "process_threads.h"
 
 namespace {
 
@@ -160,6 +161,36 @@ TEST_F(LinkThreadTest, LinkCanBeStartedAgainAfterAStop) {
     StartConnected();
     ASSERT_TRUE(Desk().SendInput("ATZ\r\n"));
     EXPECT_TRUE(m_window.WaitFor(D_nOffHook, 1000)) << "expected 1127 from the new thread";
+}
+
+// A link whose connection gets no read event.
+class CLinkWithoutReadEvent : public CTestableHalvex {
+protected:
+    HANDLE CreateReadEvent() override { return nullptr; }
+};
+
+// The link used to close the handset when it could not read it; it ends
+// with 0 and leaves the handset open, so that commands still reach it.
+TEST(LinkWithoutReadEvent, RunEndsWith0AndCommandsStillReachTheHandset) {
+    CDeskInstalled desk;
+    CLinkWithoutReadEvent link;
+    const std::set<DWORD> threadsBefore = ThreadsOfThisProcess();
+    link.Start(0);
+    HANDLE hThread = nullptr;
+    for (DWORD dwId : ThreadsOfThisProcess())
+        if (!threadsBefore.count(dwId) && !hThread)
+            hThread = OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, dwId);
+    ASSERT_NE(hThread, nullptr) << "the link thread did not start";
+    // Uncollected, the ended body leaves its park after a second.
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread, 10000)) << "the link thread did not end";
+    DWORD dwExitCode = 1;
+    GetExitCodeThread(hThread, &dwExitCode);
+    CloseHandle(hThread);
+    EXPECT_EQ(0u, dwExitCode) << "Run ends with 0 without a read event";
+    EXPECT_TRUE(link.IsOpen()) << "the handset stays open";
+    link.SendCommand('Z', 0, nullptr);
+    EXPECT_EQ(std::vector<std::string>{"ATZ\r\n"}, CEmulatedHid::Instance().CommandLines());
+    EXPECT_TRUE(link.Stop());
 }
 
 TEST_F(LinkThreadTest, ReadErrorDuringAReadInFlightIsAHardError) {

@@ -317,6 +317,69 @@ TEST_F(LogFolderTest, ConcurrentWritersNeverInterleaveOrLoseLines) {
     EXPECT_EQ(log.LineCount(), (nThreads * nLinesEach) % lLimit) << "every line counted once";
 }
 
+// A writer that writes lines until it is ended, and one that writes one
+// line. Nothing but WriteLog runs in the loop: the writer must be ended
+// inside the log, not inside an allocation of its own.
+struct LogWriter {
+    CLogReporter *pLog;
+    HANDLE hWriting;
+    const char *szPadding;
+    static DWORD WINAPI WriteForEver(LPVOID lpWriter) {
+        LogWriter *pWriter = static_cast<LogWriter *>(lpWriter);
+        for (int i = 0;; ++i) {
+            pWriter->pLog->WriteLog("writer line %d %s", i, pWriter->szPadding);
+            if (i == 0) SetEvent(pWriter->hWriting);
+        }
+    }
+    static DWORD WINAPI WriteOnce(LPVOID lpWriter) {
+        static_cast<LogWriter *>(lpWriter)->pLog->WriteLog("after the end of a writer");
+        return 0;
+    }
+    static DWORD WINAPI CloseLog(LPVOID lpWriter) { return static_cast<LogWriter *>(lpWriter)->pLog->Close(); }
+};
+
+bool RunsWithin(LPTHREAD_START_ROUTINE pfnBody, LogWriter &writer, DWORD dwBoundMs) {
+    HANDLE hThread = CreateThread(nullptr, 0, pfnBody, &writer, 0, nullptr);
+    const bool bDone = hThread && WaitForSingleObject(hThread, dwBoundMs) == WAIT_OBJECT_0;
+    if (hThread) CloseHandle(hThread);
+    return bDone;
+}
+
+// Fault "Unload can freeze the host": a writer ended by force while it held
+// the log's lock (the link thread, at unload) left the lock, and the C
+// library stream's own lock, owned by a dead thread; the detach step then
+// waited for ever to write "Log Exited". Writers ended at random moments of
+// their lines: every later line and the Close still complete, lines whole.
+TEST_F(LogFolderTest, RegressionUnloadCanFreezeTheHostWriterEndedInsideALine) {
+    CLogReporter log;
+    log.Open("halvex", "_", true);
+    const std::string strPadding(100, 'w');
+    LogWriter writer{&log, CreateEventA(nullptr, TRUE, FALSE, nullptr), strPadding.c_str()};
+    const DWORD dwBoundMs = 5000;
+    for (int nEnded = 0; nEnded < 40; ++nEnded) {
+        ResetEvent(writer.hWriting);
+        HANDLE hWriter = CreateThread(nullptr, 0, LogWriter::WriteForEver, &writer, 0, nullptr);
+        ASSERT_NE(hWriter, nullptr);
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(writer.hWriting, dwBoundMs)) << "the writer did not write";
+        TerminateThread(hWriter, 0);
+        WaitForSingleObject(hWriter, dwBoundMs);
+        CloseHandle(hWriter);
+        ASSERT_TRUE(RunsWithin(LogWriter::WriteOnce, writer, dwBoundMs))
+            << "a line after writer " << nEnded << " was ended waits for ever";
+    }
+    ASSERT_TRUE(RunsWithin(LogWriter::CloseLog, writer, dwBoundMs)) << "the Close waits for ever";
+    CloseHandle(writer.hWriting);
+    for (const std::string &strFile : LogFiles()) {
+        for (const std::string &strLine : ReadLines(strFile)) {
+            const std::string strMessage = MessageOf(strLine);
+            EXPECT_TRUE(strMessage == "after the end of a writer" ||
+                        (strMessage.compare(0, 12, "writer line ") == 0 &&
+                         strMessage.size() > 100 && strMessage.back() == 'w'))
+                << "a line cut by the end of its writer: " << strLine;
+        }
+    }
+}
+
 // -------------------------------------------------- before Open, after Close
 
 TEST_F(LogFolderTest, AfterCloseNothingIsWrittenNotEvenAtTheLimit) {

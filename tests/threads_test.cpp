@@ -1,53 +1,112 @@
-// The worker-thread base and the wave message thread.
+// The worker-thread base and the wave message thread. Workers tell the test
+// when their body runs; a test never guesses how long a start takes.
 #include <gtest/gtest.h>
 
 #include <atomic>
 
 #include "support/BaseThread.h"
+#include "support/RecoverableLock.h"
 #include "support/ThreadEnd.h"
 #include "support/WaveMsgThread.h"
 
 namespace {
 
-class CCooperativeWorker : public CBaseThread {
+const DWORD D_dwStartBoundMs = 10000;  // a thread start, however busy the machine
+
+DWORD ElapsedSince(DWORD dwStart) { return GetTickCount() - dwStart; }
+
+// Sets its event when its body has begun.
+class CSignallingWorker : public CBaseThread {
 public:
-    std::atomic<int> nLoops{0};
+    CSignallingWorker() : m_hRunning(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~CSignallingWorker() override { CloseHandle(m_hRunning); }
+    // Starts the worker and waits until its body runs.
+    ::testing::AssertionResult StartRunning(DWORD dwParam = 0) {
+        ResetEvent(m_hRunning);
+        Start(dwParam);
+        if (WaitForSingleObject(m_hRunning, D_dwStartBoundMs) == WAIT_OBJECT_0)
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "the worker's body did not begin within 10 s";
+    }
+
+protected:
+    void SignalRunning() { SetEvent(m_hRunning); }
+
+private:
+    HANDLE m_hRunning;
+};
+
+class CCooperativeWorker : public CSignallingWorker {
+public:
     DWORD Run(DWORD dwParam) override {
-        while (!IsStopRequested(0)) {
-            ++nLoops;
-            Sleep(1);
-        }
+        SignalRunning();
+        while (!IsStopRequested(0)) Sleep(1);
         return dwParam + 1;
     }
 };
 
-// Sleeps far past the stop timeout between two looks at the run signal.
-class CStuckWorker : public CBaseThread {
+// Waits far past the stop timeout, deaf to the stop, before it looks at the
+// run signal; or (bInSystemCall) stays as long in a call that is not a wait,
+// as a body does in a device open that does not return.
+class CStuckWorker : public CSignallingWorker {
 public:
+    explicit CStuckWorker(bool bInSystemCall = false) : m_bInSystemCall(bInSystemCall) {}
     DWORD Run(DWORD) override {
-        while (!IsStopRequested(0)) Sleep(5000);
+        SignalRunning();
+        const HANDLE hNever = GetCurrentProcess();  // signalled only at exit
+        do {
+            if (m_bInSystemCall) Sleep(5000);
+            else WaitAllowingEnd(1, &hNever, 5000);
+        } while (!IsStopRequested(0));
         return 0;
     }
+
+private:
+    const bool m_bInSystemCall;
 };
 
-class CWaitingWorker : public CBaseThread {
+class CWaitingWorker : public CSignallingWorker {
 public:
     DWORD Run(DWORD) override {
+        SignalRunning();
         while (!WaitForStop(2000)) {
         }
         return 7;
     }
 };
 
-DWORD ElapsedSince(DWORD dwStart) { return GetTickCount() - dwStart; }
+// The loader runs thread-attach notifications, the executable's TLS
+// callbacks among them, under the loader lock before a new thread reaches
+// its entry function. This callback holds one chosen thread there for a
+// while, as a slow DLL or a machine busy elsewhere can.
+volatile LONG g_lHoldNextAttach = 0;
+HANDLE g_hAttachHeld = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+const DWORD D_dwAttachHoldMs = 400;
+
+void NTAPI HoldThreadAttach(PVOID, DWORD dwReason, PVOID) {
+    if (dwReason != DLL_THREAD_ATTACH || !InterlockedExchange(&g_lHoldNextAttach, 0)) return;
+    SetEvent(g_hAttachHeld);
+    Sleep(D_dwAttachHoldMs);
+}
+
+extern "C" __attribute__((section(".CRT$XLF"), used))
+const PIMAGE_TLS_CALLBACK g_pfnHoldThreadAttach = HoldThreadAttach;
+
+DWORD WINAPI LoadAndFreeALibrary(LPVOID) {
+    HMODULE hModule = LoadLibraryA("version.dll");
+    if (hModule) FreeLibrary(hModule);
+    return hModule ? 1 : 0;
+}
 
 // A bare thread that ends through a CThreadEnd after dwWorkMs.
 struct ParkingBody {
     CThreadEnd *pEnd;
     DWORD dwWorkMs;
+    volatile DWORD dwParkedAt;
     static DWORD WINAPI Proc(LPVOID lpContext) {
         ParkingBody *pBody = static_cast<ParkingBody *>(lpContext);
         Sleep(pBody->dwWorkMs);
+        pBody->dwParkedAt = GetTickCount();
         pBody->pEnd->Park(42);
         return 42;
     }
@@ -65,16 +124,17 @@ TEST(BaseThread, StopOfANeverStartedObjectReturnsAtOnce) {
 
 TEST(BaseThread, CooperativeWorkerEndsByItself) {
     CCooperativeWorker worker;
-    worker.Start(41);
-    while (worker.nLoops.load() == 0) Sleep(1);
+    ASSERT_TRUE(worker.StartRunning(41));
     EXPECT_FALSE(worker.HasEnded());
     EXPECT_TRUE(worker.Stop());
 }
 
+// Fault: the test stopped the worker 20 ms after Start, a guess; on a busy
+// machine the worker had not started yet, saw the withdrawn run signal and
+// ended by itself. The worker now says when it is stuck.
 TEST(BaseThread, StuckWorkerIsEndedByForceAfterAbout100ms) {
     CStuckWorker worker;
-    worker.Start(0);
-    Sleep(20);
+    ASSERT_TRUE(worker.StartRunning());
     DWORD dwStart = GetTickCount();
     EXPECT_FALSE(worker.Stop());
     DWORD dwElapsed = ElapsedSince(dwStart);
@@ -82,18 +142,55 @@ TEST(BaseThread, StuckWorkerIsEndedByForceAfterAbout100ms) {
     EXPECT_LT(dwElapsed, 1000u);
 }
 
+// Ended inside a call into the system, a thread would take the locks it
+// holds there with it; Stop waits for the call to return, within its bound.
+TEST(BaseThread, WorkerStuckInASystemCallIsEndedOnlyAfterTheSafePointWait) {
+    CStuckWorker worker(true);
+    ASSERT_TRUE(worker.StartRunning());
+    DWORD dwStart = GetTickCount();
+    EXPECT_FALSE(worker.Stop());
+    DWORD dwElapsed = ElapsedSince(dwStart);
+    EXPECT_GE(dwElapsed, CThreadEnd::D_dwSafeEndWaitMs);
+    EXPECT_LT(dwElapsed, 100 + CThreadEnd::D_dwSafeEndWaitMs + CThreadEnd::D_dwTerminationMs);
+}
+
 TEST(BaseThread, StopCutsAWorkersPauseShort) {
     CWaitingWorker worker;
-    worker.Start(0);
-    Sleep(20);
+    ASSERT_TRUE(worker.StartRunning());
     DWORD dwStart = GetTickCount();
     EXPECT_TRUE(worker.Stop());
     EXPECT_LT(ElapsedSince(dwStart), 100u);
 }
 
+// Fault: processes hung at their exit after all their tests had passed. A
+// stop that came while the worker was still starting (inside the loader's
+// thread-attach notifications, a while on a busy machine) ended it by force
+// there, and the loader lock it owned was never released: every later load
+// and the process's exit waited for it. The stop now waits for the thread
+// to leave the loader.
+TEST(BaseThread, RegressionProcessesHangAtExitAfterAStopOfAStartingThread) {
+    CCooperativeWorker worker;
+    ResetEvent(g_hAttachHeld);
+    InterlockedExchange(&g_lHoldNextAttach, 1);
+    worker.Start(0);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_hAttachHeld, D_dwStartBoundMs))
+        << "the worker's thread-attach notification did not run";
+    // Once out of the loader the body ends by itself, or, on a busy machine,
+    // is ended before it begins: either way, never inside the loader.
+    const DWORD dwStart = GetTickCount();
+    worker.Stop();
+    EXPECT_LT(ElapsedSince(dwStart), D_dwAttachHoldMs + CThreadEnd::D_dwSafeEndWaitMs);
+
+    HANDLE hLoader = CreateThread(nullptr, 0, LoadAndFreeALibrary, nullptr, 0, nullptr);
+    ASSERT_NE(hLoader, nullptr);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hLoader, D_dwStartBoundMs))
+        << "a library load waits for ever: the loader lock died with the stopped thread";
+    CloseHandle(hLoader);
+}
+
 TEST(BaseThread, IsStopRequestedWaitsOnlyOnceStopped) {
     CCooperativeWorker worker;
-    worker.Start(0);
+    ASSERT_TRUE(worker.StartRunning());
     DWORD dwStart = GetTickCount();
     EXPECT_FALSE(worker.IsStopRequested(300)) << "must answer at once while running";
     EXPECT_LT(ElapsedSince(dwStart), 100u);
@@ -105,11 +202,9 @@ TEST(BaseThread, IsStopRequestedWaitsOnlyOnceStopped) {
 
 TEST(BaseThread, CanBeStartedAgainAfterStop) {
     CCooperativeWorker worker;
-    worker.Start(0);
+    ASSERT_TRUE(worker.StartRunning());
     EXPECT_TRUE(worker.Stop());
-    worker.nLoops = 0;
-    worker.Start(0);
-    while (worker.nLoops.load() == 0) Sleep(1);
+    ASSERT_TRUE(worker.StartRunning());
     EXPECT_TRUE(worker.Stop());
 }
 
@@ -142,13 +237,13 @@ TEST(WaveMsgThread, StartTwiceGivesOneThreadAndQuitEndsIt) {
 // and the thread still ends with the body's result.
 TEST(ThreadEnd, FinishedBodyIsCollectedAtOnceWithItsResult) {
     CThreadEnd end;
-    ParkingBody body{&end, 0};
+    ParkingBody body{&end, 0, 0};
     HANDLE hThread = CreateThread(nullptr, 0, ParkingBody::Proc, &body, 0, nullptr);
     ASSERT_NE(hThread, nullptr);
-    Sleep(20);
-    DWORD dwStart = GetTickCount();
-    EXPECT_TRUE(end.EndThread(hThread, 100));
-    EXPECT_LT(ElapsedSince(dwStart), 50u);
+    EXPECT_TRUE(end.EndThread(hThread, D_dwStartBoundMs));
+    // Waiting for the thread's exit instead would take the park's full
+    // second: the parked thread leaves it only then.
+    EXPECT_LT(ElapsedSince(body.dwParkedAt), CThreadEnd::D_dwUncollectedParkMs);
     EXPECT_EQ(WaitForSingleObject(hThread, 0), WAIT_OBJECT_0) << "the parked thread must be gone";
     DWORD dwExit = 0;
     GetExitCodeThread(hThread, &dwExit);
@@ -158,7 +253,7 @@ TEST(ThreadEnd, FinishedBodyIsCollectedAtOnceWithItsResult) {
 
 TEST(ThreadEnd, BodyStillRunningAfterTheTimeoutIsEndedByForce) {
     CThreadEnd end;
-    ParkingBody body{&end, 5000};
+    ParkingBody body{&end, 5000, 0};
     HANDLE hThread = CreateThread(nullptr, 0, ParkingBody::Proc, &body, 0, nullptr);
     ASSERT_NE(hThread, nullptr);
     EXPECT_FALSE(end.EndThread(hThread, 100));
@@ -167,4 +262,39 @@ TEST(ThreadEnd, BodyStillRunningAfterTheTimeoutIsEndedByForce) {
     GetExitCodeThread(hThread, &dwExit);
     EXPECT_EQ(dwExit, 0u) << "a forced end carries exit code 0";
     CloseHandle(hThread);
+}
+
+// The lock a thread ended by force may hold: a waiter takes it over from a
+// dead owner after one look, and gives up on a live one at its bound.
+struct LockHolder {
+    CRecoverableLock *pLock;
+    HANDLE hHolding;
+    static DWORD WINAPI HoldForEver(LPVOID lpHolder) {
+        LockHolder *pHolder = static_cast<LockHolder *>(lpHolder);
+        pHolder->pLock->Enter(0);
+        SetEvent(pHolder->hHolding);
+        Sleep(INFINITE);
+        return 0;
+    }
+};
+
+TEST(RecoverableLock, IsTakenOverFromADeadOwnerAndNotFromALiveOne) {
+    CRecoverableLock lock;
+    LockHolder holder{&lock, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    HANDLE hOwner = CreateThread(nullptr, 0, LockHolder::HoldForEver, &holder, 0, nullptr);
+    ASSERT_NE(hOwner, nullptr);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holder.hHolding, D_dwStartBoundMs));
+    DWORD dwStart = GetTickCount();
+    EXPECT_EQ(CRecoverableLock::kTimedOut, lock.Enter(200)) << "the owner lives";
+    EXPECT_GE(ElapsedSince(dwStart), 190u);
+    TerminateThread(hOwner, 0);
+    WaitForSingleObject(hOwner, D_dwStartBoundMs);
+    CloseHandle(hOwner);
+    dwStart = GetTickCount();
+    EXPECT_EQ(CRecoverableLock::kEnteredFromDeadOwner, lock.Enter(D_dwStartBoundMs));
+    EXPECT_LT(ElapsedSince(dwStart), D_dwStartBoundMs / 2) << "one look at the owner should do";
+    lock.Leave();
+    EXPECT_EQ(CRecoverableLock::kEntered, lock.Enter(0));
+    lock.Leave();
+    CloseHandle(holder.hHolding);
 }

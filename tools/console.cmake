@@ -25,6 +25,9 @@ target_include_directories(tvconsole_core PUBLIC
   ${CMAKE_CURRENT_LIST_DIR}/console ${TV_CONSOLE_GEN} ${PROJECT_SOURCE_DIR}/include
   ${PROJECT_SOURCE_DIR}/sim/kiro)
 target_link_libraries(tvconsole_core PUBLIC user32)
+# The wave device listing, with the plug-in's own choice of the handset.
+target_sources(tvconsole_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/console/WaveDeviceCommand.cpp)
+target_link_libraries(tvconsole_core PUBLIC handset_wave_name winmm)
 
 add_executable(tvconsole ${CMAKE_CURRENT_LIST_DIR}/console/tvconsole.cpp)
 target_link_libraries(tvconsole PRIVATE tvconsole_core)

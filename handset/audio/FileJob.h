@@ -9,7 +9,7 @@
 // closing or has closed, and a stop that meets the end of a playback ends the
 // job once. The lock is never held while a thread waits for the wave message
 // thread to handle something, since that thread may itself be waiting for the
-// lock inside a sink: a playback start opens the output without it, and a
+// lock inside a sink: the starts open their device without it, and a
 // recording stop lets go of it while the input returns its last buffers.
 #pragma once
 
@@ -24,8 +24,10 @@ public:
     ~CFileJob();
 
     bool Exists() const { return m_pFile != nullptr; }
-    // Set once the job's device has been opened for it. Until then the
-    // device may still be returning what an earlier job queued.
+    // Set once what the device returns belongs to the job: for playback
+    // when its output has been opened for it (until then the output may
+    // still be returning an earlier job's blocks), for recording at once
+    // (the input drops what an earlier input returns, waveinout.h).
     bool IsLive() const { return m_bLive; }
     void SetLive() { m_bLive = true; }
     // Creates the job for the path and opens its file in cMode. False when

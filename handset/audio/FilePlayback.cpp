@@ -10,7 +10,9 @@
 // The end of a playback: when a refill finds the end of the file the job
 // stays until the device has nothing of it queued any more, so the last
 // blocks are heard to their end; a host stop resets the output and cuts at
-// once. A block returned by a reset, or by an output that an earlier job
+// once. A job that the device took no block of (it refused every one, or
+// was lost meanwhile) ends at its start: no returned block would ever carry
+// it on. A block returned by a reset, or by an output that an earlier job
 // stopped, finds no live job and is dropped.
 #include "audio/FilePlayback.h"
 
@@ -89,7 +91,10 @@ int StartPlayFile(const char *pszPath) {
     }
     if (nOpened != MMSYSERR_NOERROR) return -1;
     g_PlayJob.SetLive();
-    return QueueOpeningBlocks();
+    int nResult = QueueOpeningBlocks();
+    // The file yielded sound but the device holds none of it.
+    if (nResult == 0 && g_nWaveOutQueued <= 0) EndPlayJob();
+    return nResult;
 }
 
 int StopPlayFile() {

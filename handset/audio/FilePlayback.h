@@ -11,6 +11,8 @@
 // for which thread runs what and how the jobs are guarded.
 #pragma once
 
+#include <windows.h>
+
 class WaveFile;
 
 // The jobs: set from the start until the stop (or, for playback, the end of
@@ -18,14 +20,23 @@ class WaveFile;
 extern WaveFile *g_pPlayFile;
 extern WaveFile *g_pRecordFile;
 
+// How long the starts and the recording's stop may wait. A start waits only
+// for its direction's previous device to close (D_dwCloseWaitTimeout, then
+// that device is abandoned), and the first open of all for the wave message
+// thread to own its queue (2 s, WaveMsgThread.h). The recording's stop waits
+// for the buffers its reset returns, then abandons the input. Nothing else
+// here waits: the locks are held only across calls that return at once.
+const DWORD D_dwRecordStopTimeout = 2000;
+
 // 0 started, -1 not started (also when a job of that direction exists).
 int StartPlayFile(const char *pszPath);
-// Always 0.
+// Always 0; never waits.
 int StopPlayFile();
 // 1 while a play job exists, else 0.
 int IsPlayingFile();
 
 int StartRecordFile(const char *pszPath);
+// Always 0; waits at most D_dwRecordStopTimeout.
 int StopRecordFile();
 int IsRecordingFile();
 

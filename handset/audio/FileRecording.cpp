@@ -11,8 +11,13 @@
 // the one being filled padded with silence) to the wave message thread. The
 // stop lets go of the job's lock and waits, bounded, for the input's close,
 // which follows the last of them, so that they reach the file before its
-// header is closed. A buffer that comes later still, or from an input that an
-// earlier job stopped, finds no live job and is dropped.
+// header is closed; an input that does not close in that time is abandoned
+// (waveinout.h), so the next start finds it closed. The start opens the
+// input without the job's lock too: should it find an input still closing,
+// that input's last buffers need the lock to be dropped. The job is live
+// before the open, so the first buffers of the new input are not missed; a
+// buffer that a closing input returns while an open waits for it, or that an
+// abandoned input returns later, never reaches the recorder.
 #include "audio/FileJob.h"
 #include "audio/FilePlayback.h"
 #include "audio/WaveFile.h"
@@ -23,28 +28,29 @@ WaveFile *g_pRecordFile = nullptr;
 
 namespace {
 
-// The reset returns the buffers at once; handling them takes milliseconds.
-const DWORD D_dwReturnedBuffersTimeout = 2000;
-
 CFileJob g_RecordJob(g_pRecordFile);
 
 }  // namespace
 
 int StartRecordFile(const char *pszPath) {
-    // The stop waits for its input's close, so the input is closed here
-    // unless that wait ran out: then wait once more, outside the lock that
-    // the input's last buffers need. The open below then waits for nothing,
-    // and keeps the lock so that the first buffers of the new input find the
-    // job live.
-    WaitWaveInClosed(D_dwReturnedBuffersTimeout);
+    unsigned nJob = 0;
+    {
+        CScopedLock lock(g_RecordJob.Guard());
+        if (g_RecordJob.Exists() || !pszPath || !*pszPath) return -1;
+        if (!g_RecordJob.Create(pszPath, 'w')) return -1;
+        g_pfnWaveInData = RecordBlockReady;
+        g_RecordJob.SetLive();
+        nJob = g_RecordJob.Generation();
+    }
+    MMRESULT nOpened = OpenWaveIn();
     CScopedLock lock(g_RecordJob.Guard());
-    if (g_RecordJob.Exists() || !pszPath || !*pszPath) return -1;
-    if (!g_RecordJob.Create(pszPath, 'w')) return -1;
-    g_pfnWaveInData = RecordBlockReady;
-    if (OpenWaveIn() != MMSYSERR_NOERROR) return -1;
-    // Buffers of the input just started wait for the lock, so none is missed.
-    g_RecordJob.SetLive();
-    return 0;
+    if (!g_RecordJob.Exists() || g_RecordJob.Generation() != nJob) {
+        // Another host thread stopped the job meanwhile, perhaps before the
+        // input was open; the input is nobody's unless a new job took it.
+        if (nOpened == MMSYSERR_NOERROR && !g_RecordJob.Exists()) StopWaveIn();
+        return -1;
+    }
+    return nOpened == MMSYSERR_NOERROR ? 0 : -1;
 }
 
 int StopRecordFile() {
@@ -55,7 +61,7 @@ int StopRecordFile() {
         nJob = g_RecordJob.Generation();
         StopWaveIn();
     }
-    WaitWaveInClosed(D_dwReturnedBuffersTimeout);
+    FinishWaveInClose(D_dwRecordStopTimeout);
     CScopedLock lock(g_RecordJob.Guard());
     // Another host thread's stop may have ended the job meanwhile, and a
     // start may even have begun the next one.

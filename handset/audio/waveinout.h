@@ -3,18 +3,17 @@
 // fixed PCM format (mono, 8000 Hz, 16 bits), four input buffers circulating
 // while a recording runs, output blocks queued for the player, and the
 // device's notifications turned into calls of two sinks that the player and
-// recorder install. See waveinout.cpp for threads and locking.
+// recorder install. See waveinout.cpp for threads and locking, WaveRetired.h
+// for what happens to a device that stops answering.
 #pragma once
 
 #include <windows.h>
 #include <mmsystem.h>
 
+#include "audio/HandsetWaveName.h"
+
 // A sink receives (bytes, length); its result is not read.
 typedef int (*PFN_WAVE_SINK)(const char *pBytes, int nLength);
-
-// The product name the handset's USB audio device reports, two trailing
-// blanks included.
-extern const char D_szHandsetWaveName[];
 
 const int D_nInWaveBufCount = 4;
 const int D_nInWaveBufMaxSize = 10000;
@@ -35,8 +34,11 @@ extern volatile BYTE g_bWaveInOpen;
 extern volatile BYTE g_bWaveInStopping;
 extern volatile int g_nWaveInPending;
 extern int g_nInWaveBufSize;
-extern WAVEHDR g_InWaveHdr[D_nInWaveBufCount];
-extern char g_InWaveBuf[D_nInWaveBufCount * D_nInWaveBufMaxSize];
+// The open input's four headers and its buffer pool (slot i at byte
+// i x D_nInWaveBufMaxSize): heap memory of its own for every open, null
+// while the input is closed.
+extern WAVEHDR *g_InWaveHdr;
+extern char *g_InWaveBuf;
 
 extern HWAVEOUT g_hWaveOut;
 extern volatile BYTE g_bWaveOutOpen;
@@ -47,20 +49,30 @@ extern volatile LONG g_nWaveOutQueued;
 extern PFN_WAVE_SINK g_pfnWaveInData;
 extern PFN_WAVE_SINK g_pfnWaveOutDone;
 
+// How long an open waits for its direction's close before it abandons the
+// device that does not answer.
+const DWORD D_dwCloseWaitTimeout = 1000;
+
 // Wave API result codes, 0 on success. Both return 0 at once while their
-// direction is open; while it is still closing they wait (bounded) for the
-// close and then open it again, or give MMSYSERR_ALLOCATED.
+// direction is open. While it is still closing they wait for the close, at
+// most D_dwCloseWaitTimeout (not at all on the wave message thread); then
+// the device is abandoned and the direction opened afresh. An input that
+// takes none of its buffers, or does not start, would record nothing: it is
+// abandoned and the open fails with the device's error.
 MMRESULT OpenWaveIn();
 MMRESULT OpenWaveOut();
-// The input closes itself once its four buffers have come back.
+// The input closes itself once its four buffers have come back. A reset
+// that fails abandons it at once.
 void StopWaveIn();
-// Returns every queued block; the output closes after the last one.
+// Returns every queued block; the output closes after the last one. A reset
+// that fails abandons it at once.
 void StopWaveOut();
-// While a stopped input is still closing, waits (at most dwTimeout, and not
-// at all on the wave message thread) for its close notification, which comes
-// after the last returned buffer has been through the sink. True when the
-// input is not closing (any more).
-bool WaitWaveInClosed(DWORD dwTimeout);
+// While a stopped input is still closing, waits at most dwTimeout for its
+// close notification, which comes after the last returned buffer has been
+// through the sink; when the time runs out (or on the wave message thread,
+// at once) the input is abandoned. Afterwards the input is not closing. True
+// when it closed by itself.
+bool FinishWaveInClose(DWORD dwTimeout);
 // Copies the bytes into a block of their own and queues it: 0, or -1 when
 // the output is not open, is closing, or no memory is to be had.
 int WriteWaveOut(const char *pBytes, int nLength);

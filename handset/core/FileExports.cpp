@@ -6,7 +6,14 @@
 // Threads: every export runs on whichever host thread calls it. The play and
 // record jobs are shared with the wave message thread and guarded inside the
 // player and the recorder (audio/FilePlayback.h); nothing here holds a lock.
-// A recording stop waits, bounded, for the buffers its reset returns.
+//
+// Waits, at most (audio/FilePlayback.h): TV_StartPlayFile 1 s, for the
+// output of the playback before to close; TV_StopRecordFile 2 s, for the
+// buffers its reset returns; TV_StartRecordFile 3 s, the stop of a running
+// recording and then 1 s for the input to close. A device that does not
+// close in that time is abandoned, and the start opens it afresh. The first
+// playback or recording of the process may wait 2 s more for the wave
+// message thread to start. TV_StopPlayFile and the Rest exports never wait.
 #include "bravik32.h"
 
 #include "audio/FilePlayback.h"

@@ -62,7 +62,6 @@ int BuildFrame(char (&cmdChar)[64], char cLetter, int nLength, const char *pPayl
 Halvex::Halvex()
     : m_szANI(), m_cStopIO(0), m_hNotifyWnd(nullptr), m_hDevice(INVALID_HANDLE_VALUE),
       m_decoder(), m_dwLinePauseMs(D_dwLinePauseMs), m_abReport(), m_ovRead() {
-    InitializeCriticalSection(&m_csSend);
     InitializeCriticalSection(&m_csANI);
 }
 
@@ -71,7 +70,6 @@ Halvex::~Halvex() {
     // ended by force) is closed here.
     CloseDevice();
     DeleteCriticalSection(&m_csANI);
-    DeleteCriticalSection(&m_csSend);
 }
 
 bool Halvex::IsOpen() const { return m_hDevice.load() != INVALID_HANDLE_VALUE; }
@@ -102,8 +100,15 @@ HANDLE Halvex::OpenDevice(DWORD dwVendorID, DWORD dwProductID, DWORD dwVersion) 
     const Identity wanted = {dwVendorID, dwProductID, dwVersion};
     HANDLE hFound = INVALID_HANDLE_VALUE;
     SearchStep step = kSearchNextDevice;
-    for (DWORD dwIndex = 0; step == kSearchNextDevice; ++dwIndex)
-        step = TryInterface(hSet, guidHid, dwIndex, wanted, &hFound);
+    for (DWORD dwIndex = 0; step == kSearchNextDevice; ++dwIndex) {
+        // A desk may list thousands of HID interfaces, and opening one can
+        // take a while: a stop is looked for before each, so that the link
+        // thread ends by itself within the stop timeout. Each step closes
+        // what it opened, so a stop leaves only the set to release.
+        step = IsBodyThread() && IsStopRequested(0)
+                   ? kSearchStopped
+                   : TryInterface(hSet, guidHid, dwIndex, wanted, &hFound);
+    }
     g_Hid.SetupDiDestroyDeviceInfoList(hSet);
     if (step == kSearchFound) m_hDevice = hFound;
     return hFound;
@@ -152,7 +157,12 @@ void Halvex::SendCommand(char cLetter, BYTE nLength, const char *pPayload) {
     if (!IsOpen()) return;
     char cmdChar[64];
     const int nFrameLength = BuildFrame(cmdChar, cLetter, nLength, pPayload);
-    CScopedLock lock(m_csSend);
+    CRecoverableScope lock(m_csSend, D_dwSendLockBoundMs);
+    if (!lock.Held()) {
+        // The line before is stuck in the device: this one is not sent.
+        g_LogReporter.WriteLog("发送数据失败!");
+        return;
+    }
     // The link thread may have closed the handle since the test above; it
     // swaps handles only under m_csSend, so this one stays open until we leave.
     HANDLE hDevice = m_hDevice;
@@ -167,9 +177,13 @@ void Halvex::SendCommand(char cLetter, BYTE nLength, const char *pPayload) {
 
 void Halvex::CloseDevice() {
     HANDLE hDevice;
+    bool bSafeToClose;
     {
-        CScopedLock lock(m_csSend);
+        CRecoverableScope lock(m_csSend, D_dwSendLockBoundMs);
         hDevice = m_hDevice.exchange(INVALID_HANDLE_VALUE);
+        // A command line stuck in the device past the bound still uses the
+        // handle: it is left open rather than closed under the sender.
+        bSafeToClose = lock.Held();
     }
-    if (hDevice != INVALID_HANDLE_VALUE) g_Hid.CloseHandle(hDevice);
+    if (hDevice != INVALID_HANDLE_VALUE && bSafeToClose) g_Hid.CloseHandle(hDevice);
 }

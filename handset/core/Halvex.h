@@ -7,10 +7,10 @@
 // (SendCommand) and drain the queues through the exports.
 // Shared state and its guards:
 //   m_hDevice    replaced only by the link thread; it closes a handle only
-//                after swapping it out under m_csSend, and SendCommand re-reads
-//                it under m_csSend, so a command line never reaches a closed
-//                (or since reused) handle and the reports of two lines never
-//                interleave.
+//                after swapping it out under m_csSend, and SendCommand
+//                re-reads it under m_csSend, so a command line never
+//                reaches a closed (or since reused) handle and the reports
+//                of two lines never interleave.
 //   m_qDTMF, m_qKeys  each guarded by its own lock (CQueue).
 //   m_szANI      written by the link thread, copied out by CopyANI, both under
 //                m_csANI.
@@ -26,6 +26,7 @@
 #include "core/LineDecoder.h"
 #include "core/Queue.h"
 #include "support/BaseThread.h"
+#include "support/RecoverableLock.h"
 
 // Notifications posted to the host window.
 const UINT D_nMsgRing = WM_USER + 100;           // R: the handset rings
@@ -47,6 +48,9 @@ public:
     static constexpr DWORD D_dwSearchRetryMs = 2000;
     static constexpr DWORD D_dwReadSliceMs = 2000;
     static constexpr DWORD D_dwLinePauseMs = 500;
+    // How long a command line waits for the one before it (or for the link
+    // thread swapping the handle), and the link thread for a command line.
+    static constexpr DWORD D_dwSendLockBoundMs = 2000;
 
     Halvex();
     ~Halvex() override;
@@ -79,11 +83,14 @@ protected:
     // The line's event is acted on before it returns.
     bool TakeCharacter(char cChar);
     void DecodeLine(const char *pLine, int nLength);
+    // The manual-reset event of one connection's reads, or null; a test
+    // overrides it to see the connection without one.
+    virtual HANDLE CreateReadEvent();
 
 private:
     enum ConnectionEnd { kConnectionLost, kConnectionStopped, kNoReadEvent };
     enum ReadOutcome { kReadCharacter, kReadNothing, kReadFailed, kReadStopped };
-    enum SearchStep { kSearchFound, kSearchNextDevice, kSearchFailed };
+    enum SearchStep { kSearchFound, kSearchNextDevice, kSearchFailed, kSearchStopped };
     struct Identity {
         DWORD dwVendorID, dwProductID, dwVersion;
     };
@@ -105,7 +112,10 @@ private:
 
     std::atomic<HWND> m_hNotifyWnd;
     std::atomic<HANDLE> m_hDevice;
-    CRITICAL_SECTION m_csSend;
+    // A CRecoverableLock: the link thread takes it to swap the handle out,
+    // and may be ended by force; a command line waits D_dwSendLockBoundMs
+    // at most behind another one.
+    CRecoverableLock m_csSend;
     mutable CRITICAL_SECTION m_csANI;
 
     // Owned by the link thread. The read's report buffer and OVERLAPPED live

@@ -6,9 +6,13 @@
 // then reads one 2-byte input report at a time with an overlapped ReadFile.
 // A read that stays silent is cancelled every 2000 ms and started again, so
 // the thread comes round to its stop test regularly; the stop event is also
-// part of every wait, so a stop is seen at once. A hard read error means the
-// handset is gone: the handle is closed, the half line dropped, and the
-// search starts again.
+// part of every wait, so a stop is seen at once. The search looks for a stop
+// between two devices. A hard read error means the handset is gone: the
+// handle is closed, the half line dropped, and the search starts again.
+//
+// Every wait goes through WaitAllowingEnd: if Stop has to end the thread by
+// force, it does so in one of them, never inside a call into the system
+// (see support/ThreadEnd.h).
 #include "core/Halvex.h"
 
 #include <string.h>
@@ -28,32 +32,39 @@ bool IsHardReadError(DWORD dwError) {
 
 // How long a cancelled read may take to complete when the thread is stopping.
 const DWORD D_dwCancelGraceMs = 50;
+// The pause after a read that the device refused at once with a soft error.
+const DWORD D_dwRefusedReadPauseMs = 100;
 
 }  // namespace
 
 DWORD Halvex::Run(DWORD) {
-    DWORD dwResult = 1;
     for (;;) {
         if (IsStopRequested(0) || WaitForStop(D_dwSearchPauseMs)) break;
         if (OpenDevice(D_dwHandsetVendorID, D_dwHandsetProductID, D_dwHandsetVersion) ==
             INVALID_HANDLE_VALUE) {
+            // A search cut short by a stop is no news for the host.
+            if (IsStopRequested(0)) break;
             Notify(D_nMsgNoHandset);
             if (WaitForStop(D_dwSearchRetryMs)) break;
             continue;
         }
         const ConnectionEnd end = RunConnection();
         if (end == kConnectionLost) continue;
-        if (end == kNoReadEvent) dwResult = 0;
+        // Without a read event nothing can be read, but the handset stays
+        // open: commands still reach it, and the destructor closes it.
+        if (end == kNoReadEvent) return 0;
         break;
     }
     // The link ends with its thread: the next Start searches afresh.
     CloseDevice();
     ResetLine();
-    return dwResult;
+    return 1;
 }
 
+HANDLE Halvex::CreateReadEvent() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+
 Halvex::ConnectionEnd Halvex::RunConnection() {
-    HANDLE hReadEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE hReadEvent = CreateReadEvent();
     if (!hReadEvent) return kNoReadEvent;
     const ConnectionEnd end = ReadLines(hReadEvent);
     CloseHandle(hReadEvent);
@@ -97,6 +108,13 @@ Halvex::ReadOutcome Halvex::ReadCharacter(HANDLE hReadEvent, char *pcChar) {
             g_LogReporter.WriteLog("读操作错误: %d", static_cast<int>(dwError));
             return kReadFailed;
         }
+        if (dwError != ERROR_IO_PENDING) {
+            // Refused at once (cancelled, or nothing to say) without being
+            // a hard error: no read is pending, so its event would never
+            // come. A short pause keeps a handle that keeps refusing from
+            // making the thread spin.
+            return WaitForStop(D_dwRefusedReadPauseMs) ? kReadStopped : kReadNothing;
+        }
         const ReadOutcome outcome = AwaitRead(hDevice, hReadEvent);
         if (outcome != kReadCharacter) return outcome;
     }
@@ -114,7 +132,7 @@ Halvex::ReadOutcome Halvex::AwaitRead(HANDLE hDevice, HANDLE hReadEvent) {
         // the event again.
         g_Hid.CancelIo(hDevice);
         if (dwWait == WAIT_OBJECT_0 + 1) {
-            WaitForSingleObject(hReadEvent, D_dwCancelGraceMs);
+            WaitAllowingEnd(1, &hReadEvent, D_dwCancelGraceMs);
             return kReadStopped;
         }
         if (dwWait != WAIT_TIMEOUT) {
@@ -138,9 +156,9 @@ Halvex::ReadOutcome Halvex::AwaitRead(HANDLE hDevice, HANDLE hReadEvent) {
 // WAIT_TIMEOUT after a silent slice.
 DWORD Halvex::WaitForReadOrStop(HANDLE hReadEvent) {
     const HANDLE ahWait[2] = {hReadEvent, StopEvent()};
-    if (ahWait[1]) return WaitForMultipleObjects(2, ahWait, FALSE, D_dwReadSliceMs);
+    if (ahWait[1]) return WaitAllowingEnd(2, ahWait, D_dwReadSliceMs);
     // Without a stop event the stop is only seen between slices.
-    const DWORD dwWait = WaitForSingleObject(hReadEvent, D_dwReadSliceMs);
+    const DWORD dwWait = WaitAllowingEnd(1, &hReadEvent, D_dwReadSliceMs);
     if (dwWait == WAIT_TIMEOUT && IsStopRequested(0)) return WAIT_OBJECT_0 + 1;
     return dwWait;
 }

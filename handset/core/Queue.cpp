@@ -41,6 +41,18 @@ int CQueue::PopUpTo(char *pOut, int nMax) {
     return nTaken;
 }
 
+int CQueue::DrainUpTo(char *pOut, int nMax) {
+    if (nMax <= 0) return 0;
+    CScopedLock lock(m_csQueue);
+    int nTaken = 0;
+    while (nTaken < m_nCount && nTaken < nMax && m_pBuf[nTaken] != D_cEmpty) ++nTaken;
+    memcpy(pOut, m_pBuf, nTaken);
+    // The byte after a full buffer is not looked at: it stays queued, 255 or not.
+    const bool bStoppedAtMarker = nTaken < m_nCount && nTaken < nMax;
+    DropOldest(nTaken + (bStoppedAtMarker ? 1 : 0));
+    return nTaken;
+}
+
 void CQueue::Clear() {
     CScopedLock lock(m_csQueue);
     m_nCount = 0;

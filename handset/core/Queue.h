@@ -25,6 +25,10 @@ public:
     // Moves up to nMax of the oldest bytes into pOut in one step and returns
     // how many; bytes beyond nMax stay queued for the next caller.
     int PopUpTo(char *pOut, int nMax);
+    // The host's drain: as PopUpTo, but a held 255, which a pop cannot tell
+    // from the empty marker, ends it: that byte is taken and lost, the bytes
+    // behind it stay queued. Returns how many bytes went into pOut.
+    int DrainUpTo(char *pOut, int nMax);
     int Count() const;
 
 private:

@@ -35,19 +35,29 @@ BOOL CBaseThread::Stop() {
     return bEndedByItself;
 }
 
-bool CBaseThread::IsStopRequested(DWORD dwMilliseconds) const {
+bool CBaseThread::IsStopRequested(DWORD dwMilliseconds) {
     // Without a run event there is nothing that could ever signal "keep
     // running", so the body is told to stop rather than spin forever.
     if (!m_hRunEvent) return true;
-    return WaitForSingleObject(m_hRunEvent, dwMilliseconds) == WAIT_TIMEOUT;
+    if (dwMilliseconds == 0) return WaitForSingleObject(m_hRunEvent, 0) == WAIT_TIMEOUT;
+    return WaitAllowingEnd(1, &m_hRunEvent, dwMilliseconds) == WAIT_TIMEOUT;
 }
 
-bool CBaseThread::WaitForStop(DWORD dwMilliseconds) const {
+bool CBaseThread::WaitForStop(DWORD dwMilliseconds) {
     if (!m_hStopEvent) {
+        m_threadEnd.AllowEnd();
         Sleep(dwMilliseconds);
+        m_threadEnd.ForbidEnd();
         return IsStopRequested(0);
     }
-    return WaitForSingleObject(m_hStopEvent, dwMilliseconds) == WAIT_OBJECT_0;
+    return WaitAllowingEnd(1, &m_hStopEvent, dwMilliseconds) == WAIT_OBJECT_0;
+}
+
+DWORD CBaseThread::WaitAllowingEnd(DWORD nCount, const HANDLE *pHandles, DWORD dwMilliseconds) {
+    m_threadEnd.AllowEnd();
+    const DWORD dwWait = WaitForMultipleObjects(nCount, pHandles, FALSE, dwMilliseconds);
+    m_threadEnd.ForbidEnd();
+    return dwWait;
 }
 
 bool CBaseThread::HasEnded() const {
@@ -57,6 +67,7 @@ bool CBaseThread::HasEnded() const {
 DWORD WINAPI CBaseThread::ThreadProc(LPVOID lpContext) {
     // The context is &m_pOwner; the owner's m_lpParam is its second word.
     CBaseThread *pOwner = *static_cast<CBaseThread **>(lpContext);
+    pOwner->m_threadEnd.BodyBegins();
     const DWORD dwResult = pOwner->Run(pOwner->m_lpParam);
     pOwner->m_threadEnd.Park(dwResult);
     return dwResult;

@@ -6,9 +6,9 @@
 // m_hStopEvent (signalled = stop requested), which lets the worker sleep in a
 // wait that a stop request cuts short instead of sleeping blind. Stop gives
 // the worker m_dwStopTimeout ms to return from Run and ends it by force only
-// after that, so forced termination stays a fallback. A finished body parks
-// instead of returning (see ThreadEnd.h): Stop may run under the loader lock
-// while the host unloads the plug-in.
+// after that, so forced termination stays a fallback, and then only where the
+// body waits (see ThreadEnd.h). A finished body parks instead of returning:
+// Stop may run under the loader lock while the host unloads the plug-in.
 #pragma once
 
 #include <windows.h>
@@ -25,13 +25,22 @@ public:
     BOOL Start(DWORD dwParam);
     // For the thread body: false at once while the run signal stands; once it
     // is withdrawn, true after waiting dwMilliseconds.
-    bool IsStopRequested(DWORD dwMilliseconds) const;
+    bool IsStopRequested(DWORD dwMilliseconds);
     // For the thread body: a pause of dwMilliseconds that ends early when a
     // stop is requested. Returns true when a stop was requested.
-    bool WaitForStop(DWORD dwMilliseconds) const;
+    bool WaitForStop(DWORD dwMilliseconds);
     // The event a body can add to its own waits to be woken by Stop.
     HANDLE StopEvent() const { return m_hStopEvent; }
     bool HasEnded() const;
+
+protected:
+    // True when the caller is this object's thread body (not a host thread
+    // calling one of the body's steps).
+    bool IsBodyThread() const { return m_threadEnd.IsBodyThread(); }
+    // For the thread body: WaitForMultipleObjects (any one of them), the
+    // only kind of place where Stop may end the thread by force (see
+    // ThreadEnd.h). Every wait of a body goes through here.
+    DWORD WaitAllowingEnd(DWORD nCount, const HANDLE *pHandles, DWORD dwMilliseconds);
 
 private:
     static DWORD WINAPI ThreadProc(LPVOID lpContext);

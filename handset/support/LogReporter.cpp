@@ -1,16 +1,17 @@
 // CLogReporter: see LogReporter.h for who calls what on which thread.
 //
 // A line costs one vsnprintf and one snprintf into 256-byte stack buffers,
-// one interlocked increment and one unbuffered write (fwrite + fflush, which
-// the C library turns into a single WriteFile): every line is on disk before
+// one interlocked increment and one WriteFile: every line is on disk before
 // WriteLog returns, so a host that dies right after an export leaves its last
-// line behind.
+// line behind. Between taking the lock and leaving it a line takes no other
+// lock, neither ours nor a C library stream's, so a writer ended by force
+// there leaves only m_lock behind, which the next writer takes over.
 #include "support/LogReporter.h"
-#include "support/ScopedLock.h"
 
 #include <share.h>
 
 #include <cstdarg>
+#include <cstring>
 #include <ctime>
 #include <ext/stdio_filebuf.h>
 #include <istream>
@@ -18,6 +19,8 @@
 namespace {
 
 const size_t D_nLineBufSize = 256;
+// A line as it goes to the file, each of its newlines as CR LF.
+const size_t D_nFileLineSize = 2 * D_nLineBufSize;
 
 // The plug-in's own Chinese texts are GBK: a cut must not leave the first
 // byte of a two-byte character dangling before the line end, where a reader
@@ -36,17 +39,29 @@ size_t KeepWholeCharacters(const char *szText, size_t nMax) {
 
 // "<time>\t<message> " cut to the 255 characters the line buffer holds. The
 // message is cut rather than the line, so a long line keeps its framing.
-int ComposeLine(char (&szBuffer2)[D_nLineBufSize], const std::string &strTime,
-                const char *szMessage) {
-    const size_t nFraming = strTime.size() + 2;  // the tab and the trailing space
+int ComposeLine(char (&szBuffer2)[D_nLineBufSize], const char *szTime, const char *szMessage) {
+    const size_t nFraming = strlen(szTime) + 2;  // the tab and the trailing space
     size_t nRoom = D_nLineBufSize - 1 > nFraming ? D_nLineBufSize - 1 - nFraming : 0;
     size_t nMessage = strlen(szMessage);
     if (nMessage > nRoom) nMessage = KeepWholeCharacters(szMessage, nRoom);
-    int nLength = snprintf(szBuffer2, sizeof szBuffer2, "%s\t%.*s ", strTime.c_str(),
+    int nLength = snprintf(szBuffer2, sizeof szBuffer2, "%s\t%.*s ", szTime,
                            static_cast<int>(nMessage), szMessage);
     if (nLength < 0) return 0;
     return nLength < static_cast<int>(sizeof szBuffer2) ? nLength
                                                         : static_cast<int>(sizeof szBuffer2) - 1;
+}
+
+// The line and its line end as a text-mode stream would write them: every
+// newline, also one inside a host's string, becomes CR LF.
+int ToFileBytes(const char *szLine, int nLength, char (&acOut)[D_nFileLineSize]) {
+    int nOut = 0;
+    for (int i = 0; i < nLength; ++i) {
+        if (szLine[i] == '\n') acOut[nOut++] = '\r';
+        acOut[nOut++] = szLine[i];
+    }
+    acOut[nOut++] = '\r';
+    acOut[nOut++] = '\n';
+    return nOut;
 }
 
 // The same seconds since 1970 (UTC) as _time64, read from the system clock
@@ -68,19 +83,14 @@ __time64_t CurrentCalendarTime() {
 CLogReporter::CLogReporter(long lMaxLines)
     : m_bEnabled(true), m_ofsLog(nullptr), m_lLineCount(0),
       m_lMaxLines(lMaxLines > 0 ? lMaxLines : D_nLogMaxLines), m_bOpened(false),
-      m_tCachedTime(-1) {
-    InitializeCriticalSection(&m_csWrite);
-    InitializeCriticalSection(&m_csTime);
-}
+      m_tCachedTime(-1), m_szCachedTime() {}
 
-CLogReporter::~CLogReporter() {
-    CloseStream();
-    DeleteCriticalSection(&m_csTime);
-    DeleteCriticalSection(&m_csWrite);
-}
+CLogReporter::~CLogReporter() { CloseStream(); }
 
 int CLogReporter::Open(const char *szName, const char *szSeparator, bool bContinue) {
-    CScopedLock lock(m_csWrite);
+    CRecoverableScope lock(m_lock, D_dwLockBoundMs);
+    // A writer stuck past the bound still uses the open file: leave it be.
+    if (!lock.Held()) return 1;
     CloseStream();
     m_strPath = GetModulePath();
     m_strPrefix = std::string(szName ? szName : "") + (szSeparator ? szSeparator : "");
@@ -93,7 +103,8 @@ int CLogReporter::Open(const char *szName, const char *szSeparator, bool bContin
 }
 
 int CLogReporter::Close() {
-    CScopedLock lock(m_csWrite);
+    CRecoverableScope lock(m_lock, D_dwLockBoundMs);
+    if (!lock.Held()) return 1;
     CloseStream();
     m_bOpened = false;
     return 1;
@@ -103,7 +114,7 @@ void CLogReporter::WriteLog(const char *szFormat, ...) {
     if (!m_bEnabled) return;
     try {
         // The time of the call, before anything can make the caller wait.
-        const std::string strTime = GetTimeString();
+        const __time64_t tNow = CurrentCalendarTime();
 
         char szBuffer[D_nLineBufSize];
         szBuffer[0] = '\0';
@@ -114,18 +125,16 @@ void CLogReporter::WriteLog(const char *szFormat, ...) {
         va_end(args);
         szBuffer[sizeof szBuffer - 1] = '\0';
 
+        CRecoverableScope lock(m_lock, D_dwLockBoundMs);
+        if (!lock.Held()) return;
+        char szTime[32];
+        GetTimeString(tNow, szTime);
         char szBuffer2[D_nLineBufSize];
-        const int nLength = ComposeLine(szBuffer2, strTime, szBuffer);
-
-        CScopedLock lock(m_csWrite);
+        const int nLength = ComposeLine(szBuffer2, szTime, szBuffer);
         // Under the lock no caller can meet a roll-over half done, so every
         // line is kept: the one that reaches the limit opens the new file.
         if (InterlockedIncrement(&m_lLineCount) >= m_lMaxLines) RollOver();
-        if (m_ofsLog) {
-            szBuffer2[nLength] = '\n';
-            fwrite(szBuffer2, 1, nLength + 1, m_ofsLog);
-            fflush(m_ofsLog);
-        }
+        WriteLine(szBuffer2, nLength);
     } catch (...) {
         // A log line is never worth an exception in the host's process.
     }
@@ -140,34 +149,48 @@ void CLogReporter::RollOver() {
 }
 
 std::string CLogReporter::NewFileName() {
-    return m_strPath + m_strPrefix + GetTimeString() + ".log";
+    char szTime[32];
+    GetTimeString(CurrentCalendarTime(), szTime);
+    return m_strPath + m_strPrefix + szTime + ".log";
 }
 
 void CLogReporter::OpenStream(const std::string &strFileName) {
     CloseStream();
-    m_ofsLog = _fsopen(strFileName.c_str(), "at", _SH_DENYNO);
+    HANDLE hLog = CreateFileA(strFileName.c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    m_ofsLog = hLog == INVALID_HANDLE_VALUE ? nullptr : hLog;
 }
 
 void CLogReporter::CloseStream() {
-    if (m_ofsLog) fclose(m_ofsLog);
+    // Forgotten before it is closed: a writer ended in between leaves no
+    // handle behind that a later line could reach after its value is reused.
+    HANDLE hLog = m_ofsLog;
     m_ofsLog = nullptr;
+    if (hLog) CloseHandle(hLog);
 }
 
-std::string CLogReporter::GetTimeString() {
-    __time64_t tNow = CurrentCalendarTime();
-    {
-        CScopedLock lock(m_csTime);
-        if (tNow == m_tCachedTime) return m_strCachedTime;
+void CLogReporter::WriteLine(const char *szLine, int nLength) {
+    if (!m_ofsLog) return;
+    char acFileLine[D_nFileLineSize];
+    const int nBytes = ToFileBytes(szLine, nLength, acFileLine);
+    DWORD dwWritten = 0;
+    WriteFile(m_ofsLog, acFileLine, static_cast<DWORD>(nBytes), &dwWritten, nullptr);
+}
+
+void CLogReporter::GetTimeString(__time64_t tNow, char (&szTime)[32]) {
+    if (tNow != m_tCachedTime) {
+        // _localtime64 answers from a buffer of the calling thread.
+        struct tm *ptmNow = _localtime64(&tNow);
+        char szTempTime[32];
+        if (!ptmNow || strftime(szTempTime, sizeof szTempTime, "%Y%m%d%H%M%S", ptmNow) == 0) {
+            szTime[0] = '\0';
+            return;
+        }
+        memcpy(m_szCachedTime, szTempTime, sizeof m_szCachedTime);
+        m_tCachedTime = tNow;
     }
-    // _localtime64 answers from a buffer of the calling thread: no lock needed.
-    struct tm *ptmNow = _localtime64(&tNow);
-    char szTempTime[32];
-    if (!ptmNow || strftime(szTempTime, sizeof szTempTime, "%Y%m%d%H%M%S", ptmNow) == 0)
-        return std::string();
-    CScopedLock lock(m_csTime);
-    m_tCachedTime = tNow;
-    m_strCachedTime = szTempTime;
-    return m_strCachedTime;
+    memcpy(szTime, m_szCachedTime, sizeof szTime);
 }
 
 __time64_t CLogReporter::FileTimeToTime(const FILETIME &ftFile) {

@@ -6,15 +6,25 @@
 // newest earlier file at load and starts a new file after D_nLogMaxLines.
 //
 // Threads: WriteLog runs on every host thread that calls an export and on the
-// link thread. The message and the line are formatted on the caller's stack;
-// the count, the roll-over and the write of the line happen under one lock
-// (m_csWrite), so each line lands whole, in order, in exactly one file, and a
-// roll-over never meets another writer. Open and Close take the same lock.
+// link thread. The clock is read and the message formatted on the caller's
+// stack; the timestamp, the count, the roll-over and the write of the line
+// happen under one lock (m_lock), so each line lands whole, in order, in
+// exactly one file, and a roll-over never meets another writer. Open and
+// Close take the same lock.
 //
-// The stream is a C library stream opened with _fsopen(..., _SH_DENYNO): the
-// host's support staff read and copy the log while the host runs, so the file
-// must be shared for reading and writing. Text mode turns each newline into
-// CR LF.
+// The detach step may have to end the link thread by force while it writes
+// a line, and then writes "Log Exited" itself, under the loader lock. So
+// nothing a writer holds may stay locked when the writer dies: the lock is a
+// CRecoverableLock (a dead owner's lock is taken over), and the file is a
+// plain Win32 handle written with one WriteFile per line, not a C library
+// stream, whose own lock would die with the writer. Every wait for the lock
+// is bounded (D_dwLockBoundMs): a line that cannot be written in that time
+// is lost, and a Close that cannot get the lock leaves the file open rather
+// than close it under a writer.
+//
+// The file is opened for appending and shared for reading and writing: the
+// host's support staff read and copy the log while the host runs. Every
+// newline of a line goes out as CR LF, as a text-mode stream writes it.
 #pragma once
 
 #include <windows.h>
@@ -23,9 +33,13 @@
 #include <ctime>
 #include <string>
 
+#include "support/RecoverableLock.h"
+
 class CLogReporter {
 public:
     static const long D_nLogMaxLines = 100000;
+    // How long a writer, Open or Close waits for another writer's line.
+    static constexpr DWORD D_dwLockBoundMs = 2000;
 
     // lMaxLines exists for tests that want roll-overs without writing
     // 100,000 lines; the plug-in always uses D_nLogMaxLines.
@@ -44,7 +58,10 @@ public:
     long LineCount() const { return m_lLineCount; }
 
 private:
-    std::string GetTimeString();
+    // Formats tNow as "%Y%m%d%H%M%S" into szTime (empty when the local
+    // time cannot be had). Under m_lock: the conversion of the last second
+    // is kept.
+    void GetTimeString(__time64_t tNow, char (&szTime)[32]);
     static __time64_t FileTimeToTime(const FILETIME &ftFile);
     std::string FindLatestLogFile(const std::string &strDirectory, const std::string &strPrefix);
     static std::string GetModulePath();
@@ -52,11 +69,14 @@ private:
     std::string NewFileName();
     void OpenStream(const std::string &strFileName);
     void CloseStream();
+    void WriteLine(const char *szLine, int nLength);
     void CountLines(FILE *pfLog, std::string &strCandidate);
     void RollOver();
 
     bool m_bEnabled;
-    FILE *m_ofsLog;
+    // The current log file (a Win32 handle, see above), opened for
+    // appending; null while none is open.
+    HANDLE m_ofsLog;
     volatile LONG m_lLineCount;
     std::string m_strPrefix;
     std::string m_strPath;
@@ -65,14 +85,12 @@ private:
     // Set by Open, cleared by Close: a roll-over opens a file only in between,
     // so nothing is written before the attach step or after the detach step.
     bool m_bOpened;
-    CRITICAL_SECTION m_csWrite;
-    // The last second turned into a timestamp: the C library's local-time
-    // conversion costs more than the write of a line, and one second sees
-    // many lines. Own lock, held only for a copy, so that taking the time
-    // never waits behind another caller's write.
-    CRITICAL_SECTION m_csTime;
+    CRecoverableLock m_lock;
+    // The last second turned into a timestamp, under m_lock: the C library's
+    // local-time conversion costs more than the write of a line, and one
+    // second sees many lines.
     __time64_t m_tCachedTime;
-    std::string m_strCachedTime;
+    char m_szCachedTime[32];
 
     CLogReporter(const CLogReporter &) = delete;
     CLogReporter &operator=(const CLogReporter &) = delete;

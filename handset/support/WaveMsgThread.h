@@ -10,10 +10,18 @@
 extern volatile DWORD g_dwWaveThreadId;
 extern HANDLE g_hWaveThread;
 
+// How long a start waits for the new thread to own its message queue.
+const DWORD D_dwQueueReadyTimeout = 2000;
+
 // 0 when the thread runs afterwards (also when it ran already), -1 when it
-// could not be created. Returns only once the thread owns its message queue,
-// so a device opened right after cannot post its open notification into the
-// void.
+// could not be created. Returns once the thread owns its message queue (so a
+// device opened right after cannot post its open notification into the
+// void), or after D_dwQueueReadyTimeout.
 int StartWaveMsgThread();
+// Asks the thread to end; after 500 ms it is ended by force, exit code -1,
+// while it waits for a message (or, when it does not come to that within
+// CThreadEnd::D_dwSafeEndWaitMs, where it is).
 void StopWaveMsgThread();
+// lpParam: null, or an event handle that becomes the thread's: it signals
+// and closes it once its queue exists.
 DWORD WINAPI WaveMsgThreadProc(LPVOID lpParam);

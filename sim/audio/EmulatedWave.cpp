@@ -1,6 +1,7 @@
-// The emulated wave devices: device list, opens, headers, queues, resets and
-// closes (see EmulatedWave.h). Moving sound lives in EmulatedWaveSound.cpp,
-// the function table in EmulatedWaveTable.cpp.
+// The emulated wave devices: opens, headers, queues, resets and closes (see
+// EmulatedWave.h). The device list and the unplug live in
+// EmulatedWaveDesk.cpp, moving sound in EmulatedWaveSound.cpp, the function
+// table in EmulatedWaveTable.cpp.
 #include "audio/EmulatedWave.h"
 
 #include <cstring>
@@ -8,8 +9,6 @@
 #include "audio/EmulatedWaveLock.h"
 
 namespace {
-
-size_t Index(ESimWaveDirection eDirection) { return static_cast<size_t>(eDirection); }
 
 UINT OpenMessage(ESimWaveDirection eDirection) {
     return eDirection == ESimWaveDirection::Output ? MM_WOM_OPEN : MM_WIM_OPEN;
@@ -64,41 +63,14 @@ void CEmulatedWave::Reset() {
     m_eClock = ESimWaveClock::RealTime;
     m_source = [](unsigned char *pDest, size_t nBytes, uint64_t) { memset(pDest, 0, nBytes); };
     m_nWriteResult = MMSYSERR_NOERROR;
+    m_nCodePage = 1252;
+    m_eLostBlocks = ESimLostBlocks::Returned;
+    m_nLostResult = MMSYSERR_NODRIVER;
     m_played.clear();
     m_opens.clear();
     m_nPreparedAtClose = 0;
     m_nLostNotifications = 0;
     m_nOverrunBytes = 0;
-}
-
-void CEmulatedWave::AddTypicalDevices() {
-    AddDevice(ESimWaveDirection::Output, "Speakers (High Definition Audio Device)");
-    AddDevice(ESimWaveDirection::Output, D_szHandsetName);
-    AddDevice(ESimWaveDirection::Output, "Digital Output (S/PDIF)");
-    AddDevice(ESimWaveDirection::Input, "Microphone (High Definition Audio Device)");
-    AddDevice(ESimWaveDirection::Input, D_szHandsetName);
-    AddDevice(ESimWaveDirection::Input, "Line In (High Definition Audio Device)");
-}
-
-UINT CEmulatedWave::AddDevice(ESimWaveDirection eDirection, const char *pszName) {
-    CLock lock(m_cs);
-    m_devices[Index(eDirection)].push_back(Device{pszName, MMSYSERR_NOERROR});
-    return static_cast<UINT>(m_devices[Index(eDirection)].size() - 1);
-}
-
-void CEmulatedWave::RenameDevice(ESimWaveDirection eDirection, UINT nId, const char *pszName) {
-    CLock lock(m_cs);
-    if (nId < m_devices[Index(eDirection)].size()) m_devices[Index(eDirection)][nId].strName = pszName;
-}
-
-void CEmulatedWave::SetDefaultDevice(ESimWaveDirection eDirection, UINT nId) {
-    CLock lock(m_cs);
-    m_nDefault[Index(eDirection)] = nId;
-}
-
-void CEmulatedWave::RefuseOpen(ESimWaveDirection eDirection, UINT nId, MMRESULT nResult) {
-    CLock lock(m_cs);
-    if (nId < m_devices[Index(eDirection)].size()) m_devices[Index(eDirection)][nId].nOpenResult = nResult;
 }
 
 void CEmulatedWave::RefuseWrites(MMRESULT nResult) {
@@ -158,45 +130,32 @@ size_t CEmulatedWave::OverrunBytes() const {
     return m_nOverrunBytes;
 }
 
-UINT CEmulatedWave::GetNumDevs(ESimWaveDirection eDirection) {
-    CLock lock(m_cs);
-    return static_cast<UINT>(m_devices[Index(eDirection)].size());
-}
-
-MMRESULT CEmulatedWave::GetDevCaps(ESimWaveDirection eDirection, UINT_PTR nId, char *pszName) {
-    CLock lock(m_cs);
-    const std::vector<Device> &devices = m_devices[Index(eDirection)];
-    if (nId >= devices.size()) return MMSYSERR_BADDEVICEID;
-    memset(pszName, 0, MAXPNAMELEN);
-    strncpy(pszName, devices[nId].strName.c_str(), MAXPNAMELEN - 1);
-    return MMSYSERR_NOERROR;
-}
-
 MMRESULT CEmulatedWave::Open(ESimWaveDirection eDirection, void **phWave, UINT nId,
                              LPCWAVEFORMATEX pFormat, DWORD_PTR dwCallback, DWORD fdwOpen) {
     CLock lock(m_cs);
     const std::vector<Device> &devices = m_devices[Index(eDirection)];
-    UINT nDevice = (nId == WAVE_MAPPER) ? m_nDefault[Index(eDirection)] : nId;
+    int nIndex = DeviceIndex(eDirection, nId);
+    UINT nDevice = nIndex < 0 ? nId : PresentId(eDirection, static_cast<size_t>(nIndex));
     SimWaveOpen record{eDirection, nId, nDevice, dwCallback, fdwOpen, {}, MMSYSERR_NOERROR};
     if (pFormat) record.format = *pFormat;
     DWORD dwCallbackType = fdwOpen & CALLBACK_TYPEMASK;
     bool bQuery = (fdwOpen & WAVE_FORMAT_QUERY) != 0;
-    if (nDevice >= devices.size()) {
+    if (nIndex < 0) {
         record.nResult = MMSYSERR_BADDEVICEID;
     } else if (!pFormat || (!phWave && !bQuery)) {
         record.nResult = MMSYSERR_INVALPARAM;
     } else if (dwCallbackType != CALLBACK_NULL && dwCallbackType != CALLBACK_THREAD) {
         record.nResult = MMSYSERR_NOTSUPPORTED;  // not emulated: only thread callbacks
-    } else if (devices[nDevice].nOpenResult != MMSYSERR_NOERROR) {
-        record.nResult = devices[nDevice].nOpenResult;
+    } else if (devices[nIndex].nOpenResult != MMSYSERR_NOERROR) {
+        record.nResult = devices[nIndex].nOpenResult;
     } else if (!IsSupportedFormat(*pFormat)) {
         record.nResult = WAVERR_BADFORMAT;
     }
     m_opens.push_back(record);
     if (record.nResult != MMSYSERR_NOERROR || bQuery) return record.nResult;
 
-    Stream stream{eDirection, nDevice, m_nNextHandle, dwCallback, fdwOpen, *pFormat, {}, {},
-                  0, false, 0, GetTickCount64(), 0.0};
+    Stream stream{eDirection, static_cast<UINT>(nIndex), m_nNextHandle, dwCallback, fdwOpen, *pFormat, {}, {},
+                  0, false, 0, GetTickCount64(), 0.0, false};
     m_nNextHandle += 0x10;
     *phWave = reinterpret_cast<void *>(stream.nHandle);
     Notify(stream, OpenMessage(eDirection), nullptr);
@@ -239,6 +198,7 @@ MMRESULT CEmulatedWave::Start(void *hWaveIn) {
     CLock lock(m_cs);
     Stream *pStream = FindStream(ESimWaveDirection::Input, hWaveIn);
     if (!pStream) return MMSYSERR_INVALHANDLE;
+    if (MMRESULT nLost = LostCallResult(*pStream)) return nLost;
     pStream->bStarted = true;
     pStream->llLastTick = GetTickCount64();
     pStream->dCredit = 0;
@@ -249,11 +209,11 @@ MMRESULT CEmulatedWave::ResetStream(ESimWaveDirection eDirection, void *hWave) {
     CLock lock(m_cs);
     Stream *pStream = FindStream(eDirection, hWave);
     if (!pStream) return MMSYSERR_INVALHANDLE;
+    if (MMRESULT nLost = LostCallResult(*pStream)) return nLost;
     ++m_nResets[Index(eDirection)];
     pStream->bStarted = false;
-    // The input buffer being filled keeps what it holds; the rest come back
-    // empty. Output blocks come back unplayed (the head one partly played).
-    while (!pStream->queue.empty()) ReturnHead(*pStream);
+    // A lost device that still answers keeps what it holds.
+    if (!pStream->bLost) ReturnAll(*pStream);
     return MMSYSERR_NOERROR;
 }
 
@@ -261,7 +221,10 @@ MMRESULT CEmulatedWave::Close(ESimWaveDirection eDirection, void *hWave) {
     CLock lock(m_cs);
     Stream *pStream = FindStream(eDirection, hWave);
     if (!pStream) return MMSYSERR_INVALHANDLE;
-    if (!pStream->queue.empty()) return WAVERR_STILLPLAYING;
+    if (!pStream->queue.empty()) {
+        MMRESULT nLost = pStream->bLost ? LostCallResult(*pStream) : MMSYSERR_NOERROR;
+        return nLost ? nLost : static_cast<MMRESULT>(WAVERR_STILLPLAYING);
+    }
     ++m_nCloses[Index(eDirection)];
     m_nPreparedAtClose += static_cast<int>(pStream->prepared.size());
     Notify(*pStream, CloseMessage(eDirection), nullptr);
@@ -282,6 +245,7 @@ MMRESULT CEmulatedWave::HeaderCall(ESimWaveDirection eDirection, void *hWave, LP
     CLock lock(m_cs);
     Stream *pStream = FindStream(eDirection, hWave);
     if (!pStream) return MMSYSERR_INVALHANDLE;
+    if (MMRESULT nLost = LostCallResult(*pStream)) return nLost;
     if (!pHdr || cbHdr < sizeof(WAVEHDR)) return MMSYSERR_INVALPARAM;
     return work(*pStream, pHdr);
 }
@@ -292,6 +256,13 @@ void CEmulatedWave::Notify(const Stream &stream, UINT uMsg, LPWAVEHDR pHdr) {
                             reinterpret_cast<LPARAM>(pHdr))) {
         ++m_nLostNotifications;
     }
+}
+
+// Under the lock: every queued block back, as a reset returns them. The
+// input buffer being filled keeps what it holds; the rest come back empty.
+// Output blocks come back unplayed (the head one partly played).
+void CEmulatedWave::ReturnAll(Stream &stream) {
+    while (!stream.queue.empty()) ReturnHead(stream);
 }
 
 // Under the lock: the head block goes back to its owner as done.

@@ -3,8 +3,9 @@
 // table (handset/platform/wave_api.h).
 //
 // It behaves as the Windows wave API does: devices listed by id with their
-// product names (cut to 31 characters like szPname), WAVE_MAPPER opening the
-// default device, ids past the end answered with MMSYSERR_BADDEVICEID, PCM
+// names (cut to 31 characters and converted to the system's ANSI code page
+// like szPname), WAVE_MAPPER opening the default device, ids past the end
+// answered with MMSYSERR_BADDEVICEID, PCM
 // formats checked, headers that must be prepared before they are queued and
 // may not be unprepared while queued, a close refused while blocks are
 // queued. Notifications go to the callback thread as thread messages, as
@@ -44,11 +45,13 @@ typedef std::function<void(unsigned char *pDest, size_t nBytes, uint64_t nOffset
 
 enum class ESimWaveClock { RealTime, OnDemand };
 enum class ESimWaveDirection { Output = 0, Input = 1 };
+enum class ESimLostBlocks { Returned, Kept };
+enum class ESimDeskLanguage { English, Chinese };
 
 struct SimWaveOpen {
     ESimWaveDirection eDirection;
     UINT nRequestedId;  // as passed, WAVE_MAPPER included
-    UINT nDeviceId;     // the device that was opened (or refused)
+    UINT nDeviceId;     // the device that was opened (or refused), by its id then
     DWORD_PTR dwCallback;
     DWORD fdwOpen;
     WAVEFORMATEX format;
@@ -67,18 +70,33 @@ public:
     void Uninstall();
 
     // Back to no devices, no open streams (dropped without notifications),
-    // real-time clock, silent input, writes accepted, nothing recorded.
+    // real-time clock, silent input, writes accepted, nothing recorded, code
+    // page 1252, a lost device that returns its blocks with NODRIVER.
     void Reset();
     // Outputs and inputs of a typical desk: a built-in device at id 0, the
     // handset at id 1, another device at id 2; the built-in one is default.
     void AddTypicalDevices();
+    // The same desk under Windows since Vista, devices named after their
+    // endpoints in the system's language and code page (1252 or 936).
+    void AddEndpointDevices(ESimDeskLanguage eLanguage);
+    // pszName in UTF-8, as the system names the device.
     UINT AddDevice(ESimWaveDirection eDirection, const char *pszName);
+    void SetAnsiCodePage(UINT nCodePage);
     void RenameDevice(ESimWaveDirection eDirection, UINT nId, const char *pszName);
     void SetDefaultDevice(ESimWaveDirection eDirection, UINT nId);
     // Opens of the device fail with nResult from now on (0 accepts again).
     void RefuseOpen(ESimWaveDirection eDirection, UINT nId, MMRESULT nResult);
     // waveOutWrite fails with nResult from now on (0 accepts again).
     void RefuseWrites(MMRESULT nResult);
+
+    // How the handset's device is lost at the next unplug.
+    void SetLostDevice(ESimLostBlocks eBlocks, MMRESULT nLostResult = MMSYSERR_NODRIVER);
+    void UnplugHandset();
+    void PlugHandset();
+    // Lost streams give back the blocks they kept.
+    void ReturnLostBlocks();
+    // The HID side's plug listener (see Install).
+    static void FollowHandsetPlug(bool bPlugged);
 
     void SetClock(ESimWaveClock eClock);
     void SetInputSource(SimSampleSource source);
@@ -98,7 +116,9 @@ public:
     // What happened so far.
     std::vector<SimWaveOpen> Opens() const;
     std::vector<unsigned char> PlayedBytes(UINT nDeviceId) const;
+    // Streams not closed, lost ones included.
     int OpenStreams(ESimWaveDirection eDirection) const;
+    int LostStreams() const;
     int QueuedBlocks(ESimWaveDirection eDirection) const;
     int Closes(ESimWaveDirection eDirection) const;
     int Resets(ESimWaveDirection eDirection) const;
@@ -125,6 +145,8 @@ private:
     struct Device {
         std::string strName;
         MMRESULT nOpenResult;
+        bool bHandset;
+        bool bPresent;
     };
     struct Stream {
         ESimWaveDirection eDirection;
@@ -140,12 +162,22 @@ private:
         uint64_t nCaptured;   // input: bytes since the open
         ULONGLONG llLastTick; // real time: when sound last moved
         double dCredit;       // real time: bytes due but not yet moved
+        bool bLost;           // its device was unplugged
     };
     class CLock;
 
     CEmulatedWave();
     ~CEmulatedWave();
     Stream *FindStream(ESimWaveDirection eDirection, void *hWave);
+    // Devices by the ids the API shows now (present ones only), as indexes
+    // into m_devices; -1 for an id past the end.
+    int DeviceIndex(ESimWaveDirection eDirection, UINT nId) const;
+    UINT PresentCount(ESimWaveDirection eDirection) const;
+    UINT PresentId(ESimWaveDirection eDirection, size_t nIndex) const;
+    std::string ReportedName(const std::string &strName) const;
+    void ReturnAll(Stream &stream);
+    // The result a call on a lost stream gets, or 0 to carry on.
+    MMRESULT LostCallResult(const Stream &stream) const;
     MMRESULT HeaderCall(ESimWaveDirection eDirection, void *hWave, LPWAVEHDR pHdr, UINT cbHdr,
                         const std::function<MMRESULT(Stream &, LPWAVEHDR)> &work);
     void Notify(const Stream &stream, UINT uMsg, LPWAVEHDR pHdr);
@@ -159,7 +191,10 @@ private:
 
     mutable CRITICAL_SECTION m_cs;
     std::vector<Device> m_devices[2];
-    UINT m_nDefault[2];
+    UINT m_nDefault[2];  // index into m_devices
+    UINT m_nCodePage;
+    ESimLostBlocks m_eLostBlocks;
+    MMRESULT m_nLostResult;
     std::map<uintptr_t, Stream> m_streams;
     uintptr_t m_nNextHandle;
     ESimWaveClock m_eClock;

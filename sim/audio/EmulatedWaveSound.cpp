@@ -52,7 +52,7 @@ int CEmulatedWave::PlayOutputBlocks(int nBlocks) {
     int nPlayed = 0;
     for (auto &entry : m_streams) {
         Stream &stream = entry.second;
-        if (stream.eDirection != ESimWaveDirection::Output) continue;
+        if (stream.eDirection != ESimWaveDirection::Output || stream.bLost) continue;
         for (int i = 0; i < nBlocks && !stream.queue.empty(); ++i, ++nPlayed) {
             PlayBytes(stream, stream.queue.front()->dwBufferLength - stream.nHeadDone);
         }
@@ -64,7 +64,8 @@ size_t CEmulatedWave::CaptureInput(size_t nBytes) {
     CLock lock(m_cs);
     size_t nTaken = 0;
     for (auto &entry : m_streams) {
-        if (entry.second.eDirection == ESimWaveDirection::Input) nTaken += CaptureBytes(entry.second, nBytes);
+        if (entry.second.eDirection == ESimWaveDirection::Input && !entry.second.bLost)
+            nTaken += CaptureBytes(entry.second, nBytes);
     }
     return nTaken;
 }
@@ -113,8 +114,9 @@ void CEmulatedWave::Tick() {
         Stream &stream = entry.second;
         ULONGLONG llElapsed = llNow - stream.llLastTick;
         stream.llLastTick = llNow;
-        bool bMoving = stream.eDirection == ESimWaveDirection::Output ? !stream.queue.empty() : stream.bStarted;
-        // An idle output or a stopped input banks no time.
+        bool bMoving = !stream.bLost &&
+                       (stream.eDirection == ESimWaveDirection::Output ? !stream.queue.empty() : stream.bStarted);
+        // An idle output, a stopped input or a lost stream banks no time.
         if (m_eClock != ESimWaveClock::RealTime || !bMoving) {
             stream.dCredit = 0;
             continue;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "audio/EmulatedWave.h"
+#include "hid/EmulatedHid.h"
 
 namespace {
 
@@ -85,9 +86,12 @@ const WAVE_API g_EmulatedWaveApi = {
 void CEmulatedWave::Install() {
     InstallWaveApi(&g_EmulatedWaveApi);
     StartClock();
+    // On a real desk the handset's USB audio device goes with its HID side.
+    CEmulatedHid::Instance().SetPlugListener(FollowHandsetPlug);
 }
 
 void CEmulatedWave::Uninstall() {
+    CEmulatedHid::Instance().SetPlugListener(nullptr);
     StopClock();
     InstallWaveApi(nullptr);
 }

@@ -4,6 +4,7 @@
 // EmulatedHidTable.cpp.
 #include "hid/EmulatedHid.h"
 
+#include <ctype.h>
 #include <string.h>
 
 #include "hid/EmulatedHidInternal.h"
@@ -14,7 +15,7 @@ CEmulatedHid &CEmulatedHid::Instance() {
 }
 
 CEmulatedHid::CEmulatedHid()
-    : m_hReading(CreateEventA(nullptr, TRUE, FALSE, nullptr)), m_nNextHandle(0) {
+    : m_hReading(CreateEventA(nullptr, TRUE, FALSE, nullptr)), m_nNextHandle(0), m_pfnPlugListener(nullptr) {
     InitializeCriticalSection(&m_cs);
     Reset();
 }
@@ -33,6 +34,7 @@ void CEmulatedHid::Reset() {
     m_sets.clear();
     ResetEvent(m_hReading);
     m_devices = {Keyboard(), OtherDevice(0x0C70, 0x0001, 0x0100), Handset(), BrokenDevice()};
+    IndexDevices();
     m_reports.clear();
     m_commandLines.clear();
     m_strCommand.clear();
@@ -41,19 +43,42 @@ void CEmulatedHid::Reset() {
     m_nFailPendingRead = 0;
     m_nFeatureFailCountdown = -1;
     m_dwFeatureDelay = 0;
-    m_nSearches = m_nCancels = m_nClosedHandleUses = 0;
+    m_dwOpenDelay = 0;
+    m_nSearches = m_nOpenAttempts = m_nCancels = m_nClosedHandleUses = 0;
 }
 
 void CEmulatedHid::SetDevices(const std::vector<SimHidDevice> &devices) {
     CScopedLock lock(m_cs);
     m_devices = devices;
+    IndexDevices();
 }
 
 void CEmulatedHid::UseDeskWithoutHandset() {
     SetDevices({Keyboard(), OtherDevice(0x0C70, 0x0001, 0x0100), Wine845E(1), Wine845E(2)});
 }
 
+void CEmulatedHid::UseCrowdedDesk(int nRefusing, bool bWithHandset) {
+    std::vector<SimHidDevice> devices;
+    for (int i = 0; i < nRefusing; ++i) devices.push_back(Keyboard(i));
+    if (bWithHandset) devices.push_back(Handset());
+    SetDevices(devices);
+}
+
+namespace {
+// Declared before the lock, it tells the plug listener after the lock is gone.
+struct CPlugNotice {
+    CEmulatedHid::PFN_PLUG_LISTENER pfnListener;
+    bool bPlugged;
+    ~CPlugNotice() {
+        if (pfnListener) pfnListener(bPlugged);
+    }
+};
+}  // namespace
+
+void CEmulatedHid::SetPlugListener(PFN_PLUG_LISTENER pfnListener) { m_pfnPlugListener = pfnListener; }
+
 void CEmulatedHid::Unplug() {
+    CPlugNotice notice{m_pfnPlugListener, false};
     CScopedLock lock(m_cs);
     for (SimHidDevice &device : m_devices)
         if (device.bHandset) device.bPresent = false;
@@ -68,6 +93,7 @@ void CEmulatedHid::Unplug() {
 
 void CEmulatedHid::Plug() {
     // A new device instance: old handles stay dead, a new open is needed.
+    CPlugNotice notice{m_pfnPlugListener, true};
     CScopedLock lock(m_cs);
     for (SimHidDevice &device : m_devices)
         if (device.bHandset) device.bPresent = true;
@@ -112,6 +138,11 @@ void CEmulatedHid::SetFeatureDelay(DWORD dwMilliseconds) {
     m_dwFeatureDelay = dwMilliseconds;
 }
 
+void CEmulatedHid::SetOpenDelay(DWORD dwMilliseconds) {
+    CScopedLock lock(m_cs);
+    m_dwOpenDelay = dwMilliseconds;
+}
+
 std::vector<SimFeatureReport> CEmulatedHid::FeatureReports() const {
     CScopedLock lock(m_cs);
     return m_reports;
@@ -145,6 +176,11 @@ int CEmulatedHid::SearchCount() const {
     return m_nSearches;
 }
 
+int CEmulatedHid::OpenAttemptCount() const {
+    CScopedLock lock(m_cs);
+    return m_nOpenAttempts;
+}
+
 int CEmulatedHid::CancelCount() const {
     CScopedLock lock(m_cs);
     return m_nCancels;
@@ -168,25 +204,45 @@ CEmulatedHid::Handle *CEmulatedHid::FindUsable(HANDLE hDevice) {
 }
 
 HANDLE CEmulatedHid::Open(LPCSTR szPath, DWORD dwAccess, DWORD dwDisposition, DWORD dwFlags) {
-    CScopedLock lock(m_cs);
-    for (size_t i = 0; i < m_devices.size(); ++i) {
-        const SimHidDevice &device = m_devices[i];
-        if (!device.bPresent || _stricmp(device.strPath.c_str(), szPath) != 0) continue;
-        if (dwDisposition != OPEN_EXISTING) break;
-        if (device.dwOpenError && (dwAccess & (GENERIC_READ | GENERIC_WRITE))) {
-            SetLastError(device.dwOpenError);
-            return INVALID_HANDLE_VALUE;
-        }
-        // Handle values are never reused, so a late use of a closed one shows.
-        HANDLE hDevice = reinterpret_cast<HANDLE>(0x4D000 + 4 * ++m_nNextHandle);
-        Handle *pHandle = new Handle();
-        pHandle->nDevice = i;
-        pHandle->bOverlapped = (dwFlags & FILE_FLAG_OVERLAPPED) != 0;
-        m_handles[hDevice] = pHandle;
-        return hDevice;
+    DWORD dwDelay;
+    {
+        CScopedLock lock(m_cs);
+        ++m_nOpenAttempts;
+        dwDelay = m_dwOpenDelay;
     }
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
+    if (dwDelay) Sleep(dwDelay);  // the driver's open, outside the lock
+    CScopedLock lock(m_cs);
+    auto found = m_devicesByPath.find(PathKey(szPath ? szPath : ""));
+    if (found == m_devicesByPath.end() || !m_devices[found->second].bPresent ||
+        dwDisposition != OPEN_EXISTING) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    const SimHidDevice &device = m_devices[found->second];
+    if (device.dwOpenError && (dwAccess & (GENERIC_READ | GENERIC_WRITE))) {
+        SetLastError(device.dwOpenError);
+        return INVALID_HANDLE_VALUE;
+    }
+    // Handle values are never reused, so a late use of a closed one shows.
+    HANDLE hDevice = reinterpret_cast<HANDLE>(0x4D000 + 4 * ++m_nNextHandle);
+    Handle *pHandle = new Handle();
+    pHandle->nDevice = found->second;
+    pHandle->bOverlapped = (dwFlags & FILE_FLAG_OVERLAPPED) != 0;
+    m_handles[hDevice] = pHandle;
+    return hDevice;
+}
+
+// Device paths compare without regard to case, as Windows compares them.
+std::string CEmulatedHid::PathKey(const std::string &strPath) {
+    std::string strKey(strPath);
+    for (char &c : strKey) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return strKey;
+}
+
+void CEmulatedHid::IndexDevices() {
+    m_devicesByPath.clear();
+    // The first of two devices with the same path is the one opened.
+    for (size_t i = m_devices.size(); i-- > 0;) m_devicesByPath[PathKey(m_devices[i].strPath)] = i;
 }
 
 BOOLEAN CEmulatedHid::GetAttributes(HANDLE hDevice, PHIDD_ATTRIBUTES pAttributes) {

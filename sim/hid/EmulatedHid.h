@@ -65,7 +65,8 @@ public:
     void Reset();
 
     static SimHidDevice Handset();
-    static SimHidDevice Keyboard();       // refuses read-write opens
+    // Refuses read-write opens; instances differ in their path.
+    static SimHidDevice Keyboard(int nInstance = 0);
     // A device that opens but has other identity numbers.
     static SimHidDevice OtherDevice(USHORT nVendorID, USHORT nProductID, USHORT nVersion);
     static SimHidDevice BrokenDevice();   // attributes cannot be read
@@ -74,9 +75,17 @@ public:
     // The desk without the handset: the keyboard, the other model and
     // Wine's two virtual devices.
     void UseDeskWithoutHandset();
+    // A desk of nRefusing HID interfaces that all refuse read-write opens
+    // (keyboards, mice, a docking station's controls), with the handset
+    // after them or not at all.
+    void UseCrowdedDesk(int nRefusing, bool bWithHandset);
 
     void Unplug();
     void Plug();
+    // Told after every Unplug and Plug, outside the lock, so that the
+    // handset's USB audio device goes and comes with it (null: nobody).
+    typedef void (*PFN_PLUG_LISTENER)(bool bPlugged);
+    void SetPlugListener(PFN_PLUG_LISTENER pfnListener);
     // The handset sends these characters (usually a whole event line with
     // CR LF), one 2-byte input report each. Returns false when no open
     // handle took them (they are lost).
@@ -89,6 +98,8 @@ public:
     void FailFeatureReportAfter(int nAccepted); // that many succeed, the next fails
     // Every feature report takes this long, as a USB control transfer does.
     void SetFeatureDelay(DWORD dwMilliseconds);
+    // Every open takes this long, as opens of some HID devices do.
+    void SetOpenDelay(DWORD dwMilliseconds);
 
     std::vector<SimFeatureReport> FeatureReports() const;
     // The command lines the handset received complete ("ATZ\r\n", ...).
@@ -101,6 +112,7 @@ public:
     int OpenHandleCount() const;
     int OpenSetCount() const;
     int SearchCount() const;          // SetupDiGetClassDevsA calls
+    int OpenAttemptCount() const;     // CreateFileA calls
     int CancelCount() const;          // reads ended by CancelIo
     int ClosedHandleUseCount() const; // calls that named an already closed handle
 
@@ -131,6 +143,8 @@ private:
     CEmulatedHid &operator=(const CEmulatedHid &) = delete;
 
     Handle *FindUsable(HANDLE hDevice);
+    static std::string PathKey(const std::string &strPath);
+    void IndexDevices();
     void Complete(Handle &handle, LONG nStatus);
     void DeliverWaitingInput(Handle &handle);
     void TakeCommandCharacter(char cChar);
@@ -138,6 +152,7 @@ private:
     mutable CRITICAL_SECTION m_cs;
     HANDLE m_hReading;  // set while a read is pending on the handset
     std::vector<SimHidDevice> m_devices;
+    std::map<std::string, size_t> m_devicesByPath;  // PathKey -> m_devices index
     std::map<HANDLE, Handle *> m_handles;
     std::map<HDEVINFO, DeviceSet *> m_sets;
     ULONG_PTR m_nNextHandle;
@@ -149,7 +164,10 @@ private:
     LONG m_nFailPendingRead;
     int m_nFeatureFailCountdown;
     DWORD m_dwFeatureDelay;
+    DWORD m_dwOpenDelay;
     int m_nSearches;
+    int m_nOpenAttempts;
     int m_nCancels;
     int m_nClosedHandleUses;
+    volatile PFN_PLUG_LISTENER m_pfnPlugListener;
 };

@@ -31,9 +31,11 @@ SimHidDevice CEmulatedHid::Handset() {
     return device;
 }
 
-SimHidDevice CEmulatedHid::Keyboard() {
+SimHidDevice CEmulatedHid::Keyboard(int nInstance) {
     // Windows keeps keyboards and mice to itself: read-write opens fail.
-    SimHidDevice device = Device("vid_046d&pid_c31c&mi_00#8&1d2e3f40&0&0000", 0x046D, 0xC31C, 0x6400);
+    char szInstance[64];
+    wsprintfA(szInstance, "vid_046d&pid_c31c&mi_00#8&%08x&0&0000", 0x1D2E3F40 + nInstance);
+    SimHidDevice device = Device(szInstance, 0x046D, 0xC31C, 0x6400);
     device.dwOpenError = ERROR_ACCESS_DENIED;
     return device;
 }

@@ -12,6 +12,7 @@
 #include "Console.h"
 #include "HandsetCommands.h"
 #include "SipCommands.h"
+#include "WaveDeviceCommand.h"
 
 int main(int argc, char **argv) {
     if (argc < 2) {
@@ -28,6 +29,7 @@ int main(int argc, char **argv) {
         CConsole console;
         bool bHandset = IsHandsetPlugin(hPlugin);
         int nMissing = bHandset ? AttachHandsetConsole(console, hPlugin) : AttachSipConsole(console, hPlugin);
+        if (bHandset) AddWaveDeviceCommand(console, SystemWaveDevices());
         if (nMissing) {
             CConsole::Say("%d export(s) missing: not the %s plug-in this console knows", nMissing,
                           bHandset ? "handset" : "SIP");

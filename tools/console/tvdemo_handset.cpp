@@ -17,6 +17,7 @@
 #include "Console.h"
 #include "HandsetCommands.h"
 #include "HandsetExports.h"
+#include "WaveDeviceCommand.h"
 #include "audio/EmulatedWave.h"
 #include "core/PluginLifecycle.h"
 #include "hid/EmulatedHid.h"
@@ -113,6 +114,7 @@ int main(int argc, char **argv) {
         HandsetExports exports = LinkedHandsetExports();
         AddHandsetCommands(console, exports);
         AddHandsetSideCommands(console);
+        AddWaveDeviceCommand(console, g_Wave);
         CConsole::Result("CT_StartMonitor(window)", exports.pfn_CT_StartMonitor(console.Window()));
         nFailed = console.RunScript(script, true);
     }

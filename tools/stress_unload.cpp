@@ -1,0 +1,113 @@
+// stress_unload: the long unload runs. Without arguments, the library's
+// detach step 200 times at random moments of a search of 3000 HID devices
+// and 20 times during a playback and a recording (tests/unload_cycles.h),
+// with the thread and handle counts after each cycle. With --real-dll, the
+// built BRAVIK32.dll beside this program is loaded, plays and records on the
+// default wave devices, and is unloaded, 20 times; under Wine, run it with
+// XDG_CONFIG_HOME set to build/x86_64/tools/stress_alsa so that ALSA's null
+// device gives Wine a wave output and input.
+//
+//   stress_unload [--real-dll] [CYCLES]
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "process_threads.h"
+#include "unload_cycles.h"
+
+namespace {
+
+typedef int(WINAPI *PFN_START_FILE)(int, const char *, int, int);
+typedef int(WINAPI *PFN_REST)(int);
+
+std::string BesideProgram(const char *szName) {
+    char szPath[MAX_PATH + 1] = {};
+    GetModuleFileNameA(nullptr, szPath, MAX_PATH);
+    std::string strPath(szPath);
+    return strPath.substr(0, strPath.rfind('\\') + 1) + szName;
+}
+
+int RunWhiteBox(int nCycles) {
+    bool bClean = true;
+    const UnloadCycleOptions aRuns[] = {{nCycles, 3000, false, GetTickCount()},
+                                        {nCycles / 10 ? nCycles / 10 : 1, 3, true, GetTickCount()}};
+    for (const UnloadCycleOptions &options : aRuns) {
+        printf("== detach %s\n", options.bDuringAudioJobs ? "during a playback and a recording"
+                                                          : "at random moments of a search of 3000 devices");
+        const UnloadCycleReport report = RunUnloadCycles(options);
+        printf("   %s\n", Describe(report).c_str());
+        bClean = bClean && report.strProblem.empty() && report.nCyclesRun == options.nCycles;
+    }
+    return bClean ? 0 : 1;
+}
+
+// The wave file the real plug-in plays: two seconds of silence.
+void WritePrompt(const std::string &strPath) {
+    const DWORD dwData = 32000;
+    const DWORD adwHeader[] = {0x46464952, 36 + dwData, 0x45564157, 0x20746D66, 16, 0x00010001,
+                               8000,       16000,       0x00100002, 0x61746164, dwData};
+    FILE *pFile = fopen(strPath.c_str(), "wb");
+    if (!pFile) return;
+    fwrite(adwHeader, 1, sizeof adwHeader, pFile);
+    for (DWORD i = 0; i < dwData; ++i) fputc(0, pFile);
+    fclose(pFile);
+}
+
+int RunRealDll(int nCycles) {
+    const std::string strPrompt = BesideProgram("stress_prompt.wav");
+    const std::string strRecording = BesideProgram("stress_recording.wav");
+    WritePrompt(strPrompt);
+    const int nThreadsBefore = static_cast<int>(ThreadsOfThisProcess().size());
+    const int nHandlesBefore = HandlesOfThisProcess();
+    printf("== BRAVIK32.dll loaded, playing and recording, unloaded; before: %d threads, %d handles\n",
+           nThreadsBefore, nHandlesBefore);
+    bool bClean = true;
+    for (int nCycle = 0; nCycle < nCycles; ++nCycle) {
+        HMODULE hPlugin = LoadLibraryA(BesideProgram("BRAVIK32.dll").c_str());
+        if (!hPlugin) {
+            printf("   cycle %d: the plug-in does not load\n", nCycle);
+            return 1;
+        }
+        auto pfnPlay = reinterpret_cast<PFN_START_FILE>(reinterpret_cast<void *>(GetProcAddress(hPlugin, "TV_StartPlayFile")));
+        auto pfnRecord = reinterpret_cast<PFN_START_FILE>(reinterpret_cast<void *>(GetProcAddress(hPlugin, "TV_StartRecordFile")));
+        auto pfnPlayRest = reinterpret_cast<PFN_REST>(reinterpret_cast<void *>(GetProcAddress(hPlugin, "TV_PlayFileRest")));
+        auto pfnRecordRest = reinterpret_cast<PFN_REST>(reinterpret_cast<void *>(GetProcAddress(hPlugin, "TV_RecordFileRest")));
+        // Where a cycle stands, for a run that hangs.
+        fprintf(stderr, "   cycle %2d: loaded", nCycle);
+        const int nPlay = pfnPlay(0, strPrompt.c_str(), 0, 0);
+        fprintf(stderr, ", playing");
+        const int nRecord = pfnRecord(0, strRecording.c_str(), 0, 0);
+        fprintf(stderr, ", recording");
+        Sleep(300);  // let both run for a while: a load, not a measurement
+        const int nRunning = pfnPlayRest(0) + pfnRecordRest(0);
+        fprintf(stderr, ", unloading\n");
+        const DWORD dwStart = GetTickCount();
+        FreeLibrary(hPlugin);
+        const DWORD dwUnloadMs = GetTickCount() - dwStart;
+        Sleep(200);  // threads ended at the unload leave the thread list
+        const int nThreadsLeft = static_cast<int>(ThreadsOfThisProcess().size()) - nThreadsBefore;
+        const int nHandlesLeft = HandlesOfThisProcess() - nHandlesBefore;
+        printf("   cycle %2d: play %d, record %d, jobs running %d of 2, unload %lu ms, threads %+d, handles %+d\n",
+               nCycle, nPlay, nRecord, nRunning, static_cast<unsigned long>(dwUnloadMs), nThreadsLeft,
+               nHandlesLeft);
+        bClean = bClean && nPlay == 0 && nRecord == 0 && nThreadsLeft <= 0 && nHandlesLeft <= 0;
+    }
+    DeleteFileA(strPrompt.c_str());
+    DeleteFileA(strRecording.c_str());
+    return bClean ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    const bool bRealDll = argc > 1 && strcmp(argv[1], "--real-dll") == 0;
+    const int nCycles = argc > (bRealDll ? 2 : 1) ? atoi(argv[bRealDll ? 2 : 1]) : (bRealDll ? 20 : 200);
+    const int nResult = bRealDll ? RunRealDll(nCycles) : RunWhiteBox(nCycles);
+    printf("%s\n", nResult == 0 ? "clean" : "NOT CLEAN");
+    return nResult;
+}
