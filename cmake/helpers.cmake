@@ -38,13 +38,15 @@ function(tv_add_fuzz_replay name lib)
 endfunction()
 
 # The export contract of a shipped 32-bit DLL, checked from its code with
-# objdump: names, the bytes each __stdcall export pops, the imported DLLs.
+# objdump: names, the bytes each __stdcall export pops, the imported DLLs and
+# that every function imported from Windows exists on Windows 7.
 function(tv_add_export_check target contract)
   if(TV_WIDTH EQUAL 32)
     find_package(Python3 REQUIRED COMPONENTS Interpreter)
     add_test(NAME export_check_${target}
       COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/check_exports.py
-              ${TV_OBJDUMP} $<TARGET_FILE:${target}> ${contract})
+              ${TV_OBJDUMP} $<TARGET_FILE:${target}> ${contract}
+              ${PROJECT_SOURCE_DIR}/tools/contracts/windows7.txt)
     set_tests_properties(export_check_${target} PROPERTIES TIMEOUT 60)
   endif()
 endfunction()
@@ -79,4 +81,25 @@ endfunction()
 function(tv_write_if_changed file text)
   file(WRITE ${file}.new "${text}")
   configure_file(${file}.new ${file} COPYONLY)
+endfunction()
+
+# A Windows version resource (VERSIONINFO) for a shipped binary: the project's
+# version, product name and copyright, and a description that tells the
+# binary apart from others of the same file name (both plug-ins are
+# BRAVIK32.dll). TYPE is DLL or APP.
+function(tv_add_version_resource target)
+  cmake_parse_arguments(V "" "DESCRIPTION;INTERNAL_NAME;FILE_NAME;TYPE" "" ${ARGN})
+  set(TV_RC_DESCRIPTION "${V_DESCRIPTION}")
+  set(TV_RC_INTERNAL_NAME "${V_INTERNAL_NAME}")
+  set(TV_RC_FILE_NAME "${V_FILE_NAME}")
+  set(TV_RC_FILE_TYPE "VFT_${V_TYPE}")
+  set(TV_RC_VERSION_COMMAS
+      "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},${TV_VERSION_BUILD}")
+  set(TV_RC_VERSION_TEXT "${PROJECT_VERSION}")
+  if(NOT TV_VERSION_BUILD EQUAL 0)
+    string(APPEND TV_RC_VERSION_TEXT ".${TV_VERSION_BUILD}")
+  endif()
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
 endfunction()

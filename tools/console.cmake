@@ -17,21 +17,29 @@ tv_write_if_changed(${TV_CONSOLE_GEN}/HandsetExportList.h "${tv_slots}")
 
 add_library(tvconsole_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/console/Console.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/console/ConsoleBuiltins.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/console/ResultMeanings.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/console/ScriptText.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/console/KeyboardInput.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/console/PluginLoader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/console/HandsetCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/console/SipCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/console/SipSimCommands.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/console/ImportTrace.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/console/ImportTrace.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/console/WaveDeviceCommand.cpp)
 target_include_directories(tvconsole_core PUBLIC
   ${CMAKE_CURRENT_LIST_DIR}/console ${TV_CONSOLE_GEN} ${PROJECT_SOURCE_DIR}/include
   ${PROJECT_SOURCE_DIR}/sim/kiro)
-target_link_libraries(tvconsole_core PUBLIC user32)
-# The wave device listing, with the plug-in's own choice of the handset.
-target_sources(tvconsole_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/console/WaveDeviceCommand.cpp)
-target_link_libraries(tvconsole_core PUBLIC handset_wave_name winmm)
+# The wave device listing (wavedevices) uses the plug-in's own choice of
+# the handset's device, handset_wave_name, over winmm.
+target_link_libraries(tvconsole_core PUBLIC user32 version handset_wave_name winmm)
+target_compile_definitions(tvconsole_core PUBLIC TV_VERSION_TEXT="${PROJECT_VERSION}")
 
 add_executable(tvconsole ${CMAKE_CURRENT_LIST_DIR}/console/tvconsole.cpp)
 target_link_libraries(tvconsole PRIVATE tvconsole_core)
 tv_static_runtime(tvconsole)
+tv_add_version_resource(tvconsole TYPE APP FILE_NAME tvconsole.exe INTERNAL_NAME tvconsole
+  DESCRIPTION "tvconsole, host console for field checks of the BRAVIK32 plug-ins")
 install(TARGETS tvconsole RUNTIME DESTINATION .)
 
 if(TV_WIDTH EQUAL 64)

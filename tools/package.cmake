@@ -1,15 +1,30 @@
-# The installable package (cmake --install, ./dev dist): both plug-ins, the
-# SIP plug-in's tones, the host headers, the console and a deployment note
-# for each plug-in. The 32-bit build checks the laid-out package.
+# The installable package (cmake --install; ./dev dist makes the release zip
+# from it with tools/dist/dist.cmake): both plug-ins, the SIP plug-in's tones, the
+# host headers, the console with its sample scripts, the deployment notes,
+# the change log and the licences of what is linked in. The 32-bit build
+# makes the release into a scratch folder and checks it.
 install(FILES $<TARGET_FILE:BRAVIK32> DESTINATION handset)
 install(FILES ${PROJECT_SOURCE_DIR}/include/bravik32.h ${PROJECT_SOURCE_DIR}/include/marenta.h
         DESTINATION include)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/DEPLOY-handset.txt ${PROJECT_SOURCE_DIR}/docs/DEPLOY-sip.txt
+file(GLOB TV_PACKAGE_DOCS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.txt)
+install(FILES ${TV_PACKAGE_DOCS} ${PROJECT_SOURCE_DIR}/CHANGELOG.txt ${PROJECT_SOURCE_DIR}/NOTICE.txt
         DESTINATION .)
+file(GLOB TV_SAMPLE_SCRIPTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/console/samples/*.tvs)
+install(FILES ${TV_SAMPLE_SCRIPTS} DESTINATION samples)
+
 if(TV_WIDTH EQUAL 32)
+  set(TV_DIST_NAME tvplugins-${PROJECT_VERSION}-win32)
+  set(TV_DIST_ARGS -DBUILD_DIR=${CMAKE_BINARY_DIR} -DNAME=${TV_DIST_NAME}
+      -DOBJCOPY=${CMAKE_OBJCOPY} -DSTRIP=${CMAKE_STRIP} -P ${CMAKE_CURRENT_LIST_DIR}/dist/dist.cmake)
+  set(TV_DIST_DIR ${CMAKE_BINARY_DIR}/dist CACHE PATH "Where the dist target puts the release")
+  add_custom_target(dist
+    COMMAND ${CMAKE_COMMAND} -DOUT_DIR=${TV_DIST_DIR} ${TV_DIST_ARGS}
+    DEPENDS BRAVIK32 marenta tvconsole
+    COMMENT "Release ${TV_DIST_NAME}" VERBATIM)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   add_test(NAME package_check
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/check_package.py
-            ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR} ${TV_OBJDUMP})
-  set_tests_properties(package_check PROPERTIES TIMEOUT 120)
+            --source ${PROJECT_SOURCE_DIR} --objdump ${TV_OBJDUMP} --version ${PROJECT_VERSION}
+            --name ${TV_DIST_NAME} -- ${CMAKE_COMMAND} ${TV_DIST_ARGS})
+  set_tests_properties(package_check PROPERTIES TIMEOUT 180)
 endif()

@@ -1,29 +1,91 @@
-// CConsole: see Console.h.
+// CConsole: see Console.h. The built-in commands are in ConsoleBuiltins.cpp.
 #include "Console.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
-#include <istream>
-#include <sstream>
+#include <cstring>
 
 namespace {
 const char D_szWindowClass[] = "TvConsoleNotifications";
 const UINT D_uFirstNotification = WM_USER + 100;
 const UINT D_uLastNotification = WM_USER + 110;
+const DWORD D_dwShowTimeFromMs = 10;
 
-ConsoleArgs SplitWords(const std::string &strLine) {
-    ConsoleArgs vWords;
-    std::istringstream in(strLine);
-    std::string strWord;
-    while (in >> strWord) vWords.push_back(strWord);
-    return vWords;
+// Set by the Ctrl+C handler, which runs on a thread of its own; the window
+// is poked so that a pump waiting for messages notices at once.
+std::atomic<bool> g_bCtrlC(false);
+std::atomic<HWND> g_hCtrlCWindow(nullptr);
+
+// Whole lines from any thread, with the keyboard prompt kept below them.
+struct COutput {
+    CRITICAL_SECTION cs;
+    std::string strPromptLine;
+    COutput() { InitializeCriticalSection(&cs); }
+};
+COutput &Output() {
+    static COutput s_Output;
+    return s_Output;
+}
+
+// Blanks the prompt line (nWidth characters) so that the next text starts on
+// a clean line.
+void ErasePromptLine(size_t nWidth) {
+    if (nWidth == 0) return;
+    fputc('\r', stdout);
+    fputs(std::string(nWidth, ' ').c_str(), stdout);
+    fputc('\r', stdout);
+}
+
+std::string Format(const char *szFormat, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    int nLength = vsnprintf(nullptr, 0, szFormat, copy);
+    va_end(copy);
+    std::string strText(nLength > 0 ? static_cast<size_t>(nLength) : 0, '\0');
+    if (nLength > 0) vsnprintf(&strText[0], strText.size() + 1, szFormat, args);
+    return strText;
+}
+
+// Words split at blanks; "a b" in double quotes is one word (a path with
+// blanks). An unclosed quote makes the line unusable.
+bool SplitWords(const std::string &strLine, ConsoleArgs &vWords) {
+    size_t i = 0;
+    while (i < strLine.size()) {
+        if (strLine[i] == ' ' || strLine[i] == '\t') {
+            ++i;
+        } else if (strLine[i] == '"') {
+            size_t nClose = strLine.find('"', i + 1);
+            if (nClose == std::string::npos) return false;
+            vWords.push_back(strLine.substr(i + 1, nClose - i - 1));
+            i = nClose + 1;
+        } else {
+            size_t nEnd = strLine.find_first_of(" \t", i);
+            if (nEnd == std::string::npos) nEnd = strLine.size();
+            vWords.push_back(strLine.substr(i, nEnd - i));
+            i = nEnd;
+        }
+    }
+    return true;
 }
 
 // A line whose first word starts with '#' is a comment; a '#' later in the
 // line is an argument (the usual stop digit, part of a dial string).
-std::string StripComment(const std::string &strLine) {
+bool IsComment(const std::string &strLine) {
     size_t nFirst = strLine.find_first_not_of(" \t");
-    return nFirst != std::string::npos && strLine[nFirst] == '#' ? std::string() : strLine;
+    return nFirst != std::string::npos && strLine[nFirst] == '#';
+}
+
+std::string ArgumentCount(size_t nCount) {
+    return std::to_string(nCount) + (nCount == 1 ? " argument" : " arguments");
+}
+
+BOOL WINAPI OnCtrlC(DWORD dwEvent) {
+    if (dwEvent != CTRL_C_EVENT && dwEvent != CTRL_BREAK_EVENT) return FALSE;
+    g_bCtrlC = true;
+    if (HWND hWnd = g_hCtrlCWindow.load()) PostMessageA(hWnd, WM_NULL, 0, 0);
+    return TRUE;
 }
 }  // namespace
 
@@ -39,21 +101,34 @@ const char *NotificationName(UINT uMsg) {
     }
 }
 
-bool ParseFlag(const std::string &strWord, int &nFlag) {
-    if (strWord == "on" || strWord == "open") {
-        nFlag = 1;
-    } else if (strWord == "off" || strWord == "close") {
-        nFlag = 0;
-    } else {
-        char *pEnd = nullptr;
-        long lValue = strtol(strWord.c_str(), &pEnd, 0);
-        if (pEnd == strWord.c_str() || *pEnd) return false;
-        nFlag = static_cast<int>(lValue);
-    }
+bool ParseNumber(const std::string &strWord, unsigned long ulMax, unsigned long &ulValue) {
+    if (strWord.empty() || strWord.size() > 10 || strWord.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    unsigned long long ullValue = strtoull(strWord.c_str(), nullptr, 10);
+    if (ullValue > ulMax) return false;
+    ulValue = static_cast<unsigned long>(ullValue);
     return true;
 }
 
-CConsole::CConsole() : m_hWnd(nullptr) {
+bool ParseFlag(const std::string &strWord, int &nFlag) {
+    if (strWord == "on" || strWord == "open") {
+        nFlag = 1;
+        return true;
+    }
+    if (strWord == "off" || strWord == "close") {
+        nFlag = 0;
+        return true;
+    }
+    // Any 32-bit number, as a host may pass (256 counts as off).
+    char *pEnd = nullptr;
+    long lValue = strtol(strWord.c_str(), &pEnd, 0);
+    if (strWord.empty() || *pEnd) return false;
+    nFlag = static_cast<int>(lValue);
+    return true;
+}
+
+CConsole::CConsole()
+    : m_nBuiltins(0), m_hWnd(nullptr), m_pMeanings(nullptr), m_bStrict(false), m_bQuit(false), m_nFailed(0), m_lLastResult(0) {
     WNDCLASSA wc = {};
     wc.lpfnWndProc = WindowProc;
     wc.hInstance = GetModuleHandleA(nullptr);
@@ -63,25 +138,48 @@ CConsole::CConsole() : m_hWnd(nullptr) {
     // and it needs no desktop.
     m_hWnd = CreateWindowExA(0, D_szWindowClass, "tvconsole", 0, 0, 0, 0, 0, HWND_MESSAGE,
                              nullptr, wc.hInstance, nullptr);
+    g_hCtrlCWindow = m_hWnd;
     AddBuiltins();
 }
 
 CConsole::~CConsole() {
+    g_hCtrlCWindow = nullptr;
     if (m_hWnd) DestroyWindow(m_hWnd);
 }
 
 void CConsole::Say(const char *szFormat, ...) {
     va_list args;
     va_start(args, szFormat);
-    vprintf(szFormat, args);
+    std::string strText = Format(szFormat, args);
     va_end(args);
+    COutput &out = Output();
+    EnterCriticalSection(&out.cs);
+    ErasePromptLine(out.strPromptLine.size());
+    fputs(strText.c_str(), stdout);
     fputc('\n', stdout);
+    fputs(out.strPromptLine.c_str(), stdout);
     fflush(stdout);
+    LeaveCriticalSection(&out.cs);
 }
 
-void CConsole::Result(const std::string &strCall, long lResult) {
-    Say("  %s = %ld", strCall.c_str(), lResult);
+void CConsole::ShowPromptLine(const std::string &strLine) {
+    COutput &out = Output();
+    EnterCriticalSection(&out.cs);
+    ErasePromptLine(std::max(out.strPromptLine.size(), strLine.size()));
+    out.strPromptLine = strLine;
+    fputs(strLine.c_str(), stdout);
+    fflush(stdout);
+    LeaveCriticalSection(&out.cs);
 }
+
+bool CConsole::BadArgument(const std::string &strCommand, const std::string &strWord, const char *szWhy) {
+    Say("  %s: '%s' %s", strCommand.c_str(), strWord.c_str(), szWhy);
+    return false;
+}
+
+void CConsole::QuitOnCtrlC() { SetConsoleCtrlHandler(OnCtrlC, TRUE); }
+
+bool CConsole::QuitRequested() const { return m_bQuit || g_bCtrlC.load(); }
 
 LRESULT CALLBACK CConsole::WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     if (uMsg < D_uFirstNotification || uMsg > D_uLastNotification)
@@ -104,6 +202,7 @@ void CConsole::Pump(DWORD dwMilliseconds) {
 }
 
 bool CConsole::PumpUntil(const std::function<bool()> &fnDone, DWORD dwMilliseconds) {
+    const DWORD dwSliceMs = 20;
     DWORD dwStart = GetTickCount();
     for (;;) {
         MSG msg;
@@ -113,9 +212,10 @@ bool CConsole::PumpUntil(const std::function<bool()> &fnDone, DWORD dwMillisecon
         }
         if (fnDone()) return true;
         DWORD dwElapsed = GetTickCount() - dwStart;
-        if (dwElapsed >= dwMilliseconds) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, dwMilliseconds - dwElapsed < 20 ? dwMilliseconds - dwElapsed : 20,
-                                  QS_ALLINPUT);
+        if (dwElapsed >= dwMilliseconds || QuitRequested()) return false;
+        // Woken by a message at once; the slice bounds the checks of fnDone.
+        DWORD dwLeft = dwMilliseconds - dwElapsed;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, dwLeft < dwSliceMs ? dwLeft : dwSliceMs, QS_ALLINPUT);
     }
 }
 
@@ -129,53 +229,71 @@ const ConsoleCommand *CConsole::Find(const std::string &strName) const {
     return nullptr;
 }
 
-void CConsole::AddBuiltins() {
-    Add({"wait", "MILLISECONDS", 1, [this](const ConsoleArgs &a) {
-             Pump(static_cast<DWORD>(strtoul(a[0].c_str(), nullptr, 10)));
-             return true;
-         }});
-    Add({"echo", "TEXT...", 0, [](const ConsoleArgs &a) {
-             std::string strText;
-             for (const std::string &strWord : a) strText += (strText.empty() ? "" : " ") + strWord;
-             Say("%s", strText.c_str());
-             return true;
-         }});
-    Add({"help", "", 0, [this](const ConsoleArgs &) {
-             for (const ConsoleCommand &command : m_vCommands)
-                 Say("  %s %s", command.strName.c_str(), command.strUsage.c_str());
-             return true;
-         }});
+bool CConsole::CallExport(const char *szExport, const std::function<bool(ExportCall &)> &fnCall) {
+    ExportCall call;
+    DWORD dwStart = GetTickCount();
+    if (!fnCall(call)) return false;
+    DWORD dwElapsed = GetTickCount() - dwStart;
+    std::string strCall = std::string(szExport) + "(" + call.strArgs + ")";
+    const ResultMeaning *pMeaning = FindMeaning(m_pMeanings, szExport, call.lResult);
+    std::string strShown = "  " + strCall + " = " + std::to_string(call.lResult) + " (" +
+                           (pMeaning ? pMeaning->szMeaning : "a result this console does not know") + ")";
+    if (dwElapsed >= D_dwShowTimeFromMs) strShown += " after " + std::to_string(dwElapsed) + " ms";
+    Say("%s", strShown.c_str());
+    if (!call.strDetail.empty()) Say("  %s", call.strDetail.c_str());
+    m_strLastCall = strCall;
+    m_lLastResult = call.lResult;
+    if (m_bStrict && (!pMeaning || pMeaning->bFailure)) {
+        Say("  strict: %s failed", szExport);
+        return false;
+    }
+    return true;
 }
 
 bool CConsole::RunLine(const std::string &strLine) {
-    ConsoleArgs vWords = SplitWords(StripComment(strLine));
-    if (vWords.empty()) return true;
-    const ConsoleCommand *pCommand = Find(vWords[0]);
-    if (!pCommand) {
-        Say("  unknown command '%s' (try help)", vWords[0].c_str());
-        return false;
+    ConsoleArgs vWords;
+    bool bOk = true;
+    if (IsComment(strLine)) return true;
+    if (!SplitWords(strLine, vWords)) {
+        Say("  a double quote is not closed: put the quoted text between two \" marks");
+        bOk = false;
+    } else if (vWords.empty()) {
+        return true;
+    } else if (const ConsoleCommand *pCommand = Find(vWords[0])) {
+        ConsoleArgs vArgs(vWords.begin() + 1, vWords.end());
+        std::string strUsage = pCommand->strName + (pCommand->strUsage.empty() ? "" : " " + pCommand->strUsage);
+        if (vArgs.size() < pCommand->nMinArgs || vArgs.size() > pCommand->nMaxArgs) {
+            std::string strWanted =
+                pCommand->nMinArgs == pCommand->nMaxArgs ? ArgumentCount(pCommand->nMinArgs)
+                : pCommand->nMaxArgs == static_cast<size_t>(-1)
+                    ? "at least " + ArgumentCount(pCommand->nMinArgs)
+                    : std::to_string(pCommand->nMinArgs) + " to " + ArgumentCount(pCommand->nMaxArgs);
+            Say("  %s: takes %s, got %u (usage: %s)", pCommand->strName.c_str(), strWanted.c_str(),
+                static_cast<unsigned>(vArgs.size()), strUsage.c_str());
+            bOk = false;
+        } else {
+            bOk = pCommand->fnRun(vArgs);
+        }
+    } else {
+        Say("  unknown command '%s' (help lists the commands)", vWords[0].c_str());
+        bOk = false;
     }
-    ConsoleArgs vArgs(vWords.begin() + 1, vWords.end());
-    if (vArgs.size() < pCommand->nMinArgs) {
-        Say("  usage: %s %s", pCommand->strName.c_str(), pCommand->strUsage.c_str());
-        return false;
-    }
-    bool bOk = pCommand->fnRun(vArgs);
     // Whatever the plug-in posted while the export ran is shown before the next command.
     Pump(0);
+    if (!bOk) ++m_nFailed;
     return bOk;
 }
 
-int CConsole::RunScript(std::istream &input, bool bEcho) {
-    int nFailed = 0;
-    std::string strLine;
-    while (std::getline(input, strLine)) {
-        if (!strLine.empty() && strLine.back() == '\r') strLine.pop_back();
+int CConsole::RunScript(const std::vector<std::string> &vLines) {
+    for (const std::string &strLine : vLines) {
+        if (QuitRequested()) break;
         // An echo line speaks for itself in the transcript.
-        ConsoleArgs vWords = SplitWords(StripComment(strLine));
-        if (bEcho && !vWords.empty() && vWords[0] != "echo") Say("> %s", strLine.c_str());
-        if (!RunLine(strLine)) ++nFailed;
+        ConsoleArgs vWords;
+        bool bSplit = SplitWords(strLine, vWords);
+        bool bBlank = bSplit && vWords.empty();
+        if (!IsComment(strLine) && !bBlank && !(bSplit && vWords[0] == "echo")) Say("> %s", strLine.c_str());
+        RunLine(strLine);
     }
     Pump(0);
-    return nFailed;
+    return m_nFailed;
 }

@@ -2,28 +2,43 @@
 // a plug-in DLL and by the demo host that links the handset plug-in with its
 // emulated devices.
 //
-// Everything runs on the console's one thread: a command calls an export,
-// which may block (the SIP plug-in waits for its library's events), then the
+// Commands run on the console's one thread: a command calls an export, which
+// may block (the SIP plug-in waits for its library's events), then the
 // console pumps its message-only window so that the notifications the handset
-// plug-in posted meanwhile are printed in the order they arrived.
+// plug-in posted meanwhile are printed in the order they arrived. Output may
+// also come from other threads (the SIP library's thread plays the tones the
+// console traces), so Say prints whole lines under a lock, and keeps the
+// keyboard prompt with what has been typed below the newest line.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
-#include <iosfwd>
 #include <string>
 #include <vector>
+
+#include "ResultMeanings.h"
 
 using ConsoleArgs = std::vector<std::string>;
 
 struct ConsoleCommand {
     std::string strName;
     std::string strUsage;     // argument names, shown by "help"
+    std::string strHelp;      // what the command does, shown by "help"
     size_t nMinArgs;
-    // Runs the command; returns false when the command itself failed (an
-    // unusable argument), which makes the script's exit code non-zero.
+    size_t nMaxArgs;
+    // Runs the command; returns false when the command failed (it says why),
+    // which makes the console's exit code 1.
     std::function<bool(const ConsoleArgs &)> fnRun;
+};
+
+// One export call as a command made it: the arguments as the transcript
+// shows them, the result, and a line of detail printed under the result
+// (what a buffer received), if any.
+struct ExportCall {
+    std::string strArgs;
+    long lResult = 0;
+    std::string strDetail;
 };
 
 class CConsole {
@@ -32,10 +47,25 @@ public:
     ~CConsole();
 
     void Add(ConsoleCommand command);
-    // Runs one command per line; '#' starts a comment. Returns the number of
-    // lines that failed (unknown command, missing arguments, failed command).
-    int RunScript(std::istream &input, bool bEcho);
+    // The meanings the results of the loaded plug-in's exports are shown with.
+    void SetMeanings(const ResultMeaning *pMeanings) { m_pMeanings = pMeanings; }
+    // In strict mode an export's failure result fails its command.
+    void SetStrict(bool bStrict) { m_bStrict = bStrict; }
+
+    // Runs the lines of a script, each echoed behind "> "; '#' starts a
+    // comment. Returns the number of lines that failed.
+    int RunScript(const std::vector<std::string> &vLines);
     bool RunLine(const std::string &strLine);
+    // Set by quit/exit and by Ctrl+C: no further line runs.
+    bool QuitRequested() const;
+    int FailedLines() const { return m_nFailed; }
+    void CountFailure() { ++m_nFailed; }
+
+    // Calls an export through fnCall (false: an argument was unusable and
+    // fnCall said why) and prints "  NAME(ARGS) = RESULT (MEANING)", with the
+    // time it blocked when that was 10 ms or more. False when the call did
+    // not happen, or in strict mode when the result means failure.
+    bool CallExport(const char *szExport, const std::function<bool(ExportCall &)> &fnCall);
 
     // The window that receives the handset plug-in's notifications.
     HWND Window() const { return m_hWnd; }
@@ -49,21 +79,36 @@ public:
         __attribute__((format(printf, 1, 2)))
 #endif
         ;
-    // Prints "  NAME(ARGS) = RESULT" for an export call.
-    static void Result(const std::string &strCall, long lResult);
+    // "  COMMAND: 'WORD' DOES_NOT" for a word a command cannot use.
+    static bool BadArgument(const std::string &strCommand, const std::string &strWord, const char *szWhy);
+    // The prompt and the text typed after it, kept below the newest output
+    // line while the keyboard is read; empty when nothing is being typed.
+    static void ShowPromptLine(const std::string &strLine);
+    // Makes a Ctrl+C or Ctrl+Break end the console after the current command.
+    static void QuitOnCtrlC();
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
     void AddBuiltins();
+    bool Expect(const ConsoleArgs &vArgs);
     const ConsoleCommand *Find(const std::string &strName) const;
 
     std::vector<ConsoleCommand> m_vCommands;
+    size_t m_nBuiltins;
     HWND m_hWnd;
+    const ResultMeaning *m_pMeanings;
+    bool m_bStrict;
+    bool m_bQuit;
+    int m_nFailed;
+    std::string m_strLastCall;    // for expect: the last export call and its result
+    long m_lLastResult;
 };
 
 // The text in double quotes, as transcripts show string arguments.
 inline std::string Quoted(const std::string &strText) { return "\"" + strText + "\""; }
-// Parses "on"/"off"/"1"/"0" into the flag value the plug-ins take.
+// Parses "on"/"off"/"1"/"0" (or any number) into the flag value the plug-ins take.
 bool ParseFlag(const std::string &strWord, int &nFlag);
+// Parses a whole decimal number from 0 to nMax.
+bool ParseNumber(const std::string &strWord, unsigned long ulMax, unsigned long &ulValue);
 // The console's names for the handset plug-in's notifications (1124 to 1134).
 const char *NotificationName(UINT uMsg);

@@ -7,8 +7,6 @@
 
 struct HandsetExports;
 
-// True when the module looks like the handset plug-in (it has CT_StartMonitor).
-bool IsHandsetPlugin(HMODULE hModule);
 // Binds every export by its exact name, adds the commands and registers the
 // console's window with CT_StartMonitor. Returns the number of missing
 // exports (each is printed); nothing is added when one is missing.

@@ -19,14 +19,20 @@ T *AtRva(HMODULE hModule, DWORD dwRva) {
     return reinterpret_cast<T *>(reinterpret_cast<BYTE *>(hModule) + dwRva);
 }
 
-IMAGE_IMPORT_DESCRIPTOR *FindImportDescriptor(HMODULE hModule, const char *szDll) {
+// The first import descriptor whose DLL name fnMatch accepts.
+template <typename Match>
+IMAGE_IMPORT_DESCRIPTOR *FindDescriptor(HMODULE hModule, Match fnMatch) {
     auto *pDos = reinterpret_cast<IMAGE_DOS_HEADER *>(hModule);
     auto *pNt = AtRva<IMAGE_NT_HEADERS>(hModule, pDos->e_lfanew);
     const IMAGE_DATA_DIRECTORY &dir = pNt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     if (!dir.VirtualAddress) return nullptr;
     for (auto *pDesc = AtRva<IMAGE_IMPORT_DESCRIPTOR>(hModule, dir.VirtualAddress); pDesc->Name; ++pDesc)
-        if (_stricmp(AtRva<char>(hModule, pDesc->Name), szDll) == 0) return pDesc;
+        if (fnMatch(AtRva<const char>(hModule, pDesc->Name))) return pDesc;
     return nullptr;
+}
+
+IMAGE_IMPORT_DESCRIPTOR *FindImportDescriptor(HMODULE hModule, const char *szDll) {
+    return FindDescriptor(hModule, [szDll](const char *szName) { return _stricmp(szName, szDll) == 0; });
 }
 
 bool StoreProtected(void **ppSlot, void *pValue) {
@@ -78,6 +84,15 @@ bool RedirectImport(HMODULE hModule, const char *szDll, const char *szFunction, 
         return StoreProtected(ppSlot, pfnNew);
     }
     return false;
+}
+
+std::vector<std::string> ImportedDllNames(HMODULE hModule) {
+    std::vector<std::string> vNames;
+    FindDescriptor(hModule, [&vNames](const char *szName) {
+        vNames.push_back(szName);
+        return false;
+    });
+    return vNames;
 }
 
 bool TraceTones(HMODULE hModule) {

@@ -89,7 +89,8 @@ std::vector<std::string> DescribeWaveDevices(const WAVE_API &wave) {
 
 void AddWaveDeviceCommand(CConsole &console, const WAVE_API &wave) {
     const WAVE_API *pWave = &wave;
-    console.Add({"wavedevices", "", 0, [pWave](const ConsoleArgs &) {
+    console.Add({"wavedevices", "", "the wave devices, and the one the plug-in opens for the handset", 0, 0,
+                 [pWave](const ConsoleArgs &) {
                      for (const std::string &strLine : DescribeWaveDevices(*pWave))
                          CConsole::Say("  %s", strLine.c_str());
                      return true;

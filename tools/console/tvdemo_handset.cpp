@@ -11,12 +11,12 @@
 //   tvdemo_handset SCRIPT
 #include <windows.h>
 
-#include <fstream>
 #include <memory>
 
 #include "Console.h"
 #include "HandsetCommands.h"
 #include "HandsetExports.h"
+#include "ScriptText.h"
 #include "WaveDeviceCommand.h"
 #include "audio/EmulatedWave.h"
 #include "core/PluginLifecycle.h"
@@ -47,7 +47,8 @@ std::string EventLine(const ConsoleArgs &a) {
 
 void AddHandsetSideCommands(CConsole &console) {
     CEmulatedHid &hid = CEmulatedHid::Instance();
-    console.Add({"handset", "ring|offhook|hangup|ping|digits D|caller N|unplug|plug", 1,
+    console.Add({"handset", "ring|offhook|hangup|ping|digits D|caller N|unplug|plug",
+                 "the emulated handset sends an event line, or is unplugged or plugged in", 1, 2,
                  [&hid, &console](const ConsoleArgs &a) {
                      if (a[0] == "unplug" || a[0] == "plug") {
                          a[0] == "unplug" ? hid.Unplug() : hid.Plug();
@@ -55,7 +56,7 @@ void AddHandsetSideCommands(CConsole &console) {
                          return true;
                      }
                      std::string strLine = EventLine(a);
-                     if (strLine.empty()) return false;
+                     if (strLine.empty()) return CConsole::BadArgument("handset", a[0], "is not an event of the handset");
                      std::string strShown = strLine.substr(0, strLine.size() - 2);
                      bool bTaken = hid.SendInput(strLine);
                      CConsole::Say("  handset sends %s<CR><LF>%s", strShown.c_str(), bTaken ? "" : " (nobody listening)");
@@ -63,13 +64,13 @@ void AddHandsetSideCommands(CConsole &console) {
                      console.Pump(600);
                      return bTaken;
                  }});
-    console.Add({"connect", "", 0, [&hid, &console](const ConsoleArgs &) {
+    console.Add({"connect", "", "wait until the plug-in has found and opened the emulated handset", 0, 0, [&hid, &console](const ConsoleArgs &) {
                      bool bConnected = console.PumpUntil([&hid] { return hid.WaitUntilReading(0); }, 5000);
                      CConsole::Say("  handset %s", bConnected ? "found and opened by the plug-in" : "NOT found");
                      return bConnected;
                  }});
     auto pShown = std::make_shared<size_t>(0);
-    console.Add({"wire", "", 0, [&hid, pShown](const ConsoleArgs &) {
+    console.Add({"wire", "", "show the command lines sent to the handset since the last wire", 0, 0, [&hid, pShown](const ConsoleArgs &) {
                      std::vector<std::string> vLines = hid.CommandLines();
                      for (size_t i = *pShown; i < vLines.size(); ++i) {
                          std::string strLine = vLines[i];
@@ -101,9 +102,10 @@ int main(int argc, char **argv) {
         CConsole::Say("usage: tvdemo_handset SCRIPT");
         return 2;
     }
-    std::ifstream script(argv[1]);
-    if (!script) {
-        CConsole::Say("cannot read script %s", argv[1]);
+    std::vector<std::string> vScript;
+    std::string strNote, strError;
+    if (!ReadScriptFile(argv[1], vScript, strNote, strError)) {
+        CConsole::Say("script %s %s", argv[1], strError.c_str());
         return 2;
     }
     InstallEmulatedHandset();
@@ -111,12 +113,10 @@ int main(int argc, char **argv) {
     int nFailed = 0;
     {
         CConsole console;
-        HandsetExports exports = LinkedHandsetExports();
-        AddHandsetCommands(console, exports);
+        AddHandsetCommands(console, LinkedHandsetExports());
         AddHandsetSideCommands(console);
         AddWaveDeviceCommand(console, g_Wave);
-        CConsole::Result("CT_StartMonitor(window)", exports.pfn_CT_StartMonitor(console.Window()));
-        nFailed = console.RunScript(script, true);
+        nFailed = console.RunScript(vScript);
     }
     PluginDetach(false);
     CEmulatedHid::Instance().Uninstall();
