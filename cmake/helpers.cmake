@@ -22,6 +22,21 @@ function(tv_add_gtest name)
     WORKING_DIRECTORY $<TARGET_FILE_DIR:${name}>)
 endfunction()
 
+# A fuzz harness (tests/<name>_fuzz_harness.cpp) built with the Windows
+# toolchain into a program that replays its saved corpus
+# (tests/<name>_fuzz_corpus) through the code it fuzzes, as the test
+# <name>_fuzz_corpus_replay; ./dev fuzz builds the same harness natively.
+function(tv_add_fuzz_replay name lib)
+  add_executable(${name}_fuzz_replay ${PROJECT_SOURCE_DIR}/tests/${name}_fuzz_harness.cpp
+    ${PROJECT_SOURCE_DIR}/tests/fuzz_replay_main.cpp)
+  target_link_libraries(${name}_fuzz_replay PRIVATE ${lib})
+  tv_static_runtime(${name}_fuzz_replay)
+  add_test(NAME ${name}_fuzz_corpus_replay
+    COMMAND ${name}_fuzz_replay ${PROJECT_SOURCE_DIR}/tests/${name}_fuzz_corpus)
+  set_tests_properties(${name}_fuzz_corpus_replay PROPERTIES TIMEOUT 60
+    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+endfunction()
+
 # The export contract of a shipped 32-bit DLL, checked from its code with
 # objdump: names, the bytes each __stdcall export pops, the imported DLLs and
 # that every function imported from Windows exists on Windows 7.

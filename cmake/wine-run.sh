@@ -16,6 +16,10 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 : "${WINEPREFIX:=$here/../build/wineprefix}"
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+# A caller that reads the output as it comes (the console at the keyboard)
+# asks for it live and waits for the program's exit itself, not for the
+# pipe's end.
+if [ -n "${WINE_RUN_LIVE:-}" ]; then exec "$wine64" "$@"; fi
 out=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")
 err=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")
 pid=

@@ -13,7 +13,11 @@
 // take the agent out of a state without a registered line. The calls back into the
 // library are made after the lock is released: they are re-entrant by the
 // library's contract and may deliver further events from inside. Their
-// results are ignored. Nothing here waits for a host thread.
+// results are ignored. The observers hear of a call event before those calls
+// are made, so that they see the state the event set even when the call back
+// delivers the next events at once (a released call closed, a ringing call
+// answered), and the busy or ring tone still sounds. Nothing here waits for
+// a host thread.
 #include "SipAgent.h"
 
 PFN_LineMatchPause g_pfnLineMatchPause = nullptr;
@@ -23,8 +27,10 @@ extern "C" unsigned char __cdecl AgentEventCallback(int nType, const uint32_t *p
   CSipAgent &agent = CSipAgent::Instance();
   switch (nType) {
     case KIRO_EVENT_CALL:
-      if (pRecord) agent.OnCallEvent(pRecord);
-      agent.NotifyObservers();
+      if (pRecord)
+        agent.OnCallEvent(pRecord);
+      else
+        agent.NotifyObservers();
       break;
     case KIRO_EVENT_LINE:
       if (pRecord) agent.OnLineEvent(pRecord);
@@ -97,8 +103,10 @@ bool CSipAgent::OwnsCallEvent(KIRO_HANDLE hCall) const {
 
 void CSipAgent::OnCallEvent(const uint32_t *pRecord) {
   KIRO_HANDLE hCall = pRecord[KIRO_WORD_HANDLE];
-  switch (ApplyCallEvent(hCall, static_cast<int>(pRecord[KIRO_WORD_STATUS]),
-                         pRecord[KIRO_WORD_CALL_CODE])) {
+  const ECallAction eAction =
+      ApplyCallEvent(hCall, static_cast<int>(pRecord[KIRO_WORD_STATUS]), pRecord[KIRO_WORD_CALL_CODE]);
+  NotifyObservers();
+  switch (eAction) {
     case ACTION_ACCEPT:
       KIRO_CallAccept(hCall);
       break;

@@ -109,7 +109,8 @@ def keyboard_session(name, files, typed, expected):
     must be printed while the console waits for its next line."""
     folder = folder_with(name, files)
     console = subprocess.Popen([WINE_RUN, "tvconsole.exe", "BRAVIK32.dll"], cwd=folder, stdin=subprocess.PIPE,
-                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                               env=dict(os.environ, WINE_RUN_LIVE="1"))
     transcript = [""]
 
     def pump():

@@ -199,3 +199,55 @@ INSTANTIATE_TEST_SUITE_P(
         SFolderCase{"ResCut", std::string(251, 'b'), std::string(251, 'b') + "\\re"},
         SFolderCase{"FolderCut", std::string(300, 'c'), std::string(254, 'c')}),
     [](const ::testing::TestParamInfo<SFolderCase> &info) { return info.param.szName; });
+
+// The tones of whole calls on the simulated library when it delivers a
+// request's events before the request returns: the call back the agent makes
+// from an event (the destroy of a released call, the answer of a ringing one
+// under auto-answer) brings the next event at once.
+class SipEarlyToneTest : public SipToneTest {
+ protected:
+  void SetUp() override {
+    SipToneTest::SetUp();
+    KIRO_HANDLE hInstance = 0, hLine = 0;
+    ASSERT_EQ(KIRO_Initialize(&hInstance, 5060, 10000, 16, "kIRO", "", 0), 0);
+    ASSERT_EQ(KIRO_EventListenerAdd(hInstance, AgentEventCallback, nullptr), 0);
+    ASSERT_EQ(KIRO_AddLine(hInstance, &hLine, "1001@example.com"), 0);
+    CSipAgentProbe::Restart(STATE_REGISTERED, hLine, 0);
+    CSipAgent::Instance().AddObserver(&m_player);
+    m_sim.SetMode(KIROSIM_MODE_EARLY);
+  }
+  // What the desk hears: a tone asked for again while it sounds (a stop
+  // while silent) changes nothing.
+  static std::vector<std::string> Heard() {
+    std::vector<std::string> heard;
+    for (const std::string &strCall : g_played)
+      if (heard.empty() || heard.back() != strCall) heard.push_back(strCall);
+    return heard;
+  }
+  KIRO_HANDLE RingingCall() {
+    KIRO_HANDLE hCall = m_sim.OfferCall(CSipAgent::Instance().Line());
+    EXPECT_NE(hCall, 0u) << "the library offers a call on the agent's line";
+    EXPECT_TRUE(m_sim.WaitIdle(3000)) << "the offer, the accept and the ringing delivered";
+    return hCall;
+  }
+};
+
+// Fault: the observers heard of an event only after the agent's call back
+// into the library, which had already delivered the next event: a released
+// call was closed before the tone player looked, and the far end's hang-up
+// played no busy tone.
+TEST_F(SipEarlyToneTest, FarEndHangUpPlaysTheBusyTone) {
+  KIRO_HANDLE hCall = RingingCall();
+  ASSERT_EQ(TV_OffHook(), 0);
+  ASSERT_EQ(m_sim.RemoteHangUp(hCall), 0);
+  ASSERT_TRUE(m_sim.WaitIdle(3000)) << "the release and the close delivered";
+  EXPECT_EQ(Heard(), (std::vector<std::string>{D_strRing, D_strStop, D_strBusy}));
+}
+
+// Fault: likewise, a call answered at once under auto-answer was connected
+// before the tone player looked, and never rang.
+TEST_F(SipEarlyToneTest, AutoAnsweredCallRingsBeforeItConnects) {
+  ASSERT_EQ(TV_PickUp(), 0);
+  RingingCall();
+  EXPECT_EQ(Heard(), (std::vector<std::string>{D_strRing, D_strStop}));
+}

@@ -23,10 +23,4 @@ add_test(NAME wav_written_read_by_outside_tools
 set_tests_properties(wav_written_read_by_outside_tools PROPERTIES
   FIXTURES_REQUIRED wav_written_files TIMEOUT 60)
 
-add_executable(wav_fuzz_replay ${CMAKE_CURRENT_LIST_DIR}/wav_fuzz_harness.cpp)
-target_link_libraries(wav_fuzz_replay PRIVATE bravik32_static)
-tv_static_runtime(wav_fuzz_replay)
-add_test(NAME wav_fuzz_corpus_replay
-  COMMAND wav_fuzz_replay ${CMAKE_CURRENT_LIST_DIR}/wav_fuzz_corpus)
-set_tests_properties(wav_fuzz_corpus_replay PROPERTIES TIMEOUT 60
-  WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+tv_add_fuzz_replay(wav bravik32_static)

@@ -1,9 +1,10 @@
 // Fuzz harness for the WAV reader. Built two ways from this one file:
 // natively with clang's libFuzzer and sanitizers (tools/fuzz.sh, TV_LIBFUZZER
-// defined), and with the Windows toolchain into a program that replays the
-// saved corpus through the plug-in's own reader (the wav_fuzz_corpus_replay
-// test). Each input is written to a file, opened, read to the end in chunks
-// whose sizes come from the input, and closed; a broken invariant aborts.
+// defined), and with the Windows toolchain and tests/fuzz_replay_main.cpp
+// into a program that replays the saved corpus through the plug-in's own
+// reader (the wav_fuzz_corpus_replay test). Each input is written to a file,
+// opened, read to the end in chunks whose sizes come from the input, and
+// closed; a broken invariant aborts.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -82,36 +83,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize) {
     }
     file.Close();
     Require(file.m_pFile == nullptr, "Close releases the stream");
+    remove(strPath.c_str());
     return 0;
 }
-
-#ifndef TV_LIBFUZZER
-#include <windows.h>
-
-// Replays every file of the folders (or files) given: the saved corpus.
-int main(int argc, char **argv) {
-    int nReplayed = 0;
-    for (int i = 1; i < argc; ++i) {
-        std::string strFolder = argv[i];
-        WIN32_FIND_DATAA found;
-        HANDLE hFind = FindFirstFileA((strFolder + "/*").c_str(), &found);
-        if (hFind == INVALID_HANDLE_VALUE) continue;
-        do {
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-            std::string strPath = strFolder + "/" + found.cFileName;
-            std::vector<uint8_t> input;
-            if (FILE *pFile = fopen(strPath.c_str(), "rb")) {
-                int nByte;
-                while ((nByte = fgetc(pFile)) != EOF) input.push_back(static_cast<uint8_t>(nByte));
-                fclose(pFile);
-            }
-            LLVMFuzzerTestOneInput(input.data(), input.size());
-            ++nReplayed;
-        } while (FindNextFileA(hFind, &found));
-        FindClose(hFind);
-    }
-    remove(InputPath().c_str());
-    printf("replayed %d corpus files through the reader\n", nReplayed);
-    return nReplayed > 0 ? 0 : 1;
-}
-#endif

@@ -61,8 +61,7 @@ int BuildFrame(char (&cmdChar)[64], char cLetter, int nLength, const char *pPayl
 
 Halvex::Halvex()
     : m_szANI(), m_cStopIO(0), m_hNotifyWnd(nullptr), m_hDevice(INVALID_HANDLE_VALUE),
-      m_szDataBuf(), m_nDataLen(0), m_bLineOverlong(false), m_szListBuf(), m_abReport(),
-      m_ovRead() {
+      m_decoder(), m_dwLinePauseMs(D_dwLinePauseMs), m_abReport(), m_ovRead() {
     InitializeCriticalSection(&m_csANI);
 }
 

@@ -23,6 +23,7 @@
 
 #include <atomic>
 
+#include "core/LineDecoder.h"
 #include "core/Queue.h"
 #include "support/BaseThread.h"
 #include "support/RecoverableLock.h"
@@ -40,8 +41,8 @@ public:
     static constexpr DWORD D_dwHandsetVendorID = 0x0C70;
     static constexpr DWORD D_dwHandsetProductID = 0x0000;
     static constexpr DWORD D_dwHandsetVersion = 0x0100;
-    static constexpr int D_nDataBufSize = 50;   // one event line, CR included
-    static constexpr int D_nListBufSize = 32;   // caller number or digit run + NUL
+    static constexpr int D_nDataBufSize = CLineDecoder::D_nDataBufSize;
+    static constexpr int D_nListBufSize = CLineDecoder::D_nListBufSize;
     static constexpr int D_nMaxDialDigits = 26; // what one 64-byte frame holds
     static constexpr DWORD D_dwSearchPauseMs = 200;
     static constexpr DWORD D_dwSearchRetryMs = 2000;
@@ -65,6 +66,10 @@ public:
     int SetNotifyWindow(HWND hWnd);
     // Copies the last caller number and its NUL (D_nListBufSize bytes at most).
     void CopyANI(char *szOut) const;
+    // The rest after every line, D_dwLinePauseMs unless a host that
+    // compresses time (the soak) shortens it; the pause paces the host, no
+    // event depends on it.
+    void SetLinePause(DWORD dwMilliseconds) { m_dwLinePauseMs = dwMilliseconds; }
 
     CQueue m_qDTMF;
     CQueue m_qKeys;
@@ -75,6 +80,7 @@ public:
 protected:
     // Link-thread steps, reachable by white-box tests through a subclass.
     // One input character; true when it ended a line (decoded or dropped).
+    // The line's event is acted on before it returns.
     bool TakeCharacter(char cChar);
     void DecodeLine(const char *pLine, int nLength);
     // The manual-reset event of one connection's reads, or null; a test
@@ -99,9 +105,9 @@ private:
     DWORD WaitForReadOrStop(HANDLE hReadEvent);
     void CloseDevice();
     void ResetLine();
-    int StageField(const char *pLine, int nLength, int nFrom);
-    void QueueDigits(const char *pLine, int nLength);
-    void ReportCallerNumber(const char *pLine, int nLength);
+    void ActOn(const CLineEvent &event);
+    void QueueDigits(const char *pDigits, int nCount);
+    void ReportCallerNumber(const char *pszNumber, int nLength);
     void Notify(UINT nMessage, WPARAM wParam = 0, LPARAM lParam = 0);
 
     std::atomic<HWND> m_hNotifyWnd;
@@ -115,10 +121,9 @@ private:
     // Owned by the link thread. The read's report buffer and OVERLAPPED live
     // in the object, not on the thread's stack, so that a read still pending
     // when the thread is ended by force writes into memory that stays valid.
-    char m_szDataBuf[D_nDataBufSize];
-    int m_nDataLen;
-    bool m_bLineOverlong;
-    char m_szListBuf[D_nListBufSize];
+    // The decoder's ListBuf is the buffer whose address message 1133 carries.
+    CLineDecoder m_decoder;
+    std::atomic<DWORD> m_dwLinePauseMs;
     BYTE m_abReport[2];
     OVERLAPPED m_ovRead;
 };

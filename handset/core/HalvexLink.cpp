@@ -88,7 +88,7 @@ Halvex::ConnectionEnd Halvex::ReadLines(HANDLE hReadEvent) {
         case kReadCharacter:
             // At most about two lines a second; what the handset sends
             // meanwhile waits in the HID driver's input buffer.
-            if (TakeCharacter(cChar) && WaitForStop(D_dwLinePauseMs)) return kConnectionStopped;
+            if (TakeCharacter(cChar) && WaitForStop(m_dwLinePauseMs)) return kConnectionStopped;
             break;
         }
     }
@@ -163,83 +163,60 @@ DWORD Halvex::WaitForReadOrStop(HANDLE hReadEvent) {
     return dwWait;
 }
 
-void Halvex::ResetLine() {
-    m_nDataLen = 0;
-    m_bLineOverlong = false;
-}
+void Halvex::ResetLine() { m_decoder.ResetLine(); }
 
 bool Halvex::TakeCharacter(char cChar) {
-    if (cChar != '\n') {
-        // A line that outgrows DataBuf is dropped whole, up to its LF.
-        if (m_nDataLen < D_nDataBufSize)
-            m_szDataBuf[m_nDataLen++] = cChar;
-        else
-            m_bLineOverlong = true;
-        return false;
-    }
-    if (!m_bLineOverlong) DecodeLine(m_szDataBuf, m_nDataLen);
-    ResetLine();
+    CLineEvent event;
+    if (!m_decoder.TakeCharacter(cChar, &event)) return false;
+    ActOn(event);
     return true;
 }
 
-void Halvex::DecodeLine(const char *pLine, int nLength) {
-    if (nLength < 3 || pLine[0] != 'A' || pLine[1] != 'T' || pLine[nLength - 1] != '\r') return;
-    switch (pLine[2]) {
-    case 'R':
+void Halvex::DecodeLine(const char *pLine, int nLength) { ActOn(m_decoder.DecodeLine(pLine, nLength)); }
+
+void Halvex::ActOn(const CLineEvent &event) {
+    switch (event.eKind) {
+    case kLineRing:
         Notify(D_nMsgRing);
         break;
-    case 'N':
-        QueueDigits(pLine, nLength);
+    case kLineDigits:
+        QueueDigits(event.pszField, event.nFieldLength);
         break;
-    case 'H':
+    case kLineHangUp:
         // The host sees an empty queue from the moment it learns of the
         // hang-up.
         m_qDTMF.Clear();
         Notify(D_nMsgHangUp);
         break;
-    case 'Z':
+    case kLineOffHook:
         Notify(D_nMsgOffHook);
         break;
-    case 'C':
-        if (nLength > 3 && pLine[3] == 'I') ReportCallerNumber(pLine, nLength);
+    case kLineCallerNumber:
+        ReportCallerNumber(event.pszField, event.nFieldLength);
         break;
-    case 'X':
+    case kLinePing:
         g_LogReporter.WriteLog("收到Ping回应");
         break;
-    default:
+    case kLineIgnored:
         break;
     }
 }
 
-// Copies the characters from nFrom up to the line's first CR after the event
-// letter into ListBuf, cut to leave room for its NUL; returns how many.
-int Halvex::StageField(const char *pLine, int nLength, int nFrom) {
-    memset(m_szListBuf, 0, sizeof m_szListBuf);
-    // An accepted line ends with CR, so there is always one to find.
-    const char *pCR = static_cast<const char *>(memchr(pLine + 3, '\r', nLength - 3));
-    const int nEnd = pCR ? static_cast<int>(pCR - pLine) : nLength;
-    int nCount = nEnd > nFrom ? nEnd - nFrom : 0;
-    if (nCount > D_nListBufSize - 1) nCount = D_nListBufSize - 1;
-    memcpy(m_szListBuf, pLine + nFrom, nCount);
-    return nCount;
-}
-
-void Halvex::QueueDigits(const char *pLine, int nLength) {
-    const int nDigits = StageField(pLine, nLength, 3);
-    for (int i = 0; i < nDigits; ++i) {
-        m_qDTMF.Push(static_cast<BYTE>(m_szListBuf[i]));
-        if (m_szListBuf[i] == m_cStopIO.load()) Notify(D_nMsgStopDigit);
+void Halvex::QueueDigits(const char *pDigits, int nCount) {
+    for (int i = 0; i < nCount; ++i) {
+        m_qDTMF.Push(static_cast<BYTE>(pDigits[i]));
+        if (pDigits[i] == m_cStopIO.load()) Notify(D_nMsgStopDigit);
     }
 }
 
-void Halvex::ReportCallerNumber(const char *pLine, int nLength) {
-    // Position 4 (the separator) is skipped whatever it holds.
-    const int nCount = StageField(pLine, nLength, 5);
+// pszNumber lies in the decoder's ListBuf, which outlives the message.
+void Halvex::ReportCallerNumber(const char *pszNumber, int nLength) {
     {
         CScopedLock lock(m_csANI);
-        memcpy(m_szANI, m_szListBuf, sizeof m_szANI);
+        memset(m_szANI, 0, sizeof m_szANI);
+        memcpy(m_szANI, pszNumber, nLength);
     }
-    Notify(D_nMsgCallerNumber, reinterpret_cast<WPARAM>(m_szListBuf), nCount);
+    Notify(D_nMsgCallerNumber, reinterpret_cast<WPARAM>(pszNumber), nLength);
 }
 
 void Halvex::Notify(UINT nMessage, WPARAM wParam, LPARAM lParam) {
