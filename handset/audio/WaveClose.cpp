@@ -24,8 +24,8 @@ LPTHREAD_START_ROUTINE CloseRoutine(bool bInput) {
 
 HMODULE ModuleOf(const void *pAddress) {
     HMODULE hModule = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       static_cast<LPCWSTR>(pAddress), &hModule);
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       static_cast<LPCSTR>(pAddress), &hModule);
     return hModule;
 }
 
@@ -36,10 +36,10 @@ HMODULE ModuleOf(const void *pAddress) {
 bool PinModuleOf(LPTHREAD_START_ROUTINE pfnRoutine) {
     const void *pRoutine = reinterpret_cast<const void *>(pfnRoutine);
     const HMODULE hOwn = ModuleOf(reinterpret_cast<const void *>(&HandWaveClosesOff));
-    if (!pRoutine || (ModuleOf(pRoutine) == hOwn && hOwn != GetModuleHandleW(nullptr))) return false;
+    if (!pRoutine || (ModuleOf(pRoutine) == hOwn && hOwn != GetModuleHandleA(nullptr))) return false;
     HMODULE hModule = nullptr;
-    return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                              static_cast<LPCWSTR>(pRoutine), &hModule) != FALSE;
+    return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                              static_cast<LPCSTR>(pRoutine), &hModule) != FALSE;
 }
 
 MMRESULT HandOffClose(bool bInput, HANDLE hWave) {
