@@ -21,6 +21,9 @@
 
 namespace {
 
+// How long the thread and handle counts may take to come back after an unload.
+const DWORD D_dwSettleBoundMs = 5000;
+
 typedef int(WINAPI *PFN_START_FILE)(int, const char *, int, int);
 typedef int(WINAPI *PFN_REST)(int);
 
@@ -66,10 +69,11 @@ int RunRealDll(int nCycles) {
     printf("== BRAVIK32.dll loaded, playing and recording, unloaded; before: %d threads, %d handles\n",
            nThreadsBefore, nHandlesBefore);
     bool bClean = true;
+    DWORD dwUnloadMaxMs = 0;
     for (int nCycle = 0; nCycle < nCycles; ++nCycle) {
         HMODULE hPlugin = LoadLibraryA(BesideProgram("BRAVIK32.dll").c_str());
         if (!hPlugin) {
-            printf("   cycle %d: the plug-in does not load\n", nCycle);
+            printf("   cycle %d: the plug-in does not load (error %lu)\n", nCycle, GetLastError());
             return 1;
         }
         auto pfnPlay = reinterpret_cast<PFN_START_FILE>(reinterpret_cast<void *>(GetProcAddress(hPlugin, "TV_StartPlayFile")));
@@ -88,14 +92,23 @@ int RunRealDll(int nCycles) {
         const DWORD dwStart = GetTickCount();
         FreeLibrary(hPlugin);
         const DWORD dwUnloadMs = GetTickCount() - dwStart;
-        Sleep(200);  // threads ended at the unload leave the thread list
-        const int nThreadsLeft = static_cast<int>(ThreadsOfThisProcess().size()) - nThreadsBefore;
-        const int nHandlesLeft = HandlesOfThisProcess() - nHandlesBefore;
+        // The devices are closed by threads that start once the unload has
+        // released the loader lock, and the system's audio threads end after
+        // them: the counts come back shortly after.
+        int nThreadsLeft = 0, nHandlesLeft = 0;
+        const DWORD dwSettleStart = GetTickCount();
+        do {
+            Sleep(20);
+            nThreadsLeft = static_cast<int>(ThreadsOfThisProcess().size()) - nThreadsBefore;
+            nHandlesLeft = HandlesOfThisProcess() - nHandlesBefore;
+        } while ((nThreadsLeft > 0 || nHandlesLeft > 0) && GetTickCount() - dwSettleStart < D_dwSettleBoundMs);
+        if (dwUnloadMs > dwUnloadMaxMs) dwUnloadMaxMs = dwUnloadMs;
         printf("   cycle %2d: play %d, record %d, jobs running %d of 2, unload %lu ms, threads %+d, handles %+d\n",
                nCycle, nPlay, nRecord, nRunning, static_cast<unsigned long>(dwUnloadMs), nThreadsLeft,
                nHandlesLeft);
         bClean = bClean && nPlay == 0 && nRecord == 0 && nThreadsLeft <= 0 && nHandlesLeft <= 0;
     }
+    printf("   longest unload %lu ms\n", static_cast<unsigned long>(dwUnloadMaxMs));
     DeleteFileA(strPrompt.c_str());
     DeleteFileA(strRecording.c_str());
     return bClean ? 0 : 1;

@@ -8,6 +8,7 @@
 #include <mmsystem.h>
 
 #include "audio/HandsetWaveName.h"
+#include "audio/WaveClose.h"
 #include "audio/WaveRetired.h"
 #include "support/WaveMsgThread.h"
 
@@ -76,6 +77,16 @@ void StopDirection(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE
 // Under the lock.
 void MarkOpened(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing);
 void MarkClosed(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing);
+// Under the lock, after the device's close call succeeded: its notification
+// is due, or, for a close handed off (WaveClose.h), will find nobody to
+// handle it, so the direction is closed at once.
+template <class HWAVE>
+void CloseIssued(WaveDirection &direction, HWAVE &hCurrent, volatile BYTE &bOpen, volatile BYTE &bClosing) {
+    direction.bCloseIssued = true;
+    if (!WaveClosesHandedOff()) return;
+    hCurrent = nullptr;
+    MarkClosed(direction, bOpen, bClosing);
+}
 // Under the lock, before MarkClosed: the notifications an abandoned device
 // still owes, bClosed telling whether its close call succeeded.
 WaveOwed OwedNotices(const WaveDirection &direction, bool bClosed);

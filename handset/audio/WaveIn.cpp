@@ -10,6 +10,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "audio/WaveClose.h"
 #include "audio/WaveDirection.h"
 #include "audio/WaveRetired.h"
 #include "audio/waveinout.h"
@@ -85,14 +86,14 @@ MMRESULT StartCapture(HWAVEIN hwi) {
 // Under the input lock: the close follows the last buffer retired.
 void CloseInputWhenDrained() {
     if (!g_bWaveInStopping || g_In.bCloseIssued || g_nWaveInPending > 0) return;
-    if (g_Wave.waveInClose(g_hWaveIn) != MMSYSERR_NOERROR) {
+    if (CloseWaveDevice(true, g_hWaveIn) != MMSYSERR_NOERROR) {
         AbandonWaveIn();
         return;
     }
     // Every buffer is back and unprepared: the device owns none of them.
-    g_In.bCloseIssued = true;
     FreeWaveInBlock(g_pInBlock);
     UseBlock(nullptr);
+    CloseIssued(g_In, g_hWaveIn, g_bWaveInOpen, g_bWaveInStopping);
 }
 
 void DeliverInputBuffer(WAVEHDR *pHdr) {
@@ -143,7 +144,7 @@ void OnInputData(HWAVEIN hwi, WAVEHDR *pHdr) {
 }
 
 void AbandonWaveIn() {
-    bool bClosed = g_In.bCloseIssued || g_Wave.waveInClose(g_hWaveIn) == MMSYSERR_NOERROR;
+    bool bClosed = g_In.bCloseIssued || CloseWaveDevice(true, g_hWaveIn) == MMSYSERR_NOERROR;
     RetireWaveIn(g_hWaveIn, OwedNotices(g_In, bClosed), g_pInBlock, g_nWaveInPending);
     UseBlock(nullptr);
     g_nWaveInPending = 0;

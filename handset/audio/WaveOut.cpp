@@ -8,6 +8,7 @@
 // WaveRetired.h rather than to the heap.
 #include <cstring>
 
+#include "audio/WaveClose.h"
 #include "audio/WaveDirection.h"
 #include "audio/WaveRetired.h"
 #include "audio/waveinout.h"
@@ -65,8 +66,8 @@ void QueueOutputBlock(WAVEHDR *pHdr) {
 // Under the output lock: the close follows the last block returned.
 void CloseOutputWhenDrained() {
     if (!g_bWaveOutClosing || g_Out.bCloseIssued || g_nWaveOutQueued > 0) return;
-    if (g_Wave.waveOutClose(g_hWaveOut) == MMSYSERR_NOERROR) {
-        g_Out.bCloseIssued = true;
+    if (CloseWaveDevice(false, g_hWaveOut) == MMSYSERR_NOERROR) {
+        CloseIssued(g_Out, g_hWaveOut, g_bWaveOutOpen, g_bWaveOutClosing);
     } else {
         AbandonWaveOut();
     }
@@ -95,7 +96,7 @@ void OnOutputDone(HWAVEOUT hwo, WAVEHDR *pHdr) {
 }
 
 void AbandonWaveOut() {
-    bool bClosed = g_Out.bCloseIssued || g_Wave.waveOutClose(g_hWaveOut) == MMSYSERR_NOERROR;
+    bool bClosed = g_Out.bCloseIssued || CloseWaveDevice(false, g_hWaveOut) == MMSYSERR_NOERROR;
     RetireWaveOut(g_hWaveOut, OwedNotices(g_Out, bClosed), g_pOutBlocks);
     g_pOutBlocks = nullptr;
     InterlockedExchange(&g_nWaveOutQueued, 0);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "audio/WaveClose.h"
 #include "platform/wave_api.h"
 #include "support/ScopedLock.h"
 
@@ -64,16 +65,11 @@ RetiredDevice &FreePlace() {
     return *pOldest;
 }
 
-MMRESULT CloseDevice(const RetiredDevice &device) {
-    return device.bInput ? g_Wave.waveInClose(static_cast<HWAVEIN>(device.hWave))
-                         : g_Wave.waveOutClose(static_cast<HWAVEOUT>(device.hWave));
-}
-
 // Under the lock: a device whose close failed is closed again once it holds
 // nothing; when that fails too, the next open of its direction tries again.
 void CloseAgain(RetiredDevice &device) {
     if (!device.bCloseFailed || !HoldsNothing(device)) return;
-    bool bClosed = CloseDevice(device) == MMSYSERR_NOERROR;
+    bool bClosed = CloseWaveDevice(device.bInput, device.hWave) == MMSYSERR_NOERROR;
     device.bCloseFailed = !bClosed;
     device.owed.bCloseNotice = bClosed;
 }

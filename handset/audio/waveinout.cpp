@@ -184,6 +184,15 @@ WaveOwed OwedNotices(const WaveDirection &direction, bool bClosed) {
     return WaveOwed{!direction.bOpenNoticed, bClosed};
 }
 
+void AbandonOpenWaveDevices() {
+    {
+        CScopedLock lock(g_In.cs);
+        if (g_bWaveInOpen) AbandonWaveIn();
+    }
+    CScopedLock lock(g_Out.cs);
+    if (g_bWaveOutOpen) AbandonWaveOut();
+}
+
 void HandleWaveMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
     WAVEHDR *pHdr = reinterpret_cast<WAVEHDR *>(lParam);
     switch (uMsg) {

@@ -73,6 +73,10 @@ void StopWaveOut();
 // at once) the input is abandoned. Afterwards the input is not closing. True
 // when it closed by itself.
 bool FinishWaveInClose(DWORD dwTimeout);
+// At the library's unload, once the wave message thread has stopped: a
+// direction still open (its returns never handled) is abandoned, its close
+// made or handed off (WaveClose.h), what it may still hold kept.
+void AbandonOpenWaveDevices();
 // Copies the bytes into a block of their own and queues it: 0, or -1 when
 // the output is not open, is closing, or no memory is to be had.
 int WriteWaveOut(const char *pBytes, int nLength);

@@ -9,8 +9,11 @@
 #include "core/PluginLifecycle.h"
 
 #include "audio/FilePlayback.h"
+#include "audio/WaveClose.h"
+#include "audio/waveinout.h"
 #include "core/Halvex.h"
 #include "support/LogReporter.h"
+#include "support/TerminationGuard.h"
 #include "support/WaveMsgThread.h"
 
 void PluginAttach() {
@@ -20,12 +23,17 @@ void PluginAttach() {
 }
 
 void PluginDetach(bool bProcessExiting) {
+    // Under the loader lock no wave device may be closed here, nor on the
+    // wave message thread while this step waits for it (WaveClose.h).
+    HandWaveClosesOff(!bProcessExiting && CallerOwnsLoaderLock());
     if (!bProcessExiting) {
         StopPlayFile();
         StopRecordFile();
     }
     g_Halvex.Stop();
     StopWaveMsgThread();
+    if (!bProcessExiting) AbandonOpenWaveDevices();
+    HandWaveClosesOff(false);
     g_LogReporter.WriteLog("HalvexV4 BRAVIK32.dll Log Exited");
     g_LogReporter.Close();
 }

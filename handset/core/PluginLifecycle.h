@@ -10,5 +10,7 @@ void PluginAttach();
 // unloaded while the process goes on, a running playback or recording is
 // stopped first, so its device is closed and the recording's last buffers
 // reach the file; at process exit the wave message thread is already gone
-// and there is nobody left to hand them over.
+// and there is nobody left to hand them over. Under the loader lock the
+// devices are closed by threads of their own once the lock is free
+// (audio/WaveClose.h).
 void PluginDetach(bool bProcessExiting);

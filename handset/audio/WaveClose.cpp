@@ -1,0 +1,68 @@
+// The close of a wave device, made here or handed off to a thread of its
+// own: see WaveClose.h. The hand-off flag is set and cleared by the detach
+// step and read by whichever thread closes a device meanwhile (the detach
+// step itself, or the wave message thread after the last returned buffer).
+#include "audio/WaveClose.h"
+
+#include "platform/wave_api.h"
+
+namespace {
+
+// 1 while closes are handed off and the close functions' module is pinned,
+// 2 while they are handed off but it could not be pinned (a close then is
+// neither made nor handed off: the device stays with the system).
+volatile LONG g_lHandOff = 0;
+
+// The close functions have a thread routine's shape: one pointer-sized
+// argument, WINAPI, a 32-bit result.
+static_assert(sizeof(MMRESULT) == sizeof(DWORD), "a close's result is a thread's exit code");
+
+LPTHREAD_START_ROUTINE CloseRoutine(bool bInput) {
+    return bInput ? reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void *>(g_Wave.waveInClose))
+                  : reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void *>(g_Wave.waveOutClose));
+}
+
+HMODULE ModuleOf(const void *pAddress) {
+    HMODULE hModule = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       static_cast<LPCSTR>(pAddress), &hModule);
+    return hModule;
+}
+
+// A closer thread starts only after this library may have been unloaded:
+// the module the close function lives in must stay. A close function inside
+// this library, when it is a DLL, would be unmapped all the same (and
+// pinning the library would keep it from ever unloading): not handed off.
+bool PinModuleOf(LPTHREAD_START_ROUTINE pfnRoutine) {
+    const void *pRoutine = reinterpret_cast<const void *>(pfnRoutine);
+    const HMODULE hOwn = ModuleOf(reinterpret_cast<const void *>(&HandWaveClosesOff));
+    if (!pRoutine || (ModuleOf(pRoutine) == hOwn && hOwn != GetModuleHandleA(nullptr))) return false;
+    HMODULE hModule = nullptr;
+    return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                              static_cast<LPCSTR>(pRoutine), &hModule) != FALSE;
+}
+
+MMRESULT HandOffClose(bool bInput, HANDLE hWave) {
+    if (g_lHandOff != 1) return MMSYSERR_ERROR;
+    HANDLE hCloser = CreateThread(nullptr, 0, CloseRoutine(bInput), hWave, 0, nullptr);
+    if (!hCloser) return MMSYSERR_NOMEM;
+    CloseHandle(hCloser);
+    return MMSYSERR_NOERROR;
+}
+
+}  // namespace
+
+void HandWaveClosesOff(bool bHandOff) {
+    // Pinned here, by the detach step, which owns the loader lock that a pin
+    // takes: pinned on the wave message thread, the pin would wait for the
+    // detach step while the detach step waited for that thread's close.
+    const bool bPinned = bHandOff && PinModuleOf(CloseRoutine(true)) && PinModuleOf(CloseRoutine(false));
+    InterlockedExchange(&g_lHandOff, bHandOff ? (bPinned ? 1 : 2) : 0);
+}
+
+bool WaveClosesHandedOff() { return g_lHandOff != 0; }
+
+MMRESULT CloseWaveDevice(bool bInput, HANDLE hWave) {
+    if (WaveClosesHandedOff()) return HandOffClose(bInput, hWave);
+    return bInput ? g_Wave.waveInClose(static_cast<HWAVEIN>(hWave)) : g_Wave.waveOutClose(static_cast<HWAVEOUT>(hWave));
+}

@@ -1,0 +1,38 @@
+// The close of a wave device, and why the library's detach step never makes
+// it itself.
+//
+// Closing a wave device waits for the system's audio threads: under Wine,
+// winmm's device thread releases the audio endpoint and waits for the
+// endpoint's thread to exit, and that exit needs the loader lock. The detach
+// step holds that lock while it stops the playback and the recording, so a
+// close made there, or on the wave message thread while the detach step
+// waits for it, would wait for ever (Windows, too, forbids the wave API in a
+// library's entry point). So, while the detach step runs under the loader
+// lock, closes are handed off: each device is closed by a thread of its own
+// that starts right in the close function of the wave table, with the
+// device's handle as its one argument, and so runs no code of this library.
+// It cannot start before the loader lock is free again, by which time the
+// library may be gone; the module that holds the close function is pinned
+// first so that it stays loaded for it. The devices are opened with
+// CALLBACK_THREAD, so what such a close notifies goes to a thread's queue,
+// never into this library's code.
+//
+// A handed-off close counts as done at once for the direction: nobody will
+// be left to handle its notification. Memory the device may still own is
+// not freed (the callers retire it, WaveRetired.h).
+#pragma once
+
+#include <windows.h>
+#include <mmsystem.h>
+
+// Set by the detach step, under the loader lock, for its duration; pins the
+// close functions' module when set.
+void HandWaveClosesOff(bool bHandOff);
+bool WaveClosesHandedOff();
+
+// The device's close (bInput: a wave input, else an output): made here and
+// its result returned, or, while closes are handed off, given to a thread of
+// its own (MMSYSERR_NOERROR; MMSYSERR_NOMEM when no thread could be made,
+// MMSYSERR_ERROR when the module could not be pinned: the device is never
+// closed here then).
+MMRESULT CloseWaveDevice(bool bInput, HANDLE hWave);
