@@ -341,4 +341,36 @@ TEST(PluginLifecycle, LoadUseUnloadSeveralTimesLeavesNoThreadAndEndsTheLog) {
     RemoveLogEntries();
 }
 
+// Each load continues the log it finds and counts that file's lines first,
+// on the host's thread. Counted through a C++ stream, that made the thread
+// runtime keep a record of the host's thread (a thread handle and an event)
+// that no unload could free: two handles more after every unload.
+TEST(PluginLifecycle, RegressionEachUnloadLeftTwoHandlesOfTheHostThreadBehind) {
+    RemoveLogEntries();
+    auto loadSearchUnload = [] {
+        const size_t nLinesBefore = LogLineCount();
+        HMODULE hPlugin = LoadLibraryA(D_szPlugin);
+        ASSERT_NE(hPlugin, nullptr);
+        const DWORD dwStart = GetTickCount();
+        while (MessagesSince(nLinesBefore, false).empty()) {
+            // Wide for an emulated 32-bit guest, where a search takes up to 20 s.
+            ASSERT_LT(GetTickCount() - dwStart, 60000u) << "the link thread's search wrote no line in 60 s";
+            Sleep(10);
+        }
+        ASSERT_TRUE(FreeLibrary(hPlugin));
+    };
+    loadSearchUnload();  // the log file to continue, and the system's one-time handles
+    const int nHandlesBefore = HandlesOfThisProcess();
+    const int nCycles = 4;
+    for (int nCycle = 0; nCycle < nCycles; ++nCycle) loadSearchUnload();
+    int nHandlesAfter = HandlesOfThisProcess();
+    // A thread of the last cycle may still be on its way out.
+    for (DWORD dwStart = GetTickCount(); nHandlesAfter > nHandlesBefore && GetTickCount() - dwStart < 5000;) {
+        Sleep(20);
+        nHandlesAfter = HandlesOfThisProcess();
+    }
+    EXPECT_LE(nHandlesAfter, nHandlesBefore) << nCycles << " loads and unloads";
+    RemoveLogEntries();
+}
+
 }  // namespace

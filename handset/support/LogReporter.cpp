@@ -13,8 +13,6 @@
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
-#include <ext/stdio_filebuf.h>
-#include <istream>
 
 namespace {
 
@@ -251,19 +249,30 @@ std::string CLogReporter::FindLatestLogFile(const std::string &strDirectory,
 
 void CLogReporter::CountLines(FILE *pfLog, std::string &strCandidate) {
     // One count per line read until end of file, the read that meets the end
-    // included: a file of n whole lines counts n + 1. A line too long for
-    // szTemp stops getline for good, so such a file counts as full.
-    __gnu_cxx::stdio_filebuf<char> fileBuf(pfLog, std::ios::in);
-    std::istream ifsLog(&fileBuf);
-    char szTemp[1024];
+    // included: a file of n whole lines counts n + 1. A line too long for a
+    // 1024-byte line buffer stops the count for good, so such a file counts
+    // as full. Read with the C runtime, not a C++ stream: a stream's locale
+    // makes the thread runtime keep a record of the host's thread that our
+    // unload cannot free (a thread handle and an event per load).
     m_lLineCount = 0;
-    while (!ifsLog.eof()) {
-        ifsLog.getline(szTemp, sizeof szTemp);
-        if (++m_lLineCount == m_lMaxLines) {
+    for (;;) {
+        const LineRead read = ReadLine(pfLog);
+        if (read == kLineTooLong || ++m_lLineCount == m_lMaxLines) {
             m_lLineCount = 0;
             strCandidate.clear();
-            break;
+            return;
         }
+        if (read == kFileEnd) return;
+    }
+}
+
+CLogReporter::LineRead CLogReporter::ReadLine(FILE *pfLog) {
+    const int D_nMostChars = 1023;
+    for (int nChars = 0;; ++nChars) {
+        const int c = getc(pfLog);
+        if (c == EOF) return kFileEnd;
+        if (c == '\n') return kLineRead;
+        if (nChars == D_nMostChars) return kLineTooLong;
     }
 }
 

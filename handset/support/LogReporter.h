@@ -70,7 +70,9 @@ private:
     void OpenStream(const std::string &strFileName);
     void CloseStream();
     void WriteLine(const char *szLine, int nLength);
+    enum LineRead { kLineRead, kFileEnd, kLineTooLong };
     void CountLines(FILE *pfLog, std::string &strCandidate);
+    static LineRead ReadLine(FILE *pfLog);
     void RollOver();
 
     bool m_bEnabled;
