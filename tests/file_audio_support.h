@@ -7,6 +7,7 @@
 #include <string>
 
 #include "audio/FilePlayback.h"
+#include "audio/FileRecording.h"
 #include "audio_support.h"
 #include "wav_bytes.h"
 

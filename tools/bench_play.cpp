@@ -17,6 +17,7 @@
 
 #include "audio/EmulatedWave.h"
 #include "audio/FilePlayback.h"
+#include "audio/FileRecording.h"
 #include "audio/WaveFile.h"
 
 namespace {

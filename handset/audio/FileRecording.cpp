@@ -1,4 +1,4 @@
-// File recording: see FilePlayback.h.
+// File recording: see FileRecording.h.
 //
 // Threads: the host's threads start, stop and test the job; the wave message
 // thread runs RecordBlockReady for every filled input buffer and appends it
@@ -19,7 +19,7 @@
 // buffer that a closing input returns while an open waits for it, or that an
 // abandoned input returns later, never reaches the recorder.
 #include "audio/FileJob.h"
-#include "audio/FilePlayback.h"
+#include "audio/FileRecording.h"
 #include "audio/WaveFile.h"
 #include "audio/waveinout.h"
 #include "support/ScopedLock.h"

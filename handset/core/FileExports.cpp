@@ -5,9 +5,10 @@
 //
 // Threads: every export runs on whichever host thread calls it. The play and
 // record jobs are shared with the wave message thread and guarded inside the
-// player and the recorder (audio/FilePlayback.h); nothing here holds a lock.
+// player and the recorder (audio/FilePlayback.h, audio/FileRecording.h);
+// nothing here holds a lock.
 //
-// Waits, at most (audio/FilePlayback.h): TV_StartPlayFile 1 s, for the
+// Waits, at most (the same headers): TV_StartPlayFile 1 s, for the
 // output of the playback before to close; TV_StopRecordFile 2 s, for the
 // buffers its reset returns; TV_StartRecordFile 3 s, the stop of a running
 // recording and then 1 s for the input to close. A device that does not
@@ -17,6 +18,7 @@
 #include "bravik32.h"
 
 #include "audio/FilePlayback.h"
+#include "audio/FileRecording.h"
 #include "core/Halvex.h"
 #include "support/LogReporter.h"
 

@@ -9,6 +9,7 @@
 #include "core/PluginLifecycle.h"
 
 #include "audio/FilePlayback.h"
+#include "audio/FileRecording.h"
 #include "audio/WaveClose.h"
 #include "audio/waveinout.h"
 #include "core/Halvex.h"
