@@ -15,6 +15,7 @@
 
 #include <string.h>
 
+#include "core/ExportSteps.h"
 #include "core/Halvex.h"
 #include "support/LogReporter.h"
 
@@ -27,15 +28,11 @@ const char D_szDLLVersion[] = "20060601";
 // Flags count by their low 8 bits: 256 is off.
 bool IsOn(int nFlag) { return (nFlag & 0xFF) != 0; }
 const char *OpenOrClose(int nFlag) { return IsOn(nFlag) ? "Open" : "Close"; }
-// A host string for the log: a null pointer is logged, never read.
-const char *Printable(const char *szText) { return szText ? szText : "(null)"; }
-
-void Send(char cLetter) { g_Halvex.SendCommand(cLetter, 0, nullptr); }
 
 // The four switch exports: "<name>:Open" sends cOn, "<name>:Close" cOff.
 int Switch(const char *szExport, int nFlag, char cOn, char cOff) {
     g_LogReporter.WriteLog("%s:%s", szExport, OpenOrClose(nFlag));
-    Send(IsOn(nFlag) ? cOn : cOff);
+    SendLetter(IsOn(nFlag) ? cOn : cOff);
     return 1;
 }
 
@@ -113,13 +110,13 @@ int WINAPI TV_GetDTMFChar(int) {
 
 int WINAPI TV_HangUpCtrl(int) {
     g_LogReporter.WriteLog("TV_HangUpCtrl");
-    Send('H');
+    SendLetter('H');
     return 0;
 }
 
 int WINAPI TV_OffHookCtrl(int) {
     g_LogReporter.WriteLog("TV_OffHookCtrl");
-    Send('Z');
+    SendLetter('Z');
     return 0;
 }
 
@@ -129,7 +126,7 @@ int WINAPI TV_StartDial(int, const char *szDigits) {
     // off hook and dialling a cut number would reach a wrong party.
     const int nDigits = DialLength(szDigits);
     if (nDigits < 0) return 0;
-    Send('Z');
+    SendLetter('Z');
     Sleep(D_dwDialPauseMs);
     g_Halvex.SendCommand('B', static_cast<BYTE>(nDigits), szDigits);
     return 0;
@@ -154,7 +151,7 @@ int WINAPI CT_StopMonitor(void) {
 
 int WINAPI CT_Flash(void) {
     g_LogReporter.WriteLog("CT_Flash");
-    Send('F');
+    SendLetter('F');
     return 1;
 }
 

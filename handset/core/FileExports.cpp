@@ -19,30 +19,21 @@
 
 #include "audio/FilePlayback.h"
 #include "audio/FileRecording.h"
-#include "core/Halvex.h"
+#include "core/ExportSteps.h"
 #include "support/LogReporter.h"
-
-namespace {
-
-void Send(char cLetter) { g_Halvex.SendCommand(cLetter, 0, nullptr); }
-
-// A host string for the log: a null pointer is logged, never read.
-const char *LoggedName(const char *szFile) { return szFile ? szFile : "(null)"; }
-
-}  // namespace
 
 extern "C" {
 
 int WINAPI TV_StartPlayFile(int, const char *szFile, int, int) {
-    g_LogReporter.WriteLog("TV_StartPlayFile 开始播放:%s", LoggedName(szFile));
-    Send('P');
+    g_LogReporter.WriteLog("TV_StartPlayFile 开始播放:%s", Printable(szFile));
+    SendLetter('P');
     return StartPlayFile(szFile);
 }
 
 int WINAPI TV_StopPlayFile(int) {
     g_LogReporter.WriteLog("TV_StopPlayFile 停止播放");
     if (IsPlayingFile()) {
-        Send('S');
+        SendLetter('S');
         StopPlayFile();
     }
     return 1;
@@ -55,15 +46,15 @@ int WINAPI TV_PlayFileRest(int) {
 
 int WINAPI TV_StopRecordFile(int) {
     g_LogReporter.WriteLog("TV_StopRecordFile 停止录音");
-    Send('Q');
+    SendLetter('Q');
     return StopRecordFile();
 }
 
 int WINAPI TV_StartRecordFile(int nChannel, const char *szFile, int, int) {
-    g_LogReporter.WriteLog("TV_StartRecordFile 开始录音:%s.", LoggedName(szFile));
+    g_LogReporter.WriteLog("TV_StartRecordFile 开始录音:%s.", Printable(szFile));
     // A second recording replaces the first, which is closed whole.
     if (IsRecordingFile()) TV_StopRecordFile(nChannel);
-    Send('T');
+    SendLetter('T');
     return StartRecordFile(szFile);
 }
 
