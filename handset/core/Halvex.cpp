@@ -157,14 +157,14 @@ void Halvex::SendCommand(char cLetter, BYTE nLength, const char *pPayload) {
     if (!IsOpen()) return;
     char cmdChar[64];
     const int nFrameLength = BuildFrame(cmdChar, cLetter, nLength, pPayload);
-    CRecoverableScope lock(m_csSend, D_dwSendLockBoundMs);
+    CRecoverableScope lock(m_sendLock, D_dwSendLockBoundMs);
     if (!lock.Held()) {
         // The line before is stuck in the device: this one is not sent.
         g_LogReporter.WriteLog("发送数据失败!");
         return;
     }
     // The link thread may have closed the handle since the test above; it
-    // swaps handles only under m_csSend, so this one stays open until we leave.
+    // swaps handles only under m_sendLock, so this one stays open until we leave.
     HANDLE hDevice = m_hDevice;
     for (int nOffset = 0; hDevice != INVALID_HANDLE_VALUE && nOffset < nFrameLength;
          nOffset += 2) {
@@ -179,7 +179,7 @@ void Halvex::CloseDevice() {
     HANDLE hDevice;
     bool bSafeToClose;
     {
-        CRecoverableScope lock(m_csSend, D_dwSendLockBoundMs);
+        CRecoverableScope lock(m_sendLock, D_dwSendLockBoundMs);
         hDevice = m_hDevice.exchange(INVALID_HANDLE_VALUE);
         // A command line stuck in the device past the bound still uses the
         // handle: it is left open rather than closed under the sender.

@@ -7,8 +7,8 @@
 // (SendCommand) and drain the queues through the exports.
 // Shared state and its guards:
 //   m_hDevice    replaced only by the link thread; it closes a handle only
-//                after swapping it out under m_csSend, and SendCommand
-//                re-reads it under m_csSend, so a command line never
+//                after swapping it out under m_sendLock, and SendCommand
+//                re-reads it under m_sendLock, so a command line never
 //                reaches a closed (or since reused) handle and the reports
 //                of two lines never interleave.
 //   m_qDTMF, m_qKeys  each guarded by its own lock (CQueue).
@@ -112,10 +112,10 @@ private:
 
     std::atomic<HWND> m_hNotifyWnd;
     std::atomic<HANDLE> m_hDevice;
-    // A CRecoverableLock: the link thread takes it to swap the handle out,
-    // and may be ended by force; a command line waits D_dwSendLockBoundMs
-    // at most behind another one.
-    CRecoverableLock m_csSend;
+    // Recoverable, not a critical section: the link thread takes it to swap
+    // the handle out and may be ended by force while it holds it; a command
+    // line waits D_dwSendLockBoundMs at most behind another one.
+    CRecoverableLock m_sendLock;
     mutable CRITICAL_SECTION m_csANI;
 
     // Owned by the link thread. The read's report buffer and OVERLAPPED live

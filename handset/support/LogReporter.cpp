@@ -79,23 +79,23 @@ __time64_t CurrentCalendarTime() {
 }  // namespace
 
 CLogReporter::CLogReporter(long lMaxLines)
-    : m_bEnabled(true), m_ofsLog(nullptr), m_lLineCount(0),
+    : m_bEnabled(true), m_hLog(nullptr), m_lLineCount(0),
       m_lMaxLines(lMaxLines > 0 ? lMaxLines : D_nLogMaxLines), m_bOpened(false),
       m_tCachedTime(-1), m_szCachedTime() {}
 
-CLogReporter::~CLogReporter() { CloseStream(); }
+CLogReporter::~CLogReporter() { CloseFile(); }
 
 int CLogReporter::Open(const char *szName, const char *szSeparator, bool bContinue) {
     CRecoverableScope lock(m_lock, D_dwLockBoundMs);
     // A writer stuck past the bound still uses the open file: leave it be.
     if (!lock.Held()) return 1;
-    CloseStream();
+    CloseFile();
     m_strPath = GetModulePath();
     m_strPrefix = std::string(szName ? szName : "") + (szSeparator ? szSeparator : "");
     std::string strFileName;
     if (bContinue) strFileName = FindLatestLogFile(m_strPath, m_strPrefix);
     if (strFileName.empty()) strFileName = NewFileName();
-    OpenStream(strFileName);
+    OpenFile(strFileName);
     m_bOpened = true;
     return 1;
 }
@@ -103,7 +103,7 @@ int CLogReporter::Open(const char *szName, const char *szSeparator, bool bContin
 int CLogReporter::Close() {
     CRecoverableScope lock(m_lock, D_dwLockBoundMs);
     if (!lock.Held()) return 1;
-    CloseStream();
+    CloseFile();
     m_bOpened = false;
     return 1;
 }
@@ -139,10 +139,10 @@ void CLogReporter::WriteLog(const char *szFormat, ...) {
 }
 
 void CLogReporter::RollOver() {
-    CloseStream();
+    CloseFile();
     // Before Open or after Close the log has no folder of its own: the count
     // restarts, but no file is created from there.
-    if (m_bOpened) OpenStream(NewFileName());
+    if (m_bOpened) OpenFile(NewFileName());
     InterlockedExchange(&m_lLineCount, 0);
 }
 
@@ -152,28 +152,28 @@ std::string CLogReporter::NewFileName() {
     return m_strPath + m_strPrefix + szTime + ".log";
 }
 
-void CLogReporter::OpenStream(const std::string &strFileName) {
-    CloseStream();
+void CLogReporter::OpenFile(const std::string &strFileName) {
+    CloseFile();
     HANDLE hLog = CreateFileA(strFileName.c_str(), FILE_APPEND_DATA,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    m_ofsLog = hLog == INVALID_HANDLE_VALUE ? nullptr : hLog;
+    m_hLog = hLog == INVALID_HANDLE_VALUE ? nullptr : hLog;
 }
 
-void CLogReporter::CloseStream() {
+void CLogReporter::CloseFile() {
     // Forgotten before it is closed: a writer ended in between leaves no
     // handle behind that a later line could reach after its value is reused.
-    HANDLE hLog = m_ofsLog;
-    m_ofsLog = nullptr;
+    HANDLE hLog = m_hLog;
+    m_hLog = nullptr;
     if (hLog) CloseHandle(hLog);
 }
 
 void CLogReporter::WriteLine(const char *szLine, int nLength) {
-    if (!m_ofsLog) return;
+    if (!m_hLog) return;
     char acFileLine[D_nFileLineSize];
     const int nBytes = ToFileBytes(szLine, nLength, acFileLine);
     DWORD dwWritten = 0;
-    WriteFile(m_ofsLog, acFileLine, static_cast<DWORD>(nBytes), &dwWritten, nullptr);
+    WriteFile(m_hLog, acFileLine, static_cast<DWORD>(nBytes), &dwWritten, nullptr);
 }
 
 void CLogReporter::GetTimeString(__time64_t tNow, char (&szTime)[32]) {

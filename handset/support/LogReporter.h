@@ -67,8 +67,8 @@ private:
     static std::string GetModulePath();
 
     std::string NewFileName();
-    void OpenStream(const std::string &strFileName);
-    void CloseStream();
+    void OpenFile(const std::string &strFileName);
+    void CloseFile();
     void WriteLine(const char *szLine, int nLength);
     enum LineRead { kLineRead, kFileEnd, kLineTooLong };
     void CountLines(FILE *pfLog, std::string &strCandidate);
@@ -78,7 +78,7 @@ private:
     bool m_bEnabled;
     // The current log file (a Win32 handle, see above), opened for
     // appending; null while none is open.
-    HANDLE m_ofsLog;
+    HANDLE m_hLog;
     volatile LONG m_lLineCount;
     std::string m_strPrefix;
     std::string m_strPath;
