@@ -1,3 +1,4 @@
+# The handset plug-in's diagnostic log (CLogReporter), white-box.
 tv_add_gtest(log_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/log_test.cpp LIBS bravik32_static)
 # The log writes beside the executable that loads it; a folder of its own
 # keeps the log files of other suites (and of the loaded plug-in) out of the
