@@ -51,30 +51,60 @@ function(tv_add_export_check target contract)
   endif()
 endfunction()
 
-# Reads handset/core/exports.list: one "exported-name argument-bytes" pair a
-# line. Sets OUT to a list of "name;function;bytes" triples flattened as
-# name|function|bytes, where function is the C name behind a decorated export
-# (_CT_RingOn@0 -> CT_RingOn, ?CT_GetStatus@@YGHXZ -> CT_GetStatus). Whoever
-# reads the list reconfigures when it changes.
+# Reads an export list (handset/core/exports.list, sipagent/exports.list):
+# one "exported-name calling" pair a line, where calling is the number of
+# argument bytes a __stdcall function pops or the word cdecl. Sets OUT to a
+# list of "name;function;calling" triples flattened as name|function|calling,
+# where function is the C name behind a decorated export (_CT_RingOn@0 ->
+# CT_RingOn, ?CT_GetStatus@@YGHXZ -> CT_GetStatus). Whoever reads the list
+# reconfigures when it changes.
 function(tv_read_export_list list_file out)
   file(STRINGS ${list_file} lines REGEX "^[^#]")
   set(entries)
   foreach(line IN LISTS lines)
-    if(NOT line MATCHES "^([^ \t]+)[ \t]+([0-9]+)")
+    if(NOT line MATCHES "^([^ \t]+)[ \t]+([0-9]+|cdecl)")
       continue()
     endif()
     set(name ${CMAKE_MATCH_1})
-    set(bytes ${CMAKE_MATCH_2})
+    set(calling ${CMAKE_MATCH_2})
     set(function ${name})
     if(name MATCHES "^_(.+)@[0-9]+$")
       set(function ${CMAKE_MATCH_1})
     elseif(name MATCHES "^\\?([A-Za-z0-9_]+)@@")
       set(function ${CMAKE_MATCH_1})
     endif()
-    list(APPEND entries "${name}|${function}|${bytes}")
+    list(APPEND entries "${name}|${function}|${calling}")
   endforeach()
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${list_file})
   set(${out} "${entries}" PARENT_SCOPE)
+endfunction()
+
+# The .def file of a plug-in DLL for this width, from its export list: both
+# plug-ins get their export tables this way. A __cdecl export is its plain
+# name in both widths. On i686 a __stdcall export maps to its decorated
+# symbol (CT_Bell=CT_Bell@4, _CT_RingOn@0=CT_RingOn@0); x86_64 has no
+# decoration, so the same names map to the plain symbols.
+function(tv_write_def list_file library def_file)
+  tv_read_export_list(${list_file} entries)
+  set(def "LIBRARY ${library}\nEXPORTS\n")
+  foreach(entry IN LISTS entries)
+    string(REPLACE "|" ";" fields "${entry}")
+    list(GET fields 0 name)
+    list(GET fields 1 symbol)
+    list(GET fields 2 calling)
+    if(calling STREQUAL "cdecl")
+      string(APPEND def "  ${name}\n")
+    elseif(TV_WIDTH EQUAL 32)
+      string(APPEND def "  ${name}=${symbol}@${calling}\n")
+    elseif(name STREQUAL symbol)
+      string(APPEND def "  ${name}\n")
+    else()
+      string(APPEND def "  ${name}=${symbol}\n")
+    endif()
+  endforeach()
+  # Written as is (the decorated names hold @...@, which configuring would
+  # take for variables).
+  tv_write_if_changed(${def_file} "${def}")
 endfunction()
 
 # Writes text to file, touching it only when it changed (spares a rebuild).
