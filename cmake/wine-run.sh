@@ -13,8 +13,10 @@
 # program itself and then hand on what it wrote.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-: "${WINEPREFIX:=$here/../build/wineprefix}"
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Always the project's own prefix, as ./dev's, whatever WINEPREFIX the caller's
+# shell has: the tests must not run in (or leave their traces in) another.
+export WINEPREFIX=$(cd "$here/.." && pwd)/build/wineprefix
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
 # A caller that reads the output as it comes (the console at the keyboard)
 # asks for it live and waits for the program's exit itself, not for the
