@@ -1,6 +1,6 @@
 // The playback and recording exports over the emulated handset (command
 // lines) and the emulated audio device: results, log lines (GBK, decoded),
-// the handset command sent whatever the audio operation answers, jobs left
+// the handset command sent whatever the audio operation answers, no job left
 // by failed starts, and a recording started over a running one.
 #include "file_audio_support.h"
 #include "link_support.h"
@@ -100,16 +100,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ------------------------------------------------------------- playback
 
-TEST_F(FileExportsTest, MissingFileIsReportedAsPlayingUntilTheStopSendsS) {
+TEST_F(FileExportsTest, RegressionMissingFileLeavesNoJobSoTheNextStartPlays) {
     EXPECT_EQ(TV_StartPlayFile(0, D_szMissing, 0, 0), -1);
-    EXPECT_EQ(TV_PlayFileRest(0), 1);
-    EXPECT_EQ(TV_StartPlayFile(0, D_szPrompt, 0, 0), -1) << "refused while the failed job stays";
+    EXPECT_EQ(TV_PlayFileRest(0), 0) << "the failed start left its job";
+    EXPECT_EQ(TV_StartPlayFile(0, D_szPrompt, 0, 0), 0) << "the next start, with no stop between";
     EXPECT_EQ(TV_StopPlayFile(0), 1);
-    EXPECT_EQ(TV_PlayFileRest(0), 0);
     ExpectSentAndLogged({"ATP\r\n", "ATP\r\n", "ATS\r\n"},
                         {L"TV_StartPlayFile 开始播放:" + Wide(D_szMissing), L"TV_PlayFileRest",
-                         L"TV_StartPlayFile 开始播放:" + Wide(D_szPrompt), L"TV_StopPlayFile 停止播放",
-                         L"TV_PlayFileRest"});
+                         L"TV_StartPlayFile 开始播放:" + Wide(D_szPrompt), L"TV_StopPlayFile 停止播放"});
 }
 
 TEST_F(FileExportsTest, PlayFileRestTurnsZeroOnceThePromptHasBeenPlayedToItsEnd) {
@@ -152,11 +150,11 @@ TEST_F(FileExportsTest, StartRecordFileOverARecordingStopsItFirstQBeforeT) {
     EXPECT_EQ(SamplesOf(ReadWholeFile(D_szOtherRecording)), CountingSamples(D_nRecordBuf));
 }
 
-TEST_F(FileExportsTest, StartRecordFileClearsAJobLeftByAFailedStart) {
+TEST_F(FileExportsTest, RegressionFailedRecordStartLeavesNoJobSoTheNextStartNeedsNoStop) {
     EXPECT_EQ(TV_StartRecordFile(0, "file_exports_no_such_folder/rec.wav", 0, 0), -1);
-    EXPECT_EQ(TV_RecordFileRest(0), 1);
+    EXPECT_EQ(TV_RecordFileRest(0), 0) << "the failed start left its job";
     EXPECT_EQ(TV_StartRecordFile(0, D_szRecording, 0, 0), 0);
-    EXPECT_EQ(Desk().CommandLines(), (Lines{"ATT\r\n", "ATQ\r\n", "ATT\r\n"}));
+    EXPECT_EQ(Desk().CommandLines(), (Lines{"ATT\r\n", "ATT\r\n"})) << "no job to stop before the second start";
 }
 
 // --------------------------------------------------------------- unplug

@@ -1,7 +1,7 @@
 // File playback against the emulated device: block sizes, the whole sample
 // content reaching the earpiece byte for byte (prompts made by outside tools
 // and by hand), the end of a playback heard to its end, failed starts that
-// leave their job, the host's stop, and a start right after a stop.
+// leave no job behind, the host's stop, and a start right after a stop.
 #include <thread>
 
 #include "file_audio_support.h"
@@ -97,44 +97,47 @@ INSTANTIATE_TEST_SUITE_P(Files, OutsidePromptTest,
                              return strName.substr(0, strName.find('.'));
                          });
 
-TEST_F(FilePlaybackTest, FileWithNoSamplesFailsAndKeepsItsJobAndTheOpenOutput) {
+TEST_F(FilePlaybackTest, RegressionFileWithNoSamplesFailsAndClosesTheOutputItOpened) {
     ASSERT_EQ(StartPlayFile(WritePrompt(Bytes()).c_str()), -1);
-    EXPECT_EQ(IsPlayingFile(), 1) << "a failed start leaves its job";
-    EXPECT_TRUE(g_bWaveOutOpen) << "the output stays open with nothing queued";
-    EXPECT_EQ(Sim().QueuedBlocks(D_eOut), 0);
-    EXPECT_EQ(StopPlayFile(), 0);
-    EXPECT_EQ(IsPlayingFile(), 0);
-    ExpectWithin([] { return !g_bWaveOutOpen; }, 1000, "output close notification after the stop");
+    EXPECT_EQ(IsPlayingFile(), 0) << "a failed start left its job";
+    ExpectWithin([] { return !g_bWaveOutOpen; }, 1000, "output close notification after the failed start");
+    EXPECT_EQ(Sim().Closes(D_eOut), 1);
 }
 
-// Starts that fail after their job was created leave it until the stop.
+// A start that fails has started nothing: no job is left, and the next start
+// works with no stop between.
+enum class EPrompt { Path, Samples, NoSamples };
 struct FailedPlayStart {
     const char *pszName;
-    bool bOwnPrompt;      // else pszPath
-    const char *pszPath;
+    EPrompt ePrompt;
+    const char *pszPath;  // for EPrompt::Path
     MMRESULT nOutputOpen;
 };
 void PrintTo(const FailedPlayStart &failure, std::ostream *pOut) { *pOut << failure.pszName; }
 
 class FailedPlayStartTest : public FileAudioTest, public ::testing::WithParamInterface<FailedPlayStart> {};
 
-TEST_P(FailedPlayStartTest, IsReportedAsPlayingUntilTheStop) {
-    std::string strPrompt = WritePrompt(CountingSamples(100));
+TEST_P(FailedPlayStartTest, RegressionLeavesNoJobSoTheNextStartPlays) {
+    Bytes samples = CountingSamples(100);
+    // The case's one prompt file holds what fails first, then the next prompt.
+    std::string strFailing = WritePrompt(GetParam().ePrompt == EPrompt::NoSamples ? Bytes() : samples);
     Sim().RefuseOpen(D_eOut, D_nHandsetOutId, GetParam().nOutputOpen);
-    ASSERT_EQ(StartPlayFile(GetParam().bOwnPrompt ? strPrompt.c_str() : GetParam().pszPath), -1);
-    EXPECT_EQ(IsPlayingFile(), 1);
-    EXPECT_EQ(StartPlayFile(strPrompt.c_str()), -1) << "refused while the failed job stays";
-    EXPECT_EQ(StopPlayFile(), 0);
-    EXPECT_EQ(IsPlayingFile(), 0);
+    ASSERT_EQ(StartPlayFile(GetParam().ePrompt == EPrompt::Path ? GetParam().pszPath : strFailing.c_str()), -1);
+    EXPECT_EQ(IsPlayingFile(), 0) << "a failed start left its job";
     Sim().RefuseOpen(D_eOut, D_nHandsetOutId, MMSYSERR_NOERROR);
-    EXPECT_EQ(StartPlayFile(strPrompt.c_str()), 0) << "a start after the stop";
+    std::string strPrompt = WritePrompt(samples);
+    ASSERT_EQ(StartPlayFile(strPrompt.c_str()), 0) << "the next start, with no stop between";
+    ASSERT_TRUE(PlayUntilTheJobEnds(2000));
+    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, FailedPlayStartTest,
-    ::testing::Values(FailedPlayStart{"MissingFile", false, "file_audio_no_such_prompt.wav", MMSYSERR_NOERROR},
-                      FailedPlayStart{"NullPath", false, nullptr, MMSYSERR_NOERROR},
-                      FailedPlayStart{"OutputRefusesToOpen", true, nullptr, MMSYSERR_ALLOCATED}),
+    ::testing::Values(
+        FailedPlayStart{"MissingFile", EPrompt::Path, "file_audio_no_such_prompt.wav", MMSYSERR_NOERROR},
+        FailedPlayStart{"NullPath", EPrompt::Path, nullptr, MMSYSERR_NOERROR},
+        FailedPlayStart{"FileWithNoSamples", EPrompt::NoSamples, nullptr, MMSYSERR_NOERROR},
+        FailedPlayStart{"OutputRefusesToOpen", EPrompt::Samples, nullptr, MMSYSERR_ALLOCATED}),
     [](const ::testing::TestParamInfo<FailedPlayStart> &info) { return std::string(info.param.pszName); });
 
 TEST_F(FilePlaybackTest, SecondStartIsRefusedAndLeavesTheRunningPlaybackAlone) {

@@ -1,6 +1,6 @@
 // File recording against the emulated device: whole 1280-byte buffers after a
 // 44-byte header with sizes that agree, every captured byte in the file, the
-// buffers the stop's reset returns kept, failed starts, and recordings left
+// buffers the stop's reset returns kept, failed starts that leave nothing, and recordings left
 // for outside readers (file_audio_check_written runs after this suite).
 #include <thread>
 
@@ -144,7 +144,8 @@ INSTANTIATE_TEST_SUITE_P(Paths, RecordingPathTest, ::testing::Values("", nullptr
                              return std::string(info.param ? "Empty" : "Null");
                          });
 
-// Starts that fail after their job was created leave it until the stop.
+// A start that fails has started nothing: no job, no header-only file, and
+// the next start records with no stop between.
 struct FailedStart {
     const char *pszName;
     bool bMissingFolder;
@@ -152,16 +153,20 @@ struct FailedStart {
 };
 void PrintTo(const FailedStart &failure, std::ostream *pOut) { *pOut << failure.pszName; }
 
-class FailedRecordStartTest : public FileAudioTest, public ::testing::WithParamInterface<FailedStart> {};
+class FailedRecordStartTest : public FileRecordingTest, public ::testing::WithParamInterface<FailedStart> {};
 
-TEST_P(FailedRecordStartTest, LeavesItsJobUntilTheStop) {
-    std::string strPath = GetParam().bMissingFolder ? "file_audio_no_such_folder/rec.wav" : TestTempPath();
+TEST_P(FailedRecordStartTest, RegressionLeavesNoJobNorFileSoTheNextStartRecords) {
+    std::string strPath = GetParam().bMissingFolder ? "file_audio_no_such_folder/rec.wav" : RecordingPath();
+    DeleteFileA(strPath.c_str());
     Sim().RefuseOpen(D_eIn, 1, GetParam().nInputOpen);
     ASSERT_EQ(StartRecordFile(strPath.c_str()), -1);
-    EXPECT_EQ(IsRecordingFile(), 1);
-    EXPECT_EQ(StartRecordFile(TestTempPath().c_str()), -1) << "refused while the failed job stays";
-    EXPECT_EQ(StopRecordFile(), 0);
-    EXPECT_EQ(IsRecordingFile(), 0);
+    EXPECT_EQ(IsRecordingFile(), 0) << "a failed start left its job";
+    EXPECT_EQ(GetFileAttributesA(strPath.c_str()), INVALID_FILE_ATTRIBUTES) << "a header-only file was left";
+    Sim().RefuseOpen(D_eIn, 1, MMSYSERR_NOERROR);
+    std::string strNext = RecordingPath() + ".next.wav";
+    ASSERT_EQ(StartRecordFile(strNext.c_str()), 0) << "the next start, with no stop between";
+    CaptureBuffers(1);
+    EXPECT_EQ(SamplesOf(StopAndReadRecording(strNext)), CountingSamples(D_nRecordBuf));
 }
 
 INSTANTIATE_TEST_SUITE_P(

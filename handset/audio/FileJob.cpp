@@ -1,6 +1,7 @@
 // A job slot of the player or the recorder: see FileJob.h.
 #include "audio/FileJob.h"
 
+#include <cstring>
 #include <new>
 
 #include "audio/WaveFile.h"
@@ -16,7 +17,20 @@ bool CFileJob::Create(const char *pszPath, char cMode) {
     m_bLive = false;
     ++m_nGeneration;
     m_pFile = new (std::nothrow) WaveFile(pszPath);
-    return m_pFile && m_pFile->Open(cMode);
+    if (m_pFile && m_pFile->Open(cMode)) return true;
+    Discard();
+    return false;
+}
+
+void CFileJob::Discard() {
+    if (!m_pFile) return;
+    // Only a file this job opened for writing is ours to delete: a path the
+    // open refused may name someone else's file.
+    bool bCreated = m_pFile->m_cMode == 'w' && m_pFile->m_pFile;
+    char szPath[sizeof m_pFile->m_szPath];
+    memcpy(szPath, m_pFile->m_szPath, sizeof szPath);
+    Release();
+    if (bCreated) DeleteFileA(szPath);
 }
 
 bool CFileJob::Release() {

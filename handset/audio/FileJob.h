@@ -31,11 +31,15 @@ public:
     bool IsLive() const { return m_bLive; }
     void SetLive() { m_bLive = true; }
     // Creates the job for the path and opens its file in cMode. False when
-    // the file did not open; the job stays all the same.
+    // the file did not open; then no job is left (Discard).
     bool Create(const char *pszPath, char cMode);
     // Takes the job out of its slot, closes its file and destroys it. False
     // when there was none.
     bool Release();
+    // Ends a job whose start failed: a start that fails has started nothing,
+    // so the host's next start must not find the slot taken, and a file it
+    // created for writing holds only a header and is deleted.
+    void Discard();
     // Tells one job from the next, for a stop that lets go of the lock while
     // it waits and must not end a job that another thread started meanwhile.
     unsigned Generation() const { return m_nGeneration; }

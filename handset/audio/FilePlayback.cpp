@@ -12,7 +12,8 @@
 // blocks are heard to their end; a host stop resets the output and cuts at
 // once. A job that the device took no block of (it refused every one, or
 // was lost meanwhile) ends at its start: no returned block would ever carry
-// it on. A block returned by a reset, or by an output that an earlier job
+// it on. A start that fails (no file, no output, no sound in the file) ends
+// its job before it returns -1, so the next start finds the slot free. A block returned by a reset, or by an output that an earlier job
 // stopped, finds no live job and is dropped.
 #include "audio/FilePlayback.h"
 
@@ -89,11 +90,15 @@ int StartPlayFile(const char *pszPath) {
         if (nOpened == MMSYSERR_NOERROR && !g_PlayJob.Exists()) StopWaveOut();
         return -1;
     }
-    if (nOpened != MMSYSERR_NOERROR) return -1;
+    if (nOpened != MMSYSERR_NOERROR) {
+        g_PlayJob.Discard();
+        return -1;
+    }
     g_PlayJob.SetLive();
     int nResult = QueueOpeningBlocks();
-    // The file yielded sound but the device holds none of it.
-    if (nResult == 0 && g_nWaveOutQueued <= 0) EndPlayJob();
+    // A file with no sound has started nothing; a file that yielded sound
+    // the device holds none of would never be ended by a returned block.
+    if (nResult != 0 || g_nWaveOutQueued <= 0) EndPlayJob();
     return nResult;
 }
 

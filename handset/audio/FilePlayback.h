@@ -15,7 +15,7 @@
 class WaveFile;
 
 // The job: set from the start until the stop or the end of the file. A start
-// that fails after creating its job leaves it set.
+// that fails leaves none.
 extern WaveFile *g_pPlayFile;
 
 // How long the start may wait: only for the output's previous device to

@@ -50,7 +50,10 @@ int StartRecordFile(const char *pszPath) {
         if (nOpened == MMSYSERR_NOERROR && !g_RecordJob.Exists()) StopWaveIn();
         return -1;
     }
-    return nOpened == MMSYSERR_NOERROR ? 0 : -1;
+    if (nOpened == MMSYSERR_NOERROR) return 0;
+    // No input: nothing was recorded, and the header-only file goes too.
+    g_RecordJob.Discard();
+    return -1;
 }
 
 int StopRecordFile() {

@@ -12,8 +12,8 @@
 
 class WaveFile;
 
-// The job: set from the start until the stop. A start that fails after
-// creating its job leaves it set.
+// The job: set from the start until the stop. A start that fails leaves none,
+// and no file either.
 extern WaveFile *g_pRecordFile;
 
 // How long the start and the stop may wait. The start waits only for the
