@@ -37,6 +37,29 @@
  * handset)"), with the release in FileVersion; TV_GetDLLVersion answers
  * "20060601" in every release.
  *
+ * THE RELEASE AT RUN TIME. A host that logs or checks which release it
+ * loaded reads the file version from the DLL's version resource; for
+ * either plug-in, with version.lib (-lversion), <stdio.h> and <stdlib.h>:
+ *
+ *     char szPath[MAX_PATH] = "", szVersion[24] = "";
+ *     DWORD dwIgnored, dwSize;
+ *     VS_FIXEDFILEINFO *pInfo;
+ *     UINT uLength;
+ *     void *pData;
+ *     GetModuleFileNameA(hPlugin, szPath, MAX_PATH);
+ *     dwSize = GetFileVersionInfoSizeA(szPath, &dwIgnored);
+ *     pData = malloc(dwSize);
+ *     if (pData && GetFileVersionInfoA(szPath, 0, dwSize, pData) &&
+ *         VerQueryValueA(pData, "\\", (void **)&pInfo, &uLength))
+ *         sprintf(szVersion, "%u.%u.%u.%u", HIWORD(pInfo->dwFileVersionMS),
+ *                 LOWORD(pInfo->dwFileVersionMS), HIWORD(pInfo->dwFileVersionLS),
+ *                 LOWORD(pInfo->dwFileVersionLS));
+ *     free(pData);
+ *
+ * szVersion then holds "1.0.0.0" for release 1.0.0, or "" for a build
+ * without a version resource (before 1.0.0). samples\sample_host.c does
+ * this.
+ *
  * THREADS AND BLOCKING. Any host thread may call any export, also several at
  * once. No export waits for the handset: a command goes out if a handset is
  * open and nothing comes back as a result; without a handset, commands are
@@ -191,7 +214,7 @@ typedef int(WINAPI *BRAVIK32_PFN_TV_StopRecordFile)(int nChannel);
 typedef int(WINAPI *BRAVIK32_PFN_TV_RecordFileRest)(int nChannel);
 
 /* The same pointer types by signature, as earlier versions of this header
- * named them. */
+ * named them; defined with or without BRAVIK32_NO_PROTOTYPES. */
 typedef int(WINAPI *BRAVIK32_PFN_VOID)(void);
 typedef int(WINAPI *BRAVIK32_PFN_INT)(int);
 typedef int(WINAPI *BRAVIK32_PFN_INT_INT)(int, int);
@@ -264,9 +287,10 @@ int WINAPI CT_GetStatus(void);
  * One playback and one recording at a time; they may run together. The two
  * ...Rest functions report a running flag (1 or 0), not a time or a size:
  * poll TV_PlayFileRest until it returns 0 to learn that a prompt has been
- * played to its end (no message is posted). A start that fails may leave
- * its job reported as running: call the matching stop before starting again.
- * nIgnored1 and nIgnored2 are not used. */
+ * played to its end (no message is posted). A start that fails (-1) has
+ * started nothing: the ...Rest function answers 0, the next start needs no
+ * stop before it, and a failed recording leaves no file behind. nIgnored1
+ * and nIgnored2 are not used. */
 int WINAPI TV_StartPlayFile(int nChannel, const char *szFile, int nIgnored1, int nIgnored2);
 /* Tells the handset first; -1 also while a playback runs. */
 int WINAPI TV_StopPlayFile(int nChannel);         /* cuts the playback at once */

@@ -23,7 +23,9 @@
  * types (bravik32.h shows how). Only the SIP plug-in exports TV_MakeCall
  * (MARENTA_IS_SIP_PLUGIN), only the handset plug-in CT_StartMonitor. Its
  * file properties say "Marenta SIP agent plug-in (KIRO SIP library)" with
- * the release in FileVersion.
+ * the release in FileVersion, which a host reads at run time as bravik32.h
+ * shows under THE RELEASE AT RUN TIME (TV_GetDLLVersion is not exported by
+ * this plug-in).
  *
  * LOADING. The plug-in imports KIRO.dll, the SIP library, at load time. The
  * Windows loader looks for KIRO.dll in the folder of the host's .exe, the
@@ -98,6 +100,12 @@ typedef int(__cdecl *MARENTA_PFN_TV_StopPlayFile)(void);
 typedef int(__cdecl *MARENTA_PFN_TV_StartRecordFile)(const char *file);
 typedef int(__cdecl *MARENTA_PFN_TV_StopRecordFile)(void);
 
+/* The pointer types as earlier versions of this header named them; defined
+ * with or without MARENTA_NO_PROTOTYPES, like the ones above. */
+typedef MARENTA_PFN_TV_Initialize PFN_TV_Initialize;
+typedef MARENTA_PFN_TV_HangUpCall PFN_TV_NoArgument;
+typedef MARENTA_PFN_TV_MakeCall PFN_TV_OneString;
+
 #ifndef MARENTA_NO_PROTOTYPES
 /* Declarations for documentation and for binding (decltype), not for
  * linking: there is no import library. */
@@ -129,11 +137,6 @@ int __cdecl TV_StartPlayFile(const char *file);
 int __cdecl TV_StopPlayFile(void);
 int __cdecl TV_StartRecordFile(const char *file);
 int __cdecl TV_StopRecordFile(void);
-
-/* The pointer types as earlier versions of this header named them. */
-typedef MARENTA_PFN_TV_Initialize PFN_TV_Initialize;
-typedef MARENTA_PFN_TV_HangUpCall PFN_TV_NoArgument;
-typedef MARENTA_PFN_TV_MakeCall PFN_TV_OneString;
 
 #ifdef __cplusplus
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The host console in scripted and keyboard sessions against both x86_64
-plug-ins (its help checked against docs/CONSOLE.txt), and against what a
+plug-ins (its help checked against docs/CONSOLE.txt), the package's sample
+host in C against both, and the console against what a
 field engineer gets wrong: bad arguments, scripts saved as UTF-8 or UTF-16,
 a DLL that is not a plug-in or does not load. Each session runs tvconsole.exe (or the demo host) under wine64 in a
 fresh folder laid out as a deployment would be, and checks its exit code and
@@ -75,13 +76,14 @@ def handset_script_session():
         expected=["tvconsole 1.", "BRAVIK32 handset plug-in (Halvex USB handset), version 1.",
                   "CT_StartMonitor(window) = 1", "TV_Installed() = 1 (installed)", 'version: "20060601"',
                   "CT_Bell(256) = 1", "CT_Bell(1) = 1", "bell: 'maybe' is not on, off, 1 or 0",
-                  "bell: takes 1 argument, got 0 (usage: bell on|off)",
-                  "wait: 'abc' is not a number of milliseconds", "TV_GetDTMFChar(0) = -1 (no digit queued)",
-                  "CT_GetDTMFStr(buffer) = 0", "unknown command 'unknowncommand'",
+                  "^ script line 5 failed", "bell: takes 1 argument, got 0 (usage: bell on|off)",
+                  "^ script line 6 failed", "wait: 'abc' is not a number of milliseconds",
+                  "^ script line 7 failed", "TV_GetDTMFChar(0) = -1 (no digit queued)",
+                  "CT_GetDTMFStr(buffer) = 0", "unknown command 'unknowncommand'", "^ script line 10 failed",
                   'TV_StartPlayFile(0, "nofile.wav") = -1 (not started', "the last playback did not start",
                   "TV_StopPlayFile(0) = 1", "expect: TV_StopPlayFile(0) returned 1, expected 0",
                   "TV_Initialize() = 0 (no handset open yet", "strict: TV_Initialize failed",
-                  "<- 1134 no handset", "7 command(s) failed"])
+                  "<- 1134 no handset", "7 command(s) failed (script lines 5, 6, 7, 10, 12, 15, 17)"])
     logs = glob.glob(os.path.join(folder, "halvex_*.log"))
     if len(logs) != 1:
         failures.append(f"handset: expected one log beside the console, found {logs}")
@@ -133,14 +135,24 @@ def keyboard_session(name, files, typed, expected):
         failures.append(f"{name}: exit code {code}, expected 0 after {typed[-1][0]}")
     expect_in_order(name, transcript[0], expected)
     check_help_documented(name, transcript[0])
+    return transcript[0]
 
 
 def check_help_documented(name, transcript):
-    """Every command help lists is described in docs/CONSOLE.txt."""
+    """Every command help lists is described in docs/CONSOLE.txt; help lists
+    them in two groups under a heading each, alphabetically within each."""
     listing = transcript.split("Commands (words in capitals", 1)[-1].split("One command a line", 1)[0]
-    commands = [line.split()[0] for line in listing.splitlines()[1:] if line.startswith("  ") and line.strip()]
+    groups = []
+    for line in listing.splitlines()[1:]:
+        if re.match(r"^ \S.*:$", line):
+            groups.append([])
+        elif line.startswith("  ") and line.strip() and groups:
+            groups[-1].append(line.split()[0])
+    commands = [command for group in groups for command in group]
     if not commands:
         failures.append(f"{name}: help listed no commands")
+    if len(groups) != 2 or any(group != sorted(group) for group in groups):
+        failures.append(f"{name}: help is not two groups in alphabetical order: {groups}")
     documented = open(os.path.join(SOURCE, "docs", "CONSOLE.txt"), encoding="ascii").read()
     for command in commands:
         if not re.search(rf"(?<![\w-]){re.escape(command)}(?![\w-])", documented):
@@ -148,11 +160,20 @@ def check_help_documented(name, transcript):
 
 
 def handset_keyboard_session():
-    keyboard_session("keyboard", [CONSOLE, HANDSET],
-                     [("installed", "<- 1134 no handset"), ("help", "strict on|off"), ("quit", None)],
-                     ["handset> installed", "TV_Installed() = 1", "<- 1134 no handset", "handset> help",
-                      "bell on|off", "play FILE", "dial DIGITS", "wait MILLISECONDS", "expect RESULT",
-                      "quit", "exit", "handset> quit", "bye"])
+    # Notifications off, then a wait of two searches' time: no 1134 line
+    # breaks up help, and turning them on says how many were held back.
+    transcript = keyboard_session(
+        "keyboard", [CONSOLE, HANDSET],
+        [("installed", "<- 1134 no handset"), ("notifications off", None), ("help", "wait MILLISECONDS"),
+         ("wait 5000", "handset> wait 5000"), ("notifications on", "while they were off"), ("quit", None)],
+        ["handset> installed", "TV_Installed() = 1", "<- 1134 no handset", "handset> notifications off",
+         "handset> help", "The plug-in's commands:", "bell on|off", "dial DIGITS", "play FILE",
+         "The console's own commands:", "exit", "expect RESULT", "notifications on|off", "quit",
+         "wait MILLISECONDS", "handset> notifications on", "notification(s) arrived while they were off",
+         "handset> quit", "bye"])
+    muted = transcript.split("handset> notifications off", 1)[-1].split("handset> notifications on", 1)[0]
+    if "<- 11" in muted:
+        failures.append("keyboard: a notification line was printed while notifications were off")
 
 
 def sip_keyboard_session():
@@ -191,6 +212,20 @@ def sample_script_sessions():
                       "expect: TV_Initialize() returned 0, expected 1"])
 
 
+def sample_host_sessions():
+    # The sample host in C of the package's samples folder against both
+    # plug-ins: the release from the version resource, the handset's
+    # messages through its message-only window, the SIP line registered.
+    sample = f"{X64}/tools/sample_host.exe"
+    session("sample_host_handset", [sample, HANDSET], ["sample_host.exe", "BRAVIK32.dll", "5"],
+            expected=["BRAVIK32.dll: file version 1.", "the handset plug-in", "CT_StartMonitor = 1",
+                      "TV_Initialize = 0", "message 1134 (no handset)", "message(s) in 5 s"])
+    session("sample_host_sip", [sample] + SIP,
+            ["sample_host.exe", "BRAVIK32.dll", "example.org", "1001", "secret", "proxy.example.org"],
+            expected=["BRAVIK32.dll: file version 1.", "the SIP plug-in", "TV_Installed = 1",
+                      "TV_Initialize = 0 (registered)", "TV_UnInitialize = 0 (unregistered)"])
+
+
 def refused_plugin_sessions():
     # What a deployer meets: the vendor's DLL instead of a plug-in, the SIP
     # plug-in in a folder of its own with KIRO.dll beside it (the loader does
@@ -220,6 +255,8 @@ def script_encoding_sessions():
     session("utf16_no_mark", [CONSOLE, HANDSET], ["tvconsole.exe", "BRAVIK32.dll", "session.tvs"],
             script_bytes="installed\r\n".encode("utf-16-le"), exit_code=2,
             expected=["script session.tvs holds NUL bytes: UTF-16 saved without a byte-order mark?"])
+    session("no_script", [CONSOLE, HANDSET], ["tvconsole.exe", "BRAVIK32.dll", "missing.tvs"], exit_code=2,
+            expected=["script missing.tvs cannot be opened for reading: error 2: "])
     session("not_ansi", [CONSOLE, HANDSET], ["tvconsole.exe", "BRAVIK32.dll", "session.tvs"],
             script_bytes=b"\xef\xbb\xbfinstalled\r\nplay \xe4\xb8\xad.wav\r\n", exit_code=2,
             expected=["script session.tvs line 2 holds a character that the ANSI code page"])
@@ -252,7 +289,7 @@ def demo_host_session():
 
 passed = failed = 0
 for check in (handset_script_session, handset_keyboard_session, sip_keyboard_session, sip_script_session,
-              sample_script_sessions, refused_plugin_sessions, script_encoding_sessions, demo_host_session):
+              sample_script_sessions, sample_host_sessions, refused_plugin_sessions, script_encoding_sessions, demo_host_session):
     before = len(failures)
     check()
     if len(failures) == before:

@@ -5,10 +5,18 @@ named by the version, SHA256SUMS matches them, the texts read on Windows have
 CR LF line ends, the change log's newest entry is this version, the binaries
 are stripped and linked to debug files that match, every binary carries the
 version in its resource and says Windows 7 (6.1) in its header, and each
-keeps its export contract, imports included.
+keeps its export contract, imports included. The documents: each table of
+contents matches its section titles, no sentence once found false comes
+back, and the claims a test can read from the sources hold (the log lines'
+Windows-1252 forms, the KIRO functions, the SIP library's ports).
+
+Code signing: unsigned is the default, and no binary may carry a signature
+then. With --sign-throwaway the check makes a certificate of its own
+(openssl), has the release signed with it (TV_SIGN_PFX, dist.cmake) and
+verifies every binary's signature against it (osslsigncode).
 
 usage: check_package.py --source DIR --objdump OBJDUMP --version X.Y.Z
-                        --name NAME -- DIST_COMMAND...
+                        --name NAME [--sign-throwaway] -- DIST_COMMAND...
 The dist command is tools/dist/dist.cmake's cmake -P line without OUT_DIR.
 """
 import argparse
@@ -32,6 +40,7 @@ def fault(text):
 
 def expected_files(source):
     files = {"handset/BRAVIK32.dll", "sip/BRAVIK32.dll", "include/bravik32.h", "include/marenta.h",
+             "include/bravik32.cs", "include/marenta.cs", "samples/sample_host.c", "samples/sample_host.exe",
              "tvconsole.exe", "CHANGELOG.txt", "NOTICE.txt", "SHA256SUMS"}
     files |= {f"sip/res/{tone}" for tone in
               ("DialTones.wav", "Ringback.wav", "Ringtone.wav", "RemoteBusy.wav")}
@@ -87,6 +96,109 @@ def check_texts(contents, version):
     for part in ("mingw-w64", "winpthreads", "GCC RUNTIME LIBRARY EXCEPTION", "libstdc++"):
         if part not in notice:
             fault(f"NOTICE.txt does not name {part}")
+
+
+# Sentences that were found false in a release (the plug-ins do otherwise),
+# so that they do not come back. Matched across line breaks.
+WRONG_SENTENCES = [
+    ("DEPLOY-handset.txt", r"plays and records through the wave device whose name is exactly",
+     "only the exact name is matched (the endpoint names count too)"),
+    ("DEPLOY-handset.txt", r"When no wave device has that exact name, the plug-in uses the system's default",
+     "only the exact name is matched"),
+    ("DEPLOY-sip.txt", r"TV_MakeCall, TV_HangUpCall and TV_OffHook block",
+     "TV_MakeCall blocks until the events show the outcome (it returns at once)"),
+    ("DEPLOY-sip.txt", r"one entry for each timeout and refusal", "every refusal is logged"),
+    ("DEPLOY-sip.txt", r"refusals and timeouts one each", "every refusal is logged"),
+    ("DEPLOY-sip.txt", r"UA_KIRO\.cpp:\d+:", "a source line number, which changes with every release"),
+    ("DEPLOY-sip.txt", r"Entries before the first TV_Initialize of a run are not written \(",
+     "silent on the first TV_Initialize's own entry"),
+    ("DEPLOY-sip.txt", r"vendor's release for this plug-in", "a KIRO.dll release the document never names"),
+    ("DEPLOY-sip.txt", r"ports from 10000 on; a firewall must", "no protocol and no upper bound"),
+    ("CONSOLE.txt", r"Start it in the folder where the plug-in is to write its log",
+     "the handset plug-in's log goes beside tvconsole.exe wherever it is started"),
+    ("CONSOLE.txt", r"Ctrl\+C ends it after the command that is running", "Ctrl+C cuts a wait short at once"),
+    ("include/bravik32.h", r"A start that fails may leave its job", "a failed start leaves no job"),
+]
+
+
+def words(data):
+    """A document's text with every run of white space (and a C comment's
+    leading star) as one blank, so that a sentence matches across lines."""
+    text = data.decode("utf-8-sig").replace("\r\n", "\n")
+    return re.sub(r"\s+(\* )?", " ", text)
+
+
+def table_of_contents(text):
+    """(contents entries, section titles): the numbered lines indented under
+    the title, and the numbered titles at the start of a line."""
+    lines = text.replace("\r\n", "\n").split("\n")
+    contents = []
+    for line in lines[1:]:
+        entry = re.match(r"^  (\d+)\. (\S.*)$", line)
+        if entry:
+            contents.append((entry.group(1), entry.group(2)))
+        elif contents or line.strip():
+            break
+    titles = [(m.group(1), m.group(2)) for m in (re.match(r"^(\d+)\. (\S.*)$", line) for line in lines) if m]
+    return contents, titles
+
+
+def check_documents(contents, source):
+    for name, pattern, why in WRONG_SENTENCES:
+        if name not in contents:
+            fault(f"{name}: not in the package, cannot check it")
+        elif re.search(pattern, words(contents[name])):
+            fault(f"{name}: says again what was found false ({why}): /{pattern}/")
+    # The licences quote texts with numbering of their own.
+    for name in sorted(path for path in contents if path.endswith(".txt") and path != "NOTICE.txt"):
+        toc, titles = table_of_contents(contents[name].decode("utf-8-sig"))
+        if toc != titles:
+            fault(f"{name}: table of contents {toc} does not match the section titles {titles}")
+        if toc and [number for number, _ in toc] != [str(n) for n in range(1, len(toc) + 1)]:
+            fault(f"{name}: sections not numbered 1 to {len(toc)}: {toc}")
+    # Each Chinese log line of the glossary (section 7), then as Notepad shows
+    # it on a Windows whose code page is 1252.
+    handset = contents.get("DEPLOY-handset.txt", b"").decode("utf-8-sig").replace("\r\n", "\n")
+    glossary = handset.split("\n7. ", 1)[-1].split("\n8. ", 1)[0].split("\n")
+    shown = 0
+    for before, line in zip(glossary, glossary[1:] + [""]):
+        if not re.match(r"^  [^ ].*[\u4e00-\u9fff]", before) or before.startswith("  1252: "):
+            continue
+        shown += 1
+        if not line.startswith("  1252: "):
+            fault(f"DEPLOY-handset.txt: {before.strip()!r} has no Windows-1252 form below it")
+        elif line[8:] != before[2:].encode("gbk").decode("cp1252"):
+            fault(f"DEPLOY-handset.txt: {line.strip()!r} is not how Windows-1252 shows {before.strip()!r}")
+    if shown < 13:
+        fault(f"DEPLOY-handset.txt: {shown} Chinese log lines in the glossary, 13 expected")
+    # The snippet that reads the release at run time is the sample host's
+    # code, which the tests compile and run, word for word.
+    sample = [line.strip() for line in contents.get("samples/sample_host.c", b"").decode().splitlines()]
+    for name, marker, prefix in (("include/bravik32.h", "THE RELEASE AT RUN TIME", " *     "),
+                                 ("README.txt", "hPlugin is the handle LoadLibraryA gave:", "    ")):
+        text = contents.get(name, b"").decode("utf-8-sig").replace("\r\n", "\n").split(marker, 1)[-1]
+        code = []
+        for line in text.split("\n")[1:]:
+            if line.startswith(prefix):
+                code.append(line[len(prefix):].strip())
+            elif code:
+                break
+        if not code or not any(sample[i:i + len(code)] == code for i in range(len(sample))):
+            fault(f"{name}: the version snippet is not samples/sample_host.c's code: {code[:2]}")
+    # The KIRO.dll the SIP plug-in needs, and the ports the firewall must open.
+    sip = words(contents.get("DEPLOY-sip.txt", b""))
+    imported = [line.strip() for line in open(os.path.join(source, "sipagent", "KIRO.def"))
+                if line.strip().startswith("KIRO_")]
+    named = re.findall(r"KIRO_\w+", sip.split("The KIRO.dll it needs", 1)[-1].split("stops the load", 1)[0])
+    if sorted(named) != sorted(imported):
+        fault(f"DEPLOY-sip.txt names the KIRO functions {named}, the plug-in imports {imported}")
+    agent = open(os.path.join(source, "sipagent", "SipAgent.cpp")).read()
+    ports = {name: int(value) for name, value in re.findall(r"const int (D_n\w+) = (\d+);", agent)}
+    sip_port, media, calls = ports.get("D_nSipPort"), ports.get("D_nMediaPort"), ports.get("D_nMaxCalls")
+    for claim in (f"UDP {sip_port}", f"UDP {media} to {media + 2 * calls - 1}" if media and calls else "?",
+                  f"at most {calls} calls"):
+        if claim not in sip:
+            fault(f"DEPLOY-sip.txt does not say {claim!r}, which the plug-in's start of the library implies")
 
 
 def sections(objdump, path):
@@ -230,15 +342,65 @@ def check_binaries(contents, symbols, objdump, version, source, scratch):
         fault("the two BRAVIK32.dll carry the same FileDescription: a deployer cannot tell them apart")
 
 
+SIGNING = ("TV_SIGN_PFX", "TV_SIGN_CERT", "TV_SIGN_KEY", "TV_SIGN_PASSWORD_FILE", "TV_SIGN_TIMESTAMP")
+
+
+def throwaway_certificate(folder):
+    """A self-signed code-signing certificate in a password-protected PKCS#12
+    file; the environment for dist.cmake, and the certificate to verify with."""
+    key, cert, pfx, password = (os.path.join(folder, name) for name in ("key.pem", "cert.pem", "cert.pfx", "pass"))
+    with open(password, "w") as out:
+        out.write("throwaway\n")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                    "-days", "2", "-subj", "/CN=tvplugins throwaway test certificate",
+                    "-addext", "extendedKeyUsage=codeSigning"], check=True, capture_output=True)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", cert, "-out", pfx,
+                    "-passout", f"file:{password}"], check=True, capture_output=True)
+    return {"TV_SIGN_PFX": pfx, "TV_SIGN_PASSWORD_FILE": password}, cert
+
+
+def security_directory_size(data):
+    """The size of the PE's certificate table (data directory 4): 0 unsigned."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    optional = pe + 24
+    directories = optional + (96 if struct.unpack_from("<H", data, optional)[0] == 0x10B else 112)
+    return struct.unpack_from("<I", data, directories + 8 * 4 + 4)[0]
+
+
+def check_signatures(contents, scratch, certificate):
+    for path in sorted(p for p in contents if p.endswith((".dll", ".exe"))):
+        signed = security_directory_size(contents[path]) != 0
+        if certificate is None:
+            if signed:
+                fault(f"{path} carries a signature, but no certificate was given (unsigned is the default)")
+            continue
+        if not signed:
+            fault(f"{path} is not signed")
+            continue
+        unpacked = os.path.join(scratch, "signed_" + path.replace("/", "_"))
+        with open(unpacked, "wb") as out:
+            out.write(contents[path])
+        verified = subprocess.run(["osslsigncode", "verify", "-CAfile", certificate, "-in", unpacked],
+                                  capture_output=True, text=True)
+        if verified.returncode:
+            fault(f"{path}: its signature does not verify against the certificate:\n{verified.stdout[-800:]}")
+
+
 def main():
     parser = argparse.ArgumentParser()
     for option in ("--source", "--objdump", "--version", "--name"):
         parser.add_argument(option, required=True)
+    parser.add_argument("--sign-throwaway", action="store_true")
     parser.add_argument("dist", nargs="+")
     args = parser.parse_args()
     out = tempfile.mkdtemp(prefix="tvrelease_")
     command = [args.dist[0], f"-DOUT_DIR={out}"] + args.dist[1:]
-    subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+    environment = {key: value for key, value in os.environ.items() if key not in SIGNING}
+    certificate = None
+    if args.sign_throwaway:
+        signing, certificate = throwaway_certificate(out)
+        environment.update(signing)
+    subprocess.run(command, check=True, stdout=subprocess.DEVNULL, env=environment)
     zip_path = os.path.join(out, args.name + ".zip")
     contents = read_zip(zip_path, args.name)
     expected = expected_files(args.source)
@@ -248,8 +410,10 @@ def main():
         fault(f"in the zip but not part of the package: {path}")
     check_sums(contents)
     check_texts(contents, args.version)
+    check_documents(contents, args.source)
     check_binaries(contents, os.path.join(out, args.name + "-symbols"), args.objdump, args.version,
                    args.source, out)
+    check_signatures(contents, out, certificate)
     zip_sum = open(zip_path + ".sha256").read().split()[0]
     if zip_sum != hashlib.sha256(open(zip_path, "rb").read()).hexdigest():
         fault(f"{args.name}.zip.sha256 does not match the zip")

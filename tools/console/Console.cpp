@@ -17,6 +17,10 @@ const DWORD D_dwShowTimeFromMs = 10;
 // is poked so that a pump waiting for messages notices at once.
 std::atomic<bool> g_bCtrlC(false);
 std::atomic<HWND> g_hCtrlCWindow(nullptr);
+// "notifications off": the window procedure counts instead of printing (it
+// runs on the console's thread, but the count is read by the command).
+std::atomic<bool> g_bNotificationsShown(true);
+std::atomic<long> g_lNotificationsHidden(0);
 
 // Whole lines from any thread, with the keyboard prompt kept below them.
 struct COutput {
@@ -184,6 +188,10 @@ bool CConsole::QuitRequested() const { return m_bQuit || g_bCtrlC.load(); }
 LRESULT CALLBACK CConsole::WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     if (uMsg < D_uFirstNotification || uMsg > D_uLastNotification)
         return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+    if (!g_bNotificationsShown) {
+        ++g_lNotificationsHidden;
+        return 0;
+    }
     if (uMsg == WM_USER + 109) {
         // The number lives in the plug-in's buffer only until its next line:
         // copy it now, bounded by the length the message carries.
@@ -285,15 +293,34 @@ bool CConsole::RunLine(const std::string &strLine) {
 }
 
 int CConsole::RunScript(const std::vector<std::string> &vLines) {
-    for (const std::string &strLine : vLines) {
+    for (size_t nLine = 1; nLine <= vLines.size(); ++nLine) {
+        const std::string &strLine = vLines[nLine - 1];
         if (QuitRequested()) break;
         // An echo line speaks for itself in the transcript.
         ConsoleArgs vWords;
         bool bSplit = SplitWords(strLine, vWords);
         bool bBlank = bSplit && vWords.empty();
         if (!IsComment(strLine) && !bBlank && !(bSplit && vWords[0] == "echo")) Say("> %s", strLine.c_str());
-        RunLine(strLine);
+        // The line number is what an engineer needs to find the line in
+        // the file: comments and blank lines count, as an editor counts.
+        if (!RunLine(strLine)) {
+            Say("  ^ script line %u failed", static_cast<unsigned>(nLine));
+            m_vFailedLines.push_back(nLine);
+        }
     }
     Pump(0);
     return m_nFailed;
+}
+
+std::string CConsole::FailedScriptLines() const {
+    std::string strLines;
+    for (size_t nLine : m_vFailedLines) strLines += (strLines.empty() ? "" : ", ") + std::to_string(nLine);
+    return strLines;
+}
+
+bool CConsole::ShowNotifications(bool bShown) {
+    g_bNotificationsShown = bShown;
+    long lHidden = g_lNotificationsHidden.exchange(0);
+    if (bShown && lHidden) Say("  %ld notification(s) arrived while they were off", lHidden);
+    return true;
 }

@@ -59,6 +59,12 @@ public:
     // Set by quit/exit and by Ctrl+C: no further line runs.
     bool QuitRequested() const;
     int FailedLines() const { return m_nFailed; }
+    // The script's line numbers (from 1) of the lines that failed, "3, 7".
+    std::string FailedScriptLines() const;
+    // "notifications off" keeps the handset's notification lines (one 1134
+    // every 2.2 s without a handset) out of the way; "on" shows them again
+    // and says how many arrived meanwhile.
+    static bool ShowNotifications(bool bShown);
     void CountFailure() { ++m_nFailed; }
 
     // Calls an export through fnCall (false: an argument was unusable and
@@ -100,6 +106,7 @@ private:
     bool m_bStrict;
     bool m_bQuit;
     int m_nFailed;
+    std::vector<size_t> m_vFailedLines;
     std::string m_strLastCall;    // for expect: the last export call and its result
     long m_lLastResult;
 };

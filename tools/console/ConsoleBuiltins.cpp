@@ -1,6 +1,8 @@
 // The console's own commands, whichever plug-in is loaded: wait, echo, help,
-// expect, strict, quit and exit.
+// expect, strict, notifications, quit and exit.
 #include "Console.h"
+
+#include <algorithm>
 
 namespace {
 const unsigned long D_ulMaxWaitMs = 3600000;
@@ -15,6 +17,15 @@ std::string Joined(const ConsoleArgs &vWords) {
 void ShowCommand(const ConsoleCommand &command) {
     std::string strLeft = command.strName + (command.strUsage.empty() ? "" : " " + command.strUsage);
     CConsole::Say("  %-36s %s", strLeft.c_str(), command.strHelp.c_str());
+}
+
+// One group of help, its commands in alphabetical order: a list of 30 and
+// more commands is read by looking a name up.
+void ShowGroup(const char *szHeading, std::vector<const ConsoleCommand *> vGroup) {
+    std::sort(vGroup.begin(), vGroup.end(),
+              [](const ConsoleCommand *pA, const ConsoleCommand *pB) { return pA->strName < pB->strName; });
+    CConsole::Say(" %s", szHeading);
+    for (const ConsoleCommand *pCommand : vGroup) ShowCommand(*pCommand);
 }
 }  // namespace
 
@@ -41,8 +52,10 @@ void CConsole::AddBuiltins() {
              }
              Say("  Commands (words in capitals are arguments, [in brackets] optional):");
              // The plug-in's commands first, the console's own after them.
-             for (size_t i = m_nBuiltins; i < m_vCommands.size(); ++i) ShowCommand(m_vCommands[i]);
-             for (size_t i = 0; i < m_nBuiltins; ++i) ShowCommand(m_vCommands[i]);
+             std::vector<const ConsoleCommand *> vPlugin, vOwn;
+             for (size_t i = 0; i < m_vCommands.size(); ++i) (i < m_nBuiltins ? vOwn : vPlugin).push_back(&m_vCommands[i]);
+             ShowGroup("The plug-in's commands:", vPlugin);
+             ShowGroup("The console's own commands:", vOwn);
              Say("  One command a line; a line starting with # is a comment; put a word with");
              Say("  blanks in double quotes. Results are shown as EXPORT(ARGUMENTS) = RESULT (MEANING).");
              return true;
@@ -54,6 +67,11 @@ void CConsole::AddBuiltins() {
              if (a[0] != "on" && a[0] != "off") return BadArgument("strict", a[0], "is neither on nor off");
              m_bStrict = a[0] == "on";
              return true;
+         }});
+    Add({"notifications", "on|off", "off: hide the handset's notification lines; on: show them again", 1, 1,
+         [](const ConsoleArgs &a) {
+             if (a[0] != "on" && a[0] != "off") return BadArgument("notifications", a[0], "is neither on nor off");
+             return ShowNotifications(a[0] == "on");
          }});
     for (const char *szQuit : {"quit", "exit"})
         Add({szQuit, "", "end the console (the plug-in is unloaded)", 0, 0, [this](const ConsoleArgs &) {

@@ -82,8 +82,9 @@ const RowW s_FileCommands[] = {
      &HandsetExports::pfn_TV_StartRecordFile},
 };
 
-// A failed start leaves its job reported as running until the stop: the
-// console remembers the failure so that waitplay says so at once.
+// A failed start leaves no playback, so TV_PlayFileRest answers 0 as after
+// a whole prompt: the console remembers the failure so that waitplay fails
+// and says why instead of passing.
 struct PlayState {
     bool bStartFailed = false;
 };

@@ -15,9 +15,6 @@
 #include "Console.h"
 #include "ImportTrace.h"
 
-namespace {
-
-// The system's text for an error; its %1 stands for the file.
 std::string SystemMessage(DWORD dwError, const char *szFile) {
     char szText[512] = {};
     DWORD dwLength = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, dwError, 0,
@@ -29,6 +26,8 @@ std::string SystemMessage(DWORD dwError, const char *szFile) {
     if (nInsert != std::string::npos) strText.replace(nInsert, 2, szFile);
     return strText.empty() ? "(Windows has no text for it)" : strText;
 }
+
+namespace {
 
 std::string FolderOf(const std::string &strPath) {
     size_t nSlash = strPath.find_last_of("\\/");

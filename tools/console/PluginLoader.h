@@ -5,6 +5,11 @@
 
 #include <windows.h>
 
+#include <string>
+
+// The system's text for a Windows error; its %1 stands for the file.
+std::string SystemMessage(DWORD dwError, const char *szFile);
+
 enum EPluginKind { kNotAPlugin, kHandsetPlugin, kSipPlugin };
 
 // The loaded module, or null after printing the system's message for the

@@ -6,8 +6,8 @@
 #include <windows.h>
 
 #include <cstring>
-#include <fstream>
-#include <sstream>
+
+#include "PluginLoader.h"
 
 namespace {
 
@@ -121,12 +121,27 @@ bool DecodeScript(const std::string &strBytes, std::vector<std::string> &vLines,
 
 bool ReadScriptFile(const char *szPath, std::vector<std::string> &vLines, std::string &strNote,
                     std::string &strError) {
-    std::ifstream file(szPath, std::ios::binary);
-    if (!file) {
-        strError = "cannot be opened for reading";
+    // Opened by Windows rather than a stream, so that a refusal can say why
+    // (no such file, no permission, held by another program).
+    HANDLE hFile = CreateFileA(szPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) {
+        DWORD dwError = GetLastError();
+        strError = "cannot be opened for reading: error " + std::to_string(dwError) + ": " +
+                   SystemMessage(dwError, szPath);
         return false;
     }
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return DecodeScript(bytes.str(), vLines, strNote, strError);
+    std::string strBytes;
+    char acBuffer[4096];
+    DWORD dwRead = 0;
+    BOOL bRead = TRUE;
+    while ((bRead = ReadFile(hFile, acBuffer, sizeof acBuffer, &dwRead, nullptr)) && dwRead > 0)
+        strBytes.append(acBuffer, dwRead);
+    DWORD dwError = GetLastError();
+    CloseHandle(hFile);
+    if (!bRead) {
+        strError = "cannot be read to its end: error " + std::to_string(dwError) + ": " + SystemMessage(dwError, szPath);
+        return false;
+    }
+    return DecodeScript(strBytes, vLines, strNote, strError);
 }

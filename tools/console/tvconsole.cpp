@@ -74,7 +74,10 @@ int RunPlugin(HMODULE hPlugin, EPluginKind eKind, const Options &options, const 
         RunKeyboard(console, eKind == kHandsetPlugin ? "handset> " : "sip> ");
     if (console.QuitRequested() && !options.szScript) CConsole::Say("bye");
     int nFailed = console.FailedLines();
-    if (nFailed) CConsole::Say("%d command(s) failed", nFailed);
+    if (nFailed && options.szScript)
+        CConsole::Say("%d command(s) failed (script lines %s)", nFailed, console.FailedScriptLines().c_str());
+    else if (nFailed)
+        CConsole::Say("%d command(s) failed", nFailed);
     return nFailed ? D_nExitFailed : D_nExitPassed;
 }
 

@@ -10,6 +10,15 @@
 # the .debug file copied beside the binary, finds the debug information.
 # SHA256SUMS inside the package lists every other file of it.
 #
+# Code signing (Authenticode, with osslsigncode) when the environment names a
+# certificate; unsigned otherwise:
+#   TV_SIGN_PFX                a PKCS#12 file holding the certificate and key,
+#   or TV_SIGN_CERT, TV_SIGN_KEY  the certificate (chain) and its key;
+#   TV_SIGN_PASSWORD_FILE      a file holding the key's password (optional);
+#   TV_SIGN_TIMESTAMP          a time-stamping server's URL (optional).
+# Every shipped binary is signed after its debug link is in, since the
+# signature covers the whole file; SHA256SUMS then lists the signed files.
+#
 # Variables: BUILD_DIR, OUT_DIR, NAME, OBJCOPY, STRIP.
 foreach(var BUILD_DIR OUT_DIR NAME OBJCOPY STRIP)
   if(NOT DEFINED ${var})
@@ -45,6 +54,31 @@ foreach(binary IN LISTS binaries)
   run(${STRIP} --strip-all ${package}/${binary})
   run(${OBJCOPY} --add-gnu-debuglink=${symbols}/${binary}.debug ${package}/${binary})
 endforeach()
+
+set(sign_with "")
+if(DEFINED ENV{TV_SIGN_PFX} AND NOT "$ENV{TV_SIGN_PFX}" STREQUAL "")
+  set(sign_with -pkcs12 $ENV{TV_SIGN_PFX})
+elseif(DEFINED ENV{TV_SIGN_CERT} AND NOT "$ENV{TV_SIGN_CERT}" STREQUAL "")
+  set(sign_with -certs $ENV{TV_SIGN_CERT} -key $ENV{TV_SIGN_KEY})
+endif()
+if(sign_with)
+  find_program(OSSLSIGNCODE osslsigncode)
+  if(NOT OSSLSIGNCODE)
+    message(FATAL_ERROR "dist.cmake: a certificate is given but osslsigncode is not installed")
+  endif()
+  if(DEFINED ENV{TV_SIGN_PASSWORD_FILE} AND NOT "$ENV{TV_SIGN_PASSWORD_FILE}" STREQUAL "")
+    list(APPEND sign_with -readpass $ENV{TV_SIGN_PASSWORD_FILE})
+  endif()
+  if(DEFINED ENV{TV_SIGN_TIMESTAMP} AND NOT "$ENV{TV_SIGN_TIMESTAMP}" STREQUAL "")
+    list(APPEND sign_with -ts $ENV{TV_SIGN_TIMESTAMP})
+  endif()
+  foreach(binary IN LISTS binaries)
+    run(${OSSLSIGNCODE} sign ${sign_with} -h sha256 -n "BRAVIK32 telephony plug-ins ${NAME}"
+        -in ${package}/${binary} -out ${package}/${binary}.signed)
+    file(RENAME ${package}/${binary}.signed ${package}/${binary})
+  endforeach()
+  message(STATUS "signed: ${binaries}")
+endif()
 
 file(GLOB_RECURSE files RELATIVE ${package} ${package}/*)
 list(SORT files)

@@ -22,7 +22,10 @@ int HostHeadersIdentifyC(HMODULE hPlugin) {
     if (MARENTA_IS_SIP_PLUGIN(hPlugin)) {
         MARENTA_PFN_TV_Initialize pfnInitialize = BIND(MARENTA_PFN_TV_Initialize, hPlugin, "TV_Initialize");
         MARENTA_PFN_TV_StartPlayFile pfnPlay = BIND(MARENTA_PFN_TV_StartPlayFile, hPlugin, "TV_StartPlayFile");
-        return pfnInitialize && pfnPlay ? 2 : 0;
+        /* The earlier names of both headers stay usable without prototypes. */
+        PFN_TV_OneString pfnMakeCall = BIND(PFN_TV_OneString, hPlugin, "TV_MakeCall");
+        BRAVIK32_PFN_INT pfnHangUp = BIND(BRAVIK32_PFN_INT, hPlugin, "TV_HangUpCtrl");
+        return pfnInitialize && pfnPlay && pfnMakeCall && !pfnHangUp ? 2 : 0;
     }
     return 0;
 }
