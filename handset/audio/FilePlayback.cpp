@@ -13,8 +13,9 @@
 // once. A job that the device took no block of (it refused every one, or
 // was lost meanwhile) ends at its start: no returned block would ever carry
 // it on. A start that fails (no file, no output, no sound in the file) ends
-// its job before it returns -1, so the next start finds the slot free. A block returned by a reset, or by an output that an earlier job
-// stopped, finds no live job and is dropped.
+// its job before it returns -1, so the next start finds the slot free. A
+// block returned by a reset, or by an output that an earlier job stopped,
+// finds no live job and is dropped.
 #include "audio/FilePlayback.h"
 
 #include "audio/FileJob.h"
