@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "SrwGuard.h"
+
 CAgentLog g_AgentLog;
 
 namespace {
@@ -69,16 +71,15 @@ CAgentLog &CAgentLog::WriteNumber(int nNumber) {
 }
 
 void CAgentLog::SetFileName(const char *szName) {
-  AcquireSRWLockExclusive(&m_fileLock);
+  CSrwExclusive lock(m_fileLock);
   snprintf(m_szFileName, sizeof m_szFileName, "%s", szName ? szName : "");
-  ReleaseSRWLockExclusive(&m_fileLock);
 }
 
 bool CAgentLog::Append(const char *szText) {
   if (!m_bEnabled) return true;
   // Readers may share the file; a second writer makes this piece fail, so
   // the exports' own threads take turns rather than push each other out.
-  AcquireSRWLockExclusive(&m_fileLock);
+  CSrwExclusive lock(m_fileLock);
   HANDLE hFile = CreateFileA(m_szFileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
   BOOL bWritten = FALSE;
@@ -88,6 +89,5 @@ bool CAgentLog::Append(const char *szText) {
     bWritten = WriteFile(hFile, szText, static_cast<DWORD>(lstrlenA(szText)), &dwWritten, nullptr);
     CloseHandle(hFile);
   }
-  ReleaseSRWLockExclusive(&m_fileLock);
   return bWritten != FALSE;
 }

@@ -1,8 +1,9 @@
 // CAgentLog: the agent plug-in's text log, one static object g_AgentLog.
 //
-// Only the exports write to it, on the host's threads. A lock keeps two
-// threads' pieces from opening the file at once (the second open would fail
-// and its piece be lost); pieces of entries made at once may interleave.
+// The exports write to it on the host's threads, and the event callback on
+// the library's threads when it declines a call. A lock keeps two threads'
+// pieces from opening the file at once (the second open would fail and its
+// piece be lost); pieces of entries made at once may interleave.
 // Every piece of an entry (the header, each text, each number) opens the file,
 // appends and closes it again: nothing is buffered and no handle stays open
 // between exports, so the host may move, read or delete the file at any time.

@@ -33,10 +33,10 @@ CAgentLog &LogAt(const SLogSite &site) {
   return g_AgentLog.Header(site.szFile, site.nLine, site.szFunction, site.szSignature);
 }
 
-// The wait every blocking export ends with: true when the state came in time,
-// else logs the timeout in the export's name.
-bool AwaitState(uint32_t nMask, const SLogSite &site, const char *szTimeoutText) {
-  if (CSipAgent::Instance().WaitForState(nMask, D_dwWaitMs)) return true;
+// The wait every blocking export ends with, armed by its request: true when
+// the state came in time, else logs the timeout in the export's name.
+bool AwaitState(CSipAgent::CStateWait &wait, const SLogSite &site, const char *szTimeoutText) {
+  if (wait.Wait(D_dwWaitMs)) return true;
   LogAt(site).Write(szTimeoutText);
   return false;
 }
@@ -55,37 +55,48 @@ int __cdecl TV_Initialize(const char *domain, const char *user, const char *cred
   AGENT_LOG_ENTRY();
   g_AgentLog.SetFileName(D_szLogFileName);
   CSipAgent &agent = CSipAgent::Instance();
-  // On every call: a repeated TV_Initialize adds the tone player again.
-  agent.AddObserver(&g_TonePlayer);
+  // Once per process: a host that registers again and again must not have
+  // each event's tone asked for as many times.
+  agent.AddObserverOnce(&g_TonePlayer);
   if (!agent.EnsureLibraryStarted(OrEmpty(initOption))) return -1;
-  if (!agent.RequestRegistration(domain, user, credential, outboundProxy, szIdentity)) return -3;
-  return AwaitState(STATE_REGISTERED, LOG_SITE(), "register failed, server timeout.") ? 0 : -2;
+  CSipAgent::CStateWait wait(STATE_REGISTERED);
+  if (!agent.RequestRegistration(domain, user, credential, outboundProxy, szIdentity, wait))
+    return -3;
+  return AwaitState(wait, LOG_SITE(), "register failed, server timeout.") ? 0 : -2;
 }
 
 int __cdecl TV_UnInitialize(void) {
-  if (!CSipAgent::Instance().ReleaseLine()) return -2;
-  return AwaitState(STATE_UNREGISTERED, LOG_SITE(), D_szServerTimeout) ? 0 : -1;
+  CSipAgent &agent = CSipAgent::Instance();
+  CSipAgent::CStateWait wait(STATE_UNREGISTERED);
+  if (!agent.ReleaseLine(wait)) return -2;
+  if (AwaitState(wait, LOG_SITE(), D_szServerTimeout)) return 0;
+  agent.AbandonRelease();
+  return -1;
 }
 
 int __cdecl TV_MakeCall(const char *destination) {
-  if (!CSipAgent::Instance().RequestCall(destination)) return -2;
-  if (!AwaitState(STATE_ALERTING | STATE_REGISTERED, LOG_SITE(), D_szServerTimeout)) return -1;
+  CSipAgent::CStateWait wait(STATE_ALERTING | STATE_REGISTERED);
+  if (!CSipAgent::Instance().RequestCall(destination, wait)) return -2;
+  if (!AwaitState(wait, LOG_SITE(), D_szServerTimeout)) return -1;
   AGENT_LOG_ENTRY().Write("successfully.");
   return 0;
 }
 
 int __cdecl TV_HangUpCall(void) {
   CSipAgent &agent = CSipAgent::Instance();
-  if (!agent.RequestHangUp()) {
+  // Unregistered is the end of a call whose registration the server dropped.
+  CSipAgent::CStateWait wait(STATE_REGISTERED | STATE_UNREGISTERED);
+  if (!agent.RequestHangUp(wait)) {
     AGENT_LOG_ENTRY().Write("failed, error code: ").WriteNumber(agent.LastError());
     return -2;
   }
-  return AwaitState(STATE_REGISTERED, LOG_SITE(), D_szServerTimeout) ? 0 : -1;
+  return AwaitState(wait, LOG_SITE(), D_szServerTimeout) ? 0 : -1;
 }
 
 int __cdecl TV_OffHook(void) {
-  if (!CSipAgent::Instance().RequestAnswer()) return -2;
-  return AwaitState(STATE_TALKING, LOG_SITE(), D_szServerTimeout) ? 0 : -1;
+  CSipAgent::CStateWait wait(STATE_TALKING);
+  if (!CSipAgent::Instance().RequestAnswer(wait)) return -2;
+  return AwaitState(wait, LOG_SITE(), D_szServerTimeout) ? 0 : -1;
 }
 
 int __cdecl TV_PickUp(void) {
