@@ -130,9 +130,21 @@ bool CSipAgent::AdoptPlacedCall(KIRO_HANDLE hCall) {
 }
 
 void CSipAgent::Decline(KIRO_HANDLE hCall, const char *szWhy) {
-  AGENT_LOG_ENTRY().Write("declined call ").WriteNumber(static_cast<int>(hCall)).Write(", ")
-      .Write(szWhy).Write(".");
-  KIRO_CallDestroy(&hCall);
+  KIRO_HANDLE hDestroyed = hCall;
+  if (KIRO_CallDestroy(&hDestroyed) == 0) {
+    AGENT_LOG_ENTRY().Write("declined call ").WriteNumber(static_cast<int>(hCall)).Write(", ")
+        .Write(szWhy).Write(".");
+    return;
+  }
+  ForgetUnreachable(hCall);
+}
+
+void CSipAgent::ForgetUnreachable(KIRO_HANDLE hCall) {
+  // The library has no such call (an event repeated after its close) or will
+  // not end it: no close will come to forget it, and the handle must be free
+  // for the library's next call on it.
+  CSrwExclusive lock(m_stateLock);
+  if (hCall != Call()) ForgetNote(hCall);
 }
 
 void CSipAgent::OnCallEvent(const uint32_t *pRecord) {
@@ -156,7 +168,7 @@ void CSipAgent::OnCallEvent(const uint32_t *pRecord) {
       m_bAutoAnswer.store(false);
       break;
     case ACTION_DESTROY_OTHER:
-      KIRO_CallDestroy(&hCall);
+      if (KIRO_CallDestroy(&hCall) != 0) ForgetUnreachable(pRecord[KIRO_WORD_HANDLE]);
       break;
     case ACTION_DECLINE:
       Decline(hCall, "the agent has a call");

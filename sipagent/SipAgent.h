@@ -201,7 +201,9 @@ class CSipAgent {
   // A call KIRO_CallCreate handed out: the agent's, unless an event made
   // another call the agent's meanwhile; false when it is to be declined.
   bool AdoptPlacedCall(KIRO_HANDLE hCall);
+  // Destroys a call that is not to be the agent's; logged once it is gone.
   void Decline(KIRO_HANDLE hCall, const char *szWhy);
+  void ForgetUnreachable(KIRO_HANDLE hCall);
 
   friend class CSipAgentProbe;  // white-box tests put the agent back to its start
 
