@@ -23,8 +23,7 @@ const char *Pad(int nValue) { return nValue < 10 ? "0" : ""; }
 }  // namespace
 
 CAgentLog::CAgentLog()
-    : m_bFirstEntry(true),
-      m_bEnabled(true),
+    : m_bEnabled(true),
       m_bShowFile(true),
       m_bShowLine(true),
       m_bShowSignature(false),
@@ -42,7 +41,9 @@ CAgentLog &CAgentLog::Header(const char *szFile, int nLine, const char *szFuncti
     if (nUsed >= sizeof szHeader) nUsed = sizeof szHeader - 1;
   };
   szHeader[0] = '\0';
-  if (!m_bFirstEntry.exchange(false)) add("%s", "\r\n");
+  // In front of every entry, the first of the file too: the file begins
+  // with an empty line and no entry ends with a line break.
+  add("%s", "\r\n");
   if (m_bShowTime) {
     SYSTEMTIME now;
     GetLocalTime(&now);

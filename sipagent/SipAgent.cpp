@@ -56,7 +56,15 @@ CSipAgent &CSipAgent::Instance() {
 }
 
 bool CSipAgent::Refuse(int nError) {
+  m_eRefusedIn.store(State());
+  m_bLibraryError.store(false);
   m_nLastError.store(nError);
+  return false;
+}
+
+bool CSipAgent::Fail(int nResult) {
+  m_bLibraryError.store(true);
+  m_nLastError.store(nResult);
   return false;
 }
 
@@ -69,13 +77,13 @@ bool CSipAgent::EnsureLibraryStarted(const char *szInitOption) {
     KIRO_HANDLE hInstance = 0;
     int nResult = KIRO_Initialize(&hInstance, D_nSipPort, D_nMediaPort, D_nMaxCalls,
                                   D_szUserAgent, szInitOption ? szInitOption : "", 0);
-    if (nResult != 0) return Refuse(nResult);
+    if (nResult != 0) return Fail(nResult);
     m_hInstance = hInstance;
   }
   // Pinned before the library can hold the callback, even by a failed add.
   PinThisModule();
   int nResult = KIRO_EventListenerAdd(m_hInstance, AgentEventCallback, nullptr);
-  if (nResult != 0) return Refuse(nResult);
+  if (nResult != 0) return Fail(nResult);
   SAgentView view;
   {
     CSrwExclusive lock(m_stateLock);
@@ -117,7 +125,7 @@ bool CSipAgent::RequestRegistration(const char *szDomain, const char *szUser,
   if (State() != STATE_UNREGISTERED || Line() != 0) return Refuse(ERR_WRONG_STATE);
   KIRO_HANDLE hLine = 0;
   int nResult = KIRO_AddLine(m_hInstance, &hLine, szIdentity);
-  if (nResult != 0) return Refuse(nResult);
+  if (nResult != 0) return Fail(nResult);
   // The line must be known before its registration event can come.
   SetLine(hLine, 0, &wait);
   KIRO_SetOutboundProxy(m_hInstance, szOutboundProxy);
@@ -125,7 +133,7 @@ bool CSipAgent::RequestRegistration(const char *szDomain, const char *szUser,
   if (nResult != 0) {
     KIRO_RemoveLine(hLine);
     SetLine(0, 0);
-    return Refuse(nResult);
+    return Fail(nResult);
   }
   return true;
 }
@@ -142,11 +150,11 @@ bool CSipAgent::ReleaseLine(CStateWait &wait) {
   int nResult = KIRO_LineUnRegister(hLine);
   if (nResult != 0) {
     if (hLine != 0) SetLine(hLine, 0);
-    return Refuse(nResult);
+    return Fail(nResult);
   }
   Sleep(D_dwUnregisterPauseMs);
   nResult = KIRO_RemoveLine(hLine);
-  return nResult == 0 || Refuse(nResult);
+  return nResult == 0 || Fail(nResult);
 }
 
 void CSipAgent::AbandonRelease() {
@@ -166,7 +174,7 @@ bool CSipAgent::RequestCall(const char *szDestination, CStateWait &wait) {
   }
   KIRO_HANDLE hCall = 0;
   int nResult = KIRO_CallCreate(m_hInstance, Line(), &hCall, szDestination);
-  if (nResult != 0) return Refuse(nResult);
+  if (nResult != 0) return Fail(nResult);
   if (!AdoptPlacedCall(hCall)) Decline(hCall, "placed while another call came");
   return true;
 }
@@ -196,7 +204,7 @@ bool CSipAgent::RequestHangUp(CStateWait &wait) {
     CSrwExclusive lock(m_stateLock);
     if (SCallNote *pNote = FindNote(hCall)) pNote->bDestroyed = false;
   }
-  return Refuse(nResult);
+  return Fail(nResult);
 }
 
 bool CSipAgent::RequestAnswer(CStateWait &wait) {
@@ -207,7 +215,7 @@ bool CSipAgent::RequestAnswer(CStateWait &wait) {
     ArmLocked(wait);
   }
   int nResult = KIRO_CallAnswer(Call());
-  return nResult == 0 || Refuse(nResult);
+  return nResult == 0 || Fail(nResult);
 }
 
 bool CSipAgent::RunTalkingRequest(PFN_CallRequest pfnRequest, const char *szFile,
@@ -217,7 +225,7 @@ bool CSipAgent::RunTalkingRequest(PFN_CallRequest pfnRequest, const char *szFile
     CSrwExclusive request(m_requestLock);
     if (State() != STATE_TALKING) return Refuse(ERR_WRONG_STATE);
     int nResult = pfnRequest(Call(), szFile);
-    if (nResult != 0) return Refuse(nResult);
+    if (nResult != 0) return Fail(nResult);
   }
   NotifyObservers();
   return true;

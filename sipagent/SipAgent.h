@@ -136,6 +136,10 @@ class CSipAgent {
 
   AgentState State() const { return m_state.load(); }
   int LastError() const { return m_nLastError.load(); }
+  // Whether `lastError` is the library's result rather than an AgentError,
+  // and the state the agent refused its latest request in.
+  bool LastErrorIsTheLibrarys() const { return m_bLibraryError.load(); }
+  AgentState RefusedIn() const { return m_eRefusedIn.load(); }
   int CallStatus() const { return m_nCallStatus.load(); }
   bool AutoAnswer() const { return m_bAutoAnswer.load(); }
   KIRO_HANDLE Line() const { return m_hLine.load(); }
@@ -173,7 +177,10 @@ class CSipAgent {
   };
 
   CSipAgent() = default;
+  // Both keep `lastError` and answer false: the agent's own refusal (an
+  // AgentError, with the state it was refused in) or the library's failure.
   bool Refuse(int nError);
+  bool Fail(int nResult);
   void NotifyObservers(const SAgentView &view);
   // All below expect the state lock held.
   SAgentView ViewLocked() const { return SAgentView{State(), CallStatus(), m_nChangeSeq}; }
@@ -219,6 +226,8 @@ class CSipAgent {
   std::atomic<KIRO_HANDLE> m_hCall{0};
   std::atomic<AgentState> m_state{STATE_UNINITIALISED};
   std::atomic<int> m_nLastError{0};
+  std::atomic<bool> m_bLibraryError{false};
+  std::atomic<AgentState> m_eRefusedIn{STATE_UNINITIALISED};
   std::atomic<int> m_nCallStatus{1};
   std::atomic<bool> m_bAutoAnswer{false};
   // Under the state lock. The line being released, no longer `line` from
