@@ -240,6 +240,18 @@ TEST_F(SipEventTest, ClosedCallIsGoneForLaterEvents) {
   EXPECT_EQ(Agent().State(), STATE_REGISTERED) << "a connected event after the close is stale";
 }
 
+// Regression: a call the agent no longer tracked (here dropped by a failed
+// status) was never destroyed when the library released it, or its release
+// took the agent's state with it.
+TEST_F(SipEventTest, ReleaseOfACallTheAgentDroppedDestroysItAndLeavesTheState) {
+  CSipAgentProbe::Restart(STATE_TALKING, D_hLine, D_hCall);
+  InjectCallEvent(D_hCall, KIRO_CALL_CONNECTED, 0);
+  ASSERT_EQ(Agent().State(), STATE_REGISTERED);
+  InjectCallEvent(D_hCall, KIRO_CALL_RELEASED, 1);
+  EXPECT_EQ(Agent().State(), STATE_REGISTERED) << "the dropped call no longer moves the agent";
+  EXPECT_EQ(m_sim.Calls(), std::vector<std::string>{"KIRO_CallDestroy|12289"});
+}
+
 TEST_F(SipEventTest, ReleaseClearsAutoAnswer) {
   Agent().SetAutoAnswer();
   InjectCallEvent(D_hCall, KIRO_CALL_RELEASED, 1);
