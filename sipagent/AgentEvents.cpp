@@ -1,23 +1,26 @@
 // The SIP library's events: AgentEventCallback runs on the library's own
 // threads (several at once, if the library likes), sets the agent's state,
-// accepts, answers and destroys calls, and tells the observers.
+// accepts, answers, declines and destroys calls, and tells the observers.
 //
 // An event is matched and takes effect in one step under the state lock, so
 // no request or other event can slip between the two. A line event counts
 // for the agent's line, or as the unregistration of the line it is
-// releasing; a call event counts for the current call, or for the call being
-// closed while no other is current; an event for any other handle (a line or
-// call already gone, a call replaced) is left alone, and so is an event of a
-// phase its call has passed (a repeated ringing after the connection). Within
-// that, no transition looks at the current state, except that a call cannot
-// take the agent out of a state without a registered line. The calls back into the
-// library are made after the lock is released: they are re-entrant by the
-// library's contract and may deliver further events from inside. Their
-// results are ignored. The observers hear of a call event before those calls
-// are made, so that they see the state the event set even when the call back
-// delivers the next events at once (a released call closed, a ringing call
-// answered), and the busy or ring tone still sounds. Nothing here waits for
-// a host thread.
+// releasing. A call event counts for a call the library created or offered
+// and has not closed: the agent's own call moves the state; any other call
+// (a second caller, a call the agent dropped) is only ended, never answered:
+// declined when it comes, destroyed once when released. A handle the library
+// closed is forgotten, so a new call on it starts afresh, and an event for a
+// handle no call holds is left alone, as is an event of a phase its call has
+// passed (a repeated ringing after the connection). Registration renewals
+// move only an unregistered agent; a call outlives a lost registration. The
+// calls back into the library are made after the lock is released: they are
+// re-entrant by the library's contract and may deliver further events from
+// inside. Their results are ignored. The observers hear of a call event
+// before those calls are made, with the state the event set, so that the
+// busy or ring tone still sounds when the call back delivers the next events
+// at once (a released call closed, a ringing call answered). Nothing here
+// waits for a host thread.
+#include "AgentLog.h"
 #include "SipAgent.h"
 
 PFN_LineMatchPause g_pfnLineMatchPause = nullptr;
@@ -36,9 +39,8 @@ extern "C" unsigned char __cdecl AgentEventCallback(int nType, const uint32_t *p
       if (pRecord) agent.OnLineEvent(pRecord);
       agent.NotifyObservers();
       break;
-    case 6:
-    case 8:
-      // Events the agent has no use for, yet its observers hear of them.
+    case KIRO_EVENT_NOTIFY_ONLY_6:
+    case KIRO_EVENT_NOTIFY_ONLY_8:
       agent.NotifyObservers();
       break;
     default:
@@ -49,8 +51,9 @@ extern "C" unsigned char __cdecl AgentEventCallback(int nType, const uint32_t *p
 
 void CSipAgent::SetStateLocked(AgentState eState) {
   m_state.store(eState);
-  for (SStateWaiter *pWaiter = m_pWaiters; pWaiter; pWaiter = pWaiter->pNext)
-    if (pWaiter->nMask & eState) pWaiter->bReached = true;
+  ++m_nChangeSeq;
+  for (CStateWait *pWaiter = m_pWaiters; pWaiter; pWaiter = pWaiter->m_pNext)
+    if (pWaiter->m_nMask & eState) pWaiter->m_bReached = true;
   WakeAllConditionVariable(&m_cvState);
 }
 
@@ -58,6 +61,31 @@ void CSipAgent::SetCallStateLocked(AgentState eState) {
   AgentState eNow = State();
   if (eNow == STATE_UNINITIALISED || eNow == STATE_UNREGISTERED) return;
   SetStateLocked(eState);
+}
+
+void CSipAgent::EndCallStateLocked() {
+  SetCallStateLocked(LineLiveLocked() ? STATE_REGISTERED : STATE_UNREGISTERED);
+}
+
+void CSipAgent::SetCallLocked(KIRO_HANDLE hCall) {
+  m_hCall.store(hCall);
+  m_nCallPhase = 0;
+}
+
+bool CSipAgent::HasCallLocked() const { return (State() & D_nCallStates) != 0; }
+
+CSipAgent::SCallNote *CSipAgent::FindNote(KIRO_HANDLE hCall) {
+  for (SCallNote &note : m_calls)
+    if (note.hCall == hCall && hCall != 0) return &note;
+  return nullptr;
+}
+
+void CSipAgent::ForgetNote(KIRO_HANDLE hCall) {
+  for (auto it = m_calls.begin(); it != m_calls.end(); ++it)
+    if (it->hCall == hCall) {
+      m_calls.erase(it);
+      return;
+    }
 }
 
 namespace {
@@ -83,29 +111,48 @@ int CallPhase(uint32_t nCode) {
 }
 }  // namespace
 
-bool CSipAgent::IsBehindItsCall(KIRO_HANDLE hCall, uint32_t nCode) {
+bool CSipAgent::IsBehindItsCall(uint32_t nCode) {
   int nPhase = CallPhase(nCode);
   if (nPhase < 0) return false;
-  if (m_hPhaseCall != hCall) {
-    m_hPhaseCall = hCall;
-    m_nCallPhase = 0;
-  }
   if (nPhase < m_nCallPhase) return true;
   m_nCallPhase = nPhase;
   return false;
 }
 
-bool CSipAgent::OwnsCallEvent(KIRO_HANDLE hCall) const {
-  KIRO_HANDLE hCurrent = Call();
-  if (hCall == 0) return false;
-  return hCall == hCurrent || (hCurrent == 0 && hCall == m_hClosingCall);
+bool CSipAgent::AdoptPlacedCall(KIRO_HANDLE hCall) {
+  CSrwExclusive lock(m_stateLock);
+  // Its events may have come inside the request and made it the agent's.
+  if (FindNote(hCall)) return true;
+  bool bFree = Call() == 0;
+  m_calls.push_back(SCallNote{hCall, !bFree});
+  if (bFree) SetCallLocked(hCall);
+  return bFree;
+}
+
+void CSipAgent::Decline(KIRO_HANDLE hCall, const char *szWhy) {
+  KIRO_HANDLE hDestroyed = hCall;
+  if (KIRO_CallDestroy(&hDestroyed) == 0) {
+    AGENT_LOG_ENTRY().Write("declined call ").WriteNumber(static_cast<int>(hCall)).Write(", ")
+        .Write(szWhy).Write(".");
+    return;
+  }
+  ForgetUnreachable(hCall);
+}
+
+void CSipAgent::ForgetUnreachable(KIRO_HANDLE hCall) {
+  // The library has no such call (an event repeated after its close) or will
+  // not end it: no close will come to forget it, and the handle must be free
+  // for the library's next call on it.
+  CSrwExclusive lock(m_stateLock);
+  if (hCall != Call()) ForgetNote(hCall);
 }
 
 void CSipAgent::OnCallEvent(const uint32_t *pRecord) {
   KIRO_HANDLE hCall = pRecord[KIRO_WORD_HANDLE];
-  const ECallAction eAction =
-      ApplyCallEvent(hCall, static_cast<int>(pRecord[KIRO_WORD_STATUS]), pRecord[KIRO_WORD_CALL_CODE]);
-  NotifyObservers();
+  SAgentView view;
+  const ECallAction eAction = ApplyCallEvent(
+      hCall, static_cast<int>(pRecord[KIRO_WORD_STATUS]), pRecord[KIRO_WORD_CALL_CODE], view);
+  NotifyObservers(view);
   switch (eAction) {
     case ACTION_ACCEPT:
       KIRO_CallAccept(hCall);
@@ -114,31 +161,74 @@ void CSipAgent::OnCallEvent(const uint32_t *pRecord) {
       if (AutoAnswer()) KIRO_CallAnswer(hCall);
       break;
     case ACTION_DESTROY:
-      // The stored handle, which the library clears; already clear when the
-      // host's hang-up destroyed the call first.
-      KIRO_CallDestroy(&m_hCall);
+      KIRO_CallDestroy(&hCall);
       m_bAutoAnswer.store(false);
+      break;
+    case ACTION_RELEASED:
+      m_bAutoAnswer.store(false);
+      break;
+    case ACTION_DESTROY_OTHER:
+      if (KIRO_CallDestroy(&hCall) != 0) ForgetUnreachable(pRecord[KIRO_WORD_HANDLE]);
+      break;
+    case ACTION_DECLINE:
+      Decline(hCall, "the agent has a call");
       break;
     case ACTION_NONE:
       break;
   }
 }
 
-CSipAgent::ECallAction CSipAgent::ApplyCallEvent(KIRO_HANDLE hCall, int nStatus,
-                                                 uint32_t nCode) {
+CSipAgent::ECallAction CSipAgent::ApplyCallEvent(KIRO_HANDLE hCall, int nStatus, uint32_t nCode,
+                                                 SAgentView &view) {
   CSrwExclusive lock(m_stateLock);
-  bool bNewCall = nStatus == 1 && nCode == KIRO_CALL_CREATED && hCall != 0;
-  if (!bNewCall && !OwnsCallEvent(hCall)) return ACTION_NONE;
-  if (nStatus == 1 && IsBehindItsCall(hCall, nCode)) return ACTION_NONE;
+  ECallAction eAction = ACTION_NONE;
+  SCallNote *pNote = FindNote(hCall);
+  bool bNewCall = nStatus == 1 && (nCode == KIRO_CALL_CREATED || nCode == KIRO_CALL_OFFERED);
+  if (hCall == 0) {
+  } else if (!pNote && bNewCall) {
+    eAction = ApplyNewCall(hCall, nCode);
+  } else if (pNote && hCall == Call()) {
+    eAction = ApplyOwnCall(hCall, nStatus, nCode);
+  } else if (pNote) {
+    eAction = ApplyOtherCall(pNote, nStatus, nCode);
+  }
+  view = ViewLocked();
+  return eAction;
+}
+
+// A handle no call of the library's holds: a new call on it, the agent's
+// when it is free and registered, else declined.
+CSipAgent::ECallAction CSipAgent::ApplyNewCall(KIRO_HANDLE hCall, uint32_t nCode) {
+  bool bFree = Call() == 0 && State() == STATE_REGISTERED;
+  m_calls.push_back(SCallNote{hCall, !bFree});
+  if (!bFree) return ACTION_DECLINE;
+  SetCallLocked(hCall);
+  return ApplyOwnCall(hCall, 1, nCode);
+}
+
+CSipAgent::ECallAction CSipAgent::ApplyOtherCall(SCallNote *pNote, int nStatus, uint32_t nCode) {
+  if (nStatus != 1) return ACTION_NONE;
+  if (nCode == KIRO_CALL_CLOSED) {
+    ForgetNote(pNote->hCall);
+  } else if (nCode == KIRO_CALL_RELEASED && !pNote->bDestroyed) {
+    pNote->bDestroyed = true;
+    return ACTION_DESTROY_OTHER;
+  }
+  return ACTION_NONE;
+}
+
+CSipAgent::ECallAction CSipAgent::ApplyOwnCall(KIRO_HANDLE hCall, int nStatus, uint32_t nCode) {
+  if (nStatus == 1 && IsBehindItsCall(nCode)) return ACTION_NONE;
   m_nCallStatus.store(nStatus);
+  ++m_nChangeSeq;
   if (nStatus != 1) {
-    SetCallStateLocked(STATE_REGISTERED);
+    // The call is over for the agent; the library's end of it is still
+    // destroyed when it comes.
+    SetCallLocked(0);
+    EndCallStateLocked();
     return ACTION_NONE;
   }
   switch (nCode) {
-    case KIRO_CALL_CREATED:
-      __atomic_store_n(&m_hCall, hCall, __ATOMIC_SEQ_CST);
-      return ACTION_NONE;
     case KIRO_CALL_OUTGOING:
       SetCallStateLocked(STATE_CALLING);
       return ACTION_NONE;
@@ -148,21 +238,22 @@ CSipAgent::ECallAction CSipAgent::ApplyCallEvent(KIRO_HANDLE hCall, int nStatus,
     case KIRO_CALL_CONNECTED:
       SetCallStateLocked(STATE_TALKING);
       return ACTION_NONE;
-    case KIRO_CALL_RELEASED:
+    case KIRO_CALL_RELEASED: {
       SetCallStateLocked(STATE_RELEASED);
-      m_hClosingCall = hCall;
+      SCallNote *pNote = FindNote(hCall);
+      if (pNote->bDestroyed) return ACTION_RELEASED;
+      pNote->bDestroyed = true;
       return ACTION_DESTROY;
+    }
     case KIRO_CALL_OFFERED:
       return ACTION_ACCEPT;
     case KIRO_CALL_RINGING:
       SetCallStateLocked(STATE_RINGING);
       return ACTION_ANSWER;
     case KIRO_CALL_CLOSED:
-      SetCallStateLocked(STATE_REGISTERED);
-      // The call is gone: whatever else comes for it is stale.
-      if (m_hClosingCall == hCall) m_hClosingCall = 0;
-      __atomic_compare_exchange_n(&m_hCall, &hCall, 0, false, __ATOMIC_SEQ_CST,
-                                  __ATOMIC_SEQ_CST);
+      ForgetNote(hCall);
+      SetCallLocked(0);
+      EndCallStateLocked();
       return ACTION_NONE;
     default:
       return ACTION_NONE;
@@ -171,16 +262,28 @@ CSipAgent::ECallAction CSipAgent::ApplyCallEvent(KIRO_HANDLE hCall, int nStatus,
 
 void CSipAgent::OnLineEvent(const uint32_t *pRecord) {
   KIRO_HANDLE hEventLine = pRecord[KIRO_WORD_HANDLE];
-  uint32_t nCode = pRecord[KIRO_WORD_LINE_CODE];
   if (hEventLine == 0) return;
   CSrwExclusive lock(m_stateLock);
+  ApplyLineEvent(hEventLine, pRecord[KIRO_WORD_LINE_CODE]);
+}
+
+void CSipAgent::ApplyLineEvent(KIRO_HANDLE hEventLine, uint32_t nCode) {
   bool bReleasing = hEventLine == m_hReleasingLine;
   if (g_pfnLineMatchPause) g_pfnLineMatchPause();
   bool bCurrent = hEventLine == Line();
-  if (nCode == KIRO_LINE_UNREGISTERED && (bReleasing || bCurrent)) {
-    if (bReleasing) m_hReleasingLine = 0;
-    SetStateLocked(STATE_UNREGISTERED);
+  if (nCode == KIRO_LINE_UNREGISTERED && bReleasing) {
+    m_hReleasingLine = 0;
+    // A line registered since has the agent's state now.
+    if (Line() == 0 && State() != STATE_UNINITIALISED) SetStateLocked(STATE_UNREGISTERED);
+  } else if (nCode == KIRO_LINE_UNREGISTERED && bCurrent) {
+    // The server dropped the registration unasked. A call does not need it
+    // and goes on; the agent is unregistered once no call is left.
+    m_bLineLost = true;
+    if (!HasCallLocked() && State() != STATE_UNINITIALISED) SetStateLocked(STATE_UNREGISTERED);
   } else if (nCode == KIRO_LINE_REGISTERED && bCurrent) {
-    SetStateLocked(STATE_REGISTERED);
+    // A confirmation or one of the library's renewals: it registers an
+    // unregistered agent and leaves a call where it is.
+    m_bLineLost = false;
+    if (State() == STATE_UNREGISTERED) SetStateLocked(STATE_REGISTERED);
   }
 }

@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "SrwGuard.h"
+
 CAgentLog g_AgentLog;
 
 namespace {
@@ -21,8 +23,7 @@ const char *Pad(int nValue) { return nValue < 10 ? "0" : ""; }
 }  // namespace
 
 CAgentLog::CAgentLog()
-    : m_bFirstEntry(true),
-      m_bEnabled(true),
+    : m_bEnabled(true),
       m_bShowFile(true),
       m_bShowLine(true),
       m_bShowSignature(false),
@@ -40,7 +41,9 @@ CAgentLog &CAgentLog::Header(const char *szFile, int nLine, const char *szFuncti
     if (nUsed >= sizeof szHeader) nUsed = sizeof szHeader - 1;
   };
   szHeader[0] = '\0';
-  if (!m_bFirstEntry.exchange(false)) add("%s", "\r\n");
+  // In front of every entry, the first of the file too: the file begins
+  // with an empty line and no entry ends with a line break.
+  add("%s", "\r\n");
   if (m_bShowTime) {
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -69,16 +72,15 @@ CAgentLog &CAgentLog::WriteNumber(int nNumber) {
 }
 
 void CAgentLog::SetFileName(const char *szName) {
-  AcquireSRWLockExclusive(&m_fileLock);
+  CSrwExclusive lock(m_fileLock);
   snprintf(m_szFileName, sizeof m_szFileName, "%s", szName ? szName : "");
-  ReleaseSRWLockExclusive(&m_fileLock);
 }
 
 bool CAgentLog::Append(const char *szText) {
   if (!m_bEnabled) return true;
   // Readers may share the file; a second writer makes this piece fail, so
   // the exports' own threads take turns rather than push each other out.
-  AcquireSRWLockExclusive(&m_fileLock);
+  CSrwExclusive lock(m_fileLock);
   HANDLE hFile = CreateFileA(m_szFileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
   BOOL bWritten = FALSE;
@@ -88,6 +90,5 @@ bool CAgentLog::Append(const char *szText) {
     bWritten = WriteFile(hFile, szText, static_cast<DWORD>(lstrlenA(szText)), &dwWritten, nullptr);
     CloseHandle(hFile);
   }
-  ReleaseSRWLockExclusive(&m_fileLock);
   return bWritten != FALSE;
 }

@@ -24,6 +24,10 @@ typedef unsigned char(__cdecl *KIRO_EVENT_CALLBACK)(int nType, const uint32_t *p
 enum KiroEventType {
   KIRO_EVENT_CALL = 0,
   KIRO_EVENT_LINE = 1,
+  // Two more types whose records the plug-in has no use for (their meaning is
+  // the library's own); its observers still hear of them.
+  KIRO_EVENT_NOTIFY_ONLY_6 = 6,
+  KIRO_EVENT_NOTIFY_ONLY_8 = 8,
 };
 
 // Positions of the words the plug-in reads in an event record.

@@ -56,7 +56,15 @@ CSipAgent &CSipAgent::Instance() {
 }
 
 bool CSipAgent::Refuse(int nError) {
+  m_eRefusedIn.store(State());
+  m_bLibraryError.store(false);
   m_nLastError.store(nError);
+  return false;
+}
+
+bool CSipAgent::Fail(int nResult) {
+  m_bLibraryError.store(true);
+  m_nLastError.store(nResult);
   return false;
 }
 
@@ -69,51 +77,68 @@ bool CSipAgent::EnsureLibraryStarted(const char *szInitOption) {
     KIRO_HANDLE hInstance = 0;
     int nResult = KIRO_Initialize(&hInstance, D_nSipPort, D_nMediaPort, D_nMaxCalls,
                                   D_szUserAgent, szInitOption ? szInitOption : "", 0);
-    if (nResult != 0) return Refuse(nResult);
+    if (nResult != 0) return Fail(nResult);
     m_hInstance = hInstance;
   }
   // Pinned before the library can hold the callback, even by a failed add.
   PinThisModule();
   int nResult = KIRO_EventListenerAdd(m_hInstance, AgentEventCallback, nullptr);
-  if (nResult != 0) return Refuse(nResult);
+  if (nResult != 0) return Fail(nResult);
+  SAgentView view;
   {
     CSrwExclusive lock(m_stateLock);
     SetStateLocked(STATE_UNREGISTERED);
+    view = ViewLocked();
   }
-  NotifyObservers();
+  NotifyObservers(view);
   return true;
 }
 
-void CSipAgent::SetLine(KIRO_HANDLE hLine, KIRO_HANDLE hReleasing) {
+void CSipAgent::SetLine(KIRO_HANDLE hLine, KIRO_HANDLE hReleasing, CStateWait *pWait) {
   CSrwExclusive lock(m_stateLock);
   m_hLine.store(hLine);
   m_hReleasingLine = hReleasing;
+  m_bLineLost = false;
+  if (pWait) ArmLocked(*pWait);
+}
+
+KIRO_HANDLE CSipAgent::TakeLostLine() {
+  CSrwExclusive lock(m_stateLock);
+  if (!m_bLineLost || State() != STATE_UNREGISTERED) return 0;
+  KIRO_HANDLE hLost = Line();
+  m_hLine.store(0);
+  m_bLineLost = false;
+  return hLost;
 }
 
 bool CSipAgent::RequestRegistration(const char *szDomain, const char *szUser,
                                     const char *szCredential, const char *szOutboundProxy,
-                                    const char *szIdentity) {
+                                    const char *szIdentity, CStateWait &wait) {
   if (IsEmpty(szDomain) || IsEmpty(szOutboundProxy) || IsEmpty(szUser) ||
       IsEmpty(szCredential) || IsEmpty(szIdentity))
     return Refuse(ERR_BAD_ARGUMENT);
   CSrwExclusive request(m_requestLock);
+  // A line whose registration the server dropped is the library's still:
+  // it goes, forgotten first so that nothing more of it counts, and a new
+  // one is registered in its place.
+  if (KIRO_HANDLE hLost = TakeLostLine()) KIRO_RemoveLine(hLost);
   if (State() != STATE_UNREGISTERED || Line() != 0) return Refuse(ERR_WRONG_STATE);
   KIRO_HANDLE hLine = 0;
   int nResult = KIRO_AddLine(m_hInstance, &hLine, szIdentity);
-  if (nResult != 0) return Refuse(nResult);
+  if (nResult != 0) return Fail(nResult);
   // The line must be known before its registration event can come.
-  SetLine(hLine, 0);
+  SetLine(hLine, 0, &wait);
   KIRO_SetOutboundProxy(m_hInstance, szOutboundProxy);
   nResult = KIRO_LineRegister(hLine, szDomain, szUser, szCredential, szIdentity);
   if (nResult != 0) {
     KIRO_RemoveLine(hLine);
     SetLine(0, 0);
-    return Refuse(nResult);
+    return Fail(nResult);
   }
   return true;
 }
 
-bool CSipAgent::ReleaseLine() {
+bool CSipAgent::ReleaseLine(CStateWait &wait) {
   CSrwExclusive request(m_requestLock);
   KIRO_HANDLE hLine = Line();
   // The line stops being the agent's before the request, whose answer may
@@ -121,43 +146,76 @@ bool CSipAgent::ReleaseLine() {
   // by the mark however late it comes, and a registration event still on its
   // way is stale. Without a line the library refuses, and the mark of a line
   // released earlier whose unregistration is still missing stays.
-  if (hLine != 0) SetLine(0, hLine);
+  if (hLine != 0) SetLine(0, hLine, &wait);
   int nResult = KIRO_LineUnRegister(hLine);
   if (nResult != 0) {
     if (hLine != 0) SetLine(hLine, 0);
-    return Refuse(nResult);
+    return Fail(nResult);
   }
   Sleep(D_dwUnregisterPauseMs);
   nResult = KIRO_RemoveLine(hLine);
-  return nResult == 0 || Refuse(nResult);
+  return nResult == 0 || Fail(nResult);
 }
 
-bool CSipAgent::RequestCall(const char *szDestination) {
+void CSipAgent::AbandonRelease() {
+  CSrwExclusive lock(m_stateLock);
+  m_hReleasingLine = 0;
+  if (Line() == 0 && State() != STATE_UNINITIALISED && !HasCallLocked())
+    SetStateLocked(STATE_UNREGISTERED);
+}
+
+bool CSipAgent::RequestCall(const char *szDestination, CStateWait &wait) {
   if (IsEmpty(szDestination)) return Refuse(ERR_BAD_ARGUMENT);
   CSrwExclusive request(m_requestLock);
-  if (State() != STATE_REGISTERED) return Refuse(ERR_WRONG_STATE);
-  int nResult = KIRO_CallCreate(m_hInstance, Line(), &m_hCall, szDestination);
-  return nResult == 0 || Refuse(nResult);
+  {
+    CSrwExclusive lock(m_stateLock);
+    if (State() != STATE_REGISTERED || Call() != 0) return Refuse(ERR_WRONG_STATE);
+    ArmLocked(wait);
+  }
+  KIRO_HANDLE hCall = 0;
+  int nResult = KIRO_CallCreate(m_hInstance, Line(), &hCall, szDestination);
+  if (nResult != 0) return Fail(nResult);
+  if (!AdoptPlacedCall(hCall)) Decline(hCall, "placed while another call came");
+  return true;
 }
 
-void CSipAgent::MarkClosing(KIRO_HANDLE hCall) {
-  CSrwExclusive lock(m_stateLock);
-  if (hCall != 0) m_hClosingCall = hCall;
-}
-
-bool CSipAgent::RequestHangUp() {
+bool CSipAgent::RequestHangUp(CStateWait &wait) {
   CSrwExclusive request(m_requestLock);
-  if (!(State() & (STATE_ALERTING | STATE_RINGING | STATE_TALKING))) return Refuse(ERR_WRONG_STATE);
-  MarkClosing(Call());
-  int nResult = KIRO_CallDestroy(&m_hCall);
-  return nResult == 0 || Refuse(nResult);
+  KIRO_HANDLE hCall = 0;
+  {
+    CSrwExclusive lock(m_stateLock);
+    hCall = Call();
+    SCallNote *pNote = FindNote(hCall);
+    // A call being placed counts from its creation on, before any of its
+    // events: the host can always end the call it made.
+    bool bEndable = (State() & (STATE_CALLING | STATE_ALERTING | STATE_RINGING | STATE_TALKING)) ||
+                    (State() == STATE_REGISTERED && hCall != 0);
+    if (!bEndable || !pNote || pNote->bDestroyed) return Refuse(ERR_WRONG_STATE);
+    pNote->bDestroyed = true;
+    // A call being placed leaves the agent registered: only the close ends it.
+    ArmLocked(wait, false);
+  }
+  // The library clears the handle it is given: a copy, so that the agent's
+  // call stays known until the library closes it.
+  KIRO_HANDLE hDestroyed = hCall;
+  int nResult = KIRO_CallDestroy(&hDestroyed);
+  if (nResult == 0) return true;
+  {
+    CSrwExclusive lock(m_stateLock);
+    if (SCallNote *pNote = FindNote(hCall)) pNote->bDestroyed = false;
+  }
+  return Fail(nResult);
 }
 
-bool CSipAgent::RequestAnswer() {
+bool CSipAgent::RequestAnswer(CStateWait &wait) {
   CSrwExclusive request(m_requestLock);
-  if (State() != STATE_RINGING) return Refuse(ERR_WRONG_STATE);
+  {
+    CSrwExclusive lock(m_stateLock);
+    if (State() != STATE_RINGING) return Refuse(ERR_WRONG_STATE);
+    ArmLocked(wait);
+  }
   int nResult = KIRO_CallAnswer(Call());
-  return nResult == 0 || Refuse(nResult);
+  return nResult == 0 || Fail(nResult);
 }
 
 bool CSipAgent::RunTalkingRequest(PFN_CallRequest pfnRequest, const char *szFile,
@@ -167,47 +225,89 @@ bool CSipAgent::RunTalkingRequest(PFN_CallRequest pfnRequest, const char *szFile
     CSrwExclusive request(m_requestLock);
     if (State() != STATE_TALKING) return Refuse(ERR_WRONG_STATE);
     int nResult = pfnRequest(Call(), szFile);
-    if (nResult != 0) return Refuse(nResult);
+    if (nResult != 0) return Fail(nResult);
   }
   NotifyObservers();
   return true;
 }
 
-bool CSipAgent::WaitForState(uint32_t nMask, DWORD dwTimeoutMs) const {
+void CSipAgent::ArmLocked(CStateWait &wait, bool bCountCurrent) {
+  wait.m_bReached = bCountCurrent && (State() & wait.m_nMask) != 0;
+  wait.m_pNext = m_pWaiters;
+  wait.m_bArmed = true;
+  m_pWaiters = &wait;
+}
+
+CSipAgent::CStateWait::~CStateWait() {
+  if (!m_bArmed) return;
+  CSipAgent &agent = Instance();
+  CSrwExclusive lock(agent.m_stateLock);
+  CStateWait **ppLink = &agent.m_pWaiters;
+  while (*ppLink != this) ppLink = &(*ppLink)->m_pNext;
+  *ppLink = m_pNext;
+}
+
+bool CSipAgent::CStateWait::Wait(DWORD dwTimeoutMs) {
+  if (!m_bArmed) return false;
   CDeadline deadline(dwTimeoutMs);
-  CSrwExclusive lock(m_stateLock);
-  SStateWaiter waiter = {nMask, (State() & nMask) != 0, m_pWaiters};
-  m_pWaiters = &waiter;
-  for (DWORD dwLeft = deadline.MsLeft(); !waiter.bReached && dwLeft > 0;
-       dwLeft = deadline.MsLeft()) {
+  CSipAgent &agent = Instance();
+  CSrwExclusive lock(agent.m_stateLock);
+  for (DWORD dwLeft = deadline.MsLeft(); !m_bReached && dwLeft > 0; dwLeft = deadline.MsLeft()) {
     // Woken by SetStateLocked; a timeout, or a change to a state outside
     // the mask, goes round again against the same deadline.
-    SleepConditionVariableSRW(&m_cvState, &m_stateLock, dwLeft, 0);
+    SleepConditionVariableSRW(&agent.m_cvState, &agent.m_stateLock, dwLeft, 0);
   }
-  SStateWaiter **ppLink = &m_pWaiters;
-  while (*ppLink != &waiter) ppLink = &(*ppLink)->pNext;
-  *ppLink = waiter.pNext;
-  return waiter.bReached;
+  return m_bReached;
+}
+
+bool CSipAgent::WaitForState(uint32_t nMask, DWORD dwTimeoutMs) {
+  CStateWait wait(nMask);
+  {
+    CSrwExclusive lock(m_stateLock);
+    ArmLocked(wait);
+  }
+  return wait.Wait(dwTimeoutMs);
 }
 
 void CSipAgent::AddObserver(CAgentObserver *pObserver) {
-  AcquireSRWLockExclusive(&m_observerLock);
+  CSrwExclusive lock(m_observerLock);
   m_observers.push_back(pObserver);
-  ReleaseSRWLockExclusive(&m_observerLock);
+}
+
+void CSipAgent::AddObserverOnce(CAgentObserver *pObserver) {
+  CSrwExclusive lock(m_observerLock);
+  for (CAgentObserver *pPresent : m_observers)
+    if (pPresent == pObserver) return;
+  m_observers.push_back(pObserver);
 }
 
 size_t CSipAgent::ObserverCount() const {
-  AcquireSRWLockShared(&m_observerLock);
-  size_t nCount = m_observers.size();
-  ReleaseSRWLockShared(&m_observerLock);
-  return nCount;
+  CSrwShared lock(m_observerLock);
+  return m_observers.size();
 }
 
 void CSipAgent::NotifyObservers() {
-  // A copy, so the observers run without the lock and an observer added
-  // meanwhile (even by one of them) waits for the next notification.
-  AcquireSRWLockShared(&m_observerLock);
-  std::vector<CAgentObserver *> observers = m_observers;
-  ReleaseSRWLockShared(&m_observerLock);
+  SAgentView view;
+  {
+    CSrwExclusive lock(m_stateLock);
+    view = ViewLocked();
+  }
+  NotifyObservers(view);
+}
+
+void CSipAgent::NotifyObservers(const SAgentView &view) {
+  // Changes made at once on several threads are told in their order: one
+  // that a later change has overtaken is not told at all, so a tone never
+  // follows the state that replaced its own.
+  CSrwExclusive tell(m_tellLock);
+  if (view.nSeq < m_told.nSeq) return;
+  m_told = view;
+  // A copy, so the observers run without the list's lock and an observer
+  // added meanwhile (even by one of them) waits for the next notification.
+  std::vector<CAgentObserver *> observers;
+  {
+    CSrwShared lock(m_observerLock);
+    observers = m_observers;
+  }
   for (CAgentObserver *pObserver : observers) pObserver->OnAgentChanged(*this);
 }

@@ -2,25 +2,27 @@
 // the SIP library's events.
 //
 // Host threads run the exports: they start the library, request
-// registration and calls, then wait until an event shows the outcome
-// (WaitForState). Several host threads may do so at once: the request lock
-// makes each request's check of the state and its calls into the library one
-// step, so two requests never act on the same state; it is never held across
-// a wait. The library's threads run AgentEventCallback, several at once if
-// the library likes: it matches each event against the agent's line and
-// call and moves the state.
+// registration and calls, then wait until an event shows the outcome. Each
+// wait is armed under the state lock before its request goes to the library,
+// so a state the request's own events set and leave again still counts.
+// Several host threads may act at once: the request lock makes each
+// request's check of the state and its calls into the library one step, so
+// two requests never act on the same state; it is never held across a wait.
+// The library's threads run AgentEventCallback, several at once if the
+// library likes: it matches each event against the agent's line and the
+// calls it knows and moves the state.
 //
-// The state lock guards the state, the line and the marks of the line being
-// released and the call being closed, so that an event's match and its
-// effect are one step against any request or other event; every state change
-// wakes the waiters on its condition variable. The lock is never held across
-// a call into the library, which may deliver events from inside (even on the
-// same thread). A waiter is marked by the change that reaches its mask, so a
-// state that lasts only until the next event still ends the wait. `state`
-// and `line` are also atomics so that anyone may read them without it. The call handle is a plain word because its address goes
-// to KIRO_CallDestroy, which clears it; it is read and written with atomic
-// builtins. The observer list has a lock of its own, held only to append or
-// to copy the list, never while an observer runs.
+// The state lock guards the state, the line, the calls the library told of
+// and the marks of the line being released or lost, so that an event's match
+// and its effect are one step against any request or other event; every
+// state change marks the armed waits whose mask it reaches and wakes them.
+// The lock is never held across a call into the library, which may deliver
+// events from inside (even on the same thread). `state`, `line` and the
+// agent's call are also atomics, so that anyone may read them without it;
+// the call is written only through SetCallLocked. The observer list has a
+// lock of its own, held only to append or to copy the list; the tell lock
+// keeps notifications in the order of the changes they tell of, and is held
+// while the observers run.
 #pragma once
 
 #include <windows.h>
@@ -30,6 +32,7 @@
 
 #include "AgentObserver.h"
 #include "KiroApi.h"
+#include "SrwGuard.h"
 
 enum AgentState : uint32_t {
   STATE_UNINITIALISED = 1,
@@ -62,40 +65,62 @@ extern PFN_LineMatchPause g_pfnLineMatchPause;
 extern "C" unsigned char __cdecl AgentEventCallback(int nType, const uint32_t *pRecord,
                                                     void *pContext);
 
-// Holds an SRW lock exclusively for a scope.
-class CSrwExclusive {
- public:
-  explicit CSrwExclusive(SRWLOCK &lock) : m_lock(lock) { AcquireSRWLockExclusive(&m_lock); }
-  ~CSrwExclusive() { ReleaseSRWLockExclusive(&m_lock); }
-  CSrwExclusive(const CSrwExclusive &) = delete;
-  CSrwExclusive &operator=(const CSrwExclusive &) = delete;
-
- private:
-  SRWLOCK &m_lock;
-};
+// The states in which the agent has a call under way or ending.
+const uint32_t D_nCallStates =
+    STATE_CALLING | STATE_ALERTING | STATE_RINGING | STATE_TALKING | STATE_RELEASED;
 
 class CSipAgent {
  public:
+  // A wait for one of a set of states: armed by a request under the state
+  // lock just before the request goes to the library (reached at once if the
+  // state is in the mask then, unless the request waits for a change), marked
+  // by every change into the mask from then on, and disarmed when it goes out
+  // of scope.
+  class CStateWait {
+   public:
+    explicit CStateWait(uint32_t nMask) : m_nMask(nMask) {}
+    ~CStateWait();
+    CStateWait(const CStateWait &) = delete;
+    CStateWait &operator=(const CStateWait &) = delete;
+    // True as soon as the wait is marked, woken by the change itself; false
+    // once dwTimeoutMs have passed since this call, by the clock, or if the
+    // wait was never armed.
+    bool Wait(DWORD dwTimeoutMs);
+
+   private:
+    friend class CSipAgent;
+    friend class CSipAgentProbe;
+    uint32_t m_nMask;
+    bool m_bArmed = false;
+    bool m_bReached = false;
+    CStateWait *m_pNext = nullptr;
+  };
+
   // Built on first use, never destroyed: the library may still send events.
   static CSipAgent &Instance();
 
   // Host threads: requests. Each returns false and keeps `lastError` when
-  // the request is refused or the library fails it.
+  // the request is refused or the library fails it; those with a wait arm
+  // it before their library request.
   // Starts the library and adds the listener unless that is done already.
   bool EnsureLibraryStarted(const char *szInitOption);
   bool RequestRegistration(const char *szDomain, const char *szUser, const char *szCredential,
-                           const char *szOutboundProxy, const char *szIdentity);
-  bool ReleaseLine();
-  bool RequestCall(const char *szDestination);
-  bool RequestHangUp();
-  bool RequestAnswer();
+                           const char *szOutboundProxy, const char *szIdentity,
+                           CStateWait &wait);
+  bool ReleaseLine(CStateWait &wait);
+  // The release's confirmation did not come in time: the library holds no
+  // line of the agent's any more, so the agent is unregistered (once its
+  // call, if any, has ended) and its unregistration is no longer awaited.
+  void AbandonRelease();
+  bool RequestCall(const char *szDestination, CStateWait &wait);
+  bool RequestHangUp(CStateWait &wait);
+  bool RequestAnswer(CStateWait &wait);
   // A request on the connected call; szFile is checked when bNeedsFile.
   bool RunTalkingRequest(PFN_CallRequest pfnRequest, const char *szFile, bool bNeedsFile);
   void SetAutoAnswer() { m_bAutoAnswer.store(true); }
 
-  // True as soon as `state` is in nMask, woken by the change itself; false
-  // once dwTimeoutMs have passed since the call, by the clock.
-  bool WaitForState(uint32_t nMask, DWORD dwTimeoutMs) const;
+  // Arms a wait for nMask and waits for it (see CStateWait::Wait).
+  bool WaitForState(uint32_t nMask, DWORD dwTimeoutMs);
 
   // Library threads: event handling (AgentEventCallback).
   void OnCallEvent(const uint32_t *pRecord);
@@ -104,40 +129,88 @@ class CSipAgent {
   // Any thread. Observers are told over the entries present when the
   // notification began; an observer added meanwhile is told next time.
   void AddObserver(CAgentObserver *pObserver);
+  // Adds it unless it is in the list already.
+  void AddObserverOnce(CAgentObserver *pObserver);
+  // Tells the observers of the agent as it is now.
   void NotifyObservers();
 
   AgentState State() const { return m_state.load(); }
   int LastError() const { return m_nLastError.load(); }
+  // Whether `lastError` is the library's result rather than an AgentError,
+  // and the state the agent refused its latest request in.
+  bool LastErrorIsTheLibrarys() const { return m_bLibraryError.load(); }
+  AgentState RefusedIn() const { return m_eRefusedIn.load(); }
   int CallStatus() const { return m_nCallStatus.load(); }
   bool AutoAnswer() const { return m_bAutoAnswer.load(); }
   KIRO_HANDLE Line() const { return m_hLine.load(); }
-  KIRO_HANDLE Call() const { return __atomic_load_n(&m_hCall, __ATOMIC_SEQ_CST); }
+  KIRO_HANDLE Call() const { return m_hCall.load(); }
   KIRO_HANDLE LibraryInstance() const { return m_hInstance; }
   size_t ObserverCount() const;
+  // For observers, while they are told: the state and status word of the
+  // change they are told of, which later events may already have replaced.
+  AgentState ToldState() const { return m_told.eState; }
+  int ToldCallStatus() const { return m_told.nCallStatus; }
 
  private:
-  // A thread in WaitForState: told under the state lock when a state of its
-  // mask is set, however soon another replaces it.
-  struct SStateWaiter {
-    uint32_t nMask;
-    bool bReached;
-    SStateWaiter *pNext;
+  // What an event asks of the library once the state lock is released.
+  enum ECallAction {
+    ACTION_NONE,
+    ACTION_ACCEPT,
+    ACTION_ANSWER,
+    ACTION_RELEASED,  // the agent's call released, its destroy already asked for
+    ACTION_DESTROY,   // the agent's call released: destroy it
+    ACTION_DESTROY_OTHER,  // another call released: destroy it
+    ACTION_DECLINE,   // another call while the agent has one: destroy it
   };
 
-  // What an event asks of the library once the state lock is released.
-  enum ECallAction { ACTION_NONE, ACTION_ACCEPT, ACTION_ANSWER, ACTION_DESTROY };
+  // A call the library told of and has not closed yet.
+  struct SCallNote {
+    KIRO_HANDLE hCall;
+    bool bDestroyed;  // KIRO_CallDestroy asked for it
+  };
+
+  // One change, as the observers are told of it; nSeq orders the changes.
+  struct SAgentView {
+    AgentState eState;
+    int nCallStatus;
+    uint64_t nSeq;
+  };
 
   CSipAgent() = default;
+  // Both keep `lastError` and answer false: the agent's own refusal (an
+  // AgentError, with the state it was refused in) or the library's failure.
   bool Refuse(int nError);
-  // Both expect the state lock held. A call event cannot take the agent out
-  // of a state without a registered line: the call is the line's.
+  bool Fail(int nResult);
+  void NotifyObservers(const SAgentView &view);
+  // All below expect the state lock held.
+  SAgentView ViewLocked() const { return SAgentView{State(), CallStatus(), m_nChangeSeq}; }
+  void ArmLocked(CStateWait &wait, bool bCountCurrent = true);
   void SetStateLocked(AgentState eState);
+  // A call event cannot take the agent out of a state without a registered
+  // line: the call is the line's.
   void SetCallStateLocked(AgentState eState);
-  bool OwnsCallEvent(KIRO_HANDLE hCall) const;
-  bool IsBehindItsCall(KIRO_HANDLE hCall, uint32_t nCode);
-  ECallAction ApplyCallEvent(KIRO_HANDLE hCall, int nStatus, uint32_t nCode);
-  void SetLine(KIRO_HANDLE hLine, KIRO_HANDLE hReleasing);
-  void MarkClosing(KIRO_HANDLE hCall);
+  // The agent's call is over: registered again, or unregistered when the
+  // line went meanwhile.
+  void EndCallStateLocked();
+  void SetCallLocked(KIRO_HANDLE hCall);
+  bool HasCallLocked() const;
+  bool LineLiveLocked() const { return Line() != 0 && !m_bLineLost; }
+  SCallNote *FindNote(KIRO_HANDLE hCall);
+  void ForgetNote(KIRO_HANDLE hCall);
+  bool IsBehindItsCall(uint32_t nCode);
+  ECallAction ApplyCallEvent(KIRO_HANDLE hCall, int nStatus, uint32_t nCode, SAgentView &view);
+  ECallAction ApplyNewCall(KIRO_HANDLE hCall, uint32_t nCode);
+  ECallAction ApplyOtherCall(SCallNote *pNote, int nStatus, uint32_t nCode);
+  ECallAction ApplyOwnCall(KIRO_HANDLE hCall, int nStatus, uint32_t nCode);
+  void ApplyLineEvent(KIRO_HANDLE hEventLine, uint32_t nCode);
+  void SetLine(KIRO_HANDLE hLine, KIRO_HANDLE hReleasing, CStateWait *pWait = nullptr);
+  KIRO_HANDLE TakeLostLine();
+  // A call KIRO_CallCreate handed out: the agent's, unless an event made
+  // another call the agent's meanwhile; false when it is to be declined.
+  bool AdoptPlacedCall(KIRO_HANDLE hCall);
+  // Destroys a call that is not to be the agent's; logged once it is gone.
+  void Decline(KIRO_HANDLE hCall, const char *szWhy);
+  void ForgetUnreachable(KIRO_HANDLE hCall);
 
   friend class CSipAgentProbe;  // white-box tests put the agent back to its start
 
@@ -145,23 +218,31 @@ class CSipAgent {
   mutable SRWLOCK m_observerLock = SRWLOCK_INIT;
   SRWLOCK m_requestLock = SRWLOCK_INIT;
   mutable SRWLOCK m_stateLock = SRWLOCK_INIT;
+  SRWLOCK m_tellLock = SRWLOCK_INIT;
   mutable CONDITION_VARIABLE m_cvState = CONDITION_VARIABLE_INIT;
-  mutable SStateWaiter *m_pWaiters = nullptr;  // under the state lock
+  CStateWait *m_pWaiters = nullptr;  // under the state lock
   KIRO_HANDLE m_hInstance = 0;  // under the request lock
   std::atomic<KIRO_HANDLE> m_hLine{0};
-  KIRO_HANDLE m_hCall = 0;
+  std::atomic<KIRO_HANDLE> m_hCall{0};
   std::atomic<AgentState> m_state{STATE_UNINITIALISED};
   std::atomic<int> m_nLastError{0};
+  std::atomic<bool> m_bLibraryError{false};
+  std::atomic<AgentState> m_eRefusedIn{STATE_UNINITIALISED};
   std::atomic<int> m_nCallStatus{1};
   std::atomic<bool> m_bAutoAnswer{false};
   // Under the state lock. The line being released, no longer `line` from
   // the start of the release: its unregistration is recognised until seen,
-  // however late it comes. The call whose destroy the agent asked for: its
-  // closing events still count once the library has cleared `m_hCall`.
+  // however late it comes. The line whose registration the server dropped
+  // unasked: still `line` (the library holds it) but not registered.
   KIRO_HANDLE m_hReleasingLine = 0;
-  KIRO_HANDLE m_hClosingCall = 0;
-  // Under the state lock: how far the call m_hPhaseCall has come (see
-  // CallPhase); a repeated or overtaken event of an earlier phase is stale.
-  KIRO_HANDLE m_hPhaseCall = 0;
+  bool m_bLineLost = false;
+  // Under the state lock: every call the library created or offered and has
+  // not closed, the agent's own among them; the library hands a closed
+  // call's handle out again. How far the agent's call has come (see
+  // CallPhase): a repeated or overtaken event of an earlier phase is stale.
+  std::vector<SCallNote> m_calls;
   int m_nCallPhase = 0;
+  uint64_t m_nChangeSeq = 0;
+  // Under the tell lock: the change the observers were told of last.
+  SAgentView m_told = {STATE_UNINITIALISED, 1, 0};
 };

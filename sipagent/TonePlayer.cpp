@@ -54,11 +54,11 @@ CTonePlayer::CTonePlayer(const char *szFolder, const char *szRingTone,
 }
 
 void CTonePlayer::OnAgentChanged(CSipAgent &agent) {
-  if (agent.CallStatus() != 1) {
+  if (agent.ToldCallStatus() != 1) {
     Stop();
     return;
   }
-  switch (agent.State()) {
+  switch (agent.ToldState()) {
     case STATE_UNINITIALISED:
     case STATE_UNREGISTERED:
     case STATE_TALKING:
@@ -77,16 +77,21 @@ void CTonePlayer::OnAgentChanged(CSipAgent &agent) {
       Play(m_szBusyTone, D_dwToneOnce);
       break;
     default:
-      // No call (registered): whatever sounds goes on, so ringback that
-      // ends in a close without a release keeps playing.
+      // No call (registered): the busy tone may finish, but a loop of a
+      // call that ended without a release (ringback, say) must not go on.
+      if (m_bLooping) Stop();
       break;
   }
 }
 
-void CTonePlayer::Play(const char *szFile, DWORD dwFlags) const {
+void CTonePlayer::Play(const char *szFile, DWORD dwFlags) {
   char szPath[D_nTonePathSize];
   snprintf(szPath, sizeof szPath, "%s%s", m_szToneDir, szFile);
+  m_bLooping = (dwFlags & SND_LOOP) != 0;
   g_Sound.PlaySoundA(szPath, nullptr, dwFlags);
 }
 
-void CTonePlayer::Stop() const { g_Sound.PlaySoundA(nullptr, nullptr, SND_ALIAS); }
+void CTonePlayer::Stop() {
+  m_bLooping = false;
+  g_Sound.PlaySoundA(nullptr, nullptr, SND_ALIAS);
+}

@@ -2,12 +2,16 @@
 // output (dial tone, ringback, ring tone, busy tone) from WAV files in the
 // folder "res" beside the module loaded as "BRAVIK32.dll".
 //
-// It is the agent's only observer: TV_Initialize adds the one static
-// instance, g_TonePlayer. OnAgentChanged runs on whichever thread notifies
-// (the library's event thread for events, the host's thread for the library
-// start and the file requests); it only reads the agent and the folder fixed
-// at construction, and every sound starts with SND_ASYNC or stops without
-// waiting, so the event thread never blocks on a sound.
+// The first TV_Initialize of the process makes the one static instance,
+// g_TonePlayer, an observer of the agent, once; the plug-in adds no other.
+// OnAgentChanged runs on whichever thread notifies (the library's event
+// thread for events, the host's thread for the library start and the file
+// requests), one notification at a time and in the order of the changes: it
+// plays the tone of the state the change set, which a later event may have
+// replaced already. Every sound starts with SND_ASYNC or stops without
+// waiting, so the event thread never blocks on a sound. A looped tone is
+// stopped as soon as the agent has no call; the busy tone, played once, may
+// finish.
 #pragma once
 
 #include <windows.h>
@@ -30,14 +34,15 @@ class CTonePlayer : public CAgentObserver {
   const char *ToneDir() const { return m_szToneDir; }
 
  private:
-  void Play(const char *szFile, DWORD dwFlags) const;
-  void Stop() const;
+  void Play(const char *szFile, DWORD dwFlags);
+  void Stop();
 
   char m_szToneDir[D_nToneDirSize];
   const char *m_szRingTone;
   const char *m_szRingbackTone;
   const char *m_szDialTone;
   const char *m_szBusyTone;
+  bool m_bLooping = false;  // a looped tone was the last asked for
 };
 
 extern CTonePlayer g_TonePlayer;

@@ -4,8 +4,10 @@
 // agent makes each request one step, see SipAgent.h), and block the calling
 // thread until an event brings the outcome into the agent's state: woken by
 // that event, or given up D_dwWaitMs after the wait began. Their log entries
-// name this file, the line and the export. A missing string is taken as an
-// empty one and refused the same way.
+// name this file, the line and the export; every failing export writes one,
+// with its result and the library's error code or the reason it was
+// refused. A missing string is taken as an empty one and refused the same
+// way.
 #include <stdio.h>
 
 #include "AgentLog.h"
@@ -33,16 +35,48 @@ CAgentLog &LogAt(const SLogSite &site) {
   return g_AgentLog.Header(site.szFile, site.nLine, site.szFunction, site.szSignature);
 }
 
-// The wait every blocking export ends with: true when the state came in time,
-// else logs the timeout in the export's name.
-bool AwaitState(uint32_t nMask, const SLogSite &site, const char *szTimeoutText) {
-  if (CSipAgent::Instance().WaitForState(nMask, D_dwWaitMs)) return true;
+// The wait every blocking export ends with, armed by its request: true when
+// the state came in time, else logs the timeout in the export's name.
+bool AwaitState(CSipAgent::CStateWait &wait, const SLogSite &site, const char *szTimeoutText) {
+  if (wait.Wait(D_dwWaitMs)) return true;
   LogAt(site).Write(szTimeoutText);
   return false;
 }
 
-int TalkingRequest(PFN_CallRequest pfnRequest, const char *szFile, bool bNeedsFile) {
-  return CSipAgent::Instance().RunTalkingRequest(pfnRequest, szFile, bNeedsFile) ? 0 : -1;
+const char *StateName(AgentState eState) {
+  switch (eState) {
+    case STATE_UNINITIALISED: return "uninitialised";
+    case STATE_UNREGISTERED: return "unregistered";
+    case STATE_REGISTERED: return "registered";
+    case STATE_CALLING: return "calling";
+    case STATE_ALERTING: return "alerting";
+    case STATE_RINGING: return "ringing";
+    case STATE_TALKING: return "talking";
+    case STATE_RELEASED: return "released";
+  }
+  return "unknown";
+}
+
+// The entry of a refused or failed request, "failed (RESULT), " and why: the
+// library's error code, a bad argument, or the state that refused it. Answers
+// the result.
+int Failed(const SLogSite &site, int nResult) {
+  const CSipAgent &agent = CSipAgent::Instance();
+  CAgentLog &log = LogAt(site).Write("failed (").WriteNumber(nResult).Write("), ");
+  if (agent.LastErrorIsTheLibrarys())
+    log.Write("error code: ").WriteNumber(agent.LastError());
+  else if (agent.LastError() == ERR_BAD_ARGUMENT)
+    log.Write("bad argument");
+  else
+    log.Write("wrong state: ").Write(StateName(agent.RefusedIn()));
+  log.Write(".");
+  return nResult;
+}
+
+int TalkingRequest(PFN_CallRequest pfnRequest, const char *szFile, bool bNeedsFile,
+                   const SLogSite &site) {
+  if (CSipAgent::Instance().RunTalkingRequest(pfnRequest, szFile, bNeedsFile)) return 0;
+  return Failed(site, -1);
 }
 }  // namespace
 
@@ -52,40 +86,52 @@ int __cdecl TV_Initialize(const char *domain, const char *user, const char *cred
                           const char *outboundProxy, const char *initOption) {
   char szIdentity[D_nIdentitySize];
   snprintf(szIdentity, sizeof szIdentity, "%s@%s", OrEmpty(user), OrEmpty(domain));
-  AGENT_LOG_ENTRY();
+  // Named first, so that the first TV_Initialize of a process is logged too.
   g_AgentLog.SetFileName(D_szLogFileName);
+  AGENT_LOG_ENTRY();
   CSipAgent &agent = CSipAgent::Instance();
-  // On every call: a repeated TV_Initialize adds the tone player again.
-  agent.AddObserver(&g_TonePlayer);
-  if (!agent.EnsureLibraryStarted(OrEmpty(initOption))) return -1;
-  if (!agent.RequestRegistration(domain, user, credential, outboundProxy, szIdentity)) return -3;
-  return AwaitState(STATE_REGISTERED, LOG_SITE(), "register failed, server timeout.") ? 0 : -2;
+  // Once per process: a host that registers again and again must not have
+  // each event's tone asked for as many times.
+  agent.AddObserverOnce(&g_TonePlayer);
+  if (!agent.EnsureLibraryStarted(OrEmpty(initOption))) return Failed(LOG_SITE(), -1);
+  CSipAgent::CStateWait wait(STATE_REGISTERED);
+  if (!agent.RequestRegistration(domain, user, credential, outboundProxy, szIdentity, wait))
+    return Failed(LOG_SITE(), -3);
+  return AwaitState(wait, LOG_SITE(), "register failed, server timeout.") ? 0 : -2;
 }
 
 int __cdecl TV_UnInitialize(void) {
-  if (!CSipAgent::Instance().ReleaseLine()) return -2;
-  return AwaitState(STATE_UNREGISTERED, LOG_SITE(), D_szServerTimeout) ? 0 : -1;
+  CSipAgent &agent = CSipAgent::Instance();
+  CSipAgent::CStateWait wait(STATE_UNREGISTERED);
+  if (!agent.ReleaseLine(wait)) return Failed(LOG_SITE(), -2);
+  if (AwaitState(wait, LOG_SITE(), D_szServerTimeout)) return 0;
+  agent.AbandonRelease();
+  return -1;
 }
 
 int __cdecl TV_MakeCall(const char *destination) {
-  if (!CSipAgent::Instance().RequestCall(destination)) return -2;
-  if (!AwaitState(STATE_ALERTING | STATE_REGISTERED, LOG_SITE(), D_szServerTimeout)) return -1;
+  CSipAgent::CStateWait wait(STATE_ALERTING | STATE_REGISTERED);
+  if (!CSipAgent::Instance().RequestCall(destination, wait)) return Failed(LOG_SITE(), -2);
+  if (!AwaitState(wait, LOG_SITE(), D_szServerTimeout)) return -1;
   AGENT_LOG_ENTRY().Write("successfully.");
   return 0;
 }
 
 int __cdecl TV_HangUpCall(void) {
   CSipAgent &agent = CSipAgent::Instance();
-  if (!agent.RequestHangUp()) {
+  // Unregistered is the end of a call whose registration the server dropped.
+  CSipAgent::CStateWait wait(STATE_REGISTERED | STATE_UNREGISTERED);
+  if (!agent.RequestHangUp(wait)) {
     AGENT_LOG_ENTRY().Write("failed, error code: ").WriteNumber(agent.LastError());
     return -2;
   }
-  return AwaitState(STATE_REGISTERED, LOG_SITE(), D_szServerTimeout) ? 0 : -1;
+  return AwaitState(wait, LOG_SITE(), D_szServerTimeout) ? 0 : -1;
 }
 
 int __cdecl TV_OffHook(void) {
-  if (!CSipAgent::Instance().RequestAnswer()) return -2;
-  return AwaitState(STATE_TALKING, LOG_SITE(), D_szServerTimeout) ? 0 : -1;
+  CSipAgent::CStateWait wait(STATE_TALKING);
+  if (!CSipAgent::Instance().RequestAnswer(wait)) return Failed(LOG_SITE(), -2);
+  return AwaitState(wait, LOG_SITE(), D_szServerTimeout) ? 0 : -1;
 }
 
 int __cdecl TV_PickUp(void) {
@@ -102,23 +148,23 @@ int __cdecl TV_Installed(void) {
 int __cdecl TV_StartPlayFile(const char *file) {
   return TalkingRequest([](KIRO_HANDLE hCall, const char *szFile) {
     return KIRO_CallStartPlayFile(hCall, szFile, 0);
-  }, file, true);
+  }, file, true, LOG_SITE());
 }
 
 int __cdecl TV_StopPlayFile(void) {
   return TalkingRequest([](KIRO_HANDLE hCall, const char *) {
     return KIRO_CallStopPlayFile(hCall);
-  }, nullptr, false);
+  }, nullptr, false, LOG_SITE());
 }
 
 int __cdecl TV_StartRecordFile(const char *file) {
-  return TalkingRequest(KIRO_CallRecordStart, file, true);
+  return TalkingRequest(KIRO_CallRecordStart, file, true, LOG_SITE());
 }
 
 int __cdecl TV_StopRecordFile(void) {
   return TalkingRequest([](KIRO_HANDLE hCall, const char *) {
     return KIRO_CallRecordStop(hCall);
-  }, nullptr, false);
+  }, nullptr, false, LOG_SITE());
 }
 
 }  // extern "C"

@@ -99,19 +99,42 @@ INSTANTIATE_TEST_SUITE_P(
                        STATE_REGISTERED, ""}),
     [](const ::testing::TestParamInfo<SCallEventCase> &info) { return info.param.szName; });
 
-TEST_F(SipEventTest, CreatedReplacesTheCallHandleEvenDuringACall) {
-  CSipAgentProbe::Restart(STATE_TALKING, D_hLine, D_hCall);
-  InjectCallEvent(0x4444, KIRO_CALL_CREATED, 1);
-  EXPECT_EQ(Agent().Call(), 0x4444u);
+// Regression: a second call's creation replaced the stored handle, so the
+// agent's own call was orphaned, live in the library and out of the host's
+// reach, and the newcomer became the call. It is declined instead, once.
+TEST_F(SipEventTest, ASecondCallDuringACallIsDeclinedAndLeavesTheCallAlone) {
+  KIRO_HANDLE hInstance = 0, hLine = 0;
+  ASSERT_EQ(KIRO_Initialize(&hInstance, 5060, 10000, 16, "kIRO", "", 0), 0);
+  ASSERT_EQ(KIRO_AddLine(hInstance, &hLine, "1001@example.com"), 0);
+  const KIRO_HANDLE hSecond = m_sim.OfferCall(hLine);  // a call the library holds
+  const KIRO_HANDLE hOwn = hSecond + 1;
+  CSipAgentProbe::Restart(STATE_TALKING, hLine, hOwn);
+  for (uint32_t nCode : {KIRO_CALL_CREATED, KIRO_CALL_OFFERED, KIRO_CALL_RINGING,
+                         KIRO_CALL_RELEASED, KIRO_CALL_CLOSED})
+    InjectCallEvent(hSecond, nCode, 1);
+  EXPECT_EQ(Agent().Call(), hOwn);
   EXPECT_EQ(Agent().State(), STATE_TALKING);
+  EXPECT_EQ(m_sim.CallsOf("KIRO_CallDestroy"),
+            std::vector<std::string>{"KIRO_CallDestroy|" + std::to_string(hSecond)})
+      << "declined once, not destroyed again at its release";
+  EXPECT_TRUE(m_sim.CallsOf("KIRO_CallAccept").empty()) << "never accepted";
+  EXPECT_EQ(CSipAgentProbe::KnownCalls(), 1u) << "the closed newcomer is forgotten";
+  // Regression (found by the soak): a creation repeated after the close was
+  // declined again, the library refused, and the handle stayed noted for
+  // good: the library's next call on it was never declined nor taken.
+  InjectCallEvent(hSecond, KIRO_CALL_CREATED, 1);
+  EXPECT_EQ(CSipAgentProbe::KnownCalls(), 1u) << "a call the library does not have is not kept";
 }
 
-// A call event for a handle other than the agent's: the library's events for
-// calls already gone or replaced, which must not move the current call.
+// A call event for a handle other than the agent's (a call already gone, a
+// call the agent declined or dropped), or for the agent's call once its
+// destroy was asked for: only the agent's call moves it, and every call the
+// library releases is destroyed once, by its own handle.
 struct SCallHandleCase {
   const char *szName;
   KIRO_HANDLE hCurrent;  // the agent's call
-  KIRO_HANDLE hClosing;  // the call whose destroy it asked for
+  KIRO_HANDLE hKnown;    // another call the library told of, or the agent's
+  bool bDestroyed;       // its destroy was asked for
   KIRO_HANDLE hEvent;
   uint32_t nCode;
   AgentState eAfter;     // from STATE_TALKING
@@ -125,7 +148,11 @@ class SipCallHandleTest : public SipEventTest,
 TEST_P(SipCallHandleTest, OnlyTheAgentsCallMovesIt) {
   const SCallHandleCase &c = GetParam();
   CSipAgentProbe::Restart(STATE_TALKING, D_hLine, c.hCurrent);
-  CSipAgentProbe::SetClosingCall(c.hClosing);
+  if (c.bDestroyed)
+    CSipAgentProbe::SetDestroyed(c.hKnown);
+  else if (c.hKnown != c.hCurrent)
+    InjectCallEvent(c.hKnown, KIRO_CALL_CREATED, 1);  // declined at once: destroyed
+  m_sim.Reset();
   InjectCallEvent(c.hEvent, c.nCode, 1);
   EXPECT_EQ(Agent().State(), c.eAfter);
   std::vector<std::string> expected;
@@ -137,20 +164,29 @@ const KIRO_HANDLE D_hGone = 0x3000;
 INSTANTIATE_TEST_SUITE_P(
     Table, SipCallHandleTest,
     ::testing::Values(
-        SCallHandleCase{"GoneCallConnected", D_hCall, 0, D_hGone, KIRO_CALL_CONNECTED,
+        SCallHandleCase{"GoneCallConnected", D_hCall, 0, false, D_hGone, KIRO_CALL_CONNECTED,
                         STATE_TALKING, ""},
-        SCallHandleCase{"GoneCallReleasedDestroysNothing", D_hCall, 0, D_hGone,
+        SCallHandleCase{"GoneCallReleasedDestroysNothing", D_hCall, 0, false, D_hGone,
                         KIRO_CALL_RELEASED, STATE_TALKING, ""},
-        SCallHandleCase{"GoneCallClosed", D_hCall, 0, D_hGone, KIRO_CALL_CLOSED, STATE_TALKING,
-                        ""},
-        SCallHandleCase{"NoCallHandleZero", 0, 0, 0, KIRO_CALL_RINGING, STATE_TALKING, ""},
-        // The host's hang-up left no current call: the closing one still ends.
-        SCallHandleCase{"ClosingCallReleased", 0, D_hCall, D_hCall, KIRO_CALL_RELEASED,
-                        STATE_RELEASED, "KIRO_CallDestroy|0"},
-        SCallHandleCase{"ClosingCallClosed", 0, D_hCall, D_hCall, KIRO_CALL_CLOSED,
+        SCallHandleCase{"GoneCallClosed", D_hCall, 0, false, D_hGone, KIRO_CALL_CLOSED,
+                        STATE_TALKING, ""},
+        SCallHandleCase{"NoCallHandleZero", 0, 0, false, 0, KIRO_CALL_RINGING, STATE_TALKING, ""},
+        // Regression: the host's hang-up destroyed the call, and its release
+        // event destroyed again, whatever handle was stored by then.
+        SCallHandleCase{"HungUpCallReleasedIsNotDestroyedAgain", D_hCall, D_hCall, true, D_hCall,
+                        KIRO_CALL_RELEASED, STATE_RELEASED, ""},
+        SCallHandleCase{"HungUpCallClosed", D_hCall, D_hCall, true, D_hCall, KIRO_CALL_CLOSED,
                         STATE_REGISTERED, ""},
-        SCallHandleCase{"ClosingCallOnceANewOneIsCurrent", D_hCall, D_hGone, D_hGone,
-                        KIRO_CALL_CLOSED, STATE_TALKING, ""}),
+        SCallHandleCase{"OtherCallClosedOnceTheAgentHasACall", D_hCall, D_hGone, true, D_hGone,
+                        KIRO_CALL_CLOSED, STATE_TALKING, ""},
+        SCallHandleCase{"DeclinedCallReleasedIsNotDestroyedAgain", D_hCall, D_hGone, false,
+                        D_hGone, KIRO_CALL_RELEASED, STATE_TALKING, ""},
+        // Regression: a second caller was accepted and made the call, and one
+        // offered while the host hung up took the hang-up's destroy.
+        SCallHandleCase{"SecondCallOfferedIsDeclined", D_hCall, D_hCall, false, D_hGone,
+                        KIRO_CALL_OFFERED, STATE_TALKING, "KIRO_CallDestroy|12288"},
+        SCallHandleCase{"SecondCallCreatedIsDeclined", D_hCall, D_hCall, false, D_hGone,
+                        KIRO_CALL_CREATED, STATE_TALKING, "KIRO_CallDestroy|12288"}),
     [](const ::testing::TestParamInfo<SCallHandleCase> &info) { return info.param.szName; });
 
 // One call's events as a library with several threads, repeats and
@@ -184,13 +220,36 @@ INSTANTIATE_TEST_SUITE_P(
                        {KIRO_CALL_ALERTING, KIRO_CALL_OUTGOING}, STATE_ALERTING},
         SCallOrderCase{"ConnectedAfterTheRelease",
                        {KIRO_CALL_CONNECTED, KIRO_CALL_RELEASED, KIRO_CALL_CONNECTED},
-                       STATE_RELEASED}),
+                       STATE_RELEASED},
+        // Regression: what the agent learnt of a closed call filtered every
+        // later call the library handed the same handle, which was ignored.
+        SCallOrderCase{"HandleReusedAfterTheClose",
+                       {KIRO_CALL_RINGING, KIRO_CALL_CONNECTED, KIRO_CALL_RELEASED,
+                        KIRO_CALL_CLOSED, KIRO_CALL_CREATED, KIRO_CALL_OFFERED,
+                        KIRO_CALL_RINGING},
+                       STATE_RINGING},
+        SCallOrderCase{"HandleReusedForAnOutgoingCall",
+                       {KIRO_CALL_OUTGOING, KIRO_CALL_ALERTING, KIRO_CALL_CLOSED,
+                        KIRO_CALL_CREATED, KIRO_CALL_OUTGOING, KIRO_CALL_ALERTING},
+                       STATE_ALERTING}),
     [](const ::testing::TestParamInfo<SCallOrderCase> &info) { return info.param.szName; });
 
 TEST_F(SipEventTest, ClosedCallIsGoneForLaterEvents) {
   InjectCallEvent(D_hCall, KIRO_CALL_CLOSED, 1);
   InjectCallEvent(D_hCall, KIRO_CALL_CONNECTED, 1);
   EXPECT_EQ(Agent().State(), STATE_REGISTERED) << "a connected event after the close is stale";
+}
+
+// Regression: a call the agent no longer tracked (here dropped by a failed
+// status) was never destroyed when the library released it, or its release
+// took the agent's state with it.
+TEST_F(SipEventTest, ReleaseOfACallTheAgentDroppedDestroysItAndLeavesTheState) {
+  CSipAgentProbe::Restart(STATE_TALKING, D_hLine, D_hCall);
+  InjectCallEvent(D_hCall, KIRO_CALL_CONNECTED, 0);
+  ASSERT_EQ(Agent().State(), STATE_REGISTERED);
+  InjectCallEvent(D_hCall, KIRO_CALL_RELEASED, 1);
+  EXPECT_EQ(Agent().State(), STATE_REGISTERED) << "the dropped call no longer moves the agent";
+  EXPECT_EQ(m_sim.Calls(), std::vector<std::string>{"KIRO_CallDestroy|12289"});
 }
 
 TEST_F(SipEventTest, ReleaseClearsAutoAnswer) {
@@ -221,7 +280,7 @@ class SipLineEventTest : public SipEventTest,
 
 TEST_P(SipLineEventTest, ActsOnlyOnTheAgentsLine) {
   const SLineEventCase &c = GetParam();
-  CSipAgentProbe::Restart(c.eBefore, D_hLine, D_hCall);
+  CSipAgentProbe::Restart(c.eBefore, D_hLine, (c.eBefore & D_nCallStates) ? D_hCall : 0);
   Agent().AddObserver(&m_observer);
   EXPECT_EQ(InjectLineEvent(c.hEventLine, c.nCode), 1);
   EXPECT_EQ(Agent().State(), c.eAfter);
@@ -235,8 +294,21 @@ INSTANTIATE_TEST_SUITE_P(
                        STATE_REGISTERED},
         SLineEventCase{"Unregistered", D_hLine, KIRO_LINE_UNREGISTERED, STATE_REGISTERED,
                        STATE_UNREGISTERED},
-        SLineEventCase{"RegisteredDuringACall", D_hLine, KIRO_LINE_REGISTERED, STATE_TALKING,
+        // Regression: the library's renewals during a call moved the agent to
+        // registered, and the host could no longer end or answer the call.
+        SLineEventCase{"RenewedDuringATalk", D_hLine, KIRO_LINE_REGISTERED, STATE_TALKING,
+                       STATE_TALKING},
+        SLineEventCase{"RenewedWhileRinging", D_hLine, KIRO_LINE_REGISTERED, STATE_RINGING,
+                       STATE_RINGING},
+        SLineEventCase{"RenewedWhileAlerting", D_hLine, KIRO_LINE_REGISTERED, STATE_ALERTING,
+                       STATE_ALERTING},
+        SLineEventCase{"RenewedWhileReleased", D_hLine, KIRO_LINE_REGISTERED, STATE_RELEASED,
+                       STATE_RELEASED},
+        SLineEventCase{"RenewedWhileRegistered", D_hLine, KIRO_LINE_REGISTERED, STATE_REGISTERED,
                        STATE_REGISTERED},
+        // The server drops the registration: a call goes on without it.
+        SLineEventCase{"ExpiredDuringATalk", D_hLine, KIRO_LINE_UNREGISTERED, STATE_TALKING,
+                       STATE_TALKING},
         SLineEventCase{"OtherCode", D_hLine, 22000, STATE_REGISTERED, STATE_REGISTERED},
         SLineEventCase{"OtherLineRegistered", D_hLine + 1, KIRO_LINE_REGISTERED,
                        STATE_UNREGISTERED, STATE_UNREGISTERED},
@@ -259,6 +331,33 @@ TEST_F(SipEventTest, UnregistrationOfTheReleasedLineIsRecognisedAfterRemoval) {
   CSipAgentProbe::Restart(STATE_REGISTERED, 0, 0);
   InjectLineEvent(D_hLine, KIRO_LINE_UNREGISTERED);
   EXPECT_EQ(Agent().State(), STATE_REGISTERED) << "recognised once, not forever";
+}
+
+// Regression: a registration the server dropped left the agent with a line
+// it could neither use nor replace. A call outlives it; once the call ends
+// the agent is unregistered, and the next registration starts afresh.
+TEST_F(SipEventTest, RegistrationDroppedDuringACallUnregistersWhenTheCallEnds) {
+  CSipAgentProbe::Restart(STATE_TALKING, D_hLine, D_hCall);
+  InjectLineEvent(D_hLine, KIRO_LINE_UNREGISTERED);
+  EXPECT_EQ(Agent().State(), STATE_TALKING);
+  InjectCallEvent(D_hCall, KIRO_CALL_RELEASED, 1);
+  InjectCallEvent(D_hCall, KIRO_CALL_CLOSED, 1);
+  EXPECT_EQ(Agent().State(), STATE_UNREGISTERED);
+  InjectLineEvent(D_hLine, KIRO_LINE_REGISTERED);
+  EXPECT_EQ(Agent().State(), STATE_REGISTERED) << "the library registered the line again";
+}
+
+// Regression: observers read the agent's state when they ran, not the state
+// their event set, so a change overtaken by a later one was told with the
+// later state, after it: the later tone was replaced by an earlier one.
+TEST_F(SipEventTest, AChangeOvertakenByALaterOneIsNotToldAfterIt) {
+  CSipAgentProbe::Restart(STATE_REGISTERED, D_hLine, D_hCall);
+  Agent().AddObserver(&m_observer);
+  CSipAgentProbe::TellLater told;  // a change made now, told after the next
+  InjectCallEvent(D_hCall, KIRO_CALL_RINGING, 1);
+  told.Tell();
+  EXPECT_EQ(m_observer.m_nCalls, 1) << "only the later change is told";
+  EXPECT_EQ(Agent().ToldState(), STATE_RINGING);
 }
 
 class SipEventTypeTest : public SipEventTest,

@@ -136,6 +136,11 @@ KIRO_HANDLE CSipPluginTest::Reach(ESipReach eWhere) {
     case REACH_ALERTING:
       ReachAlerting();
       return m_sim.LatestCall();
+    case REACH_PLACED:
+      EXPECT_EQ(Register(), 0) << "registration";
+      m_sim.SetEventDelay(KIRO_CALL_CREATED, 1000);
+      EXPECT_EQ(m_tv.MakeCall("100"), 0) << "TV_MakeCall";
+      return m_sim.LatestCall();
     case REACH_RINGING:
       return ReachRinging();
     case REACH_TALKING:
@@ -165,6 +170,20 @@ int CSipPluginTest::Do(ESipAction eAction) {
       return m_tv.OffHook();
   }
   return 1;
+}
+
+void CSipPluginTest::AwaitRenewals(int nCount) {
+  const int nEveryMs = 5;
+  m_sim.SetRenewal(nEveryMs);
+  int64_t llLast = m_sim.DispatchTime(KIRO_LINE_REGISTERED);
+  CStopwatch watch;
+  for (int nSeen = 0; nSeen < nCount && watch.Ms() < D_nSimIdleMs; Sleep(nEveryMs)) {
+    int64_t llNow = m_sim.DispatchTime(KIRO_LINE_REGISTERED);
+    if (llNow != llLast) ++nSeen;
+    llLast = llNow;
+  }
+  m_sim.SetRenewal(0);
+  Settle();
 }
 
 void CSipPluginTest::SendCallEvent(KIRO_HANDLE hCall, int nCode, int nStatus) {

@@ -47,6 +47,7 @@ enum ESipReach {
   REACH_NOTHING,   // fresh plug-in, library not started
   REACH_REGISTERED,
   REACH_CALLING,   // outgoing call whose alerting event never comes
+  REACH_PLACED,    // outgoing call whose events have not come yet
   REACH_ALERTING,
   REACH_RINGING,
   REACH_TALKING,   // incoming call answered with TV_OffHook
@@ -80,6 +81,8 @@ class CSipPluginTest : public ::testing::Test {
   KIRO_HANDLE Reach(ESipReach eWhere);
   // Calls the export; its result.
   int Do(ESipAction eAction);
+  // Renewals every few milliseconds until nCount of them reached the agent.
+  void AwaitRenewals(int nCount);
   // Sends one call event record on the library's thread and lets it arrive.
   void SendCallEvent(KIRO_HANDLE hCall, int nCode, int nStatus);
   void SendLineEvent(KIRO_HANDLE hLine, int nCode);

@@ -1,6 +1,7 @@
 // SIP plug-in, black-box, one agent for the whole process: every flow under
-// each of the simulated library's harsh modes, then with each KIRO_ call of
-// the flow failing in turn. The flows' exports keep their results, the
+// each of the simulated library's harsh modes, with the registration renewed
+// every few milliseconds, then with each KIRO_ call of the flow failing in
+// turn. The flows' exports keep their results, the
 // failures give documented ones within their bounds, and the agent is
 // usable afterwards.
 #include <string>
@@ -19,7 +20,17 @@ const SModeName D_aModes[] = {
     {KIROSIM_MODE_THREADS, "Threads"}, {KIROSIM_MODE_EARLY, "Early"},
     {KIROSIM_MODE_REPEAT, "Repeat"},   {KIROSIM_MODE_STALE, "Stale"},
     {KIROSIM_MODE_HARSHEST, "Harshest"},
+    {KIROSIM_MODE_SYNC, "Sync"},
+    {KIROSIM_MODE_RACE_CALL, "RaceCall"},
+    {KIROSIM_MODE_SECOND_CALLER, "SecondCaller"},
+    {KIROSIM_MODE_RENEWAL_FAILS, "RenewalFails"},
+    {KIROSIM_MODE_HARSHEST | KIROSIM_MODE_RACE_CALL | KIROSIM_MODE_SECOND_CALLER |
+         KIROSIM_MODE_RENEWAL_FAILS,
+     "Everything"},
 };
+
+// Renewals this often during the flows: several in every call.
+const int D_nRenewalMs = 15;
 
 // The library's failure code for the forced failures.
 const int D_nFailure = 77;
@@ -30,7 +41,9 @@ class SipHarshModeTest
 
 TEST_P(SipHarshModeTest, FlowKeepsItsResultsAndLeavesTheAgentUsable) {
   m_sim.SetMode(std::get<0>(GetParam()).nMode);
+  m_sim.SetRenewal(D_nRenewalMs);
   RunFlow(std::get<1>(GetParam()), true);
+  m_sim.SetRenewal(KIROSIM_RENEWAL_MS);
   ExpectUsable();
 }
 

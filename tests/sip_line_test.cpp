@@ -190,7 +190,36 @@ TEST_F(SipLineTest, UnloadAndReloadWhileEventsComeFindTheSameAgent) {
   EXPECT_EQ(CountCalls("KIRO_Initialize"), 1u) << "one library start";
   EXPECT_EQ(CountCalls("KIRO_EventListenerAdd"), 1u);
   EXPECT_EQ(m_sim.ListenerCount(), 1) << "one listener";
-  EXPECT_EQ(CountCalls("KIRO_CallDestroy"), 2u * nCycles) << "each hang-up handled once";
+  EXPECT_EQ(CountCalls("KIRO_CallDestroy"), 1u * nCycles) << "each call destroyed once";
+}
+
+// Regression: after the server dropped the registration (23000 unasked) the
+// agent kept a line it could not use, and every TV_Initialize answered -3.
+TEST_F(SipLineTest, RegistrationDroppedByTheServerIsRegisteredAgainOnANewLine) {
+  ASSERT_EQ(Register(), 0);
+  ASSERT_EQ(m_sim.ExpireLine(D_hFirstLine), 0);
+  Settle();
+  EXPECT_EQ(m_tv.MakeCall("100"), -2) << "unregistered";
+  EXPECT_EQ(Register(), 0);
+  std::vector<std::string> again = {"KIRO_RemoveLine|8193"};
+  for (const std::string &strCall : ExpectedRegistrationCalls(false, D_hFirstLine + 1))
+    again.push_back(strCall);
+  EXPECT_EQ(Tail(m_sim.Calls(), 4), again) << "the dropped line goes, a new one registers";
+  EXPECT_EQ(m_tv.MakeCall("100"), 0);
+}
+
+// A failing renewal changes nothing until the server drops the line.
+TEST_F(SipLineTest, FailingRenewalsKeepTheAgentRegistered) {
+  ASSERT_EQ(Register(), 0);
+  m_sim.SetMode(m_sim.GetMode() | KIROSIM_MODE_RENEWAL_FAILS);
+  m_sim.SetRenewal(5);
+  CStopwatch watch;
+  while (m_sim.DispatchTime(KIROSIM_LINE_RENEWAL_FAILED) == 0 && watch.Ms() < D_nSimIdleMs)
+    Sleep(5);
+  m_sim.SetRenewal(0);
+  Settle();
+  ASSERT_NE(m_sim.DispatchTime(KIROSIM_LINE_RENEWAL_FAILED), 0) << "no renewal failed";
+  EXPECT_EQ(m_tv.MakeCall("100"), 0);
 }
 
 // Regression: user and domain were formatted into the identity unbounded.

@@ -1,6 +1,7 @@
 // SIP plug-in log: CAgentLog's header format and file handling (white-box,
 // on a log object of the test's own), then the bytes a short session with the
 // built plug-in leaves in "BRAVIK32.log" (black-box).
+#include <functional>
 #include <regex>
 #include <string>
 
@@ -29,10 +30,11 @@ TEST_F(AgentLogTest, EntriesAreSeparatedByALineBreakInFrontOfEach) {
   log.Header("C:\\src\\UA_KIRO.cpp", 7, "TV_HangUpCall", "int TV_HangUpCall()")
       .Write("failed, error code: ")
       .WriteNumber(-12);
-  std::string strPattern = std::string(D_szTime) + "UA_KIRO\\.cpp:42:TV_MakeCall: successfully\\." +
-                           "\r\n" + D_szTime + "UA_KIRO\\.cpp:7:TV_HangUpCall: failed, error code: -12";
+  std::string strPattern = std::string("\r\n") + D_szTime +
+                           "UA_KIRO\\.cpp:42:TV_MakeCall: successfully\\." + "\r\n" + D_szTime +
+                           "UA_KIRO\\.cpp:7:TV_HangUpCall: failed, error code: -12";
   EXPECT_TRUE(std::regex_match(ReadLog(), std::regex(strPattern)))
-      << "first entry without a line break, none at the end; file was: " << ReadLog();
+      << "a line break in front of every entry, none at the end; file was: " << ReadLog();
 }
 
 TEST_F(AgentLogTest, HeaderTimeIsTheLocalTimeZeroPadded) {
@@ -44,7 +46,7 @@ TEST_F(AgentLogTest, HeaderTimeIsTheLocalTimeZeroPadded) {
   std::smatch fields;
   std::string strLog = ReadLog();
   ASSERT_TRUE(std::regex_match(strLog, fields,
-                               std::regex(R"((\d\d)/(\d\d)/(\d{4}) (\d\d):(\d\d):(\d\d) UA_KIRO\.cpp:1:TV_PickUp: )")))
+                               std::regex("\r\n" R"((\d\d)/(\d\d)/(\d{4}) (\d\d):(\d\d):(\d\d) UA_KIRO\.cpp:1:TV_PickUp: )")))
       << strLog;
   EXPECT_EQ(std::stoi(fields[1]), before.wMonth);
   EXPECT_EQ(std::stoi(fields[2]), before.wDay);
@@ -64,7 +66,7 @@ TEST_P(AgentLogSourceTest, ShowsTheBaseNameOnly) {
   CAgentLog log;
   log.SetFileName(FileName().c_str());
   log.Header(GetParam().szFile, 3, "F", "");
-  EXPECT_EQ(ReadLog().substr(20), std::string(GetParam().szShown) + ":3:F: ");
+  EXPECT_EQ(ReadLog().substr(22), std::string(GetParam().szShown) + ":3:F: ");
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, AgentLogSourceTest,
@@ -73,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(Paths, AgentLogSourceTest,
                                            SSourceName{"UA_KIRO.cpp", "UA_KIRO.cpp"},
                                            SSourceName{"C:\\dir\\", ""}));
 
-TEST_F(AgentLogTest, PiecesBeforeAFileNameAreLostYetTheFirstHeaderIsUsedUp) {
+TEST_F(AgentLogTest, PiecesBeforeAFileNameAreLost) {
   CAgentLog log;
   log.Header("UA_KIRO.cpp", 1, "TV_Installed", "").Write("Just called(DUMMY USE).");
   EXPECT_FALSE(LogExists()) << "no file before a name is set";
@@ -138,7 +140,10 @@ TEST_F(SipLogFileTest, ExportsBeforeInitializeWriteNothing) {
   EXPECT_EQ(m_tv.MakeCall(""), -2);
   EXPECT_FALSE(LogExists()) << "the log has no file name before TV_Initialize";
   ASSERT_EQ(Register(), 0);
-  EXPECT_FALSE(LogExists()) << "TV_Initialize's own header precedes the name";
+  // Regression: the first TV_Initialize of a process wrote its entry before
+  // naming the file, so it never reached it.
+  EXPECT_TRUE(std::regex_match(ReadLog(), std::regex(EntryPattern("TV_Initialize", ""))))
+      << "the first TV_Initialize is logged; log was: " << ReadLog();
 }
 
 TEST_F(SipLogFileTest, ShortSessionLeavesTheseBytes) {
@@ -150,14 +155,92 @@ TEST_F(SipLogFileTest, ShortSessionLeavesTheseBytes) {
   Settle();
   EXPECT_EQ(m_tv.HangUpCall(), 0);  // nothing logged
   EXPECT_EQ(m_tv.HangUpCall(), -2);
-  EXPECT_EQ(m_tv.StartPlayFile("a.wav"), -1);  // file requests log nothing
-  std::string strPattern = EntryPattern("TV_PickUp", "Picked up\\.") +
+  EXPECT_EQ(m_tv.StartPlayFile("a.wav"), -1);
+  std::string strPattern = EntryPattern("TV_Initialize", "") +
+                           EntryPattern("TV_PickUp", "Picked up\\.") +
                            EntryPattern("TV_Installed", "Just called\\(DUMMY USE\\)\\.") +
                            EntryPattern("TV_Initialize", "") +
+                           EntryPattern("TV_Initialize", "failed \\(-3\\), wrong state: registered\\.") +
                            EntryPattern("TV_MakeCall", "successfully\\.") +
-                           EntryPattern("TV_HangUpCall", "failed, error code: 10");
+                           EntryPattern("TV_HangUpCall", "failed, error code: 10") +
+                           EntryPattern("TV_StartPlayFile", "failed \\(-1\\), wrong state: registered\\.");
   EXPECT_TRUE(std::regex_match(ReadLog(), std::regex(strPattern))) << "log was: " << ReadLog();
 }
+
+// Regression: most refusals and library failures left nothing in the log, so
+// it could not explain a failing export. Each writes one entry with its
+// result and the library's error code or the reason.
+struct SFailureEntry {
+  const char *szName;
+  ESipReach eWhere;
+  const char *szFailing;  // forced to fail with 77, or "" for none
+  std::function<int(const CMarentaExports &)> call;
+  int nResult;
+  std::string strEntry;  // pattern of the export's entry
+};
+inline void PrintTo(const SFailureEntry &c, std::ostream *pOut) { *pOut << c.szName; }
+
+class SipLogFailureTest : public CSipPluginTest,
+                          public ::testing::WithParamInterface<SFailureEntry> {};
+
+TEST_P(SipLogFailureTest, WritesOneEntryWithTheResultAndWhy) {
+  const SFailureEntry &c = GetParam();
+  Reach(c.eWhere);
+  if (c.eWhere == REACH_NOTHING) ASSERT_EQ(m_tv.Installed(), 1);
+  if (*c.szFailing) m_sim.ForceResult(c.szFailing, 77);
+  std::string strBefore = ReadLog();
+  EXPECT_EQ(c.call(m_tv), c.nResult);
+  std::string strAdded = ReadLog().substr(strBefore.size());
+  std::string strPattern = std::string("(") + EntryPattern("TV_Initialize", "") + ")?" + c.strEntry;
+  EXPECT_TRUE(std::regex_match(strAdded, std::regex(strPattern))) << "log added: " << strAdded;
+}
+
+const auto D_fnRegister = [](const CMarentaExports &tv) {
+  return tv.Initialize("example.com", "1001", "secret", "proxy.example.com", "");
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Each, SipLogFailureTest,
+    ::testing::Values(
+        SFailureEntry{"StartFailed", REACH_NOTHING, "KIRO_Initialize", D_fnRegister, -1,
+                      EntryPattern("TV_Initialize", "failed \\(-1\\), error code: 77\\.")},
+        SFailureEntry{"RegistrationBadArgument", REACH_NOTHING, "",
+                      [](const CMarentaExports &tv) { return tv.Initialize("", "1", "s", "p", ""); },
+                      -3, EntryPattern("TV_Initialize", "failed \\(-3\\), bad argument\\.")},
+        SFailureEntry{"RegistrationRefusedByTheLibrary", REACH_NOTHING, "KIRO_AddLine", D_fnRegister,
+                      -3, EntryPattern("TV_Initialize", "failed \\(-3\\), error code: 77\\.")},
+        SFailureEntry{"UnregistrationFailed", REACH_REGISTERED, "KIRO_LineUnRegister",
+                      [](const CMarentaExports &tv) { return tv.UnInitialize(); }, -2,
+                      EntryPattern("TV_UnInitialize", "failed \\(-2\\), error code: 77\\.")},
+        SFailureEntry{"CallWhileRinging", REACH_RINGING, "",
+                      [](const CMarentaExports &tv) { return tv.MakeCall("100"); }, -2,
+                      EntryPattern("TV_MakeCall", "failed \\(-2\\), wrong state: ringing\\.")},
+        SFailureEntry{"CallWithoutADestination", REACH_REGISTERED, "",
+                      [](const CMarentaExports &tv) { return tv.MakeCall(""); }, -2,
+                      EntryPattern("TV_MakeCall", "failed \\(-2\\), bad argument\\.")},
+        SFailureEntry{"CallRefusedByTheLibrary", REACH_REGISTERED, "KIRO_CallCreate",
+                      [](const CMarentaExports &tv) { return tv.MakeCall("100"); }, -2,
+                      EntryPattern("TV_MakeCall", "failed \\(-2\\), error code: 77\\.")},
+        SFailureEntry{"AnswerWithNoCall", REACH_REGISTERED, "",
+                      [](const CMarentaExports &tv) { return tv.OffHook(); }, -2,
+                      EntryPattern("TV_OffHook", "failed \\(-2\\), wrong state: registered\\.")},
+        SFailureEntry{"AnswerRefusedByTheLibrary", REACH_RINGING, "KIRO_CallAnswer",
+                      [](const CMarentaExports &tv) { return tv.OffHook(); }, -2,
+                      EntryPattern("TV_OffHook", "failed \\(-2\\), error code: 77\\.")},
+        SFailureEntry{"PlayWithoutAFile", REACH_TALKING, "",
+                      [](const CMarentaExports &tv) { return tv.StartPlayFile(nullptr); }, -1,
+                      EntryPattern("TV_StartPlayFile", "failed \\(-1\\), bad argument\\.")},
+        SFailureEntry{"StopRecordRefusedByTheLibrary", REACH_TALKING, "KIRO_CallRecordStop",
+                      [](const CMarentaExports &tv) { return tv.StopRecordFile(); }, -1,
+                      EntryPattern("TV_StopRecordFile", "failed \\(-1\\), error code: 77\\.")},
+        SFailureEntry{"StopPlayWhileAlerting", REACH_ALERTING, "",
+                      [](const CMarentaExports &tv) { return tv.StopPlayFile(); }, -1,
+                      EntryPattern("TV_StopPlayFile", "failed \\(-1\\), wrong state: alerting\\.")},
+        SFailureEntry{"RecordWhileRinging", REACH_RINGING, "",
+                      [](const CMarentaExports &tv) { return tv.StartRecordFile("a.wav"); }, -1,
+                      EntryPattern("TV_StartRecordFile",
+                                   "failed \\(-1\\), wrong state: ringing\\.")}),
+    [](const ::testing::TestParamInfo<SFailureEntry> &info) { return info.param.szName; });
 
 TEST_F(SipLogFileTest, LogFollowsTheCurrentFolderOfEachWrite) {
   ASSERT_EQ(Register(), 0);
@@ -169,7 +252,8 @@ TEST_F(SipLogFileTest, LogFollowsTheCurrentFolderOfEachWrite) {
   std::string strMoved = strOther + "\\BRAVIK32.log";
   EXPECT_NE(GetFileAttributesA(strMoved.c_str()), INVALID_FILE_ATTRIBUTES)
       << "\"BRAVIK32.log\" is a relative name";
-  EXPECT_FALSE(LogExists());
+  EXPECT_TRUE(std::regex_match(ReadLog(), std::regex(EntryPattern("TV_Initialize", ""))))
+      << "only TV_Initialize's entry in the first folder: " << ReadLog();
   DeleteFileA(strMoved.c_str());
   RemoveDirectoryA(strOther.c_str());
 }

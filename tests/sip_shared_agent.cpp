@@ -31,6 +31,17 @@ const std::vector<SSipFlow> &SipFlows() {
       {"UnregisterDuringACall",
        {{STEP_CALL, 0}, {STEP_SETTLE, 0}, {STEP_UNREGISTER, 0}, {STEP_SETTLE, 0},
         {STEP_REGISTER, 0}}},
+      {"LineDroppedWhileIdle",
+       {{STEP_EXPIRE, 0}, {STEP_CALL, -2}, {STEP_REGISTER, 0}, {STEP_CALL, 0},
+        {STEP_HANG_UP, 0}}},
+      {"LineDroppedDuringACall",
+       {{STEP_OFFER, 0}, {STEP_ANSWER, 0}, {STEP_EXPIRE, 0}, {STEP_PLAY, 0}, {STEP_HANG_UP, 0},
+        {STEP_CALL, -2}, {STEP_REGISTER, 0}}},
+      {"NobodyAnswersHangUpWhileCalling",
+       {{STEP_NOBODY_ANSWERS, 0}, {STEP_CALL, 0}, {STEP_HANG_UP, 0}}},
+      {"NobodyAnswersTheLibraryGivesUp",
+       {{STEP_NOBODY_ANSWERS, 0}, {STEP_CALL, 0}, {STEP_SETTLE, 0}, {STEP_CALL, 0},
+        {STEP_HANG_UP, 0}}},
   };
   return s_flows;
 }
@@ -72,7 +83,11 @@ const std::vector<int> &DocumentedResults(ESipStep eStep) {
 
 int CSipSharedAgentTest::DoStep(ESipStep eStep) {
   switch (eStep) {
-    case STEP_CALL: return m_tv.MakeCall("100");
+    case STEP_CALL: {
+      int nResult = m_tv.MakeCall("100");
+      if (nResult == 0) m_hFlowCall = m_sim.LatestCall();
+      return nResult;
+    }
     case STEP_HANG_UP: return m_tv.HangUpCall();
     case STEP_ANSWER: return m_tv.OffHook();
     case STEP_UNREGISTER: return m_tv.UnInitialize();
@@ -82,9 +97,11 @@ int CSipSharedAgentTest::DoStep(ESipStep eStep) {
     case STEP_STOP_PLAY: return m_tv.StopPlayFile();
     case STEP_RECORD: return m_tv.StartRecordFile("caller.wav");
     case STEP_STOP_RECORD: return m_tv.StopRecordFile();
-    case STEP_OFFER: m_sim.OfferCall(m_sim.LatestLine()); return 0;
-    case STEP_FAR_ANSWER: m_sim.RemoteAnswer(m_sim.LatestCall()); return 0;
-    case STEP_FAR_HANG_UP: m_sim.RemoteHangUp(m_sim.LatestCall()); return 0;
+    case STEP_OFFER: m_hFlowCall = m_sim.OfferCall(m_sim.LatestLine()); return 0;
+    case STEP_FAR_ANSWER: m_sim.RemoteAnswer(m_hFlowCall); return 0;
+    case STEP_FAR_HANG_UP: m_sim.RemoteHangUp(m_hFlowCall); return 0;
+    case STEP_EXPIRE: m_sim.ExpireLine(m_sim.LatestLine()); return 0;
+    case STEP_NOBODY_ANSWERS: m_sim.SetMode(m_sim.GetMode() | KIROSIM_MODE_NO_ANSWER); return 0;
     case STEP_SETTLE: return 0;
   }
   return 0;

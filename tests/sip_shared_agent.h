@@ -27,6 +27,8 @@ enum ESipStep {
   STEP_FAR_ANSWER,
   STEP_FAR_HANG_UP,
   STEP_SETTLE,
+  STEP_EXPIRE,          // the server drops the line's registration
+  STEP_NOBODY_ANSWERS,  // from now on outgoing calls are never answered
 };
 
 struct SSipStep {
@@ -46,7 +48,8 @@ const std::vector<SSipFlow> &SipFlows();
 
 class CSipSharedAgentTest : public CSipPluginTest {
  public:
-  // Takes one step as it is, on any thread; far-end steps answer 0.
+  // Takes one step as it is, on any thread; far-end steps answer 0 and act
+  // on the call the flow made or was offered last.
   int DoStep(ESipStep eStep);
 
  protected:
@@ -71,4 +74,5 @@ class CSipSharedAgentTest : public CSipPluginTest {
 
  private:
   static bool s_bRegistered;
+  KIRO_HANDLE m_hFlowCall = 0;
 };

@@ -19,7 +19,10 @@ DWORD WINAPI SendUnregistration(void *) {
   InjectLineEvent(g_hEventLine, KIRO_LINE_UNREGISTERED);
   return 0;
 }
-DWORD WINAPI ReleaseTheLine(void *) { return CSipAgent::Instance().ReleaseLine() ? 0 : 1; }
+DWORD WINAPI ReleaseTheLine(void *) {
+  CSipAgent::CStateWait wait(STATE_UNREGISTERED);
+  return CSipAgent::Instance().ReleaseLine(wait) ? 0 : 1;
+}
 // Once a thread waits: connected, then failed at once (registered again).
 DWORD WINAPI ConnectThenFailOnceWaited(void *) {
   for (int i = 0; i < 5000 && CSipAgentProbe::WaiterCount() == 0; ++i) Sleep(1);

@@ -32,12 +32,7 @@ void __cdecl KiroSim_SendEvent(int nType, const uint32_t *pWords, int nWords, in
 // An incoming call on a line: 1000 then 9000; the accept brings 10000.
 uint32_t __cdecl KiroSim_OfferCall(uint32_t hLine) {
   CKiroSim::CGuard guard;
-  CKiroSim &sim = CKiroSim::Get();
-  if (!sim.IsLine(hLine)) return 0;
-  KIRO_HANDLE hCall = sim.NewCall(hLine, KIROSIM_CALL_OFFERED);
-  const int aOffer[] = {KIRO_CALL_CREATED, KIRO_CALL_OFFERED};
-  sim.QueueCallEvents(hCall, aOffer, 2);
-  return hCall;
+  return CKiroSim::Get().OfferCall(hLine);
 }
 
 // The far end answers an outgoing call that is alerting: 4000.
@@ -119,6 +114,21 @@ int __cdecl KiroSim_LiveCalls(void) {
 void __cdecl KiroSim_EndCalls(void) {
   CKiroSim::CGuard guard;
   CKiroSim::Get().EndCalls();
+}
+
+int __cdecl KiroSim_GetMode(void) {
+  CKiroSim::CGuard guard;
+  return CKiroSim::Get().Mode();
+}
+
+void __cdecl KiroSim_SetRenewal(int nEveryMs) {
+  CKiroSim::CGuard guard;
+  CKiroSim::Get().SetRenewal(nEveryMs);
+}
+
+int __cdecl KiroSim_ExpireLine(uint32_t hLine) {
+  CKiroSim::CGuard guard;
+  return CKiroSim::Get().ExpireLine(hLine);
 }
 
 }  // extern "C"

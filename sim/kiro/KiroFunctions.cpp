@@ -8,7 +8,9 @@
 // the early mode delivers them before it returns; a listener may re-enter any
 // of these functions from its callback. Default flows: register -> 21000;
 // unregister -> 23000; remove line -> every call on it ends (8000, 11000);
-// create -> 1000, 2000, 3000; accept -> 10000; answer -> 4000; destroy ->
+// create -> 1000, 2000, 3000, 3000 (180, then 183), or without alerting and
+// released after KIROSIM_NO_ANSWER_MS when nobody answers; accept -> 10000;
+// answer -> 4000; destroy ->
 // 8000, 11000 (only 11000 when the far end released first and the call waits
 // for its destroy).
 #include <stdio.h>
@@ -41,6 +43,7 @@ int __cdecl KIRO_Initialize(KIRO_HANDLE *phInstance, int nSipPort, int nMediaPor
   KIROSIM_ENTER("KIRO_Initialize", "|%d|%d|%d|%s|%s|%d", nSipPort, nMediaPort, nMaxCalls,
                 Shown(szUserAgent), Shown(szOptions), nFlags);
   if (!phInstance) return KIROSIM_ERR_BAD_ARGUMENT;
+  sim.SetMaxCalls(nMaxCalls);
   *phInstance = sim.NewInstance();
   return 0;
 }
@@ -74,13 +77,14 @@ int __cdecl KIRO_LineRegister(KIRO_HANDLE hLine, const char *szDomain, const cha
                 Shown(szCredential), Shown(szIdentity));
   if (!sim.IsLine(hLine)) return KIROSIM_ERR_BAD_HANDLE;
   if (IsEmpty(szDomain) || IsEmpty(szUser)) return KIROSIM_ERR_BAD_ARGUMENT;
-  sim.QueueLineEvent(hLine, KIRO_LINE_REGISTERED);
+  sim.ConfirmRegistration(hLine);
   return 0;
 }
 
 int __cdecl KIRO_LineUnRegister(KIRO_HANDLE hLine) {
   KIROSIM_ENTER("KIRO_LineUnRegister", "|%u", hLine);
   if (!sim.IsLine(hLine)) return KIROSIM_ERR_BAD_HANDLE;
+  sim.StopRenewals(hLine);
   sim.QueueLineEvent(hLine, KIRO_LINE_UNREGISTERED);
   return 0;
 }
@@ -97,10 +101,14 @@ int __cdecl KIRO_CallCreate(KIRO_HANDLE hInstance, KIRO_HANDLE hLine, KIRO_HANDL
   KIROSIM_ENTER("KIRO_CallCreate", "|%u|%u|%s", hInstance, hLine, Shown(szDestination));
   if (!sim.IsInstance(hInstance) || !sim.IsLine(hLine)) return KIROSIM_ERR_BAD_HANDLE;
   if (!phCall || IsEmpty(szDestination)) return KIROSIM_ERR_BAD_ARGUMENT;
-  KIRO_HANDLE hCall = sim.NewCall(hLine, KIROSIM_CALL_ALERTING);
+  const bool bNoAnswer = (sim.Mode() & KIROSIM_MODE_NO_ANSWER) != 0;
+  KIRO_HANDLE hCall = sim.NewCall(hLine, bNoAnswer ? KIROSIM_CALL_CALLING : KIROSIM_CALL_ALERTING);
+  if (!hCall) return KIROSIM_ERR_NO_ROOM;
   *phCall = hCall;
-  const int aProgress[] = {KIRO_CALL_CREATED, KIRO_CALL_OUTGOING, KIRO_CALL_ALERTING};
-  sim.QueueCallEvents(hCall, aProgress, 3);
+  const int aProgress[] = {KIRO_CALL_CREATED, KIRO_CALL_OUTGOING, KIRO_CALL_ALERTING,
+                           KIRO_CALL_ALERTING};
+  sim.QueueCallEvents(hCall, aProgress, bNoAnswer ? 2 : 4);
+  if (bNoAnswer) sim.GiveUpLater(hCall);
   return 0;
 }
 

@@ -5,8 +5,13 @@
 // controls: tests and the benchmark bind them with GetProcAddress (see
 // CKiroSimControls) to force results, delay or drop events, inject raw event
 // records, play the far end of a call and read back every KIRO_ call made.
-// A mode makes the library as unkind as a real one can be (KiroSimMode);
-// KiroSim_SetMode(KIROSIM_MODE_HARSHEST) switches all of it on at once.
+// By default it does what real libraries do every day: call handles come
+// from a table of as many calls as KIRO_Initialize allows, lowest free first,
+// and are handed out again once a call is closed; a registered line is
+// renewed every KIROSIM_RENEWAL_MS with 21000, during calls too; an outgoing
+// call alerts twice (180, then 183). A mode makes the library as unkind as a
+// real one can be (KiroSimMode); KiroSim_SetMode(KIROSIM_MODE_HARSHEST)
+// switches the delivery modes on at once.
 //
 // Each KIRO_ call is recorded as one line of fields separated by '|': the
 // function name, then its arguments in order (handles in decimal, strings as
@@ -24,6 +29,7 @@ enum KiroSimError {
   KIROSIM_ERR_BAD_HANDLE = 101,
   KIROSIM_ERR_WRONG_STATE = 102,
   KIROSIM_ERR_BAD_ARGUMENT = 103,
+  KIROSIM_ERR_NO_ROOM = 104,  // every call handle of the table in use
 };
 
 // How the library delivers its events; the bits combine.
@@ -35,7 +41,23 @@ enum KiroSimMode {
   KIROSIM_MODE_REPEAT = 4,   // every event is delivered twice
   KIROSIM_MODE_STALE = 8,    // events keep coming for lines and calls already gone
   KIROSIM_MODE_HARSHEST = 15,
+  KIROSIM_MODE_SYNC = 16,     // a request's events are delivered on the requesting
+                              // thread, inside the request
+  KIROSIM_MODE_RACE_CALL = 32,  // one call's events are raced on two delivery threads
+  KIROSIM_MODE_SECOND_CALLER = 64,  // a second caller is offered on the line as
+                                    // each call connects
+  KIROSIM_MODE_RENEWAL_FAILS = 128,  // every renewal fails (22000); the registration
+                                     // holds until the server expires it
+  KIROSIM_MODE_NO_ANSWER = 256,  // nobody answers an outgoing call: no alerting,
+                                 // released by the library after KIROSIM_NO_ANSWER_MS
 };
+
+// Line event of a renewal that failed; the plug-in does not act on it.
+#define KIROSIM_LINE_RENEWAL_FAILED 22000
+// Period of the registration renewals until a test sets another.
+#define KIROSIM_RENEWAL_MS 1000
+// The library's own give-up time for an outgoing call nobody answers.
+#define KIROSIM_NO_ANSWER_MS 400
 
 // Delay value that drops an event instead of sending it.
 #define KIROSIM_DROP (-1)
@@ -62,6 +84,9 @@ typedef void(__cdecl *PFN_KiroSim_FailStep)(int nStep, int nResult);
 typedef int(__cdecl *PFN_KiroSim_ListenerCount)(void);
 typedef int(__cdecl *PFN_KiroSim_LiveCalls)(void);
 typedef void(__cdecl *PFN_KiroSim_EndCalls)(void);
+typedef int(__cdecl *PFN_KiroSim_GetMode)(void);
+typedef void(__cdecl *PFN_KiroSim_SetRenewal)(int nEveryMs);
+typedef int(__cdecl *PFN_KiroSim_ExpireLine)(uint32_t hLine);
 }
 
 // The controls bound from a loaded simulated KIRO.dll.
@@ -90,6 +115,12 @@ struct CKiroSimControls {
   PFN_KiroSim_LiveCalls LiveCalls = nullptr;
   // The far end gives up every call: 8000 (unless released), 11000, gone.
   PFN_KiroSim_EndCalls EndCalls = nullptr;
+  PFN_KiroSim_GetMode GetMode = nullptr;
+  // Registration renewals every nEveryMs from now; 0 stops them.
+  PFN_KiroSim_SetRenewal SetRenewal = nullptr;
+  // The server drops the line's registration: 23000, unasked; the line stays
+  // in the library, unregistered and without renewals.
+  PFN_KiroSim_ExpireLine ExpireLine = nullptr;
 
   // Binds every control; false if the module lacks one of them.
   bool Bind(HMODULE hKiro) {
@@ -110,7 +141,10 @@ struct CKiroSimControls {
            BindOne(hKiro, FailStep, "KiroSim_FailStep") &&
            BindOne(hKiro, ListenerCount, "KiroSim_ListenerCount") &&
            BindOne(hKiro, LiveCalls, "KiroSim_LiveCalls") &&
-           BindOne(hKiro, EndCalls, "KiroSim_EndCalls");
+           BindOne(hKiro, EndCalls, "KiroSim_EndCalls") &&
+           BindOne(hKiro, GetMode, "KiroSim_GetMode") &&
+           BindOne(hKiro, SetRenewal, "KiroSim_SetRenewal") &&
+           BindOne(hKiro, ExpireLine, "KiroSim_ExpireLine");
   }
 
   // Every KIRO_ call recorded since the last reset, oldest first.

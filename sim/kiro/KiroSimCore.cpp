@@ -39,7 +39,6 @@ CKiroSim::CKiroSim() {
   m_nJitter = static_cast<uint32_t>(Now()) | 1u;
   m_hNextInstance = D_hFirstInstance;
   m_hNextLine = D_hFirstLine;
-  m_hNextCall = D_hFirstCall;
 }
 
 void CKiroSim::Record(const char *szFormat, ...) {
@@ -75,7 +74,7 @@ int CKiroSim::DelayOf(int nCode) const {
   auto it = m_delays.find(nCode);
   int nDelay = it == m_delays.end() ? KIROSIM_DEFAULT_DELAY_MS : it->second;
   // An early answer comes at once; a dropped one still never comes.
-  return (m_nMode & KIROSIM_MODE_EARLY) && nDelay > 0 ? 0 : nDelay;
+  return DeliversOnRequest() && nDelay > 0 ? 0 : nDelay;
 }
 
 LONGLONG CKiroSim::Now() const {
@@ -115,13 +114,90 @@ void CKiroSim::RemoveLine(KIRO_HANDLE hLine) {
     if (call.second.hLine == hLine) onLine.push_back(call.first);
   for (KIRO_HANDLE hCall : onLine) EndCall(hCall);
   m_lines.erase(std::remove(m_lines.begin(), m_lines.end(), hLine), m_lines.end());
+  StopRenewals(hLine);
   if (m_nMode & KIROSIM_MODE_STALE) QueueLineEvent(hLine, D_nStaleLineCode, true);
 }
 
+void CKiroSim::ConfirmRegistration(KIRO_HANDLE hLine) {
+  QueueLineEvent(hLine, KIRO_LINE_REGISTERED);
+  if (m_nRenewalMs > 0) m_renewals[hLine] = Now() + TicksFromMs(m_nRenewalMs);
+}
+
+void CKiroSim::SetRenewal(int nEveryMs) {
+  m_nRenewalMs = nEveryMs;
+  for (auto &renewal : m_renewals) renewal.second = Now() + TicksFromMs(nEveryMs);
+  if (nEveryMs <= 0) m_renewals.clear();
+  WakeAllConditionVariable(&m_cvWork);
+}
+
+int CKiroSim::ExpireLine(KIRO_HANDLE hLine) {
+  if (!IsLine(hLine)) return KIROSIM_ERR_BAD_HANDLE;
+  StopRenewals(hLine);
+  QueueLineEvent(hLine, KIRO_LINE_UNREGISTERED);
+  return 0;
+}
+
+bool CKiroSim::KeyPending(uint64_t nKey) const {
+  if (m_busyKeys.count(nKey)) return true;
+  for (const SKiroSimEvent &event : m_queue)
+    if (event.nKey == nKey) return true;
+  return false;
+}
+
 KIRO_HANDLE CKiroSim::NewCall(KIRO_HANDLE hLine, KiroSimCallState eState) {
-  m_liveCalls[m_hNextCall] = SKiroSimCall{hLine, eState};
-  m_hLatestCall = m_hNextCall;
-  return m_hNextCall++;
+  for (KIRO_HANDLE hCall = D_hFirstCall; hCall < D_hFirstCall + m_nMaxCalls; ++hCall) {
+    if (m_liveCalls.count(hCall) || KeyPending(NewEvent(KIRO_EVENT_CALL, hCall, 0, false).nKey))
+      continue;
+    m_liveCalls[hCall] = SKiroSimCall{hLine, eState, 0};
+    m_hLatestCall = hCall;
+    return hCall;
+  }
+  return 0;
+}
+
+KIRO_HANDLE CKiroSim::OfferCall(KIRO_HANDLE hLine) {
+  if (!IsLine(hLine)) return 0;
+  KIRO_HANDLE hCall = NewCall(hLine, KIROSIM_CALL_OFFERED);
+  const int aOffer[] = {KIRO_CALL_CREATED, KIRO_CALL_OFFERED};
+  if (hCall) QueueCallEvents(hCall, aOffer, 2);
+  return hCall;
+}
+
+void CKiroSim::GiveUpLater(KIRO_HANDLE hCall) {
+  SKiroSimCall *pCall = FindCall(hCall);
+  if (pCall) pCall->llGiveUp = Now() + TicksFromMs(KIROSIM_NO_ANSWER_MS);
+  StartThreads();
+  WakeAllConditionVariable(&m_cvWork);
+}
+
+LONGLONG CKiroSim::FireTimers() {
+  const LONGLONG llNow = Now();
+  LONGLONG llNext = -1;
+  auto note = [&llNext, llNow](LONGLONG llDue) {
+    if (llNext < 0 || llDue - llNow < llNext) llNext = llDue - llNow;
+  };
+  for (auto &renewal : m_renewals) {
+    if (renewal.second <= llNow) {
+      bool bFails = (m_nMode & KIROSIM_MODE_RENEWAL_FAILS) != 0;
+      QueueLineEvent(renewal.first, bFails ? KIROSIM_LINE_RENEWAL_FAILED : KIRO_LINE_REGISTERED,
+                     false, true);
+      renewal.second = llNow + TicksFromMs(m_nRenewalMs);
+    }
+    note(renewal.second);
+  }
+  for (auto &call : m_liveCalls) {
+    SKiroSimCall &state = call.second;
+    if (state.llGiveUp == 0) continue;
+    if (state.llGiveUp > llNow) {
+      note(state.llGiveUp);
+      continue;
+    }
+    state.llGiveUp = 0;
+    state.eState = KIROSIM_CALL_RELEASED;
+    const int nReleased = KIRO_CALL_RELEASED;
+    QueueCallEvents(call.first, &nReleased, 1);
+  }
+  return llNext;
 }
 
 SKiroSimCall *CKiroSim::FindCall(KIRO_HANDLE hCall) {
@@ -154,7 +230,9 @@ int CKiroSim::AdvanceCall(KIRO_HANDLE hCall, KiroSimCallState eFrom, KiroSimCall
   if (!pCall) return KIROSIM_ERR_BAD_HANDLE;
   if (pCall->eState != eFrom) return KIROSIM_ERR_WRONG_STATE;
   pCall->eState = eTo;
+  KIRO_HANDLE hLine = pCall->hLine;
   QueueCallEvents(hCall, &nCode, 1);
+  if (eTo == KIROSIM_CALL_CONNECTED && (m_nMode & KIROSIM_MODE_SECOND_CALLER)) OfferCall(hLine);
   return 0;
 }
 
@@ -180,10 +258,11 @@ SKiroSimEvent CKiroSim::NewEvent(int nType, KIRO_HANDLE hObject, LONGLONG llDue,
   return event;
 }
 
-void CKiroSim::QueueLineEvent(KIRO_HANDLE hLine, int nCode, bool bLate) {
+void CKiroSim::QueueLineEvent(KIRO_HANDLE hLine, int nCode, bool bLate, bool bRenewal) {
   int nDelay = DelayOf(nCode);
   if (nDelay == KIROSIM_DROP) return;
   SKiroSimEvent event = NewEvent(KIRO_EVENT_LINE, hLine, Now() + TicksFromMs(nDelay), bLate);
+  event.bRenewal = bRenewal;
   event.aWords[KIRO_WORD_LINE_CODE] = static_cast<uint32_t>(nCode);
   event.aWords[3] = 200;  // the registrar's answer, not read by the plug-in
   Enqueue(event);
@@ -238,9 +317,10 @@ void CKiroSim::Reset() {
   m_calls.clear();
   m_lines.clear();
   m_liveCalls.clear();
+  m_renewals.clear();
+  m_nRenewalMs = KIROSIM_RENEWAL_MS;
   m_nMode = KIROSIM_MODE_PLAIN;
   m_nFailStep = -1;
   m_hNextLine = D_hFirstLine;
-  m_hNextCall = D_hFirstCall;
   m_hLatestLine = m_hLatestCall = 0;
 }

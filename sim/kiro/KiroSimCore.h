@@ -14,7 +14,10 @@
 // (KIROSIM_MODE_THREADS). Thread 0 delivers in every mode, the others only
 // in that mode. In KIROSIM_MODE_EARLY a request hands its events to a
 // delivery thread and waits for them before it returns; one made on a
-// delivery thread (from inside a callback) delivers them itself, nested.
+// delivery thread (from inside a callback) delivers them itself, nested; in
+// KIROSIM_MODE_SYNC every request does so on its own thread. Timers (the
+// renewals of registered lines, the give-up of an unanswered call) are kept
+// beside the queue and turned into events by thread 0 when they fall due.
 #pragma once
 
 #include <windows.h>
@@ -24,8 +27,10 @@
 #include <vector>
 
 #include "KiroApi.h"
+#include "KiroSim.h"
 
 enum KiroSimCallState {
+  KIROSIM_CALL_CALLING,    // outgoing, nobody answers
   KIROSIM_CALL_ALERTING,   // outgoing, far end alerting
   KIROSIM_CALL_OFFERED,    // incoming, not yet accepted
   KIROSIM_CALL_RINGING,    // incoming, accepted
@@ -36,6 +41,7 @@ enum KiroSimCallState {
 struct SKiroSimCall {
   KIRO_HANDLE hLine;
   KiroSimCallState eState;
+  LONGLONG llGiveUp;  // when the library releases a call nobody answers; 0: never
 };
 
 struct SKiroSimEvent {
@@ -43,6 +49,7 @@ struct SKiroSimEvent {
   uint64_t nKey;   // the line or call it is about
   uint64_t nSeq;   // order of queuing
   bool bLate;      // a stale copy for a gone handle, not the request's answer
+  bool bRenewal;   // a renewal, which never ends: not work a test waits for
   int nType;
   uint32_t aWords[KIRO_RECORD_WORDS];
 };
@@ -79,6 +86,9 @@ class CKiroSim {
   void FailStep(int nStep, int nResult);
   void SetEventDelay(int nCode, int nDelayMs);
   void SetMode(int nMode);
+  int Mode() const { return m_nMode; }
+  void SetMaxCalls(int nMaxCalls) { m_nMaxCalls = nMaxCalls > 0 ? nMaxCalls : 1; }
+  void SetRenewal(int nEveryMs);
 
   KIRO_HANDLE NewInstance();
   bool IsInstance(KIRO_HANDLE hInstance) const;
@@ -88,7 +98,18 @@ class CKiroSim {
   bool IsLine(KIRO_HANDLE hLine) const;
   // The line goes, and with it every call on it.
   void RemoveLine(KIRO_HANDLE hLine);
+  // A registration's confirmation, then a renewal every period; a line that
+  // is unregistered, removed or expired is renewed no more.
+  void ConfirmRegistration(KIRO_HANDLE hLine);
+  void StopRenewals(KIRO_HANDLE hLine) { m_renewals.erase(hLine); }
+  int ExpireLine(KIRO_HANDLE hLine);
+  // The lowest free handle of the call table (0: the table is full). A
+  // handle whose call's events are still on their way is not free yet.
   KIRO_HANDLE NewCall(KIRO_HANDLE hLine, KiroSimCallState eState);
+  // The library releases the call nobody answers after its own timeout.
+  void GiveUpLater(KIRO_HANDLE hCall);
+  // An incoming call on a live line: 1000, then 9000; 0 if none can come.
+  KIRO_HANDLE OfferCall(KIRO_HANDLE hLine);
   SKiroSimCall *FindCall(KIRO_HANDLE hCall);
   void RemoveCall(KIRO_HANDLE hCall);
   // The call ends without anyone's destroy: 8000 unless released, 11000.
@@ -103,7 +124,7 @@ class CKiroSim {
 
   // Queue events as the library sends them: each after its code's delay,
   // counted from the previous event of the same batch.
-  void QueueLineEvent(KIRO_HANDLE hLine, int nCode, bool bLate = false);
+  void QueueLineEvent(KIRO_HANDLE hLine, int nCode, bool bLate = false, bool bRenewal = false);
   void QueueCallEvents(KIRO_HANDLE hCall, const int *pCodes, int nCodes, bool bLate = false);
   void QueueRawEvent(int nType, const uint32_t *pWords, int nWords, int nDelayMs);
 
@@ -132,6 +153,10 @@ class CKiroSim {
   bool AwaitDelivered(uint64_t nFirstSeq, uint64_t nEndSeq);
   bool SleepOn(CONDITION_VARIABLE &cv, ULONGLONG ullEnd);
 
+  bool KeyPending(uint64_t nKey) const;
+  // Thread 0: the timers due now become events; how long until the next.
+  LONGLONG FireTimers();
+  bool DeliversOnRequest() const { return (m_nMode & (KIROSIM_MODE_EARLY | KIROSIM_MODE_SYNC)) != 0; }
   int DelayOf(int nCode) const;
   LONGLONG Now() const;
   LONGLONG TicksFromMs(int nMs) const;
@@ -143,6 +168,7 @@ class CKiroSim {
   int m_nThreads = 0;
   std::vector<DWORD> m_deliveryThreadIds;
   int m_nDelivering = 0;
+  int m_nDeliveringRenewals = 0;
   LONGLONG m_llFrequency = 1;
   uint32_t m_nJitter = 0;  // random state for the threads mode's jitter
 
@@ -162,7 +188,10 @@ class CKiroSim {
   std::vector<KIRO_HANDLE> m_instances;
   std::vector<KIRO_HANDLE> m_lines;
   std::map<KIRO_HANDLE, SKiroSimCall> m_liveCalls;
-  KIRO_HANDLE m_hNextInstance = 0, m_hNextLine = 0, m_hNextCall = 0;
+  std::map<KIRO_HANDLE, LONGLONG> m_renewals;  // registered lines: next renewal due
+  int m_nRenewalMs = KIROSIM_RENEWAL_MS;
+  int m_nMaxCalls = 16;
+  KIRO_HANDLE m_hNextInstance = 0, m_hNextLine = 0;
   KIRO_HANDLE m_hLatestLine = 0, m_hLatestCall = 0;
 };
 

@@ -5,7 +5,9 @@
 // Each thread takes the earliest due event whose key is idle and which is the
 // oldest queued of its key, drops the lock while the listeners run, and wakes
 // the others when it is done. A key's events are queued with non-decreasing
-// due times, so the queue's order is also each key's order.
+// due times, so the queue's order is also each key's order. In
+// KIROSIM_MODE_RACE_CALL a call's next event may go while the one before it
+// is still with the listeners, on another thread.
 #include <algorithm>
 
 #include "KiroSim.h"
@@ -53,7 +55,7 @@ void CKiroSim::Insert(SKiroSimEvent event) {
 }
 
 void CKiroSim::StartThreads() {
-  int nWanted = (m_nMode & KIROSIM_MODE_THREADS) ? D_nThreadsModeThreads : 1;
+  int nWanted = (m_nMode & (KIROSIM_MODE_THREADS | KIROSIM_MODE_RACE_CALL)) ? D_nThreadsModeThreads : 1;
   if (m_nThreads == 0) {
     // Pin the module: the threads run its code until the process ends.
     HMODULE hSelf = nullptr;
@@ -81,8 +83,10 @@ void CKiroSim::RunDeliveries(int nThread) {
   for (;;) {
     size_t nIndex = 0;
     LONGLONG llWait = -1;
-    bool bMayRun = nThread == 0 || (m_nMode & KIROSIM_MODE_THREADS);
+    bool bMayRun = nThread == 0 || (m_nMode & (KIROSIM_MODE_THREADS | KIROSIM_MODE_RACE_CALL));
+    LONGLONG llTimer = nThread == 0 ? FireTimers() : -1;
     if (!bMayRun || !PickDue(nIndex, llWait)) {
+      if (llTimer >= 0 && (llWait < 0 || llTimer < llWait)) llWait = llTimer;
       DWORD dwMs = INFINITE;
       if (bMayRun && llWait >= 0)
         dwMs = static_cast<DWORD>((llWait * 1000 + m_llFrequency - 1) / m_llFrequency);
@@ -100,11 +104,16 @@ void CKiroSim::RunDeliveries(int nThread) {
 bool CKiroSim::PickDue(size_t &nIndex, LONGLONG &llWaitTicks) const {
   LONGLONG llNow = Now();
   std::vector<uint64_t> passed;
+  const bool bRace = (m_nMode & KIROSIM_MODE_RACE_CALL) != 0;
   for (size_t i = 0; i < m_queue.size(); ++i) {
     const SKiroSimEvent &event = m_queue[i];
     bool bBehind = std::find(passed.begin(), passed.end(), event.nKey) != passed.end();
     passed.push_back(event.nKey);
-    if (bBehind || m_busyKeys.count(event.nKey)) continue;
+    auto busy = m_busyKeys.find(event.nKey);
+    // Two of a call's events at most, the earlier already with the listeners.
+    bool bRaces = bRace && event.nType == KIRO_EVENT_CALL && busy != m_busyKeys.end() &&
+                  busy->second < 2;
+    if (bBehind || (busy != m_busyKeys.end() && !bRaces)) continue;
     if (event.llDue <= llNow) {
       nIndex = i;
       return true;
@@ -121,12 +130,14 @@ void CKiroSim::Deliver(const SKiroSimEvent &event) {
   std::vector<std::pair<KIRO_EVENT_CALLBACK, void *>> listeners = m_listeners;
   ++m_busyKeys[event.nKey];
   ++m_nDelivering;
+  if (event.bRenewal) ++m_nDeliveringRenewals;
   m_dispatched[KiroSimEventCode(event.nType, event.aWords)] = Now();
   ReleaseSRWLockExclusive(&m_lock);
   for (const auto &listener : listeners) listener.first(event.nType, event.aWords, listener.second);
   AcquireSRWLockExclusive(&m_lock);
   if (--m_busyKeys[event.nKey] == 0) m_busyKeys.erase(event.nKey);
   --m_nDelivering;
+  if (event.bRenewal) --m_nDeliveringRenewals;
   m_pending.erase(event.nSeq);
   WakeAllConditionVariable(&m_cvIdle);
   WakeAllConditionVariable(&m_cvWork);
@@ -136,12 +147,12 @@ void CKiroSim::Deliver(const SKiroSimEvent &event) {
 // the stale copies among them come later, as they would.
 void CKiroSim::FinishRequest(uint64_t nFirstSeq) {
   uint64_t nEndSeq = m_nNextSeq;
-  if (!(m_nMode & KIROSIM_MODE_EARLY) || nEndSeq == nFirstSeq) return;
+  if (!DeliversOnRequest() || nEndSeq == nFirstSeq) return;
   // On the library's own thread a request delivers its early answer itself
   // rather than wait for a thread that may be this one.
   bool bDeliveryThread = std::find(m_deliveryThreadIds.begin(), m_deliveryThreadIds.end(),
                                    GetCurrentThreadId()) != m_deliveryThreadIds.end();
-  if (bDeliveryThread)
+  if (bDeliveryThread || (m_nMode & KIROSIM_MODE_SYNC))
     DeliverNested(nFirstSeq, nEndSeq);
   else
     AwaitDelivered(nFirstSeq, nEndSeq);
@@ -185,9 +196,18 @@ bool CKiroSim::SleepOn(CONDITION_VARIABLE &cv, ULONGLONG ullEnd) {
   return true;
 }
 
+// A call the library is yet to give up counts as work to come; the renewals,
+// which never end, do not.
 bool CKiroSim::WaitIdle(int nTimeoutMs) {
   ULONGLONG ullEnd = GetTickCount64() + static_cast<ULONGLONG>(nTimeoutMs);
-  while (!m_queue.empty() || m_nDelivering > 0)
+  auto bBusy = [this] {
+    for (const auto &call : m_liveCalls)
+      if (call.second.llGiveUp != 0) return true;
+    for (const SKiroSimEvent &event : m_queue)
+      if (!event.bRenewal) return true;
+    return m_nDelivering > m_nDeliveringRenewals;
+  };
+  while (bBusy())
     if (!SleepOn(m_cvIdle, ullEnd)) return false;
   return true;
 }

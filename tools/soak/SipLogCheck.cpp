@@ -1,8 +1,8 @@
 // The SIP soak's reading of the plug-in's log after the last export: every
 // entry whole ("\r\n", the time, UA_KIRO's file, line and export, ": ", the
-// text) and exactly the entries the exports called write. Of the first
-// TV_Initialize nothing reaches the file: its entry is made before the log
-// has its file name.
+// text) and exactly the entries the exports called write, and one for each
+// second caller the event callback declined; the first TV_Initialize of the
+// process is logged like the others.
 #include <stdio.h>
 
 #include <map>
@@ -11,8 +11,11 @@
 
 namespace {
 
+const char D_szDeclined[] = "Decline: declined call ";
+
 // "MM/DD/YYYY hh:mm:ss FILE:LINE:EXPORT: TEXT" -> "EXPORT: TEXT"; empty if
-// the entry is not whole.
+// the entry is not whole. The exports log from UA_KIRO.cpp, the callback's
+// declines from AgentEvents.cpp.
 std::string ExportAndText(const std::string &strEntry) {
     const char szShape[] = "00/00/0000 00:00:00 ";
     const size_t nTime = sizeof szShape - 1;
@@ -22,12 +25,16 @@ std::string ExportAndText(const std::string &strEntry) {
         if (szShape[i] == '0' ? !bDigit : strEntry[i] != szShape[i]) return "";
     }
     const size_t nFileEnd = strEntry.find(':', nTime);
-    if (nFileEnd == std::string::npos || strEntry.compare(nTime, nFileEnd - nTime, "UA_KIRO.cpp") != 0) return "";
+    if (nFileEnd == std::string::npos) return "";
+    const std::string strFile = strEntry.substr(nTime, nFileEnd - nTime);
+    if (strFile != "UA_KIRO.cpp" && strFile != "AgentEvents.cpp") return "";
     const size_t nLineEnd = strEntry.find(':', nFileEnd + 1);
     if (nLineEnd == std::string::npos || nLineEnd == nFileEnd + 1 ||
         strEntry.find_first_not_of("0123456789", nFileEnd + 1) != nLineEnd)
         return "";
     const std::string strRest = strEntry.substr(nLineEnd + 1);
+    if (strFile == "AgentEvents.cpp")
+        return strRest.compare(0, sizeof D_szDeclined - 1, D_szDeclined) == 0 ? D_szDeclined : "";
     return strRest.compare(0, 3, "TV_") == 0 && strRest.find(": ") != std::string::npos ? strRest : "";
 }
 
@@ -50,9 +57,10 @@ void CSipSoak::CheckLog() {
     }
     m_nLogEntries = nWhole;
     std::map<std::string, long long> expected = {
-        {"TV_Initialize: ", m_nRegistrations - 1},
+        {"TV_Initialize: ", m_nRegistrations},
         {"TV_MakeCall: successfully.", m_nPlacedCalls},
         {"TV_PickUp: Picked up.", m_nPickUps},
+        {D_szDeclined, m_nSecondCallers},
     };
     for (const auto &entry : logged)
         if (!expected.count(entry.first)) expected[entry.first] = 0;

@@ -1,7 +1,8 @@
 // The SIP plug-in's soak (see SipSoak.h): register, then calls out and in,
 // answered by TV_OffHook or by auto-answer, play and record on each call,
-// hang-ups from both ends, a re-registration every so many calls, and the
-// gauges read after the warm-up and at the end.
+// hang-ups from both ends, a re-registration every so many calls, a second
+// caller every D_nSecondCallerEvery calls, renewals every D_nRenewalMs, and
+// the gauges read after the warm-up and at the end.
 #include "SipSoak.h"
 
 #include <stdio.h>
@@ -23,12 +24,14 @@ const char D_szRecording[] = "soak_recording.wav";
 // of every call's events) until its next reset: the process's heap grows
 // with it by design, a few hundred bytes a call, so that gauge is shown but
 // not judged; what the plug-in itself holds is counted at its imports and
-// judged instead, with room for the tone player that every registration
-// adds to the agent's observers once more. The private bytes may grow by
+// judged instead. The private bytes may grow by
 // twice what the heap grew (a growing array leaves its old buffer behind,
 // committed, for later use) plus pages and heap segments.
 const SSoakTolerance D_Tolerance = {{0, 0, 256 * 1024, D_llNotJudged, 1024, 0, 0, 0}};
-const long long D_llObserverBytesPerRegistration = 64;
+// A second caller comes this often, during the agent's call.
+const int D_nSecondCallerEvery = 50;
+// The library renews the registration this often: every few calls.
+const int D_nRenewalMs = 250;
 
 // The tones the plug-in asked for since the last Take, one letter each:
 // D dial tone, R ringback, T ring tone, B busy tone, . stop, ? other.
@@ -73,8 +76,9 @@ BOOL WINAPI RecordedPlaySound(LPCSTR pszSound, HMODULE, DWORD) {
 }  // namespace
 
 CSipSoak::CSipSoak(const SSoakOptions &options)
-    : m_options(options), m_random(options.nRandomStart), m_hPlugin(nullptr), m_hKiro(nullptr), m_tv(), m_hLastCall(0), m_nCall(0),
-      m_nKinds(), m_nRegistrations(0), m_nPlacedCalls(0), m_nPickUps(0), m_nRecordCallsSeen(0), m_nLogEntries(0) {}
+    : m_options(options), m_random(options.nRandomStart), m_hPlugin(nullptr), m_hKiro(nullptr), m_tv(), m_nCall(0),
+      m_nCallFirstRequest(0), m_hHighestCall(0), m_nHandleReuses(0), m_nSecondCallers(0), m_nRenewals(0),
+      m_llLastRenewal(0), m_nKinds(), m_nRegistrations(0), m_nPlacedCalls(0), m_nPickUps(0), m_nRecordCallsSeen(0), m_nLogEntries(0) {}
 
 bool CSipSoak::Load() {
     m_strFolder = SoakFolder();
@@ -114,6 +118,7 @@ bool CSipSoak::Load() {
 void CSipSoak::UseHarshestDelivery() {
     m_sim.Reset();
     m_sim.SetMode(KIROSIM_MODE_HARSHEST);
+    m_sim.SetRenewal(D_nRenewalMs);
 }
 
 bool CSipSoak::Expect(const char *szExport, int nResult, int nExpected) {
@@ -126,13 +131,35 @@ void CSipSoak::Settle(const char *szWhat) {
     m_checks.Check("library events delivered", m_sim.WaitIdle(D_nSettleMs) != 0, m_nCall, szWhat);
 }
 
-// True if one of the library's latest requests is exactly strCall.
-bool CSipSoak::LibraryGot(const std::string &strCall) {
+bool CSipSoak::LibraryGot(const std::string &strCall, int nFrom) {
     char szLine[512];
     const int nCount = m_sim.CallCount();
-    for (int i = nCount - 1; i >= 0 && i >= nCount - 16; --i)
+    for (int i = nCount - 1; i >= 0 && i >= (nFrom < 0 ? m_nCallFirstRequest : nFrom); --i)
         if (m_sim.GetCall(i, szLine, sizeof szLine) >= 0 && strCall == szLine) return true;
     return false;
+}
+
+// The library renewed the registration since the last look (counted once
+// however many renewals came meanwhile: a lower bound).
+void CSipSoak::CountRenewals() {
+    const int64_t llRenewal = m_sim.DispatchTime(KIRO_LINE_REGISTERED);
+    if (llRenewal != m_llLastRenewal) ++m_nRenewals;
+    m_llLastRenewal = llRenewal;
+}
+
+// Another call offered on the line while the agent talks: declined (its
+// handle destroyed, never accepted or answered), and the agent's call goes on.
+void CSipSoak::SecondCaller() {
+    ++m_nSecondCallers;
+    const int nFrom = m_sim.CallCount();
+    const KIRO_HANDLE hSecond = m_sim.OfferCall(m_sim.LatestLine());
+    Settle("the second caller's offer");
+    const std::string strSecond = std::to_string(hSecond);
+    m_checks.Check("second callers declined",
+                   hSecond != 0 && LibraryGot("KIRO_CallDestroy|" + strSecond, nFrom) &&
+                       !LibraryGot("KIRO_CallAccept|" + strSecond, nFrom) &&
+                       !LibraryGot("KIRO_CallAnswer|" + strSecond, nFrom),
+                   m_nCall, "call " + strSecond + " offered during the agent's call");
 }
 
 void CSipSoak::Register() {
@@ -151,9 +178,9 @@ KIRO_HANDLE CSipSoak::PlaceCall() {
     const std::string strDestination = "2" + m_random.Digits(m_random.Between(3, 10), "0123456789");
     Expect("TV_MakeCall", m_tv.pfn_TV_MakeCall(strDestination.c_str()), 0);
     const KIRO_HANDLE hCall = m_sim.LatestCall();
-    m_checks.Check("calls reach the far end", hCall != 0 && hCall != m_hLastCall, m_nCall,
+    m_checks.Check("calls reach the far end", hCall != 0 && LibraryGot("KIRO_CallCreate|4097|" +
+                   std::to_string(m_sim.LatestLine()) + "|" + strDestination), m_nCall,
                    "the library created a call to " + strDestination);
-    m_hLastCall = hCall;
     Settle("outgoing call progress");
     m_checks.Check("calls reach the far end", m_sim.RemoteAnswer(hCall) == 0, m_nCall, "the far end answers");
     Settle("the far end's answer");
@@ -218,6 +245,7 @@ void CSipSoak::RunCall() {
     const ECallKind eKind = static_cast<ECallKind>(
         m_nCall <= m_options.WarmUpCalls() ? m_nCall % kKinds : m_random.Between(0, kKinds - 1));
     ++m_nKinds[eKind];
+    m_nCallFirstRequest = m_sim.CallCount();
     KIRO_HANDLE hCall;
     switch (eKind) {
     case kOutHostEnds:
@@ -225,11 +253,15 @@ void CSipSoak::RunCall() {
     case kInAutoAnswered: hCall = TakeCall(true); break;
     default: hCall = TakeCall(false); break;
     }
+    if (hCall <= m_hHighestCall) ++m_nHandleReuses;
+    m_hHighestCall = std::max(m_hHighestCall, hCall);
+    if (m_nCall % D_nSecondCallerEvery == 0) SecondCaller();
     PlayAndRecord(hCall);
     const bool bFarEnd = eKind == kOutFarEnds || eKind == kInAnsweredFarEnds ||
                          (eKind == kInAutoAnswered && m_random.Between(0, 1) == 1);
     HangUp(hCall, bFarEnd);
     CheckTones(eKind);
+    CountRenewals();
 }
 
 void CSipSoak::Measure(SSoakGauges *pGauges) {
@@ -252,28 +284,26 @@ int CSipSoak::Run() {
     const int nEvery = m_options.nReregisterEvery;
     const int nWarmUp = m_options.WarmUpCalls();
     SSoakGauges warm, end;
-    long long nRegistrationsAtWarmUp = 0;
     for (m_nCall = 1; m_nCall <= m_options.nCalls; ++m_nCall) {
         RunCall();
         if ((nEvery && m_nCall % nEvery == 0) || m_nCall == nWarmUp || m_nCall == m_options.nCalls) {
             Reregister();
             m_checks.Check("tones of each call", g_Tones.Take() == ".", m_nCall, "silence once unregistered");
         }
-        if (m_nCall == nWarmUp) {
-            Measure(&warm);
-            nRegistrationsAtWarmUp = m_nRegistrations;
-        }
+        if (m_nCall == nWarmUp) Measure(&warm);
         PrintSoakProgress(m_nCall);
     }
     m_nCall = m_options.nCalls;
     Measure(&end);
+    m_checks.Check("call handles reused",
+                   m_hHighestCall >= 0x3001 && m_hHighestCall < 0x3001 + 16 && m_nHandleReuses > 0, m_nCall,
+                   "highest call handle " + std::to_string(m_hHighestCall));
     Expect("TV_UnInitialize", m_tv.pfn_TV_UnInitialize(), 0);
     Settle("the last unregistration");
     const double dSeconds = SoakSeconds();
     CheckLog();
     SSoakTolerance tolerance = D_Tolerance;
     tolerance.an[kPrivateBytes] += 2 * std::max(0LL, end.an[kHeapBytes] - warm.an[kHeapBytes]);
-    tolerance.an[kModuleHeapBytes] += (m_nRegistrations - nRegistrationsAtWarmUp) * D_llObserverBytesPerRegistration;
     PrintGaugeTable(nWarmUp, warm, end, 0, "", SSoakGauges(), tolerance);
     JudgeGrowth(m_checks, m_options, "zero growth of the gauges", GaugesWithin(end - warm, tolerance), m_nCall);
     return Report(dSeconds);
@@ -285,6 +315,8 @@ int CSipSoak::Report(double dSeconds) {
         {"play and record reach the library", "play and record requests reach the library"},
         {"library events delivered", "library's events delivered after each step"},
         {"tones of each call", "tones of each call asked of the sound API"},
+        {"second callers declined", "second callers declined, the agent's call going on"},
+        {"call handles reused", "call handles from the library's table of 16, reused"},
         {"documented export results", "exports return a documented result"},
         {"log entries whole", "log entries whole"},
         {"log entries per export", "log entries per export equal to its calls"},
@@ -295,5 +327,8 @@ int CSipSoak::Report(double dSeconds) {
            "          in answered ended by the far end %d, in auto-answered %d; registrations %lld; log entries %lld\n",
            m_nKinds[kOutHostEnds], m_nKinds[kOutFarEnds], m_nKinds[kInAnsweredHostEnds],
            m_nKinds[kInAnsweredFarEnds], m_nKinds[kInAutoAnswered], m_nRegistrations, m_nLogEntries);
+    printf("   library: call handles up to %u, a handle handed out again %lld times; registration renewed every %d ms,\n"
+           "            seen after at least %lld calls; second callers declined %lld\n",
+           m_hHighestCall, m_nHandleReuses, D_nRenewalMs, m_nRenewals, m_nSecondCallers);
     return PrintVerdict(m_checks, m_options.nCalls, dSeconds);
 }

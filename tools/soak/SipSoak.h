@@ -1,7 +1,9 @@
 // The SIP plug-in's soak: the plug-in loaded as the host loads it (its
 // BRAVIK32.dll beside the simulated KIRO.dll), driven through a compressed
 // shift of calls out and in, with the library delivering its events in its
-// harshest mode.
+// harshest mode, handing call handles out again as real libraries do,
+// renewing the registration every few calls and, every so many calls, a
+// second caller whom the plug-in must decline while its call goes on.
 //
 // Threads: the main thread is the host's one calling thread (the plug-in's
 // exports are called one at a time) and plays the far end through the
@@ -47,10 +49,13 @@ private:
     KIRO_HANDLE PlaceCall();
     KIRO_HANDLE TakeCall(bool bAutoAnswer);
     void PlayAndRecord(KIRO_HANDLE hCall);
+    void SecondCaller();
+    void CountRenewals();
     void HangUp(KIRO_HANDLE hCall, bool bFarEnd);
     void Settle(const char *szWhat);
     bool Expect(const char *szExport, int nResult, int nExpected);
-    bool LibraryGot(const std::string &strCall);
+    // True if one of the library's requests since the call began is exactly strCall.
+    bool LibraryGot(const std::string &strCall, int nFrom = -1);
     void Measure(SSoakGauges *pGauges);
     void CheckLog();
     void CheckTones(ECallKind eKind);
@@ -64,8 +69,11 @@ private:
     HMODULE m_hKiro;
     SSipExports m_tv;
     CKiroSimControls m_sim;
-    KIRO_HANDLE m_hLastCall;
     int m_nCall;
+    int m_nCallFirstRequest;
+    KIRO_HANDLE m_hHighestCall;
+    long long m_nHandleReuses, m_nSecondCallers, m_nRenewals;
+    int64_t m_llLastRenewal;
     int m_nKinds[kKinds];
     long long m_nRegistrations, m_nPlacedCalls, m_nPickUps, m_nRecordCallsSeen;
     long long m_nLogEntries;
