@@ -186,7 +186,9 @@ class SipLogFailureTest : public CSipPluginTest,
 TEST_P(SipLogFailureTest, WritesOneEntryWithTheResultAndWhy) {
   const SFailureEntry &c = GetParam();
   Reach(c.eWhere);
-  if (c.eWhere == REACH_NOTHING) ASSERT_EQ(m_tv.Installed(), 1);
+  if (c.eWhere == REACH_NOTHING) {
+    ASSERT_EQ(m_tv.Installed(), 1);
+  }
   if (*c.szFailing) m_sim.ForceResult(c.szFailing, 77);
   std::string strBefore = ReadLog();
   EXPECT_EQ(c.call(m_tv), c.nResult);
