@@ -44,8 +44,10 @@
  * library's events show the outcome: each wait ends as soon as the event
  * comes, or 5 s after it began, measured by the clock whatever the system
  * timer's resolution (TV_UnInitialize first pauses 0.5 s). TV_Initialize,
- * TV_UnInitialize, TV_MakeCall, TV_HangUpCall and TV_OffHook wait;
- * TV_PickUp, TV_Installed and the four file exports return at once.
+ * TV_UnInitialize, TV_HangUpCall and TV_OffHook wait. TV_MakeCall returns
+ * as soon as the library has taken the call request (the call's progress
+ * comes later, as the library's events); TV_PickUp, TV_Installed and the
+ * four file exports return at once.
  *
  * THREADS. Several threads may call the exports at once (a hang-up while a
  * call is being made, an unregistration during a call). The plug-in does
