@@ -44,8 +44,10 @@
  * library's events show the outcome: each wait ends as soon as the event
  * comes, or 5 s after it began, measured by the clock whatever the system
  * timer's resolution (TV_UnInitialize first pauses 0.5 s). TV_Initialize,
- * TV_UnInitialize, TV_MakeCall, TV_HangUpCall and TV_OffHook wait;
- * TV_PickUp, TV_Installed and the four file exports return at once.
+ * TV_UnInitialize, TV_HangUpCall and TV_OffHook wait. TV_MakeCall returns
+ * as soon as the library has taken the call request (the call's progress
+ * comes later, as the library's events); TV_PickUp, TV_Installed and the
+ * four file exports return at once.
  *
  * THREADS. Several threads may call the exports at once (a hang-up while a
  * call is being made, an unregistration during a call). The plug-in does
@@ -57,11 +59,21 @@
  * call ended returns -2); a request may wait for another's to finish, at
  * most the 0.5 s of an unregistration. Waits overlap: each ends on its own
  * outcome or bound, so a wait may time out because another thread's export
- * took the state elsewhere (TV_MakeCall during an unregistration returns
- * -1). Afterwards the state follows the library's: once the line is
- * unregistered no call event brings it back, and TV_Initialize registers
- * again. The plug-in posts no messages: the host learns outcomes only from
- * the results.
+ * took the state elsewhere. Afterwards the state follows the library's:
+ * once the line is unregistered no call event brings it back, and
+ * TV_Initialize registers again. The plug-in posts no messages: the host
+ * learns outcomes only from the results, and every negative result leaves
+ * an entry in the log that says why (DEPLOY-sip.txt, section 5).
+ *
+ * CALLS AND THE LINE. The agent has one call at a time: a call that comes
+ * while it has one is declined (ended at once, never accepted or answered,
+ * logged), and the agent's own call goes on untouched. The library's
+ * registration renewals do not disturb a call. When the server drops the
+ * registration unasked, the agent is unregistered at once if it has no
+ * call; a call goes on, and the agent is unregistered when it ends. Either
+ * way the next TV_Initialize registers a new line. When the server never
+ * confirms an unregistration, TV_UnInitialize returns -1 after its wait,
+ * but the line is gone and the next TV_Initialize works.
  *
  * RESULTS. -1, -2 and -3 mean different things for different exports:
  *     export              0              -1                 -2                 -3
@@ -121,11 +133,16 @@ int __cdecl TV_Initialize(const char *domain, const char *user, const char *cred
                           const char *outboundProxy, const char *initOption);
 /* Unregisters and releases the line (the library stays started). */
 int __cdecl TV_UnInitialize(void);
-/* Calls destination; refused while the line is not registered or with an
- * empty destination. 0 once the far end is alerting, or when no call event
- * has come by the first look at the state. */
+/* Calls destination; refused while the line is not registered, while a
+ * call is in progress or the previous call is still closing (the far end
+ * hung up, the library has not closed the call yet), or with an empty
+ * destination. 0 as soon as the library has taken the request: the call is
+ * being placed. */
 int __cdecl TV_MakeCall(const char *destination);
-/* Ends the current call, ringing, alerting or connected; refused otherwise. */
+/* Ends the agent's call: ringing, alerting, connected or being placed (also
+ * before any of its events came); refused otherwise. Waits until the
+ * library has closed it (registered again, or unregistered when the server
+ * dropped the registration during the call). */
 int __cdecl TV_HangUpCall(void);
 /* Answers the ringing call; refused when none rings. */
 int __cdecl TV_OffHook(void);

@@ -7,8 +7,9 @@ are stripped and linked to debug files that match, every binary carries the
 version in its resource and says Windows 7 (6.1) in its header, and each
 keeps its export contract, imports included. The documents: each table of
 contents matches its section titles, no sentence once found false comes
-back, and the claims a test can read from the sources hold (the log lines'
-Windows-1252 forms, the KIRO functions, the SIP library's ports).
+back (README.md of the source tree too), and the claims a test can read
+from the sources hold (the log lines' Windows-1252 forms, the SIP log's texts
+and state names, the KIRO functions, the SIP library's ports).
 
 Code signing: unsigned is the default, and no binary may carry a signature
 then. With --sign-throwaway the check makes a certificate of its own
@@ -109,16 +110,56 @@ WRONG_SENTENCES = [
      "TV_MakeCall blocks until the events show the outcome (it returns at once)"),
     ("DEPLOY-sip.txt", r"one entry for each timeout and refusal", "every refusal is logged"),
     ("DEPLOY-sip.txt", r"refusals and timeouts one each", "every refusal is logged"),
-    ("DEPLOY-sip.txt", r"UA_KIRO\.cpp:\d+:", "a source line number, which changes with every release"),
+    ("DEPLOY-sip.txt", r"\w+\.cpp:\d+:", "a source line number, which changes with every release"),
     ("DEPLOY-sip.txt", r"Entries before the first TV_Initialize of a run are not written \(",
      "silent on the first TV_Initialize's own entry"),
+    ("DEPLOY-sip.txt", r"neither the first TV_Initialize of a run nor any entry before it is written",
+     "the first TV_Initialize of a run is logged"),
+    ("DEPLOY-sip.txt", r"Other refusals \(-2, -3\) and failed starts of the library \(-1\) of the exports write no",
+     "every refused or failed export writes an entry"),
+    ("DEPLOY-sip.txt", r"for each refused TV_HangUpCall and for a few calls",
+     "every refused or failed export, every TV_Initialize and every declined call writes an entry"),
+    ("DEPLOY-sip.txt", r"each refused TV_HangUpCall and each wait that ran out one more",
+     "every refused or failed export and every declined call writes an entry"),
     ("DEPLOY-sip.txt", r"vendor's release for this plug-in", "a KIRO.dll release the document never names"),
     ("DEPLOY-sip.txt", r"ports from 10000 on; a firewall must", "no protocol and no upper bound"),
     ("CONSOLE.txt", r"Start it in the folder where the plug-in is to write its log",
      "the handset plug-in's log goes beside tvconsole.exe wherever it is started"),
     ("CONSOLE.txt", r"Ctrl\+C ends it after the command that is running", "Ctrl+C cuts a wait short at once"),
     ("include/bravik32.h", r"A start that fails may leave its job", "a failed start leaves no job"),
+    ("include/marenta.h", r"Ends the current call, ringing, alerting or connected; refused otherwise",
+     "a call being placed is ended too"),
+    ("include/marenta.h", r"TV_MakeCall during an unregistration returns -1",
+     "TV_MakeCall's wait is met as it starts: it does not time out"),
+    ("include/marenta.h", r"TV_UnInitialize, TV_MakeCall, TV_HangUpCall and TV_OffHook wait",
+     "TV_MakeCall returns once the library took the request"),
+    ("include/marenta.h", r"0 once the far end is alerting", "TV_MakeCall returns once the library took the request"),
+    ("README.md", r"Its exports block until the library's events show the outcome",
+     "TV_MakeCall, TV_PickUp, TV_Installed and the file exports return at once"),
+    ("README.md", r"and the refusal or timeout text",
+     "failures, declined calls and every TV_Initialize are logged too"),
 ]
+
+# The SIP log's texts as DEPLOY-sip.txt section 5 lists them, with the source
+# file that writes each and the string literals it is made of (N, RESULT and
+# STATE stand for what the plug-in fills in), so that the table and the code
+# keep the same texts.
+SIP_LOG_TEXTS = {
+    "successfully.": ("UA_KIRO.cpp", ['"successfully."']),
+    "failed, server timeout.": ("UA_KIRO.cpp", ['"failed, server timeout."']),
+    "register failed, server timeout.": ("UA_KIRO.cpp", ['"register failed, server timeout."']),
+    "failed, error code: N": ("UA_KIRO.cpp", ['"failed, error code: "']),
+    "failed (RESULT), error code: N.": ("UA_KIRO.cpp", ['"failed ("', '"), "', '"error code: "', '"."']),
+    "failed (RESULT), bad argument.": ("UA_KIRO.cpp", ['"failed ("', '"), "', '"bad argument"', '"."']),
+    "failed (RESULT), wrong state: STATE.": ("UA_KIRO.cpp", ['"failed ("', '"), "', '"wrong state: "', '"."']),
+    "declined call N, the agent has a call.":
+        ("AgentEvents.cpp", ['"declined call "', '", "', '"the agent has a call"', '"."']),
+    "declined call N, placed while another call came.":
+        ("SipAgent.cpp", ['"placed while another call came"']),
+    "Picked up.": ("UA_KIRO.cpp", ['"Picked up."']),
+    "Just called(DUMMY USE).": ("UA_KIRO.cpp", ['"Just called(DUMMY USE)."']),
+    "(nothing after the header)": ("UA_KIRO.cpp", []),
+}
 
 
 def words(data):
@@ -143,9 +184,41 @@ def table_of_contents(text):
     return contents, titles
 
 
+def check_sip_log_texts(text, source):
+    """DEPLOY-sip.txt section 5 against the sources: each text of its table
+    is one the plug-in writes, the state names are StateName's, and the
+    declined call's entry is named after the function that writes it."""
+    section = text.split("\n5. ", 1)[-1].split("\n6. ", 1)[0]
+    table = section.split("The texts, all English:\n", 1)[-1].split("\n  Every entry", 1)[0]
+    listed = [re.split(r"\s{2,}", line[4:])[0] for line in table.split("\n") if re.match(r"^    \S", line)]
+    if sorted(listed) != sorted(SIP_LOG_TEXTS):
+        fault(f"DEPLOY-sip.txt lists the log texts {listed}, the check knows {sorted(SIP_LOG_TEXTS)}")
+    sipagent = os.path.join(source, "sipagent")
+    for entry, (name, literals) in SIP_LOG_TEXTS.items():
+        code = open(os.path.join(sipagent, name)).read()
+        for literal in literals:
+            if literal not in code:
+                fault(f"DEPLOY-sip.txt: the log text {entry!r} needs {literal} in sipagent/{name}")
+    exports = open(os.path.join(sipagent, "UA_KIRO.cpp")).read()
+    states = re.findall(r'case STATE_\w+: return "(\w+)";', exports)
+    # The names as a list, each maybe followed by a remark in brackets.
+    named = re.sub(r" ?\([^)]*\)", "", words(section.encode()).split("STATE is one of ", 1)[-1])
+    shown = re.match(r"\w+(?:, \w+)*", named).group(0).split(", ")
+    if not states or shown != states:
+        fault(f"DEPLOY-sip.txt names the states {shown}, the log writes {states}")
+    events = open(os.path.join(sipagent, "AgentEvents.cpp")).read()
+    if "AgentEvents.cpp:NN:Decline: declined call" not in section or not re.search(
+            r"void CSipAgent::Decline\([^)]*\) \{[^}]*AGENT_LOG_ENTRY\(\)", events):
+        fault("DEPLOY-sip.txt: a declined call's entry is not AgentEvents.cpp's Decline")
+
+
 def check_documents(contents, source):
     for name, pattern, why in WRONG_SENTENCES:
-        if name not in contents:
+        if name not in contents and os.path.isfile(os.path.join(source, name)):
+            # Texts of the source tree that are not shipped (README.md).
+            if re.search(pattern, words(open(os.path.join(source, name), "rb").read())):
+                fault(f"{name}: says again what was found false ({why}): /{pattern}/")
+        elif name not in contents:
             fault(f"{name}: not in the package, cannot check it")
         elif re.search(pattern, words(contents[name])):
             fault(f"{name}: says again what was found false ({why}): /{pattern}/")
@@ -186,6 +259,7 @@ def check_documents(contents, source):
         if not code or not any(sample[i:i + len(code)] == code for i in range(len(sample))):
             fault(f"{name}: the version snippet is not samples/sample_host.c's code: {code[:2]}")
     # The KIRO.dll the SIP plug-in needs, and the ports the firewall must open.
+    check_sip_log_texts(contents.get("DEPLOY-sip.txt", b"").decode("utf-8-sig").replace("\r\n", "\n"), source)
     sip = words(contents.get("DEPLOY-sip.txt", b""))
     imported = [line.strip() for line in open(os.path.join(source, "sipagent", "KIRO.def"))
                 if line.strip().startswith("KIRO_")]
