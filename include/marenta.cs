@@ -6,9 +6,10 @@
 // (Platform target x86). Every export is __cdecl (CallingConvention.Cdecl:
 // the caller pops the arguments; StdCall here would corrupt the stack) under
 // its plain name and returns a 32-bit int; strings go in the system ANSI code
-// page (CharSet.Ansi). TV_Initialize, TV_UnInitialize, TV_MakeCall,
-// TV_HangUpCall and TV_OffHook may block the calling thread for about 5 s:
-// call them off the UI thread. The plug-in posts no messages.
+// page (CharSet.Ansi). TV_Initialize, TV_UnInitialize, TV_HangUpCall and
+// TV_OffHook may block the calling thread for about 5 s (TV_MakeCall returns
+// once the library has taken the request): call them off the UI thread. The
+// plug-in posts no messages.
 //
 // The handset plug-in (bravik32.cs) has the same file name and six of these
 // export names with other arguments: call only the class of the plug-in that

@@ -119,14 +119,16 @@ bool CSipAgent::IsBehindItsCall(uint32_t nCode) {
   return false;
 }
 
-bool CSipAgent::AdoptPlacedCall(KIRO_HANDLE hCall) {
+CSipAgent::EPlacedCall CSipAgent::AdoptPlacedCall(KIRO_HANDLE hCall) {
   CSrwExclusive lock(m_stateLock);
-  // Its events may have come inside the request and made it the agent's.
-  if (FindNote(hCall)) return true;
+  // Its events may have come inside the request: they made it the agent's
+  // call or, behind a caller's, declined it already.
+  if (FindNote(hCall)) return Call() == hCall ? PLACED_ADOPTED : PLACED_DECLINED;
   bool bFree = Call() == 0;
   m_calls.push_back(SCallNote{hCall, !bFree});
-  if (bFree) SetCallLocked(hCall);
-  return bFree;
+  if (!bFree) return PLACED_TO_DECLINE;
+  SetCallLocked(hCall);
+  return PLACED_ADOPTED;
 }
 
 void CSipAgent::Decline(KIRO_HANDLE hCall, const char *szWhy) {

@@ -175,8 +175,18 @@ bool CSipAgent::RequestCall(const char *szDestination, CStateWait &wait) {
   KIRO_HANDLE hCall = 0;
   int nResult = KIRO_CallCreate(m_hInstance, Line(), &hCall, szDestination);
   if (nResult != 0) return Fail(nResult);
-  if (!AdoptPlacedCall(hCall)) Decline(hCall, "placed while another call came");
-  return true;
+  switch (AdoptPlacedCall(hCall)) {
+    case PLACED_ADOPTED:
+      return true;
+    case PLACED_TO_DECLINE:
+      Decline(hCall, "placed while another call came");
+      break;
+    case PLACED_DECLINED:
+      break;
+  }
+  // A caller became the agent's call while the request ran: the placed call
+  // is ended, and the host hears that it was not placed, not "successfully".
+  return Refuse(ERR_WRONG_STATE);
 }
 
 bool CSipAgent::RequestHangUp(CStateWait &wait) {

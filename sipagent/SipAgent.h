@@ -206,8 +206,13 @@ class CSipAgent {
   void SetLine(KIRO_HANDLE hLine, KIRO_HANDLE hReleasing, CStateWait *pWait = nullptr);
   KIRO_HANDLE TakeLostLine();
   // A call KIRO_CallCreate handed out: the agent's, unless an event made
-  // another call the agent's meanwhile; false when it is to be declined.
-  bool AdoptPlacedCall(KIRO_HANDLE hCall);
+  // another call the agent's meanwhile.
+  enum EPlacedCall {
+    PLACED_ADOPTED,
+    PLACED_DECLINED,    // its own events declined it already
+    PLACED_TO_DECLINE,
+  };
+  EPlacedCall AdoptPlacedCall(KIRO_HANDLE hCall);
   // Destroys a call that is not to be the agent's; logged once it is gone.
   void Decline(KIRO_HANDLE hCall, const char *szWhy);
   void ForgetUnreachable(KIRO_HANDLE hCall);

@@ -151,6 +151,32 @@ TEST_F(SipCallTest, SecondCallerDuringATalkIsDeclinedAndTheCallGoesOn) {
       << "log was: " << ReadLog();
 }
 
+// Regression: a caller whose INVITE crossed the agent's own could make the
+// placed call be declined, yet TV_MakeCall logged "successfully." and
+// returned 0. Which of the two calls wins is the library's threads' race:
+// either way the result tells the host which call it has.
+TEST_F(SipCallTest, CallerArrivingAsTheCallIsPlacedGetsTheResultRight) {
+  ASSERT_EQ(Register(), 0);
+  m_sim.SetMode(KIROSIM_MODE_SYNC | KIROSIM_MODE_GLARE);
+  for (int nTry = 0; nTry < 6; ++nTry) {
+    const size_t nAcceptsBefore = CountCalls("KIRO_CallAccept");
+    const int nResult = m_tv.MakeCall("100");
+    Settle();
+    ASSERT_EQ(m_sim.LiveCalls(), 1) << "one call goes on, the other is declined";
+    if (nResult == 0) {
+      EXPECT_EQ(CountCalls("KIRO_CallAccept"), nAcceptsBefore) << "the caller was declined";
+    } else {
+      EXPECT_EQ(nResult, -2);
+      EXPECT_EQ(CountCalls("KIRO_CallAccept"), nAcceptsBefore + 1) << "the caller rings";
+      EXPECT_TRUE(std::regex_search(ReadLog(), std::regex(R"(failed \(-2\), wrong state: \w+\.)")))
+          << "log was: " << ReadLog();
+    }
+    EXPECT_EQ(m_tv.HangUpCall(), 0) << "the call the agent has can be ended";
+    Settle();
+    ASSERT_EQ(m_sim.LiveCalls(), 0);
+  }
+}
+
 // Regression: waits began only after the request returned, so an answer the
 // library confirmed inside the request was missed once the next event (here
 // a second caller) moved on, and TV_OffHook timed out.

@@ -102,6 +102,7 @@ int __cdecl KIRO_CallCreate(KIRO_HANDLE hInstance, KIRO_HANDLE hLine, KIRO_HANDL
   if (!sim.IsInstance(hInstance) || !sim.IsLine(hLine)) return KIROSIM_ERR_BAD_HANDLE;
   if (!phCall || IsEmpty(szDestination)) return KIROSIM_ERR_BAD_ARGUMENT;
   const bool bNoAnswer = (sim.Mode() & KIROSIM_MODE_NO_ANSWER) != 0;
+  if (sim.Mode() & KIROSIM_MODE_GLARE) sim.OfferCall(hLine);
   KIRO_HANDLE hCall = sim.NewCall(hLine, bNoAnswer ? KIROSIM_CALL_CALLING : KIROSIM_CALL_ALERTING);
   if (!hCall) return KIROSIM_ERR_NO_ROOM;
   *phCall = hCall;

@@ -50,6 +50,8 @@ enum KiroSimMode {
                                      // holds until the server expires it
   KIROSIM_MODE_NO_ANSWER = 256,  // nobody answers an outgoing call: no alerting,
                                  // released by the library after KIROSIM_NO_ANSWER_MS
+  KIROSIM_MODE_GLARE = 512,  // a caller is offered on the line as the agent places a
+                             // call, its events ahead of the placed call's
 };
 
 // Line event of a renewal that failed; the plug-in does not act on it.
