@@ -168,7 +168,8 @@ TEST_F(SipCallTest, CallerArrivingAsTheCallIsPlacedGetsTheResultRight) {
     } else {
       EXPECT_EQ(nResult, -2);
       EXPECT_EQ(CountCalls("KIRO_CallAccept"), nAcceptsBefore + 1) << "the caller rings";
-      EXPECT_TRUE(std::regex_search(ReadLog(), std::regex(R"(failed \(-2\), wrong state: \w+\.)")))
+      // The event thread's decline entry may interleave with this one.
+      EXPECT_NE(ReadLog().find("TV_MakeCall: failed (-2), wrong state: "), std::string::npos)
           << "log was: " << ReadLog();
     }
     EXPECT_EQ(m_tv.HangUpCall(), 0) << "the call the agent has can be ended";
