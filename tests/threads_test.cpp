@@ -7,7 +7,7 @@
 #include "support/BaseThread.h"
 #include "support/RecoverableLock.h"
 #include "support/ThreadEnd.h"
-#include "support/WaveMsgThread.h"
+#include "audio/WaveMsgThread.h"
 
 extern "C" {
 LONG NTAPI LdrLockLoaderLock(ULONG ulFlags, ULONG *pulDisposition, ULONG_PTR *pCookie);

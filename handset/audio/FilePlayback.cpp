@@ -20,6 +20,7 @@
 #include "audio/WaveFile.h"
 #include "audio/waveinout.h"
 #include "support/ScopedLock.h"
+#include "support/StopBound.h"
 
 WaveFile *g_pPlayFile = nullptr;
 
@@ -98,8 +99,8 @@ int StartPlayFile(const char *pszPath) {
 }
 
 int StopPlayFile() {
-    CScopedLock lock(g_PlayJob.Guard());
-    EndPlayJob();
+    CBoundedScope lock(g_PlayJob.Guard(), "playback job");
+    if (lock.Held()) EndPlayJob();
     return 0;
 }
 

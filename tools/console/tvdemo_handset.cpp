@@ -118,7 +118,7 @@ int main(int argc, char **argv) {
         AddWaveDeviceCommand(console, g_Wave);
         nFailed = console.RunScript(vScript);
     }
-    PluginDetach(false);
+    PluginDetach(false, false);
     CEmulatedHid::Instance().Uninstall();
     CEmulatedWave::Instance().Uninstall();
     if (nFailed) CConsole::Say("%d command(s) failed", nFailed);
