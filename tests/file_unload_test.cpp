@@ -7,12 +7,9 @@
 // and closed by threads of their own once the lock is free.
 #include "core/PluginLifecycle.h"
 #include "file_audio_support.h"
+#include "loader_lock.h"
 #include "platform/wave_api.h"
 
-extern "C" {
-LONG NTAPI LdrLockLoaderLock(ULONG ulFlags, ULONG *pulDisposition, ULONG_PTR *pCookie);
-LONG NTAPI LdrUnlockLoaderLock(ULONG ulFlags, ULONG_PTR ulCookie);
-}
 
 namespace {
 

@@ -4,15 +4,12 @@
 
 #include <atomic>
 
+#include "loader_lock.h"
 #include "support/BaseThread.h"
 #include "support/RecoverableLock.h"
 #include "support/ThreadEnd.h"
 #include "audio/WaveMsgThread.h"
 
-extern "C" {
-LONG NTAPI LdrLockLoaderLock(ULONG ulFlags, ULONG *pulDisposition, ULONG_PTR *pCookie);
-LONG NTAPI LdrUnlockLoaderLock(ULONG ulFlags, ULONG_PTR ulCookie);
-}
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "audio/EmulatedWave.h"
 #include "core/PluginLifecycle.h"
 #include "platform/wave_api.h"
+#include "silent_prompt.h"
 #include "unload_cycles.h"
 
 namespace {
@@ -72,18 +73,9 @@ struct LoadingThread {
 // without a bound; every other thread's library load waited with it.
 TEST(UnloadHangProbe, RegressionAStallUnderTheOutputLockNoLongerHangsTheHost) {
     const std::string strPrompt = BesideTest("unload_probe_prompt.wav");
-    {
-        const DWORD adwHeader[] = {0x46464952, 36 + 160000, 0x45564157, 0x20746D66, 16, 0x00010001,
-                                   8000,       16000,       0x00100002, 0x61746164, 160000};
-        std::ofstream prompt(strPrompt, std::ios::binary);
-        prompt.write(reinterpret_cast<const char *>(adwHeader), sizeof adwHeader);
-        prompt << std::string(160000, '\0');
-    }
+    WriteSilentPrompt(strPrompt, 160000);  // ten seconds
     CEmulatedWave &wave = CEmulatedWave::Instance();
-    wave.Reset();
-    wave.AddTypicalDevices();
-    wave.SetClock(ESimWaveClock::RealTime);
-    wave.Install();
+    wave.InstallTypicalDesk();
     g_pfnUnprepare = g_Wave.waveOutUnprepareHeader;
     g_Wave.waveOutUnprepareHeader = StallingUnprepare;
     ResetEvent(g_hStalling);

@@ -24,12 +24,10 @@
 #include "audio/FilePlayback.h"
 #include "core/PluginLifecycle.h"
 #include "hid/EmulatedHid.h"
+#include "loader_lock.h"
 #include "platform/wave_api.h"
+#include "silent_prompt.h"
 
-extern "C" {
-LONG NTAPI LdrLockLoaderLock(ULONG ulFlags, ULONG *pulDisposition, ULONG_PTR *pCookie);
-LONG NTAPI LdrUnlockLoaderLock(ULONG ulFlags, ULONG_PTR ulCookie);
-}
 
 namespace {
 
@@ -55,32 +53,17 @@ MMRESULT WINAPI StuckUnprepare(HWAVEOUT hwo, LPWAVEHDR pHdr, UINT cbHdr) {
     return g_pfnUnprepare(hwo, pHdr, cbHdr);
 }
 
-void WriteSilence(const std::string &strPath, DWORD dwData) {
-    const DWORD adwHeader[] = {0x46464952, 36 + dwData, 0x45564157, 0x20746D66, 16, 0x00010001,
-                               8000,       16000,       0x00100002, 0x61746164, dwData};
-    FILE *pFile = fopen(strPath.c_str(), "wb");
-    if (!pFile) return;
-    fwrite(adwHeader, 1, sizeof adwHeader, pFile);
-    for (DWORD i = 0; i < dwData; ++i) fputc(0, pFile);
-    fclose(pFile);
-}
-
 // One case: the detach's milliseconds, or -1 when the workers could not be
 // brought to a stand.
 long RunCase(bool bUnderLoaderLock) {
     const std::string strPrompt = BesideProgram("bench_detach_prompt.wav");
     const std::string strRecording = BesideProgram("bench_detach_recording.wav");
-    WriteSilence(strPrompt, 160000);
+    WriteSilentPrompt(strPrompt, 160000);
     CEmulatedHid &desk = CEmulatedHid::Instance();
     desk.Reset();
     desk.SetOpenDelay(D_dwStuckMs);
     desk.Install();
-    CEmulatedWave &wave = CEmulatedWave::Instance();
-    wave.Reset();
-    wave.AddTypicalDevices();
-    wave.SetClock(ESimWaveClock::RealTime);
-    wave.SetInputSource(CEmulatedWave::ToneSource());
-    wave.Install();
+    CEmulatedWave::Instance().InstallTypicalDesk();
     g_pfnUnprepare = g_Wave.waveOutUnprepareHeader;
     g_Wave.waveOutUnprepareHeader = StuckUnprepare;
 

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "process_threads.h"
+#include "silent_prompt.h"
 #include "unload_cycles.h"
 
 namespace {
@@ -48,22 +49,10 @@ int RunWhiteBox(int nCycles) {
     return bClean ? 0 : 1;
 }
 
-// The wave file the real plug-in plays: two seconds of silence.
-void WritePrompt(const std::string &strPath) {
-    const DWORD dwData = 32000;
-    const DWORD adwHeader[] = {0x46464952, 36 + dwData, 0x45564157, 0x20746D66, 16, 0x00010001,
-                               8000,       16000,       0x00100002, 0x61746164, dwData};
-    FILE *pFile = fopen(strPath.c_str(), "wb");
-    if (!pFile) return;
-    fwrite(adwHeader, 1, sizeof adwHeader, pFile);
-    for (DWORD i = 0; i < dwData; ++i) fputc(0, pFile);
-    fclose(pFile);
-}
-
 int RunRealDll(int nCycles) {
     const std::string strPrompt = BesideProgram("stress_prompt.wav");
     const std::string strRecording = BesideProgram("stress_recording.wav");
-    WritePrompt(strPrompt);
+    WriteSilentPrompt(strPrompt, 32000);  // two seconds
     int nThreadsBefore = static_cast<int>(ThreadsOfThisProcess().size());
     int nHandlesBefore = HandlesOfThisProcess();
     bool bClean = true;

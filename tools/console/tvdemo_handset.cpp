@@ -87,12 +87,7 @@ void InstallEmulatedHandset() {
     CEmulatedHid &hid = CEmulatedHid::Instance();
     hid.Reset();
     hid.Install();
-    CEmulatedWave &wave = CEmulatedWave::Instance();
-    wave.Reset();
-    wave.AddTypicalDevices();
-    wave.SetClock(ESimWaveClock::RealTime);
-    wave.SetInputSource(CEmulatedWave::ToneSource());
-    wave.Install();
+    CEmulatedWave::Instance().InstallTypicalDesk();
 }
 
 }  // namespace
