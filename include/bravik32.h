@@ -77,6 +77,9 @@
  * process may take up to 2 s more, for starting the plug-in's audio thread.
  * An audio device that does not close within its bound is given up, and the
  * start opens the device afresh.
+ * FreeLibrary of the plug-in returns within 3 s, also when every thread of
+ * the plug-in is stuck at once; a running recording then keeps what reached
+ * its file before the unload.
  *
  * UNPLUG. Unplugging the handset takes its audio device too. A running
  * playback may end by itself (TV_PlayFileRest turns 0) or stay reported as

@@ -12,7 +12,7 @@
 
 #include "audio/EmulatedWave.h"
 #include "audio/waveinout.h"
-#include "support/WaveMsgThread.h"
+#include "audio/WaveMsgThread.h"
 
 using Bytes = std::vector<unsigned char>;
 

@@ -4,15 +4,12 @@
 
 #include <atomic>
 
+#include "loader_lock.h"
 #include "support/BaseThread.h"
 #include "support/RecoverableLock.h"
 #include "support/ThreadEnd.h"
-#include "support/WaveMsgThread.h"
+#include "audio/WaveMsgThread.h"
 
-extern "C" {
-LONG NTAPI LdrLockLoaderLock(ULONG ulFlags, ULONG *pulDisposition, ULONG_PTR *pCookie);
-LONG NTAPI LdrUnlockLoaderLock(ULONG ulFlags, ULONG_PTR ulCookie);
-}
 
 namespace {
 
@@ -295,6 +292,33 @@ TEST(ThreadEnd, RegressionAThreadStoppedBeforeItLeftTheLoaderExitsInsteadOfBeing
     ASSERT_NE(hLoader, nullptr);
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hLoader, D_dwStartBoundMs)) << "the loader lock is lost";
     CloseHandle(hLoader);
+}
+
+// Fault: each unload left a handle behind under Wine: the finished wave
+// message thread was ended by force under the loader lock, so the system
+// never freed its message queue. A worker now leaves through its start page
+// and exits by itself once the lock is free, thread-detach notifications
+// and its own exit code included.
+TEST(BaseThread, RegressionAWorkerStoppedUnderTheLoaderLockExitsByItself) {
+    CCooperativeWorker worker;
+    ASSERT_TRUE(worker.StartRunning(41));
+    HANDLE hThread = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), worker.ThreadHandle(), GetCurrentProcess(), &hThread, 0, FALSE,
+                                DUPLICATE_SAME_ACCESS));
+    g_dwDetachWatched = worker.ThreadId();
+    ResetEvent(g_hWatchedDetached);
+    ULONG_PTR ulCookie = 0;
+    ASSERT_EQ(0, LdrLockLoaderLock(0, nullptr, &ulCookie));
+    const bool bEndedByItself = worker.StopWithin(CStopBound(true, 3000)) != FALSE;
+    LdrUnlockLoaderLock(0, ulCookie);
+    EXPECT_TRUE(bEndedByItself);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread, D_dwStartBoundMs)) << "the worker never exited";
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_hWatchedDetached, 0))
+        << "the worker was ended by force instead of exiting (no thread-detach notification)";
+    DWORD dwExit = 0;
+    GetExitCodeThread(hThread, &dwExit);
+    EXPECT_EQ(dwExit, 42u) << "Run's result";
+    CloseHandle(hThread);
 }
 
 TEST(ThreadEnd, BodyStillRunningAfterTheTimeoutIsEndedByForce) {

@@ -118,7 +118,7 @@ bool CCycleRunner::Cycle(int nCycle) {
             hLink = OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, dwId);
     const bool bReached = ReachDetachMoment();
     const DWORD dwStart = GetTickCount();
-    PluginDetach(false);
+    PluginDetach(false, false);
     const DWORD dwDetachMs = GetTickCount() - dwStart;
     m_report.dwDetachTotalMs += dwDetachMs;
     if (dwDetachMs > m_report.dwDetachMaxMs) m_report.dwDetachMaxMs = dwDetachMs;

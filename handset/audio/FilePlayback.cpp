@@ -22,6 +22,7 @@
 #include "audio/WaveFile.h"
 #include "audio/waveinout.h"
 #include "support/ScopedLock.h"
+#include "support/StopBound.h"
 
 WaveFile *g_pPlayFile = nullptr;
 
@@ -104,8 +105,8 @@ int StartPlayFile(const char *pszPath) {
 }
 
 int StopPlayFile() {
-    CScopedLock lock(g_PlayJob.Guard());
-    EndPlayJob();
+    CBoundedScope lock(g_PlayJob.Guard(), "playback job");
+    if (lock.Held()) EndPlayJob();
     return 0;
 }
 

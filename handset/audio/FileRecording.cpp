@@ -23,6 +23,7 @@
 #include "audio/WaveFile.h"
 #include "audio/waveinout.h"
 #include "support/ScopedLock.h"
+#include "support/StopBound.h"
 
 WaveFile *g_pRecordFile = nullptr;
 
@@ -59,16 +60,16 @@ int StartRecordFile(const char *pszPath) {
 int StopRecordFile() {
     unsigned nJob = 0;
     {
-        CScopedLock lock(g_RecordJob.Guard());
-        if (!g_RecordJob.Exists()) return 0;
+        CBoundedScope lock(g_RecordJob.Guard(), "recording job");
+        if (!lock.Held() || !g_RecordJob.Exists()) return 0;
         nJob = g_RecordJob.Generation();
         StopWaveIn();
     }
     FinishWaveInClose(D_dwRecordStopTimeout);
-    CScopedLock lock(g_RecordJob.Guard());
+    CBoundedScope lock(g_RecordJob.Guard(), "recording job");
     // Another host thread's stop may have ended the job meanwhile, and a
     // start may even have begun the next one.
-    if (g_RecordJob.Generation() == nJob) g_RecordJob.Release();
+    if (lock.Held() && g_RecordJob.Generation() == nJob) g_RecordJob.Release();
     return 0;
 }
 

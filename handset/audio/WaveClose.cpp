@@ -5,6 +5,7 @@
 #include "audio/WaveClose.h"
 
 #include "platform/wave_api.h"
+#include "support/EntryStub.h"
 
 namespace {
 
@@ -17,9 +18,17 @@ volatile LONG g_lHandOff = 0;
 // argument, WINAPI, a 32-bit result.
 static_assert(sizeof(MMRESULT) == sizeof(DWORD), "a close's result is a thread's exit code");
 
+template <typename PFN>
+LPTHREAD_START_ROUTINE AsRoutine(PFN pfn) {
+    return reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void *>(pfn));
+}
+
 LPTHREAD_START_ROUTINE CloseRoutine(bool bInput) {
-    return bInput ? reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void *>(g_Wave.waveInClose))
-                  : reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void *>(g_Wave.waveOutClose));
+    return bInput ? AsRoutine(g_Wave.waveInClose) : AsRoutine(g_Wave.waveOutClose);
+}
+
+LPTHREAD_START_ROUTINE ResetRoutine(bool bInput) {
+    return bInput ? AsRoutine(g_Wave.waveInReset) : AsRoutine(g_Wave.waveOutReset);
 }
 
 HMODULE ModuleOf(const void *pAddress) {
@@ -44,7 +53,10 @@ bool PinModuleOf(LPTHREAD_START_ROUTINE pfnRoutine) {
 
 MMRESULT HandOffClose(bool bInput, HANDLE hWave) {
     if (g_lHandOff != 1) return MMSYSERR_ERROR;
-    HANDLE hCloser = CreateThread(nullptr, 0, CloseRoutine(bInput), hWave, 0, nullptr);
+    // The reset first, so that the close finds nothing queued; both from a
+    // start page outside this library. Without a page, the close alone.
+    LPTHREAD_START_ROUTINE pfnStart = CEntryStub::Detached(ResetRoutine(bInput), CloseRoutine(bInput));
+    HANDLE hCloser = CreateThread(nullptr, 0, pfnStart ? pfnStart : CloseRoutine(bInput), hWave, 0, nullptr);
     if (!hCloser) return MMSYSERR_NOMEM;
     CloseHandle(hCloser);
     return MMSYSERR_NOERROR;
@@ -56,7 +68,8 @@ void HandWaveClosesOff(bool bHandOff) {
     // Pinned here, by the detach step, which owns the loader lock that a pin
     // takes: pinned on the wave message thread, the pin would wait for the
     // detach step while the detach step waited for that thread's close.
-    const bool bPinned = bHandOff && PinModuleOf(CloseRoutine(true)) && PinModuleOf(CloseRoutine(false));
+    const bool bPinned = bHandOff && PinModuleOf(CloseRoutine(true)) && PinModuleOf(CloseRoutine(false)) &&
+                         PinModuleOf(ResetRoutine(true)) && PinModuleOf(ResetRoutine(false));
     InterlockedExchange(&g_lHandOff, bHandOff ? (bPinned ? 1 : 2) : 0);
 }
 

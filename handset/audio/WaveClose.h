@@ -8,9 +8,12 @@
 // close made there, or on the wave message thread while the detach step
 // waits for it, would wait for ever (Windows, too, forbids the wave API in a
 // library's entry point). So, while the detach step runs under the loader
-// lock, closes are handed off: each device is closed by a thread of its own
-// that starts right in the close function of the wave table, with the
-// device's handle as its one argument, and so runs no code of this library.
+// lock, closes are handed off: each device is reset and closed by a thread
+// of its own, with the device's handle as its one argument, that starts on a
+// page outside this library (support/EntryStub.h) which calls the wave
+// table's reset and then its close, and so runs no code of this library.
+// The reset is handed off with the close: a reset too waits for the system's
+// audio threads, and no wave call at all is made under the loader lock.
 // It cannot start before the loader lock is free again, by which time the
 // library may be gone; the module that holds the close function is pinned
 // first so that it stays loaded for it. The devices are opened with
@@ -31,8 +34,8 @@ void HandWaveClosesOff(bool bHandOff);
 bool WaveClosesHandedOff();
 
 // The device's close (bInput: a wave input, else an output): made here and
-// its result returned, or, while closes are handed off, given to a thread of
-// its own (MMSYSERR_NOERROR; MMSYSERR_NOMEM when no thread could be made,
+// its result returned, or, while closes are handed off, given with a reset
+// before it to a thread of its own (MMSYSERR_NOERROR; MMSYSERR_NOMEM when no thread could be made,
 // MMSYSERR_ERROR when the module could not be pinned: the device is never
 // closed here then).
 MMRESULT CloseWaveDevice(bool bInput, HANDLE hWave);

@@ -10,7 +10,7 @@
 #include "audio/HandsetWaveName.h"
 #include "audio/WaveClose.h"
 #include "audio/WaveRetired.h"
-#include "support/WaveMsgThread.h"
+#include "audio/WaveMsgThread.h"
 
 // One direction's lock over its flags, its handle and its close decision,
 // and an event signalled while the device is closed (reset when a close
@@ -33,6 +33,8 @@ typedef void (*PFN_ABANDON)();
 typedef MMRESULT (*PFN_DEVICE_STEP)();
 
 WAVEFORMATEX DeviceFormat();
+// "wave input" or "wave output", for log lines.
+const char *DirectionName(const WaveDirection &direction);
 
 // Searches the direction's devices for the handset (nDevice keeps the id
 // found before, or WAVE_MAPPER, when none has its name) and opens that

@@ -16,7 +16,8 @@
 #include "audio/waveinout.h"
 #include "platform/wave_api.h"
 #include "support/ScopedLock.h"
-#include "support/WaveMsgThread.h"
+#include "support/StopBound.h"
+#include "audio/WaveMsgThread.h"
 
 HWAVEIN g_hWaveIn = nullptr;
 volatile BYTE g_bWaveInOpen = 0;
@@ -167,6 +168,14 @@ void StopWaveIn() {
 }
 
 bool FinishWaveInClose(DWORD dwTimeout) {
+    // Handed off, the input was given up at its stop: nothing comes back.
+    if (WaveClosesHandedOff()) return false;
+    if (const CStopBound *pBound = CStopBound::Current()) {
+        // On the detach step the input's lock may belong to a stuck wave
+        // message thread: looked at within the bound first.
+        dwTimeout = pBound->Cap(dwTimeout);
+        if (!CBoundedScope(g_In.cs, DirectionName(g_In)).Held()) return false;
+    }
     bool bClosedByItself =
         EnterWhenNotClosing(g_In, g_bWaveInOpen, g_bWaveInStopping, dwTimeout, AbandonWaveIn, false);
     LeaveCriticalSection(&g_In.cs);

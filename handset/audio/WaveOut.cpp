@@ -14,7 +14,7 @@
 #include "audio/waveinout.h"
 #include "platform/wave_api.h"
 #include "support/ScopedLock.h"
-#include "support/WaveMsgThread.h"
+#include "audio/WaveMsgThread.h"
 
 HWAVEOUT g_hWaveOut = nullptr;
 volatile BYTE g_bWaveOutOpen = 0;

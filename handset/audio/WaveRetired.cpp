@@ -7,6 +7,7 @@
 #include "audio/WaveClose.h"
 #include "platform/wave_api.h"
 #include "support/ScopedLock.h"
+#include "support/StopBound.h"
 
 namespace {
 
@@ -85,7 +86,10 @@ void Settle(RetiredDevice &device) {
 }
 
 void Retire(RetiredDevice device) {
-    CScopedLock lock(g_csRetired);
+    // Not had (its owner stuck or ended in a late notification): what the
+    // device holds is never freed, which is safe.
+    CBoundedScope lock(g_csRetired, "retired devices");
+    if (!lock.Held()) return;
     ++g_nAbandoned;
     device.bUsed = true;
     device.bCloseFailed = !device.owed.bCloseNotice;

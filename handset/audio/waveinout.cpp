@@ -39,7 +39,8 @@
 #include "audio/WaveRetired.h"
 #include "platform/wave_api.h"
 #include "support/ScopedLock.h"
-#include "support/WaveMsgThread.h"
+#include "support/StopBound.h"
+#include "audio/WaveMsgThread.h"
 
 int g_nChannels = 1;
 int g_nSamplesPerSec = 8000;
@@ -104,6 +105,8 @@ void OnCloseNotification(WaveDirection &direction, bool bInput, HWAVE hNotified,
 
 }  // namespace
 
+const char *DirectionName(const WaveDirection &direction) { return direction.bInput ? "wave input" : "wave output"; }
+
 WAVEFORMATEX DeviceFormat() {
     g_nBlockAlign = g_nChannels * g_nBitsPerSample / 8;
     g_nAvgBytesPerSec = g_nSamplesPerSec * g_nBlockAlign;
@@ -150,8 +153,15 @@ MMRESULT OpenDirection(WaveDirection &direction, volatile BYTE &bOpen, volatile 
 
 void StopDirection(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing, PFN_ABANDON pfnAbandon,
                    PFN_DEVICE_STEP pfnReset, void (*pfnCloseWhenDrained)()) {
-    CScopedLock lock(direction.cs);
-    if (!bOpen || bClosing) return;
+    CBoundedScope lock(direction.cs, DirectionName(direction));
+    if (!lock.Held() || !bOpen) return;
+    if (WaveClosesHandedOff()) {
+        // No wave call here, and nobody left to handle what a reset returns:
+        // the device's reset and close go to a thread of their own.
+        pfnAbandon();
+        return;
+    }
+    if (bClosing) return;
     ResetEvent(direction.hClosed);
     // Closing from now on, also when the close is made right here: output
     // writes are refused and an open waits until the close notification.
@@ -186,11 +196,11 @@ WaveOwed OwedNotices(const WaveDirection &direction, bool bClosed) {
 
 void AbandonOpenWaveDevices() {
     {
-        CScopedLock lock(g_In.cs);
-        if (g_bWaveInOpen) AbandonWaveIn();
+        CBoundedScope lock(g_In.cs, DirectionName(g_In));
+        if (lock.Held() && g_bWaveInOpen) AbandonWaveIn();
     }
-    CScopedLock lock(g_Out.cs);
-    if (g_bWaveOutOpen) AbandonWaveOut();
+    CBoundedScope lock(g_Out.cs, DirectionName(g_Out));
+    if (lock.Held() && g_bWaveOutOpen) AbandonWaveOut();
 }
 
 void HandleWaveMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {

@@ -6,9 +6,10 @@
 #include "core/PluginLifecycle.h"
 
 // lpReserved is non-null at process exit (other threads are gone already)
-// and null for FreeLibrary.
+// and null for FreeLibrary. The loader runs this entry point holding its
+// lock, which the detach step's stops must know.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD dwReason, LPVOID lpReserved) {
     if (dwReason == DLL_PROCESS_ATTACH) PluginAttach();
-    else if (dwReason == DLL_PROCESS_DETACH) PluginDetach(lpReserved != nullptr);
+    else if (dwReason == DLL_PROCESS_DETACH) PluginDetach(lpReserved != nullptr, true);
     return TRUE;
 }

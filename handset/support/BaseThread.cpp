@@ -1,10 +1,12 @@
 // CBaseThread: see BaseThread.h for the protocol between controller and worker.
 #include "support/BaseThread.h"
 
-CBaseThread::CBaseThread()
+CBaseThread::CBaseThread() : CBaseThread(100, 0) {}
+
+CBaseThread::CBaseThread(DWORD dwStopTimeout, DWORD dwForcedExitCode)
     : m_pOwner(nullptr), m_lpParam(0),
       m_hRunEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      m_dwStopTimeout(100), m_hThread(nullptr), m_dwThreadId(0),
+      m_dwStopTimeout(dwStopTimeout), m_dwForcedExitCode(dwForcedExitCode), m_hThread(nullptr), m_dwThreadId(0),
       m_hStopEvent(CreateEventA(nullptr, TRUE, TRUE, nullptr)) {}
 
 CBaseThread::~CBaseThread() {
@@ -24,11 +26,17 @@ BOOL CBaseThread::Start(DWORD dwParam) {
     return TRUE;
 }
 
-BOOL CBaseThread::Stop() {
+void CBaseThread::RequestStop() {
     if (m_hRunEvent) ResetEvent(m_hRunEvent);
     if (m_hStopEvent) SetEvent(m_hStopEvent);
+}
+
+BOOL CBaseThread::Stop() { return StopWithin(CStopBound()); }
+
+BOOL CBaseThread::StopWithin(const CStopBound &bound) {
+    RequestStop();
     if (!m_hThread) return TRUE;
-    BOOL bEndedByItself = m_threadEnd.EndThread(m_hThread, m_dwStopTimeout);
+    BOOL bEndedByItself = m_threadEnd.EndThread(m_hThread, m_dwStopTimeout, m_dwForcedExitCode, bound);
     CloseHandle(m_hThread);
     m_hThread = nullptr;
     return bEndedByItself;

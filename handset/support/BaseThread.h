@@ -7,12 +7,15 @@
 // wait that a stop request cuts short instead of sleeping blind. Stop gives
 // the worker m_dwStopTimeout ms to return from Run and ends it by force only
 // after that, so forced termination stays a fallback, and then only where the
-// body waits (see ThreadEnd.h). A finished body parks instead of returning:
-// Stop may run under the loader lock while the host unloads the plug-in.
+// body waits (see ThreadEnd.h). A finished body leaves through its start
+// page outside the image: Stop may run under the loader lock while the host
+// unloads the plug-in. Every worker of the plug-in, the link thread and the
+// wave message thread, starts, stops and ends this one way.
 #pragma once
 
 #include <windows.h>
 
+#include "support/StopBound.h"
 #include "support/ThreadEnd.h"
 
 class CBaseThread {
@@ -21,8 +24,18 @@ public:
     virtual BOOL Stop();
     virtual ~CBaseThread();
     virtual DWORD Run(DWORD dwParam) = 0;
+    // Withdraws the run signal without waiting, so that several workers can
+    // be stopped at once; a worker whose waits the signal does not reach
+    // adds its own way of being told.
+    virtual void RequestStop();
 
     BOOL Start(DWORD dwParam);
+    // Stop within a bound that also tells whether the caller holds the
+    // loader lock (StopBound.h); Stop() is StopWithin an ordinary bound.
+    BOOL StopWithin(const CStopBound &bound);
+    // The running worker's identifier and handle (0 and null while none).
+    DWORD ThreadId() const { return m_hThread ? m_dwThreadId : 0; }
+    HANDLE ThreadHandle() const { return m_hThread; }
     // For the thread body: false at once while the run signal stands; once it
     // is withdrawn, true after waiting dwMilliseconds.
     bool IsStopRequested(DWORD dwMilliseconds);
@@ -34,6 +47,12 @@ public:
     bool HasEnded() const;
 
 protected:
+    // For a worker with another stop timeout and forced exit code.
+    CBaseThread(DWORD dwStopTimeout, DWORD dwForcedExitCode);
+    // For the thread body, around a wait that is not one of WaitAllowingEnd's
+    // (a message wait): the stop may end the thread there.
+    void AllowEnd() { m_threadEnd.AllowEnd(); }
+    void ForbidEnd() { m_threadEnd.ForbidEnd(); }
     // True when the caller is this object's thread body (not a host thread
     // calling one of the body's steps).
     bool IsBodyThread() const { return m_threadEnd.IsBodyThread(); }
@@ -50,6 +69,7 @@ private:
     DWORD m_lpParam;
     HANDLE m_hRunEvent;
     DWORD m_dwStopTimeout;
+    DWORD m_dwForcedExitCode;
     HANDLE m_hThread;
     DWORD m_dwThreadId;
     HANDLE m_hStopEvent;

@@ -7,12 +7,21 @@
 // lock, neither ours nor a C library stream's, so a writer ended by force
 // there leaves only m_lock behind, which the next writer takes over.
 #include "support/LogReporter.h"
+#include "support/StopBound.h"
 
 #include <share.h>
 
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
+
+namespace {
+// A writer on the detach step's thread waits no longer than that step may.
+DWORD LockBoundMs() {
+    const CStopBound *pBound = CStopBound::Current();
+    return pBound ? pBound->Cap(CLogReporter::D_dwLockBoundMs) : CLogReporter::D_dwLockBoundMs;
+}
+}  // namespace
 
 namespace {
 
@@ -86,7 +95,7 @@ CLogReporter::CLogReporter(long lMaxLines)
 CLogReporter::~CLogReporter() { CloseFile(); }
 
 int CLogReporter::Open(const char *szName, const char *szSeparator, bool bContinue) {
-    CRecoverableScope lock(m_lock, D_dwLockBoundMs);
+    CRecoverableScope lock(m_lock, LockBoundMs());
     // A writer stuck past the bound still uses the open file: leave it be.
     if (!lock.Held()) return 1;
     CloseFile();
@@ -101,7 +110,7 @@ int CLogReporter::Open(const char *szName, const char *szSeparator, bool bContin
 }
 
 int CLogReporter::Close() {
-    CRecoverableScope lock(m_lock, D_dwLockBoundMs);
+    CRecoverableScope lock(m_lock, LockBoundMs());
     if (!lock.Held()) return 1;
     CloseFile();
     m_bOpened = false;
@@ -123,7 +132,7 @@ void CLogReporter::WriteLog(const char *szFormat, ...) {
         va_end(args);
         szBuffer[sizeof szBuffer - 1] = '\0';
 
-        CRecoverableScope lock(m_lock, D_dwLockBoundMs);
+        CRecoverableScope lock(m_lock, LockBoundMs());
         if (!lock.Held()) return;
         char szTime[32];
         GetTimeString(tNow, szTime);

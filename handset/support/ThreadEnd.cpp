@@ -1,12 +1,11 @@
-// CThreadEnd: see ThreadEnd.h for why a finished thread parks instead of
-// returning, and where an unfinished one may be ended.
+// CThreadEnd: see ThreadEnd.h for how a finished thread leaves our code, and
+// where an unfinished one may be ended.
 #include "support/ThreadEnd.h"
 
+#include "support/LogReporter.h"
 #include "support/TerminationGuard.h"
 
 namespace {
-// How often a controller that waits for the loader lock looks again.
-const DWORD D_dwLoaderLockSliceMs = 10;
 // How long a worker waits to take its shield back after a wait; only a
 // controller that is ending it holds it that long.
 const DWORD D_dwShieldReturnMs = 10000;
@@ -26,7 +25,7 @@ LPTHREAD_START_ROUTINE CThreadEnd::Rearm(LPTHREAD_START_ROUTINE pfnEntry) {
     InterlockedExchange(&m_lFinished, 0);
     if (m_hBodyDone) ResetEvent(m_hBodyDone);
     if (m_hRelease) ResetEvent(m_hRelease);
-    return m_entry.Arm(pfnEntry);
+    return m_entry.Arm(pfnEntry, m_hBodyDone);
 }
 
 void CThreadEnd::BodyBegins() {
@@ -50,12 +49,14 @@ void CThreadEnd::ForbidEnd() {
 
 void CThreadEnd::Park(DWORD dwExitCode) {
     m_dwExitCode = dwExitCode;
+    const bool bLeavesThroughPage = m_entry.HasPage();
     // Finished from here on: a controller that takes the shield before the
-    // park's signal still counts this as an end of the body's own.
+    // signal still counts this as an end of the body's own.
     InterlockedExchange(&m_lFinished, 1);
     AllowEnd();
     m_dwBodyThreadId = 0;
-    if (!m_hBodyDone) return;
+    // The start page signals once the entry function has returned to it.
+    if (bLeavesThroughPage || !m_hBodyDone) return;
     if (!m_hRelease) {
         SetEvent(m_hBodyDone);
         return;
@@ -77,64 +78,79 @@ bool CThreadEnd::IsParked() const {
     return m_lFinished || (m_hBodyDone && WaitForSingleObject(m_hBodyDone, 0) == WAIT_OBJECT_0);
 }
 
-bool CThreadEnd::EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode) {
+bool CThreadEnd::EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode, const CStopBound &bound) {
     if (!hThread) return true;
-    const DWORD dwEnded = WaitForEnd(hThread, dwTimeout, true);
-    if (dwEnded == WAIT_OBJECT_0 + 1) return true;
-    const bool bUnderLoaderLock = CallerOwnsLoaderLock();
-    if (dwEnded != WAIT_OBJECT_0) {
-        // Not yet out of the loader, whose lock the caller holds: it can
-        // neither come out nor be ended in that wait. It exits, running
-        // none of our code, once the lock is free.
-        if (bUnderLoaderLock && m_entry.Abandon(dwForcedExitCode)) return false;
-        // Still running: its body, or its start in the loader. The forced
-        // fallback, at a safe point, unless the body parks meanwhile.
-        const Outcome outcome = EndAtSafePoint(hThread, true, dwForcedExitCode);
-        if (outcome != kParked) return outcome == kGone;
-    }
-    // Parked, in a kernel wait: under the loader lock it is ended there. Let
-    // go, it would run into a wait for the loader lock that its exit needs,
-    // and a thread ended inside the entry to such a wait can leave the lock
-    // system's own bookkeeping broken (Wine's wait queues spin for ever).
-    // Otherwise it is let go to exit as threads do.
-    // A released thread runs only the system's exit code from then on (and
-    // the return of our entry function, whose module stays loaded outside
-    // the loader lock): one that has not exited within D_dwExitMs is left to
-    // finish, never ended inside that exit, which takes the loader lock, the
-    // heaps' and the window manager's.
-    if (!bUnderLoaderLock && m_hRelease) {
-        SetEvent(m_hRelease);
-        WaitForSingleObject(hThread, D_dwExitMs);
+    const DWORD dwEnded = WaitForEnd(hThread, bound.Cap(dwTimeout), true);
+    if (dwEnded == WAIT_OBJECT_0 + 1) {
+        m_entry.Release(true);
         return true;
     }
-    EndAtSafePoint(hThread, false, m_dwExitCode);
+    if (dwEnded != WAIT_OBJECT_0) {
+        // Not yet out of the loader (perhaps waiting for the lock the caller
+        // holds): it can neither come out nor be ended in that wait. It
+        // exits, running none of our code, as soon as it can.
+        if (m_entry.Abandon(dwForcedExitCode)) return false;
+        // Still running its body. The forced fallback, at a safe point,
+        // unless the body finishes meanwhile.
+        const Outcome outcome = EndAtSafePoint(hThread, true, dwForcedExitCode, bound);
+        if (outcome != kParked) {
+            m_entry.Release(WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0);
+            return outcome == kGone;
+        }
+    }
+    CollectFinished(hThread, bound);
     return true;
 }
 
-CThreadEnd::Outcome CThreadEnd::EndAtSafePoint(HANDLE hThread, bool bWatchPark, DWORD dwExitCode) {
-    const DWORD dwStart = GetTickCount();
-    for (;;) {
-        const DWORD dwElapsed = GetTickCount() - dwStart;
-        const bool bLast = dwElapsed >= D_dwSafeEndWaitMs;
-        {
-            // First the shield, then the guard: a body inside a system call
-            // may need a heap's lock (or the loader's) to come out of it.
-            CRecoverableScope shield(m_shield, bLast ? 0 : D_dwSafeEndWaitMs - dwElapsed);
-            if (WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0) return kGone;
-            if (bWatchPark && IsParked()) return kParked;
-            CTerminationGuard guard(bLast);
-            if (guard.Held() || bLast) {
-                // While the guard holds the locks, the thread cannot take one
-                // before it is gone, and its death needs none of them.
-                TerminateThread(hThread, dwExitCode);
-                WaitForSingleObject(hThread, D_dwTerminationMs);
-                return kEnded;
-            }
+void CThreadEnd::CollectFinished(HANDLE hThread, const CStopBound &bound) {
+    if (m_entry.HasPage()) {
+        // The body has finished; the thread is on its way to the start page,
+        // a few instructions of ours away at most, and gone from our code
+        // once the page has signalled. Ended only if it does not get there.
+        if (WaitForEnd(hThread, bound.Cap(D_dwExitMs), true) == WAIT_TIMEOUT) {
+            TerminateThread(hThread, m_dwExitCode);
+            WaitForSingleObject(hThread, bound.Cap(D_dwTerminationMs));
+        } else if (!bound.UnderLoaderLock()) {
+            // Its exit needs no lock we hold: it is gone within a moment.
+            WaitForSingleObject(hThread, bound.Cap(D_dwExitMs));
         }
-        // Someone else owns the loader lock, perhaps the thread itself: let
-        // it finish its start (its body then parks) or its exit.
-        const DWORD dwEnded = WaitForEnd(hThread, D_dwLoaderLockSliceMs, bWatchPark);
-        if (dwEnded == WAIT_OBJECT_0 + 1) return kGone;
-        if (dwEnded == WAIT_OBJECT_0) return kParked;
+        m_entry.Release(WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0);
+        return;
     }
+    // Parked, in a kernel wait: under the loader lock it is ended there. Let
+    // go, it would run into a wait for the loader lock that its exit needs,
+    // and its return path through our code could be unmapped meanwhile.
+    // Otherwise it is let go to exit as threads do; one that has not exited
+    // within D_dwExitMs is left to finish, never ended inside that exit,
+    // which takes the loader lock, the heaps' and the window manager's.
+    if (!bound.UnderLoaderLock() && m_hRelease) {
+        SetEvent(m_hRelease);
+        WaitForSingleObject(hThread, bound.Cap(D_dwExitMs));
+        return;
+    }
+    EndAtSafePoint(hThread, false, m_dwExitCode, bound);
+}
+
+CThreadEnd::Outcome CThreadEnd::EndAtSafePoint(HANDLE hThread, bool bWatchPark, DWORD dwExitCode,
+                                               const CStopBound &bound) {
+    // First the shield, then the heaps: a body inside a system call may need
+    // a heap's lock to come out of it. A dead body's shield is taken over.
+    const DWORD dwSafeEndWaitMs = bound.Cap(D_dwSafeEndWaitMs);
+    CRecoverableScope shield(m_shield, dwSafeEndWaitMs);
+    if (WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0) return kGone;
+    if (bWatchPark && IsParked()) return kParked;
+    if (shield.Held()) {
+        // While the guard holds the heaps, the thread cannot take one before
+        // it is gone, and its death needs none of them.
+        CTerminationGuard guard;
+        TerminateThread(hThread, dwExitCode);
+    } else {
+        // No safe point came: whatever the thread holds now stays held.
+        CStopBound::NoteEndedWhereItStood();
+        TerminateThread(hThread, dwExitCode);
+        g_LogReporter.WriteLog("Thread ended by force where it stood: no safe point within %lu ms",
+                               static_cast<unsigned long>(dwSafeEndWaitMs));
+    }
+    WaitForSingleObject(hThread, bound.Cap(D_dwTerminationMs));
+    return kEnded;
 }

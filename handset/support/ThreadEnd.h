@@ -6,21 +6,27 @@
 // body there cannot finish exiting: its exit waits for that lock to deliver
 // the thread-detach notifications, so its handle is not signalled until the
 // detach step has returned, and the code it still has to run (the return
-// path of its entry function) would then be unmapped under it. So a finished
-// body does not return before its controller lets it:
-//   - the worker's last act is Park(): one kernel call that signals
-//     m_hBodyDone and waits on m_hRelease;
+// path of its entry function) would then be unmapped under it. So a thread
+// of ours enters and leaves through a start page outside the image
+// (EntryStub.h):
+//   - the worker's last act in our code is Park(), which releases what the
+//     body holds and returns; the entry function returns to the start page,
+//     which signals m_hBodyDone and calls ExitThread;
 //   - the controller (Stop) waits, bounded, for m_hBodyDone or the thread's
-//     end. Under the loader lock it then ends the parked thread with
-//     TerminateThread: parked in a kernel wait, it holds no lock and runs
-//     none of our code, so this is a clean end, not the forced fallback.
-//     Otherwise it releases the thread and waits up to D_dwExitMs for it to
-//     exit as threads do (its thread-detach notifications close what the
-//     system keeps for it, a message queue among them); a thread still
-//     exiting after that is left to finish, since ended inside its exit it
-//     could leave the loader's, a heap's or the window manager's lock owned.
-// A body that finishes with nobody to collect it (its loop ended by itself)
-// leaves the park after D_dwUncollectedParkMs and exits.
+//     end. Once m_hBodyDone is signalled the thread runs none of our code.
+//     Under the loader lock the controller returns and the thread finishes
+//     its exit by itself once the lock is free, its thread-detach
+//     notifications closing what the system keeps for it (a message queue
+//     among them). Otherwise it waits up to D_dwExitMs for the exit; a
+//     thread still exiting after that is left to finish, since ended inside
+//     its exit it could leave the loader's, a heap's or the window manager's
+//     lock owned.
+// Without a start page (a host that forbids dynamic code) Park itself
+// signals m_hBodyDone and waits in the kernel on m_hRelease; the controller
+// then ends the parked thread under the loader lock (parked in a kernel
+// wait, it holds no lock and runs none of our code) and releases it
+// otherwise. Such a body that finishes with nobody to collect it leaves the
+// park after D_dwUncollectedParkMs and exits.
 //
 // A thread ended by force never leaves a lock it owns, ours or the system's
 // (a heap's, the loader's, the window manager's inside PostMessage). So a
@@ -29,26 +35,25 @@
 //   - the shield: a worker that cooperates holds m_shield from the start of
 //     its body to its park, except while it waits for an event (AllowEnd
 //     before the wait, ForbidEnd after it). The controller takes the shield
-//     before it ends the thread, so the thread is ended only in a wait, or
-//     after a step that was longer than the stop timeout has returned;
-//   - the guard (CTerminationGuard): the controller also holds the loader
-//     lock and the heaps' locks while it ends the thread. While another
-//     thread owns the loader lock, perhaps the very thread to be ended
-//     (a thread that has not finished starting owns it), the controller
-//     lets go of both and waits in slices for the thread to finish its start
-//     (its body then sees the stop and parks) or to end. Under the loader
-//     lock (the detach step) the guard holds at once.
+//     before it ends the thread, so the thread is ended only in a wait of
+//     ours (never inside the loader), or after a step that was longer than
+//     the stop timeout has returned;
+//   - the guard (CTerminationGuard): the controller also holds the heaps'
+//     locks while it ends the thread.
 // Only when no safe point comes within D_dwSafeEndWaitMs (a call into the
-// system that does not return) is the thread ended where it is.
-// A thread that has not yet left the loader when the detach step stops it
-// waits for the very loader lock the detach step holds: it is let go
-// through its entry stub (EntryStub.h), never ended inside that wait.
+// system that does not return) is the thread ended where it is; that is
+// logged, and the locks it may hold are from then on taken only briefly
+// (StopBound.h). Every wait is also cut to what is left of the stop's bound.
+// A thread that has not yet left the loader when it is stopped (it may wait
+// for the very loader lock the detach step holds) is let go through its
+// start page, never ended inside that wait.
 #pragma once
 
 #include <windows.h>
 
 #include "support/EntryStub.h"
 #include "support/RecoverableLock.h"
+#include "support/StopBound.h"
 
 class CThreadEnd {
 public:
@@ -67,14 +72,16 @@ public:
     // True on the worker's thread, between BodyBegins and Park.
     bool IsBodyThread() const { return m_dwBodyThreadId == GetCurrentThreadId(); }
     // Worker, as the very last act of its entry function, with the exit
-    // code the thread is to end with.
+    // code the thread is to end with (the entry function returns it).
     void Park(DWORD dwExitCode);
     // Controller: waits up to dwTimeout for the body to finish, then ends
     // the thread (by force, with dwForcedExitCode, if the body is still
     // running) at a safe point, and waits, bounded, until it is gone. True
     // when the body had finished by itself, also when it did so while the
-    // controller waited for a safe point.
-    bool EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode = 0);
+    // controller waited for a safe point. Every wait is cut to what is left
+    // of bound, which also says whether the caller holds the loader lock.
+    bool EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode = 0,
+                   const CStopBound &bound = CStopBound());
 
     static constexpr DWORD D_dwUncollectedParkMs = 1000;
     // How long Stop waits for a released thread to exit.
@@ -95,7 +102,9 @@ private:
     // Ends the thread at a safe point (the shield and the guard held, see
     // above), with dwExitCode, or after D_dwSafeEndWaitMs wherever it is.
     // Returns early when it is gone or, with bWatchPark, parked.
-    Outcome EndAtSafePoint(HANDLE hThread, bool bWatchPark, DWORD dwExitCode);
+    Outcome EndAtSafePoint(HANDLE hThread, bool bWatchPark, DWORD dwExitCode, const CStopBound &bound);
+    // The body has finished: let the thread finish its exit (see above).
+    void CollectFinished(HANDLE hThread, const CStopBound &bound);
 
     HANDLE m_hBodyDone;
     HANDLE m_hRelease;

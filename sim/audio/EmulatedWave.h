@@ -68,6 +68,9 @@ public:
     // it out again. Only while no wave device is open.
     void Install();
     void Uninstall();
+    // Reset, the typical desk, the real-time clock, a tone on the input, and
+    // Install: the emulated handset as a demo or a long run uses it.
+    void InstallTypicalDesk();
 
     // Back to no devices, no open streams (dropped without notifications),
     // real-time clock, silent input, writes accepted, nothing recorded, code

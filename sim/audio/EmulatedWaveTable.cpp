@@ -83,6 +83,14 @@ const WAVE_API g_EmulatedWaveApi = {
 
 }  // namespace
 
+void CEmulatedWave::InstallTypicalDesk() {
+    Reset();
+    AddTypicalDevices();
+    SetClock(ESimWaveClock::RealTime);
+    SetInputSource(ToneSource());
+    Install();
+}
+
 void CEmulatedWave::Install() {
     InstallWaveApi(&g_EmulatedWaveApi);
     StartClock();

@@ -87,12 +87,7 @@ void InstallEmulatedHandset() {
     CEmulatedHid &hid = CEmulatedHid::Instance();
     hid.Reset();
     hid.Install();
-    CEmulatedWave &wave = CEmulatedWave::Instance();
-    wave.Reset();
-    wave.AddTypicalDevices();
-    wave.SetClock(ESimWaveClock::RealTime);
-    wave.SetInputSource(CEmulatedWave::ToneSource());
-    wave.Install();
+    CEmulatedWave::Instance().InstallTypicalDesk();
 }
 
 }  // namespace
@@ -118,7 +113,7 @@ int main(int argc, char **argv) {
         AddWaveDeviceCommand(console, g_Wave);
         nFailed = console.RunScript(vScript);
     }
-    PluginDetach(false);
+    PluginDetach(false, false);
     CEmulatedHid::Instance().Uninstall();
     CEmulatedWave::Instance().Uninstall();
     if (nFailed) CConsole::Say("%d command(s) failed", nFailed);

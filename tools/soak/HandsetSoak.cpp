@@ -185,7 +185,7 @@ void CHandsetSoak::Attach() {
 
 void CHandsetSoak::Reattach() {
     m_hostThreads.Hold();
-    PluginDetach(false);
+    PluginDetach(false, false);
     ++m_nDetaches;
     Attach();
     m_hostThreads.Release();
@@ -196,7 +196,7 @@ void CHandsetSoak::Reattach() {
 }
 
 void CHandsetSoak::TearDown() {
-    PluginDetach(false);
+    PluginDetach(false, false);
     ++m_nDetaches;
     CEmulatedHid::Instance().Uninstall();
     CEmulatedWave::Instance().Uninstall();

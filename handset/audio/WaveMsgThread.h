@@ -2,26 +2,32 @@
 // notification of the wave input and output devices is handled, one at a
 // time (the queue serialises them). The wave device layer starts it on first
 // use; the library's detach step stops it so that no thread runs our code
-// after an unload.
+// after an unload. It is a worker like the link thread (support/BaseThread.h):
+// the same start, stop and forced end, and it leaves through its start page,
+// so that even a stop under the loader lock lets it exit by itself and the
+// system frees its message queue.
 #pragma once
 
 #include <windows.h>
+
+#include "support/StopBound.h"
 
 extern volatile DWORD g_dwWaveThreadId;
 extern HANDLE g_hWaveThread;
 
 // How long a start waits for the new thread to own its message queue.
 const DWORD D_dwQueueReadyTimeout = 2000;
+// How long a stop waits for the thread to end by itself.
+const DWORD D_dwWaveThreadStopTimeout = 500;
 
 // 0 when the thread runs afterwards (also when it ran already), -1 when it
 // could not be created. Returns once the thread owns its message queue (so a
 // device opened right after cannot post its open notification into the
 // void), or after D_dwQueueReadyTimeout.
 int StartWaveMsgThread();
+// Asks the thread to end (WM_QUIT), without waiting.
+void RequestWaveMsgThreadStop();
 // Asks the thread to end; after 500 ms it is ended by force, exit code -1,
 // while it waits for a message (or, when it does not come to that within
-// CThreadEnd::D_dwSafeEndWaitMs, where it is).
-void StopWaveMsgThread();
-// lpParam: null, or an event handle that becomes the thread's: it signals
-// and closes it once its queue exists.
-DWORD WINAPI WaveMsgThreadProc(LPVOID lpParam);
+// CThreadEnd::D_dwSafeEndWaitMs, where it is). Every wait within bound.
+void StopWaveMsgThread(const CStopBound &bound = CStopBound());
