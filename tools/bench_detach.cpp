@@ -22,6 +22,7 @@
 
 #include "audio/EmulatedWave.h"
 #include "audio/FilePlayback.h"
+#include "audio/FileRecording.h"
 #include "core/PluginLifecycle.h"
 #include "hid/EmulatedHid.h"
 #include "loader_lock.h"

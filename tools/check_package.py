@@ -212,6 +212,36 @@ def check_sip_log_texts(text, source):
         fault("DEPLOY-sip.txt: a declined call's entry is not AgentEvents.cpp's Decline")
 
 
+# The handset's English log lines that DEPLOY-handset.txt section 7 explains,
+# each with the format the plug-in writes it with.
+HANDSET_LOG_LINES = {
+    "Unload: the WHAT lock was not free within N ms; its step is skipped":
+        "Unload: the %s lock was not free within %lu ms; its step is skipped",
+    "Thread ended by force where it stood: no safe point within N ms":
+        "Thread ended by force where it stood: no safe point within %lu ms",
+    "Thread start page: not executable (error N); the thread starts in the plug-in":
+        "Thread start page: not executable (error %lu); the thread starts in the plug-in",
+    "Thread start page: no memory (error N); the thread starts in the plug-in":
+        "Thread start page: no memory (error %lu); the thread starts in the plug-in",
+}
+
+
+def check_handset_log_lines(text, source):
+    """Each English line of DEPLOY-handset.txt section 7 that this table
+    knows is there, and the handset plug-in writes it."""
+    section = text.split("\n7. ", 1)[-1].split("\n8. ", 1)[0]
+    code = ""
+    for folder, _, names in os.walk(os.path.join(source, "handset")):
+        code += "".join(open(os.path.join(folder, n), encoding="utf-8").read()
+                        for n in names if n.endswith(".cpp"))
+    code = re.sub(r'"\s*\n\s*"', "", code)  # literals split over lines
+    for shown, written in HANDSET_LOG_LINES.items():
+        if "\n  " + shown + "\n" not in section:
+            fault(f"DEPLOY-handset.txt section 7 does not explain {shown!r}")
+        if '"' + written + '"' not in code:
+            fault(f"DEPLOY-handset.txt: the log line {shown!r} is not written by handset/ as {written!r}")
+
+
 def check_documents(contents, source):
     for name, pattern, why in WRONG_SENTENCES:
         if name not in contents and os.path.isfile(os.path.join(source, name)):
@@ -260,6 +290,8 @@ def check_documents(contents, source):
             fault(f"{name}: the version snippet is not samples/sample_host.c's code: {code[:2]}")
     # The KIRO.dll the SIP plug-in needs, and the ports the firewall must open.
     check_sip_log_texts(contents.get("DEPLOY-sip.txt", b"").decode("utf-8-sig").replace("\r\n", "\n"), source)
+    check_handset_log_lines(contents.get("DEPLOY-handset.txt", b"").decode("utf-8-sig").replace("\r\n", "\n"),
+                            source)
     sip = words(contents.get("DEPLOY-sip.txt", b""))
     imported = [line.strip() for line in open(os.path.join(source, "sipagent", "KIRO.def"))
                 if line.strip().startswith("KIRO_")]
