@@ -12,9 +12,10 @@
 // A late notification hands a block back: it is freed, and once the device
 // holds nothing its close is tried again (a device that was merely slow is
 // then closed properly); a device whose close keeps failing is tried again
-// before each open of its direction, so that it does not stay allocated. Late notifications are recognised by the memory
-// they carry, never read before it is found here, so a handle value that
-// Windows gives again to a later open cannot confuse them.
+// before each open of its direction, so that it does not stay allocated.
+// Late notifications are recognised by the memory they carry, never read
+// before it is found here, so a handle value that Windows gives again to a
+// later open cannot confuse them.
 //
 // At most D_nMaxRetiredDevices devices are kept; the one abandoned longest
 // ago makes way for a new one and its memory is freed (a device that kept

@@ -18,7 +18,9 @@ typedef int (*PFN_WAVE_SINK)(const char *pBytes, int nLength);
 const int D_nInWaveBufCount = 4;
 const int D_nInWaveBufMaxSize = 10000;
 
-// Format of both directions; the base values never change at run time.
+// Format of both directions. Channels, rate and sample width stay as they
+// start; DeviceFormat derives the block alignment and byte rate from them
+// at every open, so those two are rewritten then.
 extern int g_nChannels;
 extern int g_nSamplesPerSec;
 extern int g_nBitsPerSample;
@@ -31,6 +33,8 @@ extern UINT g_nWaveOutDevice;
 
 extern HWAVEIN g_hWaveIn;
 extern volatile BYTE g_bWaveInOpen;
+// "Stopping" here and "closing" for the output are one idea under two
+// historical names: the direction is being shut and takes no new work.
 extern volatile BYTE g_bWaveInStopping;
 extern volatile int g_nWaveInPending;
 extern int g_nInWaveBufSize;
@@ -42,7 +46,7 @@ extern char *g_InWaveBuf;
 
 extern HWAVEOUT g_hWaveOut;
 extern volatile BYTE g_bWaveOutOpen;
-extern volatile BYTE g_bWaveOutClosing;
+extern volatile BYTE g_bWaveOutClosing;  // the output's g_bWaveInStopping
 extern volatile LONG g_nWaveOutQueued;
 
 // Installed by the recorder and the player; never cleared.
