@@ -113,12 +113,12 @@ void WaitForThreads(size_t nThreadsBefore) {
 
 bool Cycle(const char *pszDll, DWORD dwWaitMs, const char *pszExport) {
     const size_t nThreads = ThreadsOfThisProcess().size();
+    const std::set<std::string> before = ModulesNow();
     HMODULE h = LoadLibraryExA(pszDll, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!h) {
         printf("FAIL: %s did not load (error %lu)\n", pszDll, GetLastError());
         return false;
     }
-    const std::set<std::string> before = ModulesNow();
     if (pszExport) {
         auto pfn = reinterpret_cast<int(WINAPI *)()>(reinterpret_cast<void *>(GetProcAddress(h, pszExport)));
         if (pfn) pfn(); else printf("  (no export %s)\n", pszExport);
