@@ -21,18 +21,6 @@
 
 namespace {
 
-struct HandleEntry {
-    PVOID pObject;
-    ULONG_PTR ulProcessId;
-    ULONG_PTR ulHandle;
-    ULONG ulAccess;
-    USHORT usCreatorBackTrace;
-    USHORT usObjectType;
-    ULONG ulAttributes;
-    ULONG ulReserved;
-};
-
-typedef LONG(NTAPI *PFN_NtQuerySystemInformation)(int, PVOID, ULONG, PULONG);
 typedef LONG(NTAPI *PFN_NtQueryObject)(HANDLE, int, PVOID, ULONG, PULONG);
 
 struct UnicodeString {
@@ -56,21 +44,9 @@ std::string QueryText(HANDLE h, int nClass) {
     return szText;
 }
 
-// Handle value -> object address, for this process.
 std::map<ULONG_PTR, PVOID> HandlesNow() {
-    static auto pfn = reinterpret_cast<PFN_NtQuerySystemInformation>(reinterpret_cast<void *>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
     std::map<ULONG_PTR, PVOID> handles;
-    std::vector<BYTE> buffer(1 << 20);
-    ULONG ulLength = 0;
-    while (pfn(64, buffer.data(), static_cast<ULONG>(buffer.size()), &ulLength) != 0) {
-        if (buffer.size() >= (1u << 26)) return handles;
-        buffer.resize(buffer.size() * 2);
-    }
-    const ULONG_PTR ulEntries = *reinterpret_cast<const ULONG_PTR *>(buffer.data());
-    const HandleEntry *p = reinterpret_cast<const HandleEntry *>(buffer.data() + 2 * sizeof(ULONG_PTR));
-    for (ULONG_PTR i = 0; i < ulEntries; ++i)
-        if (p[i].ulProcessId == GetCurrentProcessId()) handles[p[i].ulHandle] = p[i].pObject;
+    HandleListOfThisProcess(handles);
     return handles;
 }
 
