@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <map>
 #include <set>
 #include <vector>
 
@@ -22,12 +23,10 @@ inline std::set<DWORD> ThreadsOfThisProcess() {
     return ids;
 }
 
-// Handles the process holds now. Wine answers GetProcessHandleCount with 0;
-// its system-wide handle list (SystemExtendedHandleInformation) is exact.
-inline int HandlesOfThisProcess() {
-    DWORD dwCount = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &dwCount) && dwCount > 0)
-        return static_cast<int>(dwCount);
+// The process's handles, each with the object it refers to, from the
+// system-wide handle list (SystemExtendedHandleInformation); false when the
+// list cannot be read.
+inline bool HandleListOfThisProcess(std::map<ULONG_PTR, PVOID> &handles) {
     struct HandleEntry {
         PVOID pObject;
         ULONG_PTR ulProcessId;
@@ -42,18 +41,28 @@ inline int HandlesOfThisProcess() {
     const int D_nSystemExtendedHandleInformation = 64;
     auto pfnQuery = reinterpret_cast<PFN_NtQuerySystemInformation>(reinterpret_cast<void *>(
         GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-    if (!pfnQuery) return -1;
+    if (!pfnQuery) return false;
     std::vector<BYTE> buffer(1 << 20);
     ULONG ulLength = 0;
     while (pfnQuery(D_nSystemExtendedHandleInformation, buffer.data(),
                     static_cast<ULONG>(buffer.size()), &ulLength) != 0) {
-        if (buffer.size() >= (1u << 26)) return -1;
+        if (buffer.size() >= (1u << 26)) return false;
         buffer.resize(buffer.size() * 2);
     }
     const ULONG_PTR ulEntries = *reinterpret_cast<const ULONG_PTR *>(buffer.data());
     const HandleEntry *pEntries = reinterpret_cast<const HandleEntry *>(buffer.data() + 2 * sizeof(ULONG_PTR));
-    int nMine = 0;
+    handles.clear();
     for (ULONG_PTR i = 0; i < ulEntries; ++i)
-        if (pEntries[i].ulProcessId == GetCurrentProcessId()) ++nMine;
-    return nMine;
+        if (pEntries[i].ulProcessId == GetCurrentProcessId()) handles[pEntries[i].ulHandle] = pEntries[i].pObject;
+    return true;
+}
+
+// Handles the process holds now. Wine answers GetProcessHandleCount with 0;
+// its system-wide handle list is exact.
+inline int HandlesOfThisProcess() {
+    DWORD dwCount = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &dwCount) && dwCount > 0)
+        return static_cast<int>(dwCount);
+    std::map<ULONG_PTR, PVOID> handles;
+    return HandleListOfThisProcess(handles) ? static_cast<int>(handles.size()) : -1;
 }
