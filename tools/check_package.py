@@ -162,11 +162,15 @@ SIP_LOG_TEXTS = {
 }
 
 
+def document(data):
+    """A packaged text as Python reads it: no byte-order mark, LF line ends."""
+    return data.decode("utf-8-sig").replace("\r\n", "\n")
+
+
 def words(data):
     """A document's text with every run of white space (and a C comment's
     leading star) as one blank, so that a sentence matches across lines."""
-    text = data.decode("utf-8-sig").replace("\r\n", "\n")
-    return re.sub(r"\s+(\* )?", " ", text)
+    return re.sub(r"\s+(\* )?", " ", document(data))
 
 
 def table_of_contents(text):
@@ -261,7 +265,7 @@ def check_documents(contents, source):
             fault(f"{name}: sections not numbered 1 to {len(toc)}: {toc}")
     # Each Chinese log line of the glossary (section 7), then as Notepad shows
     # it on a Windows whose code page is 1252.
-    handset = contents.get("DEPLOY-handset.txt", b"").decode("utf-8-sig").replace("\r\n", "\n")
+    handset = document(contents.get("DEPLOY-handset.txt", b""))
     glossary = handset.split("\n7. ", 1)[-1].split("\n8. ", 1)[0].split("\n")
     shown = 0
     for before, line in zip(glossary, glossary[1:] + [""]):
@@ -279,7 +283,7 @@ def check_documents(contents, source):
     sample = [line.strip() for line in contents.get("samples/sample_host.c", b"").decode().splitlines()]
     for name, marker, prefix in (("include/bravik32.h", "THE RELEASE AT RUN TIME", " *     "),
                                  ("README.txt", "hPlugin is the handle LoadLibraryA gave:", "    ")):
-        text = contents.get(name, b"").decode("utf-8-sig").replace("\r\n", "\n").split(marker, 1)[-1]
+        text = document(contents.get(name, b"")).split(marker, 1)[-1]
         code = []
         for line in text.split("\n")[1:]:
             if line.startswith(prefix):
@@ -289,9 +293,8 @@ def check_documents(contents, source):
         if not code or not any(sample[i:i + len(code)] == code for i in range(len(sample))):
             fault(f"{name}: the version snippet is not samples/sample_host.c's code: {code[:2]}")
     # The KIRO.dll the SIP plug-in needs, and the ports the firewall must open.
-    check_sip_log_texts(contents.get("DEPLOY-sip.txt", b"").decode("utf-8-sig").replace("\r\n", "\n"), source)
-    check_handset_log_lines(contents.get("DEPLOY-handset.txt", b"").decode("utf-8-sig").replace("\r\n", "\n"),
-                            source)
+    check_sip_log_texts(document(contents.get("DEPLOY-sip.txt", b"")), source)
+    check_handset_log_lines(handset, source)
     sip = words(contents.get("DEPLOY-sip.txt", b""))
     imported = [line.strip() for line in open(os.path.join(source, "sipagent", "KIRO.def"))
                 if line.strip().startswith("KIRO_")]
