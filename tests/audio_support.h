@@ -56,7 +56,7 @@ struct WaveDirectionOps {
     const char *pszName;
     MMRESULT (*pfnOpen)();
     void (*pfnStop)();
-    volatile BYTE *pbOpen;
+    const std::atomic<BYTE> *pbOpen;
     UINT *pnDevice;
 };
 extern const WaveDirectionOps D_OutputOps;

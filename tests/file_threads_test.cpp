@@ -16,7 +16,7 @@ struct Direction {
     int (*pfnStart)(const char *);
     int (*pfnStop)();
     void (*pfnMoveSound)();
-    volatile BYTE *pbOpen;
+    const std::atomic<BYTE> *pbOpen;
 };
 void PrintTo(const Direction &direction, std::ostream *pOut) { *pOut << direction.pszName; }
 
@@ -52,7 +52,7 @@ TEST_P(FileThreadsTest, StartsAndStopsFromTwoHostThreadsWhileSoundMoves) {
 
     EXPECT_LT(dwElapsed, D_dwRoundsTimeout) << "starts and stops stalled against the sound's handling";
     EXPECT_GT(nStarted, 0);
-    volatile BYTE *pbOpen = direction.pbOpen;
+    const std::atomic<BYTE> *pbOpen = direction.pbOpen;
     ExpectWithin([pbOpen] { return !*pbOpen; }, 2000, "close notification after the last stop");
     EXPECT_EQ(Sim().PreparedAtClose(), 0) << "a block or buffer was still prepared when the device closed";
     EXPECT_EQ(Sim().LostNotifications(), 0);

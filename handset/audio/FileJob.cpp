@@ -33,6 +33,16 @@ void CFileJob::Discard() {
     if (bCreated) DeleteFileA(szPath);
 }
 
+bool CFileJob::OpenedFor(unsigned nJob, MMRESULT nOpened, void (*pfnStopDevice)()) {
+    if (!Exists() || Generation() != nJob) {
+        if (nOpened == MMSYSERR_NOERROR && !Exists()) pfnStopDevice();
+        return false;
+    }
+    if (nOpened == MMSYSERR_NOERROR) return true;
+    Discard();
+    return false;
+}
+
 bool CFileJob::Release() {
     WaveFile *pFile = m_pFile;
     if (!pFile) return false;
