@@ -1,7 +1,7 @@
 // CLogReporter: see LogReporter.h for who calls what on which thread.
 //
 // A line costs one vsnprintf and one snprintf into 256-byte stack buffers,
-// one interlocked increment and one WriteFile: every line is on disk before
+// one atomic increment and one WriteFile: every line is on disk before
 // WriteLog returns, so a host that dies right after an export leaves its last
 // line behind. Between taking the lock and leaving it a line takes no other
 // lock, neither ours nor a C library stream's, so a writer ended by force
