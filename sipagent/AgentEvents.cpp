@@ -123,12 +123,12 @@ CSipAgent::EPlacedCall CSipAgent::AdoptPlacedCall(KIRO_HANDLE hCall) {
   CSrwExclusive lock(m_stateLock);
   // Its events may have come inside the request: they made it the agent's
   // call or, behind a caller's, declined it already.
-  if (FindNote(hCall)) return Call() == hCall ? PLACED_ADOPTED : PLACED_DECLINED;
+  if (FindNote(hCall)) return Call() == hCall ? EPlacedCall::Adopted : EPlacedCall::Declined;
   bool bFree = Call() == 0;
   m_calls.push_back(SCallNote{hCall, !bFree});
-  if (!bFree) return PLACED_TO_DECLINE;
+  if (!bFree) return EPlacedCall::ToDecline;
   SetCallLocked(hCall);
-  return PLACED_ADOPTED;
+  return EPlacedCall::Adopted;
 }
 
 void CSipAgent::Decline(KIRO_HANDLE hCall, const char *szWhy) {
@@ -156,26 +156,26 @@ void CSipAgent::OnCallEvent(const uint32_t *pRecord) {
       hCall, static_cast<int>(pRecord[KIRO_WORD_STATUS]), pRecord[KIRO_WORD_CALL_CODE], view);
   NotifyObservers(view);
   switch (eAction) {
-    case ACTION_ACCEPT:
+    case ECallAction::Accept:
       KIRO_CallAccept(hCall);
       break;
-    case ACTION_ANSWER:
+    case ECallAction::Answer:
       if (AutoAnswer()) KIRO_CallAnswer(hCall);
       break;
-    case ACTION_DESTROY:
+    case ECallAction::Destroy:
       KIRO_CallDestroy(&hCall);
       m_bAutoAnswer.store(false);
       break;
-    case ACTION_RELEASED:
+    case ECallAction::Released:
       m_bAutoAnswer.store(false);
       break;
-    case ACTION_DESTROY_OTHER:
+    case ECallAction::DestroyOther:
       if (KIRO_CallDestroy(&hCall) != 0) ForgetUnreachable(pRecord[KIRO_WORD_HANDLE]);
       break;
-    case ACTION_DECLINE:
+    case ECallAction::Decline:
       Decline(hCall, "the agent has a call");
       break;
-    case ACTION_NONE:
+    case ECallAction::None:
       break;
   }
 }
@@ -183,7 +183,7 @@ void CSipAgent::OnCallEvent(const uint32_t *pRecord) {
 CSipAgent::ECallAction CSipAgent::ApplyCallEvent(KIRO_HANDLE hCall, int nStatus, uint32_t nCode,
                                                  SAgentView &view) {
   CSrwExclusive lock(m_stateLock);
-  ECallAction eAction = ACTION_NONE;
+  ECallAction eAction = ECallAction::None;
   SCallNote *pNote = FindNote(hCall);
   bool bNewCall = nStatus == 1 && (nCode == KIRO_CALL_CREATED || nCode == KIRO_CALL_OFFERED);
   if (hCall == 0) {
@@ -203,24 +203,24 @@ CSipAgent::ECallAction CSipAgent::ApplyCallEvent(KIRO_HANDLE hCall, int nStatus,
 CSipAgent::ECallAction CSipAgent::ApplyNewCall(KIRO_HANDLE hCall, uint32_t nCode) {
   bool bFree = Call() == 0 && State() == STATE_REGISTERED;
   m_calls.push_back(SCallNote{hCall, !bFree});
-  if (!bFree) return ACTION_DECLINE;
+  if (!bFree) return ECallAction::Decline;
   SetCallLocked(hCall);
   return ApplyOwnCall(hCall, 1, nCode);
 }
 
 CSipAgent::ECallAction CSipAgent::ApplyOtherCall(SCallNote *pNote, int nStatus, uint32_t nCode) {
-  if (nStatus != 1) return ACTION_NONE;
+  if (nStatus != 1) return ECallAction::None;
   if (nCode == KIRO_CALL_CLOSED) {
     ForgetNote(pNote->hCall);
   } else if (nCode == KIRO_CALL_RELEASED && !pNote->bDestroyed) {
     pNote->bDestroyed = true;
-    return ACTION_DESTROY_OTHER;
+    return ECallAction::DestroyOther;
   }
-  return ACTION_NONE;
+  return ECallAction::None;
 }
 
 CSipAgent::ECallAction CSipAgent::ApplyOwnCall(KIRO_HANDLE hCall, int nStatus, uint32_t nCode) {
-  if (nStatus == 1 && IsBehindItsCall(nCode)) return ACTION_NONE;
+  if (nStatus == 1 && IsBehindItsCall(nCode)) return ECallAction::None;
   m_nCallStatus.store(nStatus);
   ++m_nChangeSeq;
   if (nStatus != 1) {
@@ -228,37 +228,37 @@ CSipAgent::ECallAction CSipAgent::ApplyOwnCall(KIRO_HANDLE hCall, int nStatus, u
     // destroyed when it comes.
     SetCallLocked(0);
     EndCallStateLocked();
-    return ACTION_NONE;
+    return ECallAction::None;
   }
   switch (nCode) {
     case KIRO_CALL_OUTGOING:
       SetCallStateLocked(STATE_CALLING);
-      return ACTION_NONE;
+      return ECallAction::None;
     case KIRO_CALL_ALERTING:
       SetCallStateLocked(STATE_ALERTING);
-      return ACTION_NONE;
+      return ECallAction::None;
     case KIRO_CALL_CONNECTED:
       SetCallStateLocked(STATE_TALKING);
-      return ACTION_NONE;
+      return ECallAction::None;
     case KIRO_CALL_RELEASED: {
       SetCallStateLocked(STATE_RELEASED);
       SCallNote *pNote = FindNote(hCall);
-      if (pNote->bDestroyed) return ACTION_RELEASED;
+      if (pNote->bDestroyed) return ECallAction::Released;
       pNote->bDestroyed = true;
-      return ACTION_DESTROY;
+      return ECallAction::Destroy;
     }
     case KIRO_CALL_OFFERED:
-      return ACTION_ACCEPT;
+      return ECallAction::Accept;
     case KIRO_CALL_RINGING:
       SetCallStateLocked(STATE_RINGING);
-      return ACTION_ANSWER;
+      return ECallAction::Answer;
     case KIRO_CALL_CLOSED:
       ForgetNote(hCall);
       SetCallLocked(0);
       EndCallStateLocked();
-      return ACTION_NONE;
+      return ECallAction::None;
     default:
-      return ACTION_NONE;
+      return ECallAction::None;
   }
 }
 

@@ -176,12 +176,12 @@ bool CSipAgent::RequestCall(const char *szDestination, CStateWait &wait) {
   int nResult = KIRO_CallCreate(m_hInstance, Line(), &hCall, szDestination);
   if (nResult != 0) return Fail(nResult);
   switch (AdoptPlacedCall(hCall)) {
-    case PLACED_ADOPTED:
+    case EPlacedCall::Adopted:
       return true;
-    case PLACED_TO_DECLINE:
+    case EPlacedCall::ToDecline:
       Decline(hCall, "placed while another call came");
       break;
-    case PLACED_DECLINED:
+    case EPlacedCall::Declined:
       break;
   }
   // A caller became the agent's call while the request ran: the placed call

@@ -153,14 +153,14 @@ class CSipAgent {
 
  private:
   // What an event asks of the library once the state lock is released.
-  enum ECallAction {
-    ACTION_NONE,
-    ACTION_ACCEPT,
-    ACTION_ANSWER,
-    ACTION_RELEASED,  // the agent's call released, its destroy already asked for
-    ACTION_DESTROY,   // the agent's call released: destroy it
-    ACTION_DESTROY_OTHER,  // another call released: destroy it
-    ACTION_DECLINE,   // another call while the agent has one: destroy it
+  enum class ECallAction {
+    None,
+    Accept,
+    Answer,
+    Released,  // the agent's call released, its destroy already asked for
+    Destroy,   // the agent's call released: destroy it
+    DestroyOther,  // another call released: destroy it
+    Decline,   // another call while the agent has one: destroy it
   };
 
   // A call the library told of and has not closed yet.
@@ -207,10 +207,10 @@ class CSipAgent {
   KIRO_HANDLE TakeLostLine();
   // A call KIRO_CallCreate handed out: the agent's, unless an event made
   // another call the agent's meanwhile.
-  enum EPlacedCall {
-    PLACED_ADOPTED,
-    PLACED_DECLINED,    // its own events declined it already
-    PLACED_TO_DECLINE,
+  enum class EPlacedCall {
+    Adopted,
+    Declined,    // its own events declined it already
+    ToDecline,
   };
   EPlacedCall AdoptPlacedCall(KIRO_HANDLE hCall);
   // Destroys a call that is not to be the agent's; logged once it is gone.

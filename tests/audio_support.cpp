@@ -166,7 +166,7 @@ void AudioDeviceTest::ReleaseWaveThread() {
 }
 
 MMRESULT AudioDeviceTest::OpenWhileClosing(MMRESULT (*pfnOpen)()) {
-    volatile LONG nResult = -1;
+    std::atomic<LONG> nResult{-1};
     std::thread opener([&] { nResult = static_cast<LONG>(pfnOpen()); });
     Sleep(50);
     EXPECT_EQ(nResult, -1) << "the start must wait for the close, not return at once";

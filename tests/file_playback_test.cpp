@@ -2,6 +2,7 @@
 // content reaching the earpiece byte for byte (prompts made by outside tools
 // and by hand), the end of a playback heard to its end, failed starts that
 // leave no job behind, the host's stop, and a start right after a stop.
+#include <atomic>
 #include <thread>
 
 #include "file_audio_support.h"
@@ -193,7 +194,7 @@ TEST_F(FilePlaybackTest, RegressionStartRightAfterAStopWaitsForTheOldOutputInste
     EXPECT_EQ(StopPlayFile(), 0);
     Bytes second = CountingSamples(50000, 100);
     std::string strSecond = WritePrompt(second);
-    volatile LONG nResult = 99;
+    std::atomic<LONG> nResult{99};
     std::thread starter([&] { nResult = StartPlayFile(strSecond.c_str()); });
     Sleep(50);
     ReleaseWaveThread();

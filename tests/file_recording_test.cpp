@@ -2,6 +2,7 @@
 // 44-byte header with sizes that agree, every captured byte in the file, the
 // buffers the stop's reset returns kept, failed starts that leave nothing, and recordings left
 // for outside readers (file_audio_check_written runs after this suite).
+#include <atomic>
 #include <thread>
 
 #include "file_audio_support.h"
@@ -53,7 +54,7 @@ TEST_F(FileRecordingTest, RegressionStopKeepsTheBuffersTheResetReturns) {
     ASSERT_EQ(StartRecordFile(strPath.c_str()), 0);
     HoldWaveThread(D_eIn);
     ASSERT_EQ(Sim().CaptureInput(3 * D_nRecordBuf + 300), 3 * D_nRecordBuf + 300);
-    volatile LONG nStopped = 0;
+    std::atomic<LONG> nStopped{0};
     std::thread stopper([&] {
         StopRecordFile();
         nStopped = 1;
@@ -82,8 +83,8 @@ TEST_F(FileRecordingTest, RegressionStartWhileAnInputStillClosesNeitherHoldsTheR
     StopWaveIn();
     Sim().SetInputSource(CEmulatedWave::CountingSource());
     std::string strPath = RecordingPath();
-    volatile LONG nResult = 99;
-    volatile DWORD dwElapsed = 0;
+    std::atomic<LONG> nResult{99};
+    std::atomic<DWORD> dwElapsed{0};
     std::thread starter([&] {
         DWORD dwStart = GetTickCount();
         nResult = StartRecordFile(strPath.c_str());

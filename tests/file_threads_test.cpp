@@ -4,6 +4,7 @@
 // may deadlock (a start stalled by the player's or recorder's own lock shows
 // as a slow case and failed starts), and the device must end closed and
 // clean.
+#include <atomic>
 #include <thread>
 
 #include "file_audio_support.h"
@@ -30,14 +31,14 @@ class FileThreadsTest : public FileAudioTest, public ::testing::WithParamInterfa
 TEST_P(FileThreadsTest, StartsAndStopsFromTwoHostThreadsWhileSoundMoves) {
     const Direction &direction = GetParam();
     std::string strPath = WritePrompt(CountingSamples(3000));
-    volatile bool bRunning = true;
-    volatile LONG nStarted = 0;
+    std::atomic<bool> bRunning{true};
+    std::atomic<LONG> nStarted{0};
     std::thread device([&] {
         while (bRunning) direction.pfnMoveSound();
     });
     auto host = [&] {
         for (int i = 0; i < D_nRoundsPerThread; ++i) {
-            if (direction.pfnStart(strPath.c_str()) == 0) InterlockedIncrement(&nStarted);
+            if (direction.pfnStart(strPath.c_str()) == 0) ++nStarted;
             if (i % 3 == 0) direction.pfnStop();
         }
     };

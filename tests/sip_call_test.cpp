@@ -94,20 +94,20 @@ TEST_P(SipHangUpTest, AnswersAsTheStateAllows) {
 
 INSTANTIATE_TEST_SUITE_P(
     EachState, SipHangUpTest,
-    ::testing::Values(SHangUpCase{"Alerting", REACH_ALERTING, 0, false},
-                      SHangUpCase{"Ringing", REACH_RINGING, 0, false},
-                      SHangUpCase{"Talking", REACH_TALKING, 0, false},
+    ::testing::Values(SHangUpCase{"Alerting", ESipReach::Alerting, 0, false},
+                      SHangUpCase{"Ringing", ESipReach::Ringing, 0, false},
+                      SHangUpCase{"Talking", ESipReach::Talking, 0, false},
                       // Regression: a call being placed could not be ended
                       // until the far end alerted, nor at all if nobody did.
-                      SHangUpCase{"Calling", REACH_CALLING, 0, false},
-                      SHangUpCase{"PlacedBeforeAnyEvent", REACH_PLACED, 0, false},
-                      SHangUpCase{"Released", REACH_RELEASED, -2, false},
-                      SHangUpCase{"Registered", REACH_REGISTERED, -2, false},
+                      SHangUpCase{"Calling", ESipReach::Calling, 0, false},
+                      SHangUpCase{"PlacedBeforeAnyEvent", ESipReach::Placed, 0, false},
+                      SHangUpCase{"Released", ESipReach::Released, -2, false},
+                      SHangUpCase{"Registered", ESipReach::Registered, -2, false},
                       // Regression: a renewal during a call moved the agent to
                       // registered, and the call could no longer be ended.
-                      SHangUpCase{"AlertingAfterRenewals", REACH_ALERTING, 0, true},
-                      SHangUpCase{"RingingAfterRenewals", REACH_RINGING, 0, true},
-                      SHangUpCase{"TalkingAfterRenewals", REACH_TALKING, 0, true}),
+                      SHangUpCase{"AlertingAfterRenewals", ESipReach::Alerting, 0, true},
+                      SHangUpCase{"RingingAfterRenewals", ESipReach::Ringing, 0, true},
+                      SHangUpCase{"TalkingAfterRenewals", ESipReach::Talking, 0, true}),
     [](const ::testing::TestParamInfo<SHangUpCase> &info) { return info.param.szName; });
 
 // Regression: the library hands a closed call's handle out again, and the

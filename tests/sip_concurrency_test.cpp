@@ -16,14 +16,14 @@ struct SConcurrentCase {
 inline void PrintTo(const SConcurrentCase &c, std::ostream *pOut) { *pOut << c.szName; }
 
 const SConcurrentCase D_aCases[] = {
-    {"HangUpWhileACallIsMade", {}, STEP_CALL, STEP_HANG_UP},
-    {"UnregisterWhileACallIsMade", {}, STEP_CALL, STEP_UNREGISTER},
-    {"UnregisterDuringATalk", {{STEP_OFFER, 0}, {STEP_ANSWER, 0}}, STEP_UNREGISTER, STEP_HANG_UP},
-    {"AnswerAndHangUpWhileRinging", {{STEP_OFFER, 0}}, STEP_ANSWER, STEP_HANG_UP},
+    {"HangUpWhileACallIsMade", {}, ESipStep::Call, ESipStep::HangUp},
+    {"UnregisterWhileACallIsMade", {}, ESipStep::Call, ESipStep::Unregister},
+    {"UnregisterDuringATalk", {{ESipStep::Offer, 0}, {ESipStep::Answer, 0}}, ESipStep::Unregister, ESipStep::HangUp},
+    {"AnswerAndHangUpWhileRinging", {{ESipStep::Offer, 0}}, ESipStep::Answer, ESipStep::HangUp},
     {"HangUpAsTheFarEndHangsUp",
-     {{STEP_CALL, 0}, {STEP_SETTLE, 0}, {STEP_FAR_ANSWER, 0}}, STEP_HANG_UP, STEP_FAR_HANG_UP},
-    {"PlayWhileHangingUp", {{STEP_OFFER, 0}, {STEP_ANSWER, 0}}, STEP_PLAY, STEP_HANG_UP},
-    {"TwoRegistrations", {{STEP_UNREGISTER, 0}}, STEP_REGISTER, STEP_REGISTER},
+     {{ESipStep::Call, 0}, {ESipStep::Settle, 0}, {ESipStep::FarAnswer, 0}}, ESipStep::HangUp, ESipStep::FarHangUp},
+    {"PlayWhileHangingUp", {{ESipStep::Offer, 0}, {ESipStep::Answer, 0}}, ESipStep::Play, ESipStep::HangUp},
+    {"TwoRegistrations", {{ESipStep::Unregister, 0}}, ESipStep::Register, ESipStep::Register},
 };
 
 struct SRacer {
@@ -63,7 +63,7 @@ TEST_P(SipConcurrencyTest, BothEndDocumentedAndTheStateIsTheLibrarys) {
   for (HANDLE h : ahThreads) CloseHandle(h);
   CloseHandle(hStart);
   for (const SRacer &racer : racers) ExpectDocumented(racer.eStep, racer.nResult, racer.dTookMs);
-  if (c.eFirst == STEP_REGISTER) {
+  if (c.eFirst == ESipStep::Register) {
     EXPECT_EQ(racers[0].nResult + racers[1].nResult, -3) << "one registers, the other is refused";
     EXPECT_EQ(static_cast<int>(CountCalls("KIRO_AddLine")) - nAddLines, 1) << "one line added";
   }

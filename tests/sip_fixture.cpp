@@ -124,28 +124,28 @@ KIRO_HANDLE CSipPluginTest::ReachTalking() {
 
 KIRO_HANDLE CSipPluginTest::Reach(ESipReach eWhere) {
   switch (eWhere) {
-    case REACH_NOTHING:
+    case ESipReach::Nothing:
       return 0;
-    case REACH_REGISTERED:
+    case ESipReach::Registered:
       EXPECT_EQ(Register(), 0) << "registration";
       return 0;
-    case REACH_CALLING:
+    case ESipReach::Calling:
       m_sim.SetEventDelay(KIRO_CALL_ALERTING, KIROSIM_DROP);
       ReachAlerting();
       return m_sim.LatestCall();
-    case REACH_ALERTING:
+    case ESipReach::Alerting:
       ReachAlerting();
       return m_sim.LatestCall();
-    case REACH_PLACED:
+    case ESipReach::Placed:
       EXPECT_EQ(Register(), 0) << "registration";
       m_sim.SetEventDelay(KIRO_CALL_CREATED, 1000);
       EXPECT_EQ(m_tv.MakeCall("100"), 0) << "TV_MakeCall";
       return m_sim.LatestCall();
-    case REACH_RINGING:
+    case ESipReach::Ringing:
       return ReachRinging();
-    case REACH_TALKING:
+    case ESipReach::Talking:
       return ReachTalking();
-    case REACH_RELEASED: {
+    case ESipReach::Released: {
       KIRO_HANDLE hCall = ReachTalking();
       m_sim.SetEventDelay(KIRO_CALL_CLOSED, KIROSIM_DROP);
       EXPECT_EQ(m_sim.RemoteHangUp(hCall), 0) << "far end hang-up";
@@ -158,15 +158,15 @@ KIRO_HANDLE CSipPluginTest::Reach(ESipReach eWhere) {
 
 int CSipPluginTest::Do(ESipAction eAction) {
   switch (eAction) {
-    case ACT_REGISTER:
+    case ESipAction::Register:
       return Register();
-    case ACT_UNREGISTER:
+    case ESipAction::Unregister:
       return m_tv.UnInitialize();
-    case ACT_MAKE_CALL:
+    case ESipAction::MakeCall:
       return m_tv.MakeCall("100");
-    case ACT_HANG_UP:
+    case ESipAction::HangUp:
       return m_tv.HangUpCall();
-    case ACT_OFF_HOOK:
+    case ESipAction::OffHook:
       return m_tv.OffHook();
   }
   return 1;

@@ -43,19 +43,19 @@ struct CMarentaExports {
 };
 
 // Where a test can take the agent with the simulated library's events.
-enum ESipReach {
-  REACH_NOTHING,   // fresh plug-in, library not started
-  REACH_REGISTERED,
-  REACH_CALLING,   // outgoing call whose alerting event never comes
-  REACH_PLACED,    // outgoing call whose events have not come yet
-  REACH_ALERTING,
-  REACH_RINGING,
-  REACH_TALKING,   // incoming call answered with TV_OffHook
-  REACH_RELEASED,  // far end hung up, the closing event never comes
+enum class ESipReach {
+  Nothing,   // fresh plug-in, library not started
+  Registered,
+  Calling,   // outgoing call whose alerting event never comes
+  Placed,    // outgoing call whose events have not come yet
+  Alerting,
+  Ringing,
+  Talking,   // incoming call answered with TV_OffHook
+  Released,  // far end hung up, the closing event never comes
 };
 
 // Exports a table can name.
-enum ESipAction { ACT_REGISTER, ACT_UNREGISTER, ACT_MAKE_CALL, ACT_HANG_UP, ACT_OFF_HOOK };
+enum class ESipAction { Register, Unregister, MakeCall, HangUp, OffHook };
 
 class CSipPluginTest : public ::testing::Test {
  public:

@@ -122,31 +122,31 @@ INSTANTIATE_TEST_SUITE_P(
     Each, SipLibraryFailureTest,
     ::testing::Values(
         // No instance is held after a failed start: the next one tries again.
-        SLibraryFailure{"Start", REACH_NOTHING, "KIRO_Initialize", ACT_REGISTER, -1,
-                        "KIRO_Initialize|5060|10000|16|kIRO||0", ACT_REGISTER, 0},
+        SLibraryFailure{"Start", ESipReach::Nothing, "KIRO_Initialize", ESipAction::Register, -1,
+                        "KIRO_Initialize|5060|10000|16|kIRO||0", ESipAction::Register, 0},
         // Regression: an instance without a listener was never started
         // again, and the plug-in stayed useless for the life of the process.
         // Only the listener is tried again; the library starts once.
-        SLibraryFailure{"Listener", REACH_NOTHING, "KIRO_EventListenerAdd", ACT_REGISTER, -1,
-                        "KIRO_EventListenerAdd|4097|0", ACT_REGISTER, 0},
-        SLibraryFailure{"AddLine", REACH_NOTHING, "KIRO_AddLine", ACT_REGISTER, -3,
-                        "KIRO_AddLine|4097|1001@example.com", ACT_REGISTER, 0},
-        SLibraryFailure{"LineRegister", REACH_NOTHING, "KIRO_LineRegister", ACT_REGISTER, -3,
-                        "KIRO_RemoveLine|8193", ACT_REGISTER, 0},
-        SLibraryFailure{"OutboundProxyIgnored", REACH_NOTHING, "KIRO_SetOutboundProxy",
-                        ACT_REGISTER, 0, "KIRO_LineRegister|8193|example.com|1001|secret|1001@example.com",
-                        ACT_UNREGISTER, 0},
-        SLibraryFailure{"LineUnRegister", REACH_REGISTERED, "KIRO_LineUnRegister", ACT_UNREGISTER,
-                        -2, "KIRO_LineUnRegister|8193", ACT_UNREGISTER, 0},
+        SLibraryFailure{"Listener", ESipReach::Nothing, "KIRO_EventListenerAdd", ESipAction::Register, -1,
+                        "KIRO_EventListenerAdd|4097|0", ESipAction::Register, 0},
+        SLibraryFailure{"AddLine", ESipReach::Nothing, "KIRO_AddLine", ESipAction::Register, -3,
+                        "KIRO_AddLine|4097|1001@example.com", ESipAction::Register, 0},
+        SLibraryFailure{"LineRegister", ESipReach::Nothing, "KIRO_LineRegister", ESipAction::Register, -3,
+                        "KIRO_RemoveLine|8193", ESipAction::Register, 0},
+        SLibraryFailure{"OutboundProxyIgnored", ESipReach::Nothing, "KIRO_SetOutboundProxy",
+                        ESipAction::Register, 0, "KIRO_LineRegister|8193|example.com|1001|secret|1001@example.com",
+                        ESipAction::Unregister, 0},
+        SLibraryFailure{"LineUnRegister", ESipReach::Registered, "KIRO_LineUnRegister", ESipAction::Unregister,
+                        -2, "KIRO_LineUnRegister|8193", ESipAction::Unregister, 0},
         // The line is forgotten anyway and its unregistration still comes.
-        SLibraryFailure{"RemoveLine", REACH_REGISTERED, "KIRO_RemoveLine", ACT_UNREGISTER, -2,
-                        "KIRO_RemoveLine|8193", ACT_REGISTER, 0},
-        SLibraryFailure{"CallCreate", REACH_REGISTERED, "KIRO_CallCreate", ACT_MAKE_CALL, -2,
-                        "KIRO_CallCreate|4097|8193|100", ACT_MAKE_CALL, 0},
-        SLibraryFailure{"CallDestroy", REACH_ALERTING, "KIRO_CallDestroy", ACT_HANG_UP, -2,
-                        "KIRO_CallDestroy|12289", ACT_HANG_UP, 0},
-        SLibraryFailure{"CallAnswer", REACH_RINGING, "KIRO_CallAnswer", ACT_OFF_HOOK, -2,
-                        "KIRO_CallAnswer|12289", ACT_OFF_HOOK, 0}),
+        SLibraryFailure{"RemoveLine", ESipReach::Registered, "KIRO_RemoveLine", ESipAction::Unregister, -2,
+                        "KIRO_RemoveLine|8193", ESipAction::Register, 0},
+        SLibraryFailure{"CallCreate", ESipReach::Registered, "KIRO_CallCreate", ESipAction::MakeCall, -2,
+                        "KIRO_CallCreate|4097|8193|100", ESipAction::MakeCall, 0},
+        SLibraryFailure{"CallDestroy", ESipReach::Alerting, "KIRO_CallDestroy", ESipAction::HangUp, -2,
+                        "KIRO_CallDestroy|12289", ESipAction::HangUp, 0},
+        SLibraryFailure{"CallAnswer", ESipReach::Ringing, "KIRO_CallAnswer", ESipAction::OffHook, -2,
+                        "KIRO_CallAnswer|12289", ESipAction::OffHook, 0}),
     [](const ::testing::TestParamInfo<SLibraryFailure> &info) { return info.param.szName; });
 
 // Regression: the line was forgotten at KIRO_RemoveLine, so an unregistration

@@ -10,25 +10,25 @@
 
 #include "sip_fixture.h"
 
-enum ESipStep {
+enum class ESipStep {
   // Exports.
-  STEP_CALL,
-  STEP_HANG_UP,
-  STEP_ANSWER,
-  STEP_PICK_UP,
-  STEP_PLAY,
-  STEP_STOP_PLAY,
-  STEP_RECORD,
-  STEP_STOP_RECORD,
-  STEP_UNREGISTER,
-  STEP_REGISTER,
+  Call,
+  HangUp,
+  Answer,
+  PickUp,
+  Play,
+  StopPlay,
+  Record,
+  StopRecord,
+  Unregister,
+  Register,
   // The far end and the library.
-  STEP_OFFER,
-  STEP_FAR_ANSWER,
-  STEP_FAR_HANG_UP,
-  STEP_SETTLE,
-  STEP_EXPIRE,          // the server drops the line's registration
-  STEP_NOBODY_ANSWERS,  // from now on outgoing calls are never answered
+  Offer,
+  FarAnswer,
+  FarHangUp,
+  Settle,
+  Expire,          // the server drops the line's registration
+  NobodyAnswers,  // from now on outgoing calls are never answered
 };
 
 struct SSipStep {

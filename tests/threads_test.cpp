@@ -81,18 +81,18 @@ public:
 // callbacks among them, under the loader lock before a new thread reaches
 // its entry function. This callback holds one chosen thread there for a
 // while, as a slow DLL or a machine busy elsewhere can.
-volatile LONG g_lHoldNextAttach = 0;
+std::atomic<bool> g_bHoldNextAttach{false};
 HANDLE g_hAttachHeld = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 const DWORD D_dwAttachHoldMs = 400;
 
 // The thread whose thread-detach notification the callback looks for: a
 // thread that exits runs them, a thread ended by force does not.
-volatile DWORD g_dwDetachWatched = 0;
+std::atomic<DWORD> g_dwDetachWatched{0};
 HANDLE g_hWatchedDetached = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
 void NTAPI HoldThreadAttach(PVOID, DWORD dwReason, PVOID) {
     if (dwReason == DLL_THREAD_DETACH && GetCurrentThreadId() == g_dwDetachWatched) SetEvent(g_hWatchedDetached);
-    if (dwReason != DLL_THREAD_ATTACH || !InterlockedExchange(&g_lHoldNextAttach, 0)) return;
+    if (dwReason != DLL_THREAD_ATTACH || !g_bHoldNextAttach.exchange(false)) return;
     SetEvent(g_hAttachHeld);
     Sleep(D_dwAttachHoldMs);
 }
@@ -110,7 +110,7 @@ DWORD WINAPI LoadAndFreeALibrary(LPVOID) {
 struct ParkingBody {
     CThreadEnd *pEnd;
     DWORD dwWorkMs;
-    volatile DWORD dwParkedAt;
+    std::atomic<DWORD> dwParkedAt;
     static DWORD WINAPI Proc(LPVOID lpContext) {
         ParkingBody *pBody = static_cast<ParkingBody *>(lpContext);
         Sleep(pBody->dwWorkMs);
@@ -179,7 +179,7 @@ TEST(BaseThread, StopCutsAWorkersPauseShort) {
 TEST(BaseThread, RegressionProcessesHangAtExitAfterAStopOfAStartingThread) {
     CCooperativeWorker worker;
     ResetEvent(g_hAttachHeld);
-    InterlockedExchange(&g_lHoldNextAttach, 1);
+    g_bHoldNextAttach = true;
     worker.Start(0);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_hAttachHeld, D_dwStartBoundMs))
         << "the worker's thread-attach notification did not run";
@@ -355,16 +355,16 @@ TEST(RecoverableLock, IsTakenOverFromADeadOwnerAndNotFromALiveOne) {
     ASSERT_NE(hOwner, nullptr);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holder.hHolding, D_dwStartBoundMs));
     DWORD dwStart = GetTickCount();
-    EXPECT_EQ(CRecoverableLock::kTimedOut, lock.Enter(200)) << "the owner lives";
+    EXPECT_EQ(CRecoverableLock::EEntryResult::TimedOut, lock.Enter(200)) << "the owner lives";
     EXPECT_GE(ElapsedSince(dwStart), 190u);
     TerminateThread(hOwner, 0);
     WaitForSingleObject(hOwner, D_dwStartBoundMs);
     CloseHandle(hOwner);
     dwStart = GetTickCount();
-    EXPECT_EQ(CRecoverableLock::kEnteredFromDeadOwner, lock.Enter(D_dwStartBoundMs));
+    EXPECT_EQ(CRecoverableLock::EEntryResult::EnteredFromDeadOwner, lock.Enter(D_dwStartBoundMs));
     EXPECT_LT(ElapsedSince(dwStart), D_dwStartBoundMs / 2) << "one look at the owner should do";
     lock.Leave();
-    EXPECT_EQ(CRecoverableLock::kEntered, lock.Enter(0));
+    EXPECT_EQ(CRecoverableLock::EEntryResult::Entered, lock.Enter(0));
     lock.Leave();
     CloseHandle(holder.hHolding);
 }

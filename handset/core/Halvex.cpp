@@ -99,34 +99,34 @@ HANDLE Halvex::OpenDevice(DWORD dwVendorID, DWORD dwProductID, DWORD dwVersion) 
     }
     const Identity wanted = {dwVendorID, dwProductID, dwVersion};
     HANDLE hFound = INVALID_HANDLE_VALUE;
-    SearchStep step = kSearchNextDevice;
-    for (DWORD dwIndex = 0; step == kSearchNextDevice; ++dwIndex) {
+    ESearchStep step = ESearchStep::NextDevice;
+    for (DWORD dwIndex = 0; step == ESearchStep::NextDevice; ++dwIndex) {
         // A desk may list thousands of HID interfaces, and opening one can
         // take a while: a stop is looked for before each, so that the link
         // thread ends by itself within the stop timeout. Each step closes
         // what it opened, so a stop leaves only the set to release.
         step = IsBodyThread() && IsStopRequested(0)
-                   ? kSearchStopped
+                   ? ESearchStep::Stopped
                    : TryInterface(hSet, guidHid, dwIndex, wanted, &hFound);
     }
     g_Hid.SetupDiDestroyDeviceInfoList(hSet);
-    if (step == kSearchFound) m_hDevice = hFound;
+    if (step == ESearchStep::Found) m_hDevice = hFound;
     return hFound;
 }
 
-Halvex::SearchStep Halvex::TryInterface(PVOID hSet, const GUID &guidHid, DWORD dwIndex,
+Halvex::ESearchStep Halvex::TryInterface(PVOID hSet, const GUID &guidHid, DWORD dwIndex,
                                         const Identity &wanted, HANDLE *phFound) {
     SP_DEVICE_INTERFACE_DATA interfaceData = {};
     interfaceData.cbSize = sizeof interfaceData;
     if (!g_Hid.SetupDiEnumDeviceInterfaces(hSet, nullptr, &guidHid, dwIndex, &interfaceData)) {
         // Also the usual end of a search with no handset attached.
         g_LogReporter.WriteLog("获取HID设备信息失败!");
-        return kSearchFailed;
+        return ESearchStep::Failed;
     }
     PSP_DEVICE_INTERFACE_DETAIL_DATA_A pDetail = GetInterfaceDetail(hSet, &interfaceData);
     if (!pDetail) {
         g_LogReporter.WriteLog("获取HID设备细节信息失败!");
-        return kSearchFailed;
+        return ESearchStep::Failed;
     }
     HANDLE hDevice = g_Hid.CreateFileA(pDetail->DevicePath, GENERIC_READ | GENERIC_WRITE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -135,22 +135,22 @@ Halvex::SearchStep Halvex::TryInterface(PVOID hSet, const GUID &guidHid, DWORD d
     if (hDevice == INVALID_HANDLE_VALUE) {
         // Keyboards and mice refuse read-write opens; they are simply skipped.
         g_LogReporter.WriteLog("获取HID设备句柄失败!");
-        return kSearchNextDevice;
+        return ESearchStep::NextDevice;
     }
     HIDD_ATTRIBUTES attributes = {};
     attributes.Size = sizeof attributes;
     if (!g_Hid.HidD_GetAttributes(hDevice, &attributes)) {
         g_LogReporter.WriteLog("获取HID设备属性失败!");
         g_Hid.CloseHandle(hDevice);
-        return kSearchFailed;
+        return ESearchStep::Failed;
     }
     if (attributes.VendorID == wanted.dwVendorID && attributes.ProductID == wanted.dwProductID &&
         attributes.VersionNumber == wanted.dwVersion) {
         *phFound = hDevice;
-        return kSearchFound;
+        return ESearchStep::Found;
     }
     g_Hid.CloseHandle(hDevice);
-    return kSearchNextDevice;
+    return ESearchStep::NextDevice;
 }
 
 void Halvex::SendCommand(char cLetter, BYTE nLength, const char *pPayload) {

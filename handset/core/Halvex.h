@@ -88,20 +88,20 @@ protected:
     virtual HANDLE CreateReadEvent();
 
 private:
-    enum ConnectionEnd { kConnectionLost, kConnectionStopped, kNoReadEvent };
-    enum ReadOutcome { kReadCharacter, kReadNothing, kReadFailed, kReadStopped };
-    enum SearchStep { kSearchFound, kSearchNextDevice, kSearchFailed, kSearchStopped };
+    enum class EConnectionEnd { Lost, Stopped, NoReadEvent };
+    enum class EReadOutcome { Character, Nothing, Failed, Stopped };
+    enum class ESearchStep { Found, NextDevice, Failed, Stopped };
     struct Identity {
         DWORD dwVendorID, dwProductID, dwVersion;
     };
 
     // hSet is the SetupAPI device information set (HDEVINFO).
-    SearchStep TryInterface(PVOID hSet, const GUID &guidHid, DWORD dwIndex,
+    ESearchStep TryInterface(PVOID hSet, const GUID &guidHid, DWORD dwIndex,
                             const Identity &wanted, HANDLE *phFound);
-    ConnectionEnd RunConnection();
-    ConnectionEnd ReadLines(HANDLE hReadEvent);
-    ReadOutcome ReadCharacter(HANDLE hReadEvent, char *pcChar);
-    ReadOutcome AwaitRead(HANDLE hDevice, HANDLE hReadEvent);
+    EConnectionEnd RunConnection();
+    EConnectionEnd ReadLines(HANDLE hReadEvent);
+    EReadOutcome ReadCharacter(HANDLE hReadEvent, char *pcChar);
+    EReadOutcome AwaitRead(HANDLE hDevice, HANDLE hReadEvent);
     DWORD WaitForReadOrStop(HANDLE hReadEvent);
     void CloseDevice();
     void ResetLine();

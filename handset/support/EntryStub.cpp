@@ -3,7 +3,7 @@
 //
 // The first page holds the code, the second its data (StubData). The code,
 // in the thread's own calling convention, with the thread's argument arg:
-//     if (InterlockedCompareExchange(&choice, kEntered, kNotEntered) != kNotEntered)
+//     if (InterlockedCompareExchange(&choice, D_lEntered, D_lNotEntered) != D_lNotEntered)
 //         ExitThread(exit code);
 //     result = first(arg);
 //     if (second) result = second(arg);
@@ -23,8 +23,15 @@
 
 namespace {
 
-enum Choice : LONG { kNotEntered = 0, kEntered = 1, kAbandoned = 2 };
+// The words of the choice, as the generated code compares and writes them
+// (it loads D_lNotEntered as a zeroed register).
+constexpr LONG D_lNotEntered = 0;
+constexpr LONG D_lEntered = 1;
+constexpr LONG D_lAbandoned = 2;
 
+// Shared with the generated code, which lock-cmpxchgs lChoice: a layout of
+// machine words, not a C++ object, so lChoice stays a plain LONG taken with
+// Interlocked calls rather than a std::atomic.
 struct StubData {
     volatile LONG lChoice;
     DWORD dwExitCode;
@@ -75,7 +82,7 @@ void WriteStub(BYTE *pCode, StubData *pData) {
         .Bytes({0x48, 0xBF}).Value(pData)           // mov rdi, data
         .Bytes({0x48, 0x83, 0xEC, 0x28})            // sub rsp, 40: home space, aligned
         .Bytes({0x31, 0xC0})                        // xor eax, eax
-        .Bytes({0xBA}).Value<DWORD>(kEntered)       // mov edx, kEntered
+        .Bytes({0xBA}).Value<DWORD>(D_lEntered)     // mov edx, D_lEntered
         .Bytes({0xF0, 0x0F, 0xB1, 0x17});           // lock cmpxchg [rdi], edx
     BYTE *pAbandoned = code.Jump(D_bJne);
     code.Bytes({0x48, 0x89, 0xD9})                  // mov rcx, rbx
@@ -102,7 +109,7 @@ void WriteStub(BYTE *pCode, StubData *pData) {
     // it); edi: the data; esi: the result.
     code.Bytes({0xBF}).Value(pData)                 // mov edi, data
         .Bytes({0x31, 0xC0})                        // xor eax, eax
-        .Bytes({0xBA}).Value<DWORD>(kEntered)       // mov edx, kEntered
+        .Bytes({0xBA}).Value<DWORD>(D_lEntered)     // mov edx, D_lEntered
         .Bytes({0xF0, 0x0F, 0xB1, 0x17});           // lock cmpxchg [edi], edx
     BYTE *pAbandoned = code.Jump(D_bJne);
     code.Bytes({0xFF, 0x74, 0x24, 0x04})            // push dword [esp+4]
@@ -141,7 +148,7 @@ BYTE *NewPage(void *pfnFirst, void *pfnSecond, HANDLE hLeft) {
         return nullptr;
     }
     StubData *pData = DataOf(pPage);
-    *pData = StubData{kNotEntered, 0, pfnFirst, pfnSecond, hLeft, reinterpret_cast<void *>(&SetEvent),
+    *pData = StubData{D_lNotEntered, 0, pfnFirst, pfnSecond, hLeft, reinterpret_cast<void *>(&SetEvent),
                       reinterpret_cast<void *>(&ExitThread)};
     WriteStub(pPage, pData);
     DWORD dwOld = 0;
@@ -171,8 +178,8 @@ void CEntryStub::FreePage() {
     if (!m_pPage) return;
     // A thread that never chose stays abandoned; only the page of a thread
     // known to be gone is freed, any other may still be on it.
-    const LONG lChoice = InterlockedCompareExchange(&DataOf(m_pPage)->lChoice, kAbandoned, kNotEntered);
-    if (lChoice == kEntered && m_bGone) VirtualFree(m_pPage, 0, MEM_RELEASE);
+    const LONG lChoice = InterlockedCompareExchange(&DataOf(m_pPage)->lChoice, D_lAbandoned, D_lNotEntered);
+    if (lChoice == D_lEntered && m_bGone) VirtualFree(m_pPage, 0, MEM_RELEASE);
     m_pPage = nullptr;
 }
 
@@ -189,7 +196,7 @@ bool CEntryStub::Abandon(DWORD dwExitCode) {
     // Written before the exchange that publishes the choice; the thread
     // reads it only after its own exchange has failed.
     pData->dwExitCode = dwExitCode;
-    if (InterlockedCompareExchange(&pData->lChoice, kAbandoned, kNotEntered) != kNotEntered) return false;
+    if (InterlockedCompareExchange(&pData->lChoice, D_lAbandoned, D_lNotEntered) != D_lNotEntered) return false;
     m_pPage = nullptr;  // the thread still needs it
     return true;
 }

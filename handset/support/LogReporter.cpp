@@ -1,7 +1,7 @@
 // CLogReporter: see LogReporter.h for who calls what on which thread.
 //
 // A line costs one vsnprintf and one snprintf into 256-byte stack buffers,
-// one interlocked increment and one WriteFile: every line is on disk before
+// one atomic increment and one WriteFile: every line is on disk before
 // WriteLog returns, so a host that dies right after an export leaves its last
 // line behind. Between taking the lock and leaving it a line takes no other
 // lock, neither ours nor a C library stream's, so a writer ended by force
@@ -140,7 +140,7 @@ void CLogReporter::WriteLog(const char *szFormat, ...) {
         const int nLength = ComposeLine(szBuffer2, szTime, szBuffer);
         // Under the lock no caller can meet a roll-over half done, so every
         // line is kept: the one that reaches the limit opens the new file.
-        if (InterlockedIncrement(&m_lLineCount) >= m_lMaxLines) RollOver();
+        if (++m_lLineCount >= m_lMaxLines) RollOver();
         WriteLine(szBuffer2, nLength);
     } catch (...) {
         // A log line is never worth an exception in the host's process.
@@ -152,7 +152,7 @@ void CLogReporter::RollOver() {
     // Before Open or after Close the log has no folder of its own: the count
     // restarts, but no file is created from there.
     if (m_bOpened) OpenFile(NewFileName());
-    InterlockedExchange(&m_lLineCount, 0);
+    m_lLineCount = 0;
 }
 
 std::string CLogReporter::NewFileName() {
@@ -265,23 +265,23 @@ void CLogReporter::CountLines(FILE *pfLog, std::string &strCandidate) {
     // unload cannot free (a thread handle and an event per load).
     m_lLineCount = 0;
     for (;;) {
-        const LineRead read = ReadLine(pfLog);
-        if (read == kLineTooLong || ++m_lLineCount == m_lMaxLines) {
+        const ELineRead read = ReadLine(pfLog);
+        if (read == ELineRead::TooLong || ++m_lLineCount == m_lMaxLines) {
             m_lLineCount = 0;
             strCandidate.clear();
             return;
         }
-        if (read == kFileEnd) return;
+        if (read == ELineRead::FileEnd) return;
     }
 }
 
-CLogReporter::LineRead CLogReporter::ReadLine(FILE *pfLog) {
+CLogReporter::ELineRead CLogReporter::ReadLine(FILE *pfLog) {
     const int D_nMostChars = 1023;
     for (int nChars = 0;; ++nChars) {
         const int c = getc(pfLog);
-        if (c == EOF) return kFileEnd;
-        if (c == '\n') return kLineRead;
-        if (nChars == D_nMostChars) return kLineTooLong;
+        if (c == EOF) return ELineRead::FileEnd;
+        if (c == '\n') return ELineRead::Line;
+        if (nChars == D_nMostChars) return ELineRead::TooLong;
     }
 }
 

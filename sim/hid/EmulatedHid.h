@@ -20,6 +20,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <deque>
 #include <map>
 #include <string>
@@ -169,5 +170,5 @@ private:
     int m_nOpenAttempts;
     int m_nCancels;
     int m_nClosedHandleUses;
-    volatile PFN_PLUG_LISTENER m_pfnPlugListener;
+    std::atomic<PFN_PLUG_LISTENER> m_pfnPlugListener;
 };

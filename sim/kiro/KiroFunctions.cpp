@@ -103,7 +103,7 @@ int __cdecl KIRO_CallCreate(KIRO_HANDLE hInstance, KIRO_HANDLE hLine, KIRO_HANDL
   if (!phCall || IsEmpty(szDestination)) return KIROSIM_ERR_BAD_ARGUMENT;
   const bool bNoAnswer = (sim.Mode() & KIROSIM_MODE_NO_ANSWER) != 0;
   if (sim.Mode() & KIROSIM_MODE_GLARE) sim.OfferCall(hLine);
-  KIRO_HANDLE hCall = sim.NewCall(hLine, bNoAnswer ? KIROSIM_CALL_CALLING : KIROSIM_CALL_ALERTING);
+  KIRO_HANDLE hCall = sim.NewCall(hLine, bNoAnswer ? EKiroSimCallState::Calling : EKiroSimCallState::Alerting);
   if (!hCall) return KIROSIM_ERR_NO_ROOM;
   *phCall = hCall;
   const int aProgress[] = {KIRO_CALL_CREATED, KIRO_CALL_OUTGOING, KIRO_CALL_ALERTING,
@@ -115,12 +115,12 @@ int __cdecl KIRO_CallCreate(KIRO_HANDLE hInstance, KIRO_HANDLE hLine, KIRO_HANDL
 
 int __cdecl KIRO_CallAccept(KIRO_HANDLE hCall) {
   KIROSIM_ENTER("KIRO_CallAccept", "|%u", hCall);
-  return sim.AdvanceCall(hCall, KIROSIM_CALL_OFFERED, KIROSIM_CALL_RINGING, KIRO_CALL_RINGING);
+  return sim.AdvanceCall(hCall, EKiroSimCallState::Offered, EKiroSimCallState::Ringing, KIRO_CALL_RINGING);
 }
 
 int __cdecl KIRO_CallAnswer(KIRO_HANDLE hCall) {
   KIROSIM_ENTER("KIRO_CallAnswer", "|%u", hCall);
-  return sim.AdvanceCall(hCall, KIROSIM_CALL_RINGING, KIROSIM_CALL_CONNECTED,
+  return sim.AdvanceCall(hCall, EKiroSimCallState::Ringing, EKiroSimCallState::Connected,
                          KIRO_CALL_CONNECTED);
 }
 
@@ -130,7 +130,7 @@ int __cdecl KIRO_CallDestroy(KIRO_HANDLE *phCall) {
   SKiroSimCall *pCall = sim.FindCall(*phCall);
   if (!pCall) return KIROSIM_ERR_BAD_HANDLE;
   KIRO_HANDLE hCall = *phCall;
-  if (pCall->eState == KIROSIM_CALL_RELEASED) {
+  if (pCall->eState == EKiroSimCallState::Released) {
     const int nClosed = KIRO_CALL_CLOSED;
     sim.QueueCallEvents(hCall, &nClosed, 1);
   } else {

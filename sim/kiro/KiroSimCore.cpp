@@ -144,7 +144,7 @@ bool CKiroSim::KeyPending(uint64_t nKey) const {
   return false;
 }
 
-KIRO_HANDLE CKiroSim::NewCall(KIRO_HANDLE hLine, KiroSimCallState eState) {
+KIRO_HANDLE CKiroSim::NewCall(KIRO_HANDLE hLine, EKiroSimCallState eState) {
   for (KIRO_HANDLE hCall = D_hFirstCall; hCall < D_hFirstCall + m_nMaxCalls; ++hCall) {
     if (m_liveCalls.count(hCall) || KeyPending(NewEvent(KIRO_EVENT_CALL, hCall, 0, false).nKey))
       continue;
@@ -157,7 +157,7 @@ KIRO_HANDLE CKiroSim::NewCall(KIRO_HANDLE hLine, KiroSimCallState eState) {
 
 KIRO_HANDLE CKiroSim::OfferCall(KIRO_HANDLE hLine) {
   if (!IsLine(hLine)) return 0;
-  KIRO_HANDLE hCall = NewCall(hLine, KIROSIM_CALL_OFFERED);
+  KIRO_HANDLE hCall = NewCall(hLine, EKiroSimCallState::Offered);
   const int aOffer[] = {KIRO_CALL_CREATED, KIRO_CALL_OFFERED};
   if (hCall) QueueCallEvents(hCall, aOffer, 2);
   return hCall;
@@ -193,7 +193,7 @@ LONGLONG CKiroSim::FireTimers() {
       continue;
     }
     state.llGiveUp = 0;
-    state.eState = KIROSIM_CALL_RELEASED;
+    state.eState = EKiroSimCallState::Released;
     const int nReleased = KIRO_CALL_RELEASED;
     QueueCallEvents(call.first, &nReleased, 1);
   }
@@ -215,7 +215,7 @@ void CKiroSim::EndCall(KIRO_HANDLE hCall) {
   const SKiroSimCall *pCall = FindCall(hCall);
   if (!pCall) return;
   const int aEnd[] = {KIRO_CALL_RELEASED, KIRO_CALL_CLOSED};
-  bool bReleased = pCall->eState == KIROSIM_CALL_RELEASED;
+  bool bReleased = pCall->eState == EKiroSimCallState::Released;
   QueueCallEvents(hCall, bReleased ? aEnd + 1 : aEnd, bReleased ? 1 : 2);
   RemoveCall(hCall);
 }
@@ -224,7 +224,7 @@ void CKiroSim::EndCalls() {
   while (!m_liveCalls.empty()) EndCall(m_liveCalls.begin()->first);
 }
 
-int CKiroSim::AdvanceCall(KIRO_HANDLE hCall, KiroSimCallState eFrom, KiroSimCallState eTo,
+int CKiroSim::AdvanceCall(KIRO_HANDLE hCall, EKiroSimCallState eFrom, EKiroSimCallState eTo,
                           int nCode) {
   SKiroSimCall *pCall = FindCall(hCall);
   if (!pCall) return KIROSIM_ERR_BAD_HANDLE;
@@ -232,7 +232,7 @@ int CKiroSim::AdvanceCall(KIRO_HANDLE hCall, KiroSimCallState eFrom, KiroSimCall
   pCall->eState = eTo;
   KIRO_HANDLE hLine = pCall->hLine;
   QueueCallEvents(hCall, &nCode, 1);
-  if (eTo == KIROSIM_CALL_CONNECTED && (m_nMode & KIROSIM_MODE_SECOND_CALLER)) OfferCall(hLine);
+  if (eTo == EKiroSimCallState::Connected && (m_nMode & KIROSIM_MODE_SECOND_CALLER)) OfferCall(hLine);
   return 0;
 }
 

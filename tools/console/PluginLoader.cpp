@@ -128,9 +128,9 @@ HMODULE LoadPlugin(const char *szPath) {
 }
 
 EPluginKind IdentifyPlugin(HMODULE hModule) {
-    if (GetProcAddress(hModule, "CT_StartMonitor")) return kHandsetPlugin;
-    if (GetProcAddress(hModule, "TV_MakeCall")) return kSipPlugin;
-    return kNotAPlugin;
+    if (GetProcAddress(hModule, "CT_StartMonitor")) return EPluginKind::HandsetPlugin;
+    if (GetProcAddress(hModule, "TV_MakeCall")) return EPluginKind::SipPlugin;
+    return EPluginKind::NotAPlugin;
 }
 
 void DescribeModule(HMODULE hModule) {

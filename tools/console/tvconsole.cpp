@@ -55,11 +55,11 @@ bool ParseOptions(int argc, char **argv, Options &options) {
 
 // The commands of both kinds; the number of exports missing, each named.
 int AttachPlugin(CConsole &console, HMODULE hPlugin, EPluginKind eKind) {
-    int nMissing = eKind == kHandsetPlugin ? AttachHandsetConsole(console, hPlugin) : AttachSipConsole(console, hPlugin);
-    if (eKind == kHandsetPlugin && !nMissing) AddWaveDeviceCommand(console, SystemWaveDevices());
+    int nMissing = eKind == EPluginKind::HandsetPlugin ? AttachHandsetConsole(console, hPlugin) : AttachSipConsole(console, hPlugin);
+    if (eKind == EPluginKind::HandsetPlugin && !nMissing) AddWaveDeviceCommand(console, SystemWaveDevices());
     if (nMissing)
         CConsole::Say("%d export(s) missing: not the %s plug-in this console knows", nMissing,
-                      eKind == kHandsetPlugin ? "handset" : "SIP");
+                      eKind == EPluginKind::HandsetPlugin ? "handset" : "SIP");
     return nMissing;
 }
 
@@ -71,7 +71,7 @@ int RunPlugin(HMODULE hPlugin, EPluginKind eKind, const Options &options, const 
     if (options.szScript)
         console.RunScript(vScript);
     else
-        RunKeyboard(console, eKind == kHandsetPlugin ? "handset> " : "sip> ");
+        RunKeyboard(console, eKind == EPluginKind::HandsetPlugin ? "handset> " : "sip> ");
     if (console.QuitRequested() && !options.szScript) CConsole::Say("bye");
     int nFailed = console.FailedLines();
     if (nFailed && options.szScript)
@@ -104,7 +104,7 @@ int main(int argc, char **argv) {
     DescribeModule(hPlugin);
     EPluginKind eKind = IdentifyPlugin(hPlugin);
     int nExit = D_nExitNotStarted;
-    if (eKind == kNotAPlugin)
+    if (eKind == EPluginKind::NotAPlugin)
         CConsole::Say("%s is neither plug-in: it exports neither CT_StartMonitor (the handset plug-in) nor "
                       "TV_MakeCall (the SIP plug-in)", options.szPlugin);
     else

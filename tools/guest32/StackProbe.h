@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-enum { D_nMaxProbeArgs = 8 };
+constexpr int D_nMaxProbeArgs = 8;
 
 // An export and the argument words the host pushes for it, right to left.
 struct SExportCall {

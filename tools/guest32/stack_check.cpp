@@ -13,7 +13,8 @@
 
 namespace {
 
-enum { D_nMaxExports = 64, D_nBufferBytes = 4096 };
+constexpr int D_nMaxExports = 64;
+constexpr int D_nBufferBytes = 4096;
 
 char g_acBuffer[D_nBufferBytes];
 HWND g_hWindow;

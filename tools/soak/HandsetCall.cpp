@@ -142,11 +142,11 @@ void CHandsetSoak::OffHook() {
 void CHandsetSoak::StartDial() {
     m_strDialed = m_random.Digits(m_random.Between(1, Halvex::D_nMaxDialDigits), D_szDialDigits);
     const int nCall = m_nCall;
-    InterlockedExchange(&m_bDialing, 1);
+    m_bDialing = true;
     m_dial = std::thread([this, nCall] {
         m_tally.Count("TV_StartDial");
         m_checks.Check("documented export results", TV_StartDial(0, m_strDialed.c_str()) == 0, nCall, "TV_StartDial");
-        InterlockedExchange(&m_bDialing, 0);
+        m_bDialing = false;
     });
 }
 

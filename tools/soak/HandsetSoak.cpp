@@ -101,7 +101,7 @@ std::map<std::string, long long> CExportTally::Counts() const {
 
 CHandsetSoak::CHandsetSoak(const SSoakOptions &options)
     : m_options(options), m_random(options.nRandomStart), m_hostThreads(*this), m_hWnd(nullptr), m_nCall(0),
-      m_bDisturbed(false), m_nUnplugStep(-1), m_nAttaches(0), m_nDetaches(0), m_nUnplugs(0), m_bDialing(0),
+      m_bDisturbed(false), m_nUnplugStep(-1), m_nAttaches(0), m_nDetaches(0), m_nUnplugs(0), m_bDialing(false),
       m_messages(), m_nNumbersSent(0),
       m_nDigitsKeyed(0), m_nDigitsReceived(0), m_nDigitsLost(0), m_nDigitsDuplicated(0), m_nDigitsUnplugged(0),
       m_nLogLines(0), m_nLogFiles(0), m_nLinkLines(0), m_nReattachesMeasured(0), m_nReattachSearches(0) {

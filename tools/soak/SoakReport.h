@@ -37,6 +37,7 @@ struct SSoakOptions {
 // beside the window-manager counts, which Wine leaves at 0.
 // kModuleHeapBytes: what the plug-in module holds, where it is counted at
 // its imports (ModuleHeap.h); -1 in both readings where it is not.
+// Plain: a gauge indexes SSoakGauges::an, and kGauges counts them.
 enum ESoakGauge {
     kHandles,
     kThreads,
