@@ -74,9 +74,12 @@ const BYTE D_bJne = 0x75, D_bJe = 0x74;
 
 #define FIELD(name) offsetof(StubData, name)
 
+// One instruction a line with its assembly beside it, a layout the formatter
+// would fold.
+// clang-format off
+#if defined(_WIN64)
 void WriteStub(BYTE *pCode, StubData *pData) {
     CCode code(pCode);
-#if defined(_WIN64)
     // rcx: the argument, kept in rbx; rdi: the data; rsi: the result.
     code.Bytes({0x48, 0x89, 0xCB})                  // mov rbx, rcx
         .Bytes({0x48, 0xBF}).Value(pData)           // mov rdi, data
@@ -104,7 +107,10 @@ void WriteStub(BYTE *pCode, StubData *pData) {
     code.Land(pAbandoned);
     code.Bytes({0x8B, 0x4F}).Field(FIELD(dwExitCode))  // mov ecx, [rdi+exit code]
         .Bytes({0xFF, 0x57}).Field(FIELD(pfnExitThread));  // call [rdi+ExitThread]
+}
 #else
+void WriteStub(BYTE *pCode, StubData *pData) {
+    CCode code(pCode);
     // [esp+4]: the argument, pushed afresh for each call (the callees pop
     // it); edi: the data; esi: the result.
     code.Bytes({0xBF}).Value(pData)                 // mov edi, data
@@ -132,8 +138,9 @@ void WriteStub(BYTE *pCode, StubData *pData) {
     code.Land(pAbandoned);
     code.Bytes({0xFF, 0x77}).Field(FIELD(dwExitCode))  // push dword [edi+exit code]
         .Bytes({0xFF, 0x57}).Field(FIELD(pfnExitThread));  // call [edi+ExitThread]
-#endif
 }
+#endif
+// clang-format on
 
 #undef FIELD
 
