@@ -25,8 +25,7 @@
 
 PFN_LineMatchPause g_pfnLineMatchPause = nullptr;
 
-extern "C" unsigned char __cdecl AgentEventCallback(int nType, const uint32_t *pRecord,
-                                                    void * /*pContext*/) {
+extern "C" unsigned char __cdecl AgentEventCallback(int nType, const uint32_t *pRecord, void * /*pContext*/) {
   CSipAgent &agent = CSipAgent::Instance();
   switch (nType) {
     case KIRO_EVENT_CALL:
@@ -40,11 +39,8 @@ extern "C" unsigned char __cdecl AgentEventCallback(int nType, const uint32_t *p
       agent.NotifyObservers();
       break;
     case KIRO_EVENT_NOTIFY_ONLY_6:
-    case KIRO_EVENT_NOTIFY_ONLY_8:
-      agent.NotifyObservers();
-      break;
-    default:
-      break;
+    case KIRO_EVENT_NOTIFY_ONLY_8: agent.NotifyObservers(); break;
+    default: break;
   }
   return 1;
 }
@@ -63,9 +59,7 @@ void CSipAgent::SetCallStateLocked(AgentState eState) {
   SetStateLocked(eState);
 }
 
-void CSipAgent::EndCallStateLocked() {
-  SetCallStateLocked(LineLiveLocked() ? STATE_REGISTERED : STATE_UNREGISTERED);
-}
+void CSipAgent::EndCallStateLocked() { SetCallStateLocked(LineLiveLocked() ? STATE_REGISTERED : STATE_UNREGISTERED); }
 
 void CSipAgent::SetCallLocked(KIRO_HANDLE hCall) {
   m_hCall.store(hCall);
@@ -94,19 +88,13 @@ namespace {
 int CallPhase(uint32_t nCode) {
   switch (nCode) {
     case KIRO_CALL_OUTGOING:
-    case KIRO_CALL_OFFERED:
-      return 1;
+    case KIRO_CALL_OFFERED: return 1;
     case KIRO_CALL_ALERTING:
-    case KIRO_CALL_RINGING:
-      return 2;
-    case KIRO_CALL_CONNECTED:
-      return 3;
-    case KIRO_CALL_RELEASED:
-      return 4;
-    case KIRO_CALL_CLOSED:
-      return 5;
-    default:
-      return -1;
+    case KIRO_CALL_RINGING: return 2;
+    case KIRO_CALL_CONNECTED: return 3;
+    case KIRO_CALL_RELEASED: return 4;
+    case KIRO_CALL_CLOSED: return 5;
+    default: return -1;
   }
 }
 }  // namespace
@@ -134,8 +122,7 @@ CSipAgent::EPlacedCall CSipAgent::AdoptPlacedCall(KIRO_HANDLE hCall) {
 void CSipAgent::Decline(KIRO_HANDLE hCall, const char *szWhy) {
   KIRO_HANDLE hDestroyed = hCall;
   if (KIRO_CallDestroy(&hDestroyed) == 0) {
-    AGENT_LOG_ENTRY().Write("declined call ").WriteNumber(static_cast<int>(hCall)).Write(", ")
-        .Write(szWhy).Write(".");
+    AGENT_LOG_ENTRY().Write("declined call ").WriteNumber(static_cast<int>(hCall)).Write(", ").Write(szWhy).Write(".");
     return;
   }
   ForgetUnreachable(hCall);
@@ -152,13 +139,11 @@ void CSipAgent::ForgetUnreachable(KIRO_HANDLE hCall) {
 void CSipAgent::OnCallEvent(const uint32_t *pRecord) {
   KIRO_HANDLE hCall = pRecord[KIRO_WORD_HANDLE];
   SAgentView view;
-  const ECallAction eAction = ApplyCallEvent(
-      hCall, static_cast<int>(pRecord[KIRO_WORD_STATUS]), pRecord[KIRO_WORD_CALL_CODE], view);
+  const ECallAction eAction = ApplyCallEvent(hCall, static_cast<int>(pRecord[KIRO_WORD_STATUS]),
+                                             pRecord[KIRO_WORD_CALL_CODE], view);
   NotifyObservers(view);
   switch (eAction) {
-    case ECallAction::Accept:
-      KIRO_CallAccept(hCall);
-      break;
+    case ECallAction::Accept: KIRO_CallAccept(hCall); break;
     case ECallAction::Answer:
       if (AutoAnswer()) KIRO_CallAnswer(hCall);
       break;
@@ -166,22 +151,16 @@ void CSipAgent::OnCallEvent(const uint32_t *pRecord) {
       KIRO_CallDestroy(&hCall);
       m_bAutoAnswer.store(false);
       break;
-    case ECallAction::Released:
-      m_bAutoAnswer.store(false);
-      break;
+    case ECallAction::Released: m_bAutoAnswer.store(false); break;
     case ECallAction::DestroyOther:
       if (KIRO_CallDestroy(&hCall) != 0) ForgetUnreachable(pRecord[KIRO_WORD_HANDLE]);
       break;
-    case ECallAction::Decline:
-      Decline(hCall, "the agent has a call");
-      break;
-    case ECallAction::None:
-      break;
+    case ECallAction::Decline: Decline(hCall, "the agent has a call"); break;
+    case ECallAction::None: break;
   }
 }
 
-CSipAgent::ECallAction CSipAgent::ApplyCallEvent(KIRO_HANDLE hCall, int nStatus, uint32_t nCode,
-                                                 SAgentView &view) {
+CSipAgent::ECallAction CSipAgent::ApplyCallEvent(KIRO_HANDLE hCall, int nStatus, uint32_t nCode, SAgentView &view) {
   CSrwExclusive lock(m_stateLock);
   ECallAction eAction = ECallAction::None;
   SCallNote *pNote = FindNote(hCall);
@@ -231,15 +210,9 @@ CSipAgent::ECallAction CSipAgent::ApplyOwnCall(KIRO_HANDLE hCall, int nStatus, u
     return ECallAction::None;
   }
   switch (nCode) {
-    case KIRO_CALL_OUTGOING:
-      SetCallStateLocked(STATE_CALLING);
-      return ECallAction::None;
-    case KIRO_CALL_ALERTING:
-      SetCallStateLocked(STATE_ALERTING);
-      return ECallAction::None;
-    case KIRO_CALL_CONNECTED:
-      SetCallStateLocked(STATE_TALKING);
-      return ECallAction::None;
+    case KIRO_CALL_OUTGOING: SetCallStateLocked(STATE_CALLING); return ECallAction::None;
+    case KIRO_CALL_ALERTING: SetCallStateLocked(STATE_ALERTING); return ECallAction::None;
+    case KIRO_CALL_CONNECTED: SetCallStateLocked(STATE_TALKING); return ECallAction::None;
     case KIRO_CALL_RELEASED: {
       SetCallStateLocked(STATE_RELEASED);
       SCallNote *pNote = FindNote(hCall);
@@ -247,18 +220,14 @@ CSipAgent::ECallAction CSipAgent::ApplyOwnCall(KIRO_HANDLE hCall, int nStatus, u
       pNote->bDestroyed = true;
       return ECallAction::Destroy;
     }
-    case KIRO_CALL_OFFERED:
-      return ECallAction::Accept;
-    case KIRO_CALL_RINGING:
-      SetCallStateLocked(STATE_RINGING);
-      return ECallAction::Answer;
+    case KIRO_CALL_OFFERED: return ECallAction::Accept;
+    case KIRO_CALL_RINGING: SetCallStateLocked(STATE_RINGING); return ECallAction::Answer;
     case KIRO_CALL_CLOSED:
       ForgetNote(hCall);
       SetCallLocked(0);
       EndCallStateLocked();
       return ECallAction::None;
-    default:
-      return ECallAction::None;
+    default: return ECallAction::None;
   }
 }
 

@@ -71,12 +71,14 @@ TEST_P(PlaybackEndTest, RegressionEndOfFileLetsTheQueuedBlocksPlayOut) {
     ExpectWithin([] { return !g_bWaveOutOpen; }, 1000, "output close notification at the end");
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     WhereTheSamplesEnd, PlaybackEndTest,
     ::testing::Values(EndCase{"WithinTheFirstOpeningBlock", 1000}, EndCase{"AtTheFirstBlocksEnd", 40960},
                       EndCase{"WithinTheSecondOpeningBlock", 50000}, EndCase{"AtTheSecondBlocksEnd", 81920},
                       EndCase{"WithinARefill", 81920 + 10240 + 5000}, EndCase{"AtARefillsEnd", 81920 + 20480}),
     [](const ::testing::TestParamInfo<EndCase> &info) { return std::string(info.param.pszName); });
+// clang-format on
 
 // Prompts made by sox and by libsndfile (a LIST chunk after the samples);
 // sox's own reading of the samples is what the earpiece must get.
@@ -91,12 +93,14 @@ TEST_P(OutsidePromptTest, EverySampleByteReachesTheDeviceAndNothingElse) {
     EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), expected) << "the earpiece got other bytes than sox reads";
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Files, OutsidePromptTest,
                          ::testing::Values("sox_prompt.wav", "sndfile_prompt_with_list.wav"),
                          [](const ::testing::TestParamInfo<const char *> &info) {
                              std::string strName = info.param;
                              return strName.substr(0, strName.find('.'));
                          });
+// clang-format on
 
 TEST_F(FilePlaybackTest, RegressionFileWithNoSamplesFailsAndClosesTheOutputItOpened) {
     ASSERT_EQ(StartPlayFile(WritePrompt(Bytes()).c_str()), -1);
@@ -132,6 +136,7 @@ TEST_P(FailedPlayStartTest, RegressionLeavesNoJobSoTheNextStartPlays) {
     EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Failures, FailedPlayStartTest,
     ::testing::Values(
@@ -140,6 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailedPlayStart{"FileWithNoSamples", EPrompt::NoSamples, nullptr, MMSYSERR_NOERROR},
         FailedPlayStart{"OutputRefusesToOpen", EPrompt::Samples, nullptr, MMSYSERR_ALLOCATED}),
     [](const ::testing::TestParamInfo<FailedPlayStart> &info) { return std::string(info.param.pszName); });
+// clang-format on
 
 TEST_F(FilePlaybackTest, SecondStartIsRefusedAndLeavesTheRunningPlaybackAlone) {
     Bytes samples = CountingSamples(60000);

@@ -60,6 +60,7 @@ TEST_P(FileThreadsTest, StartsAndStopsFromTwoHostThreadsWhileSoundMoves) {
     EXPECT_EQ(g_nWaveOutQueued, 0);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Directions, FileThreadsTest,
     ::testing::Values(Direction{"Playback", ESimWaveDirection::Output, StartPlayFile, StopPlayFile,
@@ -67,5 +68,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Direction{"Recording", ESimWaveDirection::Input, StartRecordFile, StopRecordFile,
                                 [] { CEmulatedWave::Instance().CaptureInput(D_nRecordBuf); }, &g_bWaveInOpen}),
     [](const ::testing::TestParamInfo<Direction> &info) { return std::string(info.param.pszName); });
+// clang-format on
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include "loader_lock.h"
 #include "platform/wave_api.h"
 
-
 namespace {
 
 const DWORD D_dwCloserBoundMs = 5000;
@@ -23,7 +22,7 @@ WAVE_API g_Emulated;
 
 template <typename PFN, PFN WAVE_API::*pMember>
 struct Watched;
-template <typename R, typename... A, R(WINAPI *WAVE_API::*pMember)(A...)>
+template <typename R, typename... A, R (WINAPI *WAVE_API::*pMember)(A...)>
 struct Watched<R(WINAPI *)(A...), pMember> {
     static R WINAPI Call(A... args) {
         if (g_bLoaderLockHeld) ++g_lWaveCallsUnderLoaderLock;
@@ -97,9 +96,11 @@ TEST_P(FileUnloadTest, RegressionUnloadDuringJobsClosesDevicesAndKeepsTheRecordi
     EXPECT_EQ(Le32At(file, 40), file.size() - 44) << "data size at offset 40";
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Unload, FileUnloadTest, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool> &info) {
                              return info.param ? "UnderTheLoaderLock" : "WithoutTheLoaderLock";
                          });
+// clang-format on
 
 }  // namespace

@@ -56,8 +56,7 @@ Expected Read(const std::string &strLine) {
     const size_t nFirstCR = strLine.find('\r', 3);
     auto field = [&](ELineEvent eKind, size_t nFrom) {
         const size_t nGiven = nFirstCR > nFrom ? nFirstCR - nFrom : 0;
-        return Expected{eKind, strLine.substr(std::min(nFrom, strLine.size()), std::min(nGiven, D_nFieldMax)),
-                        nGiven};
+        return Expected{eKind, strLine.substr(std::min(nFrom, strLine.size()), std::min(nGiven, D_nFieldMax)), nGiven};
     };
     switch (strLine[2]) {
     case 'R': return {ELineEvent::Ring, "", 0};

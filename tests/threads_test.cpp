@@ -10,7 +10,6 @@
 #include "support/ThreadEnd.h"
 #include "audio/WaveMsgThread.h"
 
-
 namespace {
 
 const DWORD D_dwStartBoundMs = 10000;  // a thread start, however busy the machine
@@ -26,8 +25,7 @@ public:
     ::testing::AssertionResult StartRunning(DWORD dwParam = 0) {
         ResetEvent(m_hRunning);
         Start(dwParam);
-        if (WaitForSingleObject(m_hRunning, D_dwStartBoundMs) == WAIT_OBJECT_0)
-            return ::testing::AssertionSuccess();
+        if (WaitForSingleObject(m_hRunning, D_dwStartBoundMs) == WAIT_OBJECT_0) return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure() << "the worker's body did not begin within 10 s";
     }
 
@@ -57,8 +55,10 @@ public:
         SignalRunning();
         const HANDLE hNever = GetCurrentProcess();  // signalled only at exit
         do {
-            if (m_bInSystemCall) Sleep(5000);
-            else WaitAllowingEnd(1, &hNever, 5000);
+            if (m_bInSystemCall)
+                Sleep(5000);
+            else
+                WaitAllowingEnd(1, &hNever, 5000);
         } while (!IsStopRequested(0));
         return 0;
     }
@@ -227,8 +227,7 @@ TEST(WaveMsgThread, StartTwiceGivesOneThreadAndQuitEndsIt) {
     EXPECT_TRUE(PostThreadMessageA(dwFirst, WM_USER, 0, 0));
 
     HANDLE hCopy = nullptr;
-    DuplicateHandle(GetCurrentProcess(), hThread, GetCurrentProcess(), &hCopy, 0, FALSE,
-                    DUPLICATE_SAME_ACCESS);
+    DuplicateHandle(GetCurrentProcess(), hThread, GetCurrentProcess(), &hCopy, 0, FALSE, DUPLICATE_SAME_ACCESS);
     ASSERT_TRUE(PostThreadMessageA(dwFirst, WM_QUIT, 0, 0));
     ASSERT_EQ(WaitForSingleObject(hCopy, 2000), WAIT_OBJECT_0) << "WM_QUIT did not end the loop";
     DWORD dwExit = 1;

@@ -136,10 +136,12 @@ TEST_P(UnloadCycles, LeaveNoThreadNoHandleAndNoDeviceOpen) {
     EXPECT_EQ(0, report.nHandlesLeftMax) << Describe(report);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Detach, UnloadCycles,
     ::testing::Values(UnloadCase{"AtRandomMomentsOfASearchOfThousandsOfDevices", {8, 3000, false, 0}},
                       UnloadCase{"DuringAPlaybackAndARecording", {6, 3, true, 0}}),
     [](const ::testing::TestParamInfo<UnloadCase> &info) { return std::string(info.param.szName); });
+// clang-format on
 
 }  // namespace

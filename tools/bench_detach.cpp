@@ -30,7 +30,6 @@
 #include "platform/wave_api.h"
 #include "silent_prompt.h"
 
-
 namespace {
 
 const DWORD D_dwStuckMs = 10000;

@@ -6,7 +6,9 @@
 
 #include "audio/WaveFile.h"
 
-CFileJob::CFileJob(WaveFile *&pFile) : m_pFile(pFile), m_bLive(false), m_nGeneration(0) { InitializeCriticalSection(&m_cs); }
+CFileJob::CFileJob(WaveFile *&pFile) : m_pFile(pFile), m_bLive(false), m_nGeneration(0) {
+    InitializeCriticalSection(&m_cs);
+}
 
 CFileJob::~CFileJob() {
     Release();

@@ -30,7 +30,7 @@ namespace {
 
 const int D_nOpeningBlockSize = 40960;  // 2.56 s at 16000 bytes per second
 const int D_nOpeningBlocks = 2;
-const int D_nRefillBlockSize = 10240;   // 0.64 s
+const int D_nRefillBlockSize = 10240;  // 0.64 s
 CFileJob g_PlayJob(g_pPlayFile);
 // The file has yielded its last sample byte; under the job's lock.
 bool g_bPlayFileAtEnd = false;

@@ -71,8 +71,8 @@ CWaveMsgThread g_WaveThread;
 // A handle of the thread's own to the starter's event, or null.
 HANDLE HandleForThread(HANDLE hEvent) {
     HANDLE hCopy = nullptr;
-    if (hEvent && !DuplicateHandle(GetCurrentProcess(), hEvent, GetCurrentProcess(), &hCopy, 0, FALSE,
-                                   DUPLICATE_SAME_ACCESS)) {
+    if (hEvent &&
+        !DuplicateHandle(GetCurrentProcess(), hEvent, GetCurrentProcess(), &hCopy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
         hCopy = nullptr;
     }
     return hCopy;

@@ -64,9 +64,13 @@ std::atomic<int> &g_nWaveOutQueued = g_WaveOut.m_nHeld;
 WAVEFORMATEX DeviceFormat() {
     g_nBlockAlign = g_nChannels * g_nBitsPerSample / 8;
     g_nAvgBytesPerSec = g_nSamplesPerSec * g_nBlockAlign;
-    return WAVEFORMATEX{WAVE_FORMAT_PCM, static_cast<WORD>(g_nChannels), static_cast<DWORD>(g_nSamplesPerSec),
-                        static_cast<DWORD>(g_nAvgBytesPerSec), static_cast<WORD>(g_nBlockAlign),
-                        static_cast<WORD>(g_nBitsPerSample), 0};
+    return WAVEFORMATEX{WAVE_FORMAT_PCM,
+                        static_cast<WORD>(g_nChannels),
+                        static_cast<DWORD>(g_nSamplesPerSec),
+                        static_cast<DWORD>(g_nAvgBytesPerSec),
+                        static_cast<WORD>(g_nBlockAlign),
+                        static_cast<WORD>(g_nBitsPerSample),
+                        0};
 }
 
 namespace {

@@ -29,12 +29,12 @@
 #include "support/RecoverableLock.h"
 
 // Notifications posted to the host window.
-const UINT D_nMsgRing = WM_USER + 100;           // R: the handset rings
-const UINT D_nMsgStopDigit = WM_USER + 101;      // N: the stop digit arrived
-const UINT D_nMsgHangUp = WM_USER + 102;         // H: hung up; digits cleared
-const UINT D_nMsgOffHook = WM_USER + 103;        // Z: taken off hook
-const UINT D_nMsgCallerNumber = WM_USER + 109;   // C: wParam number, lParam length
-const UINT D_nMsgNoHandset = WM_USER + 110;      // a search found no handset
+const UINT D_nMsgRing = WM_USER + 100;          // R: the handset rings
+const UINT D_nMsgStopDigit = WM_USER + 101;     // N: the stop digit arrived
+const UINT D_nMsgHangUp = WM_USER + 102;        // H: hung up; digits cleared
+const UINT D_nMsgOffHook = WM_USER + 103;       // Z: taken off hook
+const UINT D_nMsgCallerNumber = WM_USER + 109;  // C: wParam number, lParam length
+const UINT D_nMsgNoHandset = WM_USER + 110;     // a search found no handset
 
 class Halvex : public CBaseThread {
 public:
@@ -43,7 +43,7 @@ public:
     static constexpr DWORD D_dwHandsetVersion = 0x0100;
     static constexpr int D_nDataBufSize = CLineDecoder::D_nDataBufSize;
     static constexpr int D_nListBufSize = CLineDecoder::D_nListBufSize;
-    static constexpr int D_nMaxDialDigits = 26; // what one 64-byte frame holds
+    static constexpr int D_nMaxDialDigits = 26;  // what one 64-byte frame holds
     static constexpr DWORD D_dwSearchPauseMs = 200;
     static constexpr DWORD D_dwSearchRetryMs = 2000;
     static constexpr DWORD D_dwReadSliceMs = 2000;
@@ -96,8 +96,7 @@ private:
     };
 
     // hSet is the SetupAPI device information set (HDEVINFO).
-    ESearchStep TryInterface(PVOID hSet, const GUID &guidHid, DWORD dwIndex,
-                            const Identity &wanted, HANDLE *phFound);
+    ESearchStep TryInterface(PVOID hSet, const GUID &guidHid, DWORD dwIndex, const Identity &wanted, HANDLE *phFound);
     EConnectionEnd RunConnection();
     EConnectionEnd ReadLines(HANDLE hReadEvent);
     EReadOutcome ReadCharacter(HANDLE hReadEvent, char *pcChar);

@@ -26,8 +26,7 @@ namespace {
 // The outcomes that only mean "nothing was read this time": success without
 // data, a cancelled read and a read still in flight.
 bool IsHardReadError(DWORD dwError) {
-    return dwError != ERROR_SUCCESS && dwError != ERROR_OPERATION_ABORTED &&
-           dwError != ERROR_IO_PENDING;
+    return dwError != ERROR_SUCCESS && dwError != ERROR_OPERATION_ABORTED && dwError != ERROR_IO_PENDING;
 }
 
 // How long a cancelled read may take to complete when the thread is stopping.
@@ -40,8 +39,7 @@ const DWORD D_dwRefusedReadPauseMs = 100;
 DWORD Halvex::Run(DWORD) {
     for (;;) {
         if (IsStopRequested(0) || WaitForStop(D_dwSearchPauseMs)) break;
-        if (OpenDevice(D_dwHandsetVendorID, D_dwHandsetProductID, D_dwHandsetVersion) ==
-            INVALID_HANDLE_VALUE) {
+        if (OpenDevice(D_dwHandsetVendorID, D_dwHandsetProductID, D_dwHandsetVersion) == INVALID_HANDLE_VALUE) {
             // A search cut short by a stop is no news for the host.
             if (IsStopRequested(0)) break;
             Notify(D_nMsgNoHandset);
@@ -75,16 +73,14 @@ Halvex::EConnectionEnd Halvex::ReadLines(HANDLE hReadEvent) {
     while (!IsStopRequested(0)) {
         char cChar = 0;
         switch (ReadCharacter(hReadEvent, &cChar)) {
-        case EReadOutcome::Stopped:
-            return EConnectionEnd::Stopped;
+        case EReadOutcome::Stopped: return EConnectionEnd::Stopped;
         case EReadOutcome::Failed:
             CloseDevice();
             // A half line from before the loss must not be glued to the
             // first line after the handset comes back.
             ResetLine();
             return EConnectionEnd::Lost;
-        case EReadOutcome::Nothing:
-            break;
+        case EReadOutcome::Nothing: break;
         case EReadOutcome::Character:
             // At most about two lines a second; what the handset sends
             // meanwhile waits in the HID driver's input buffer.
@@ -176,29 +172,18 @@ void Halvex::DecodeLine(const char *pLine, int nLength) { ActOn(m_decoder.Decode
 
 void Halvex::ActOn(const CLineEvent &event) {
     switch (event.eKind) {
-    case ELineEvent::Ring:
-        Notify(D_nMsgRing);
-        break;
-    case ELineEvent::Digits:
-        QueueDigits(event.pszField, event.nFieldLength);
-        break;
+    case ELineEvent::Ring: Notify(D_nMsgRing); break;
+    case ELineEvent::Digits: QueueDigits(event.pszField, event.nFieldLength); break;
     case ELineEvent::HangUp:
         // The host sees an empty queue from the moment it learns of the
         // hang-up.
         m_qDTMF.Clear();
         Notify(D_nMsgHangUp);
         break;
-    case ELineEvent::OffHook:
-        Notify(D_nMsgOffHook);
-        break;
-    case ELineEvent::CallerNumber:
-        ReportCallerNumber(event.pszField, event.nFieldLength);
-        break;
-    case ELineEvent::Ping:
-        g_LogReporter.WriteLog("收到Ping回应");
-        break;
-    case ELineEvent::Ignored:
-        break;
+    case ELineEvent::OffHook: Notify(D_nMsgOffHook); break;
+    case ELineEvent::CallerNumber: ReportCallerNumber(event.pszField, event.nFieldLength); break;
+    case ELineEvent::Ping: g_LogReporter.WriteLog("收到Ping回应"); break;
+    case ELineEvent::Ignored: break;
     }
 }
 

@@ -148,14 +148,20 @@ StubData *DataOf(BYTE *pPage) { return reinterpret_cast<StubData *>(pPage + D_nP
 
 // A page with the code for these calls, or null (logged).
 BYTE *NewPage(void *pfnFirst, void *pfnSecond, HANDLE hLeft) {
-    BYTE *pPage = static_cast<BYTE *>(VirtualAlloc(nullptr, 2 * D_nPageBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    BYTE *pPage = static_cast<BYTE *>(
+        VirtualAlloc(nullptr, 2 * D_nPageBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     if (!pPage) {
         g_LogReporter.WriteLog("Thread start page: no memory (error %lu); the thread starts in the plug-in",
                                GetLastError());
         return nullptr;
     }
     StubData *pData = DataOf(pPage);
-    *pData = StubData{D_lNotEntered, 0, pfnFirst, pfnSecond, hLeft, reinterpret_cast<void *>(&SetEvent),
+    *pData = StubData{D_lNotEntered,
+                      0,
+                      pfnFirst,
+                      pfnSecond,
+                      hLeft,
+                      reinterpret_cast<void *>(&SetEvent),
                       reinterpret_cast<void *>(&ExitThread)};
     WriteStub(pPage, pData);
     DWORD dwOld = 0;

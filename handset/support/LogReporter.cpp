@@ -51,11 +51,9 @@ int ComposeLine(char (&szBuffer2)[D_nLineBufSize], const char *szTime, const cha
     size_t nRoom = D_nLineBufSize - 1 > nFraming ? D_nLineBufSize - 1 - nFraming : 0;
     size_t nMessage = strlen(szMessage);
     if (nMessage > nRoom) nMessage = KeepWholeCharacters(szMessage, nRoom);
-    int nLength = snprintf(szBuffer2, sizeof szBuffer2, "%s\t%.*s ", szTime,
-                           static_cast<int>(nMessage), szMessage);
+    int nLength = snprintf(szBuffer2, sizeof szBuffer2, "%s\t%.*s ", szTime, static_cast<int>(nMessage), szMessage);
     if (nLength < 0) return 0;
-    return nLength < static_cast<int>(sizeof szBuffer2) ? nLength
-                                                        : static_cast<int>(sizeof szBuffer2) - 1;
+    return nLength < static_cast<int>(sizeof szBuffer2) ? nLength : static_cast<int>(sizeof szBuffer2) - 1;
 }
 
 // The line and its line end as a text-mode stream would write them: every
@@ -88,9 +86,8 @@ __time64_t CurrentCalendarTime() {
 }  // namespace
 
 CLogReporter::CLogReporter(long lMaxLines)
-    : m_bEnabled(true), m_hLog(nullptr), m_lLineCount(0),
-      m_lMaxLines(lMaxLines > 0 ? lMaxLines : D_nLogMaxLines), m_bOpened(false),
-      m_tCachedTime(-1), m_szCachedTime() {}
+    : m_bEnabled(true), m_hLog(nullptr), m_lLineCount(0), m_lMaxLines(lMaxLines > 0 ? lMaxLines : D_nLogMaxLines),
+      m_bOpened(false), m_tCachedTime(-1), m_szCachedTime() {}
 
 CLogReporter::~CLogReporter() { CloseFile(); }
 
@@ -163,9 +160,8 @@ std::string CLogReporter::NewFileName() {
 
 void CLogReporter::OpenFile(const std::string &strFileName) {
     CloseFile();
-    HANDLE hLog = CreateFileA(strFileName.c_str(), FILE_APPEND_DATA,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE hLog = CreateFileA(strFileName.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     m_hLog = hLog == INVALID_HANDLE_VALUE ? nullptr : hLog;
 }
 
@@ -216,8 +212,7 @@ __time64_t CLogReporter::FileTimeToTime(const FILETIME &ftFile) {
     return _mktime64(&tmLocal);
 }
 
-std::string CLogReporter::FindLatestLogFile(const std::string &strDirectory,
-                                            const std::string &strPrefix) {
+std::string CLogReporter::FindLatestLogFile(const std::string &strDirectory, const std::string &strPrefix) {
     // Files stamped before 1 February 2000, 01:01:01 local time come from
     // machines whose clock was never set; they are never continued.
     struct tm tmFloor = {};

@@ -53,10 +53,12 @@ CRecoverableLock::EEntryResult CRecoverableLock::Enter(DWORD dwBoundMs) {
         if (!bTaken && dwElapsed < dwBoundMs) {
             // Woken by a Leave, or the slice ran out and the owner is due
             // for a look. Without the event, poll.
-            const DWORD dwSlice = dwBoundMs - dwElapsed < D_dwOwnerCheckSliceMs
-                                      ? dwBoundMs - dwElapsed : D_dwOwnerCheckSliceMs;
-            if (m_hWake) WaitForSingleObject(m_hWake, dwSlice);
-            else Sleep(1);
+            const DWORD dwSlice = dwBoundMs - dwElapsed < D_dwOwnerCheckSliceMs ? dwBoundMs - dwElapsed
+                                                                                : D_dwOwnerCheckSliceMs;
+            if (m_hWake)
+                WaitForSingleObject(m_hWake, dwSlice);
+            else
+                Sleep(1);
         }
         --m_lWaiters;
         if (bTaken || TryTake(dwSelf)) return EEntryResult::Entered;

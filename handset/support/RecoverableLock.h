@@ -43,7 +43,7 @@ private:
 
     std::atomic<LONG> m_lOwner;    // thread id of the owner; 0 when free
     std::atomic<LONG> m_lWaiters;  // waiters that may sleep on m_hWake
-    HANDLE m_hWake;            // auto-reset: one waiter tries again
+    HANDLE m_hWake;                // auto-reset: one waiter tries again
 
     CRecoverableLock(const CRecoverableLock &) = delete;
     CRecoverableLock &operator=(const CRecoverableLock &) = delete;
@@ -53,8 +53,7 @@ private:
 // bound; Held() tells.
 class CRecoverableScope {
 public:
-    CRecoverableScope(CRecoverableLock &lock, DWORD dwBoundMs)
-        : m_lock(lock), m_result(lock.Enter(dwBoundMs)) {}
+    CRecoverableScope(CRecoverableLock &lock, DWORD dwBoundMs) : m_lock(lock), m_result(lock.Enter(dwBoundMs)) {}
     ~CRecoverableScope() {
         if (Held()) m_lock.Leave();
     }

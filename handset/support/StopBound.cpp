@@ -60,8 +60,7 @@ CBoundedScope::CBoundedScope(CRITICAL_SECTION &cs, const char *szWhat) : m_cs(cs
     }
     // Polled: a critical section offers no bounded wait, and its owner may
     // be a thread that was ended holding it, which no wait would outlast.
-    const DWORD dwBound =
-        pBound->Cap(CStopBound::AWorkerWasEndedWhereItStood() ? D_dwAfterForcedEndMs : D_dwMs);
+    const DWORD dwBound = pBound->Cap(CStopBound::AWorkerWasEndedWhereItStood() ? D_dwAfterForcedEndMs : D_dwMs);
     const DWORD dwStart = GetTickCount();
     for (;;) {
         m_bHeld = TryEnterCriticalSection(&m_cs) != FALSE;

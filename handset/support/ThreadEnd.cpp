@@ -12,9 +12,8 @@ const DWORD D_dwShieldReturnMs = 10000;
 }  // namespace
 
 CThreadEnd::CThreadEnd()
-    : m_hBodyDone(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      m_hRelease(CreateEventA(nullptr, TRUE, FALSE, nullptr)), m_dwExitCode(0),
-      m_bShieldHeld(false), m_dwBodyThreadId(0), m_bFinished(false) {}
+    : m_hBodyDone(CreateEventA(nullptr, TRUE, FALSE, nullptr)), m_hRelease(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      m_dwExitCode(0), m_bShieldHeld(false), m_dwBodyThreadId(0), m_bFinished(false) {}
 
 CThreadEnd::~CThreadEnd() {
     if (m_hBodyDone) CloseHandle(m_hBodyDone);
@@ -132,7 +131,7 @@ void CThreadEnd::CollectFinished(HANDLE hThread, const CStopBound &bound) {
 }
 
 CThreadEnd::EThreadOutcome CThreadEnd::EndAtSafePoint(HANDLE hThread, bool bWatchPark, DWORD dwExitCode,
-                                               const CStopBound &bound) {
+                                                      const CStopBound &bound) {
     // First the shield, then the heaps: a body inside a system call may need
     // a heap's lock to come out of it. A dead body's shield is taken over.
     const DWORD dwSafeEndWaitMs = bound.Cap(D_dwSafeEndWaitMs);

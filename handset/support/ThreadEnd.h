@@ -82,8 +82,7 @@ public:
     // when the body had finished by itself, also when it did so while the
     // controller waited for a safe point. Every wait is cut to what is left
     // of bound, which also says whether the caller holds the loader lock.
-    bool EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode = 0,
-                   const CStopBound &bound = CStopBound());
+    bool EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode = 0, const CStopBound &bound = CStopBound());
 
     static constexpr DWORD D_dwUncollectedParkMs = 1000;
     // How long Stop waits for a released thread to exit.

@@ -30,12 +30,12 @@
 #include "KiroSim.h"
 
 enum class EKiroSimCallState {
-  Calling,    // outgoing, nobody answers
-  Alerting,   // outgoing, far end alerting
-  Offered,    // incoming, not yet accepted
-  Ringing,    // incoming, accepted
+  Calling,   // outgoing, nobody answers
+  Alerting,  // outgoing, far end alerting
+  Offered,   // incoming, not yet accepted
+  Ringing,   // incoming, accepted
   Connected,
-  Released,   // far end gone, waiting for KIRO_CallDestroy
+  Released,  // far end gone, waiting for KIRO_CallDestroy
 };
 
 struct SKiroSimCall {

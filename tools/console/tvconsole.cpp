@@ -20,9 +20,9 @@
 
 namespace {
 
-const int D_nExitPassed = 0;       // every command ran and none failed
-const int D_nExitFailed = 1;       // a command failed (see the transcript)
-const int D_nExitNotStarted = 2;   // no command ran: usage, script or plug-in unusable
+const int D_nExitPassed = 0;      // every command ran and none failed
+const int D_nExitFailed = 1;      // a command failed (see the transcript)
+const int D_nExitNotStarted = 2;  // no command ran: usage, script or plug-in unusable
 
 const char D_szUsage[] =
     "usage: tvconsole [--strict] PLUGIN.dll [SCRIPT]\n"
@@ -43,9 +43,12 @@ struct Options {
 bool ParseOptions(int argc, char **argv, Options &options) {
     std::vector<const char *> vPlain;
     for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--strict") == 0) options.bStrict = true;
-        else if (argv[i][0] == '-' || strcmp(argv[i], "/?") == 0) return false;
-        else vPlain.push_back(argv[i]);
+        if (strcmp(argv[i], "--strict") == 0)
+            options.bStrict = true;
+        else if (argv[i][0] == '-' || strcmp(argv[i], "/?") == 0)
+            return false;
+        else
+            vPlain.push_back(argv[i]);
     }
     if (vPlain.empty() || vPlain.size() > 2) return false;
     options.szPlugin = vPlain[0];
@@ -55,7 +58,8 @@ bool ParseOptions(int argc, char **argv, Options &options) {
 
 // The commands of both kinds; the number of exports missing, each named.
 int AttachPlugin(CConsole &console, HMODULE hPlugin, EPluginKind eKind) {
-    int nMissing = eKind == EPluginKind::HandsetPlugin ? AttachHandsetConsole(console, hPlugin) : AttachSipConsole(console, hPlugin);
+    int nMissing = eKind == EPluginKind::HandsetPlugin ? AttachHandsetConsole(console, hPlugin)
+                                                       : AttachSipConsole(console, hPlugin);
     if (eKind == EPluginKind::HandsetPlugin && !nMissing) AddWaveDeviceCommand(console, SystemWaveDevices());
     if (nMissing)
         CConsole::Say("%d export(s) missing: not the %s plug-in this console knows", nMissing,
@@ -105,8 +109,10 @@ int main(int argc, char **argv) {
     EPluginKind eKind = IdentifyPlugin(hPlugin);
     int nExit = D_nExitNotStarted;
     if (eKind == EPluginKind::NotAPlugin)
-        CConsole::Say("%s is neither plug-in: it exports neither CT_StartMonitor (the handset plug-in) nor "
-                      "TV_MakeCall (the SIP plug-in)", options.szPlugin);
+        CConsole::Say(
+            "%s is neither plug-in: it exports neither CT_StartMonitor (the handset plug-in) nor "
+            "TV_MakeCall (the SIP plug-in)",
+            options.szPlugin);
     else
         nExit = RunPlugin(hPlugin, eKind, options, vScript);
     FreeLibrary(hPlugin);

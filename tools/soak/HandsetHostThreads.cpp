@@ -21,6 +21,7 @@ struct SHostExport {
     bool (*pfnCall)(CHandsetSoak &soak, int nFlag);
 };
 
+// clang-format off
 const SHostExport D_aExports[] = {
     {"CT_Bell", nullptr, [](CHandsetSoak &, int nFlag) { return CT_Bell(nFlag) == 1; }},
     {"CT_Keyboard", nullptr, [](CHandsetSoak &, int nFlag) { return CT_Keyboard(nFlag) == 1; }},
@@ -51,6 +52,7 @@ const SHostExport D_aExports[] = {
                 (szNumber[0] == '\0' || soak.IsKnownNumber(szNumber));
      }},
 };
+// clang-format on
 const int D_nExports = static_cast<int>(sizeof D_aExports / sizeof D_aExports[0]);
 
 }  // namespace

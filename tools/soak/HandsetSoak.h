@@ -149,8 +149,8 @@ private:
     std::string m_strFolder;
     HWND m_hWnd;
     int m_nCall;
-    bool m_bDisturbed;   // this call unplugs the handset
-    int m_nUnplugStep;   // at which step
+    bool m_bDisturbed;  // this call unplugs the handset
+    int m_nUnplugStep;  // at which step
     int m_nAttaches, m_nDetaches, m_nUnplugs;
     std::thread m_dial;
     std::atomic<bool> m_bDialing;  // the dial thread is inside TV_StartDial
