@@ -6,7 +6,8 @@
 
 The suites are the ones CTest knows in the i686 test folder (TESTS32): every
 test whose program is a Windows .exe runs in the guest, in a copy of the
-folder it would run in, with its timeout stretched for software emulation.
+folder it would run in, with its timeout stretched for software emulation
+and the environment CTest would give it (host paths made the guest's).
 Host-side tests that make a suite's input (FIXTURES_SETUP) run natively
 before the guest boots; those that read a suite's output (FIXTURES_REQUIRED
 on a fixture a suite sets up) run natively on the files the guest wrote,
