@@ -25,8 +25,7 @@
 
 PFN_LineMatchPause g_pfnLineMatchPause = nullptr;
 
-extern "C" unsigned char __cdecl AgentEventCallback(int nType, const uint32_t *pRecord,
-                                                    void * /*pContext*/) {
+extern "C" unsigned char __cdecl AgentEventCallback(int nType, const uint32_t *pRecord, void * /*pContext*/) {
   CSipAgent &agent = CSipAgent::Instance();
   switch (nType) {
     case KIRO_EVENT_CALL:
@@ -40,11 +39,8 @@ extern "C" unsigned char __cdecl AgentEventCallback(int nType, const uint32_t *p
       agent.NotifyObservers();
       break;
     case KIRO_EVENT_NOTIFY_ONLY_6:
-    case KIRO_EVENT_NOTIFY_ONLY_8:
-      agent.NotifyObservers();
-      break;
-    default:
-      break;
+    case KIRO_EVENT_NOTIFY_ONLY_8: agent.NotifyObservers(); break;
+    default: break;
   }
   return 1;
 }
@@ -63,9 +59,7 @@ void CSipAgent::SetCallStateLocked(AgentState eState) {
   SetStateLocked(eState);
 }
 
-void CSipAgent::EndCallStateLocked() {
-  SetCallStateLocked(LineLiveLocked() ? STATE_REGISTERED : STATE_UNREGISTERED);
-}
+void CSipAgent::EndCallStateLocked() { SetCallStateLocked(LineLiveLocked() ? STATE_REGISTERED : STATE_UNREGISTERED); }
 
 void CSipAgent::SetCallLocked(KIRO_HANDLE hCall) {
   m_hCall.store(hCall);
@@ -94,19 +88,13 @@ namespace {
 int CallPhase(uint32_t nCode) {
   switch (nCode) {
     case KIRO_CALL_OUTGOING:
-    case KIRO_CALL_OFFERED:
-      return 1;
+    case KIRO_CALL_OFFERED: return 1;
     case KIRO_CALL_ALERTING:
-    case KIRO_CALL_RINGING:
-      return 2;
-    case KIRO_CALL_CONNECTED:
-      return 3;
-    case KIRO_CALL_RELEASED:
-      return 4;
-    case KIRO_CALL_CLOSED:
-      return 5;
-    default:
-      return -1;
+    case KIRO_CALL_RINGING: return 2;
+    case KIRO_CALL_CONNECTED: return 3;
+    case KIRO_CALL_RELEASED: return 4;
+    case KIRO_CALL_CLOSED: return 5;
+    default: return -1;
   }
 }
 }  // namespace
@@ -123,19 +111,18 @@ CSipAgent::EPlacedCall CSipAgent::AdoptPlacedCall(KIRO_HANDLE hCall) {
   CSrwExclusive lock(m_stateLock);
   // Its events may have come inside the request: they made it the agent's
   // call or, behind a caller's, declined it already.
-  if (FindNote(hCall)) return Call() == hCall ? PLACED_ADOPTED : PLACED_DECLINED;
+  if (FindNote(hCall)) return Call() == hCall ? EPlacedCall::Adopted : EPlacedCall::Declined;
   bool bFree = Call() == 0;
   m_calls.push_back(SCallNote{hCall, !bFree});
-  if (!bFree) return PLACED_TO_DECLINE;
+  if (!bFree) return EPlacedCall::ToDecline;
   SetCallLocked(hCall);
-  return PLACED_ADOPTED;
+  return EPlacedCall::Adopted;
 }
 
 void CSipAgent::Decline(KIRO_HANDLE hCall, const char *szWhy) {
   KIRO_HANDLE hDestroyed = hCall;
   if (KIRO_CallDestroy(&hDestroyed) == 0) {
-    AGENT_LOG_ENTRY().Write("declined call ").WriteNumber(static_cast<int>(hCall)).Write(", ")
-        .Write(szWhy).Write(".");
+    AGENT_LOG_ENTRY().Write("declined call ").WriteNumber(static_cast<int>(hCall)).Write(", ").Write(szWhy).Write(".");
     return;
   }
   ForgetUnreachable(hCall);
@@ -152,38 +139,30 @@ void CSipAgent::ForgetUnreachable(KIRO_HANDLE hCall) {
 void CSipAgent::OnCallEvent(const uint32_t *pRecord) {
   KIRO_HANDLE hCall = pRecord[KIRO_WORD_HANDLE];
   SAgentView view;
-  const ECallAction eAction = ApplyCallEvent(
-      hCall, static_cast<int>(pRecord[KIRO_WORD_STATUS]), pRecord[KIRO_WORD_CALL_CODE], view);
+  const ECallAction eAction = ApplyCallEvent(hCall, static_cast<int>(pRecord[KIRO_WORD_STATUS]),
+                                             pRecord[KIRO_WORD_CALL_CODE], view);
   NotifyObservers(view);
   switch (eAction) {
-    case ACTION_ACCEPT:
-      KIRO_CallAccept(hCall);
-      break;
-    case ACTION_ANSWER:
+    case ECallAction::Accept: KIRO_CallAccept(hCall); break;
+    case ECallAction::Answer:
       if (AutoAnswer()) KIRO_CallAnswer(hCall);
       break;
-    case ACTION_DESTROY:
+    case ECallAction::Destroy:
       KIRO_CallDestroy(&hCall);
       m_bAutoAnswer.store(false);
       break;
-    case ACTION_RELEASED:
-      m_bAutoAnswer.store(false);
-      break;
-    case ACTION_DESTROY_OTHER:
+    case ECallAction::Released: m_bAutoAnswer.store(false); break;
+    case ECallAction::DestroyOther:
       if (KIRO_CallDestroy(&hCall) != 0) ForgetUnreachable(pRecord[KIRO_WORD_HANDLE]);
       break;
-    case ACTION_DECLINE:
-      Decline(hCall, "the agent has a call");
-      break;
-    case ACTION_NONE:
-      break;
+    case ECallAction::Decline: Decline(hCall, "the agent has a call"); break;
+    case ECallAction::None: break;
   }
 }
 
-CSipAgent::ECallAction CSipAgent::ApplyCallEvent(KIRO_HANDLE hCall, int nStatus, uint32_t nCode,
-                                                 SAgentView &view) {
+CSipAgent::ECallAction CSipAgent::ApplyCallEvent(KIRO_HANDLE hCall, int nStatus, uint32_t nCode, SAgentView &view) {
   CSrwExclusive lock(m_stateLock);
-  ECallAction eAction = ACTION_NONE;
+  ECallAction eAction = ECallAction::None;
   SCallNote *pNote = FindNote(hCall);
   bool bNewCall = nStatus == 1 && (nCode == KIRO_CALL_CREATED || nCode == KIRO_CALL_OFFERED);
   if (hCall == 0) {
@@ -203,24 +182,24 @@ CSipAgent::ECallAction CSipAgent::ApplyCallEvent(KIRO_HANDLE hCall, int nStatus,
 CSipAgent::ECallAction CSipAgent::ApplyNewCall(KIRO_HANDLE hCall, uint32_t nCode) {
   bool bFree = Call() == 0 && State() == STATE_REGISTERED;
   m_calls.push_back(SCallNote{hCall, !bFree});
-  if (!bFree) return ACTION_DECLINE;
+  if (!bFree) return ECallAction::Decline;
   SetCallLocked(hCall);
   return ApplyOwnCall(hCall, 1, nCode);
 }
 
 CSipAgent::ECallAction CSipAgent::ApplyOtherCall(SCallNote *pNote, int nStatus, uint32_t nCode) {
-  if (nStatus != 1) return ACTION_NONE;
+  if (nStatus != 1) return ECallAction::None;
   if (nCode == KIRO_CALL_CLOSED) {
     ForgetNote(pNote->hCall);
   } else if (nCode == KIRO_CALL_RELEASED && !pNote->bDestroyed) {
     pNote->bDestroyed = true;
-    return ACTION_DESTROY_OTHER;
+    return ECallAction::DestroyOther;
   }
-  return ACTION_NONE;
+  return ECallAction::None;
 }
 
 CSipAgent::ECallAction CSipAgent::ApplyOwnCall(KIRO_HANDLE hCall, int nStatus, uint32_t nCode) {
-  if (nStatus == 1 && IsBehindItsCall(nCode)) return ACTION_NONE;
+  if (nStatus == 1 && IsBehindItsCall(nCode)) return ECallAction::None;
   m_nCallStatus.store(nStatus);
   ++m_nChangeSeq;
   if (nStatus != 1) {
@@ -228,37 +207,27 @@ CSipAgent::ECallAction CSipAgent::ApplyOwnCall(KIRO_HANDLE hCall, int nStatus, u
     // destroyed when it comes.
     SetCallLocked(0);
     EndCallStateLocked();
-    return ACTION_NONE;
+    return ECallAction::None;
   }
   switch (nCode) {
-    case KIRO_CALL_OUTGOING:
-      SetCallStateLocked(STATE_CALLING);
-      return ACTION_NONE;
-    case KIRO_CALL_ALERTING:
-      SetCallStateLocked(STATE_ALERTING);
-      return ACTION_NONE;
-    case KIRO_CALL_CONNECTED:
-      SetCallStateLocked(STATE_TALKING);
-      return ACTION_NONE;
+    case KIRO_CALL_OUTGOING: SetCallStateLocked(STATE_CALLING); return ECallAction::None;
+    case KIRO_CALL_ALERTING: SetCallStateLocked(STATE_ALERTING); return ECallAction::None;
+    case KIRO_CALL_CONNECTED: SetCallStateLocked(STATE_TALKING); return ECallAction::None;
     case KIRO_CALL_RELEASED: {
       SetCallStateLocked(STATE_RELEASED);
       SCallNote *pNote = FindNote(hCall);
-      if (pNote->bDestroyed) return ACTION_RELEASED;
+      if (pNote->bDestroyed) return ECallAction::Released;
       pNote->bDestroyed = true;
-      return ACTION_DESTROY;
+      return ECallAction::Destroy;
     }
-    case KIRO_CALL_OFFERED:
-      return ACTION_ACCEPT;
-    case KIRO_CALL_RINGING:
-      SetCallStateLocked(STATE_RINGING);
-      return ACTION_ANSWER;
+    case KIRO_CALL_OFFERED: return ECallAction::Accept;
+    case KIRO_CALL_RINGING: SetCallStateLocked(STATE_RINGING); return ECallAction::Answer;
     case KIRO_CALL_CLOSED:
       ForgetNote(hCall);
       SetCallLocked(0);
       EndCallStateLocked();
-      return ACTION_NONE;
-    default:
-      return ACTION_NONE;
+      return ECallAction::None;
+    default: return ECallAction::None;
   }
 }
 

@@ -23,16 +23,11 @@ const char *Pad(int nValue) { return nValue < 10 ? "0" : ""; }
 }  // namespace
 
 CAgentLog::CAgentLog()
-    : m_bEnabled(true),
-      m_bShowFile(true),
-      m_bShowLine(true),
-      m_bShowSignature(false),
-      m_bShowTime(true) {
+    : m_bEnabled(true), m_bShowFile(true), m_bShowLine(true), m_bShowSignature(false), m_bShowTime(true) {
   m_szFileName[0] = '\0';
 }
 
-CAgentLog &CAgentLog::Header(const char *szFile, int nLine, const char *szFunction,
-                             const char *szSignature) {
+CAgentLog &CAgentLog::Header(const char *szFile, int nLine, const char *szFunction, const char *szSignature) {
   char szHeader[1024];
   size_t nUsed = 0;
   auto add = [&](const char *szFormat, auto... args) {
@@ -47,9 +42,8 @@ CAgentLog &CAgentLog::Header(const char *szFile, int nLine, const char *szFuncti
   if (m_bShowTime) {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    add("%s%d/%s%d/%d %s%d:%s%d:%s%d ", Pad(now.wMonth), now.wMonth, Pad(now.wDay), now.wDay,
-        now.wYear, Pad(now.wHour), now.wHour, Pad(now.wMinute), now.wMinute, Pad(now.wSecond),
-        now.wSecond);
+    add("%s%d/%s%d/%d %s%d:%s%d:%s%d ", Pad(now.wMonth), now.wMonth, Pad(now.wDay), now.wDay, now.wYear, Pad(now.wHour),
+        now.wHour, Pad(now.wMinute), now.wMinute, Pad(now.wSecond), now.wSecond);
   }
   if (m_bShowFile) add("%s:", BaseName(szFile ? szFile : ""));
   if (m_bShowLine) add("%d:", nLine);
@@ -81,8 +75,8 @@ bool CAgentLog::Append(const char *szText) {
   // Readers may share the file; a second writer makes this piece fail, so
   // the exports' own threads take turns rather than push each other out.
   CSrwExclusive lock(m_fileLock);
-  HANDLE hFile = CreateFileA(m_szFileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE hFile = CreateFileA(m_szFileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
   BOOL bWritten = FALSE;
   if (hFile != INVALID_HANDLE_VALUE) {
     SetFilePointer(hFile, 0, nullptr, FILE_END);

@@ -20,8 +20,7 @@ class CAgentLog {
 
   // An entry header: "\r\n", "MM/DD/YYYY hh:mm:ss ", the source file's base name, the line and the
   // function, each followed by ':', then a blank.
-  CAgentLog &Header(const char *szFile, int nLine, const char *szFunction,
-                    const char *szSignature);
+  CAgentLog &Header(const char *szFile, int nLine, const char *szFunction, const char *szSignature);
   CAgentLog &Write(const char *szText);
   CAgentLog &WriteNumber(int nNumber);
   void SetFileName(const char *szName);

@@ -18,8 +18,7 @@ typedef uint32_t KIRO_HANDLE;
 
 // Event listener: type, record of 32-bit words, context given at registration.
 // Returns a one-byte boolean.
-typedef unsigned char(__cdecl *KIRO_EVENT_CALLBACK)(int nType, const uint32_t *pRecord,
-                                                     void *pContext);
+typedef unsigned char(__cdecl *KIRO_EVENT_CALLBACK)(int nType, const uint32_t *pRecord, void *pContext);
 
 enum KiroEventType {
   KIRO_EVENT_CALL = 0,
@@ -54,16 +53,14 @@ enum KiroEventCode {
 
 int __cdecl KIRO_Initialize(KIRO_HANDLE *phInstance, int nSipPort, int nMediaPort, int nMaxCalls,
                             const char *szUserAgent, const char *szOptions, int nFlags);
-int __cdecl KIRO_EventListenerAdd(KIRO_HANDLE hInstance, KIRO_EVENT_CALLBACK pfnCallback,
-                                  void *pContext);
+int __cdecl KIRO_EventListenerAdd(KIRO_HANDLE hInstance, KIRO_EVENT_CALLBACK pfnCallback, void *pContext);
 int __cdecl KIRO_AddLine(KIRO_HANDLE hInstance, KIRO_HANDLE *phLine, const char *szIdentity);
 int __cdecl KIRO_SetOutboundProxy(KIRO_HANDLE hInstance, const char *szProxy);
-int __cdecl KIRO_LineRegister(KIRO_HANDLE hLine, const char *szDomain, const char *szUser,
-                              const char *szCredential, const char *szIdentity);
+int __cdecl KIRO_LineRegister(KIRO_HANDLE hLine, const char *szDomain, const char *szUser, const char *szCredential,
+                              const char *szIdentity);
 int __cdecl KIRO_LineUnRegister(KIRO_HANDLE hLine);
 int __cdecl KIRO_RemoveLine(KIRO_HANDLE hLine);
-int __cdecl KIRO_CallCreate(KIRO_HANDLE hInstance, KIRO_HANDLE hLine, KIRO_HANDLE *phCall,
-                            const char *szDestination);
+int __cdecl KIRO_CallCreate(KIRO_HANDLE hInstance, KIRO_HANDLE hLine, KIRO_HANDLE *phCall, const char *szDestination);
 int __cdecl KIRO_CallAccept(KIRO_HANDLE hCall);
 int __cdecl KIRO_CallAnswer(KIRO_HANDLE hCall);
 // Takes the address of the caller's stored handle: the library clears it once

@@ -75,8 +75,8 @@ bool CSipAgent::EnsureLibraryStarted(const char *szInitOption) {
   // the listener is tried again, the library starts once per process.
   if (m_hInstance == 0) {
     KIRO_HANDLE hInstance = 0;
-    int nResult = KIRO_Initialize(&hInstance, D_nSipPort, D_nMediaPort, D_nMaxCalls,
-                                  D_szUserAgent, szInitOption ? szInitOption : "", 0);
+    int nResult = KIRO_Initialize(&hInstance, D_nSipPort, D_nMediaPort, D_nMaxCalls, D_szUserAgent,
+                                  szInitOption ? szInitOption : "", 0);
     if (nResult != 0) return Fail(nResult);
     m_hInstance = hInstance;
   }
@@ -111,11 +111,9 @@ KIRO_HANDLE CSipAgent::TakeLostLine() {
   return hLost;
 }
 
-bool CSipAgent::RequestRegistration(const char *szDomain, const char *szUser,
-                                    const char *szCredential, const char *szOutboundProxy,
-                                    const char *szIdentity, CStateWait &wait) {
-  if (IsEmpty(szDomain) || IsEmpty(szOutboundProxy) || IsEmpty(szUser) ||
-      IsEmpty(szCredential) || IsEmpty(szIdentity))
+bool CSipAgent::RequestRegistration(const char *szDomain, const char *szUser, const char *szCredential,
+                                    const char *szOutboundProxy, const char *szIdentity, CStateWait &wait) {
+  if (IsEmpty(szDomain) || IsEmpty(szOutboundProxy) || IsEmpty(szUser) || IsEmpty(szCredential) || IsEmpty(szIdentity))
     return Refuse(ERR_BAD_ARGUMENT);
   CSrwExclusive request(m_requestLock);
   // A line whose registration the server dropped is the library's still:
@@ -160,8 +158,7 @@ bool CSipAgent::ReleaseLine(CStateWait &wait) {
 void CSipAgent::AbandonRelease() {
   CSrwExclusive lock(m_stateLock);
   m_hReleasingLine = 0;
-  if (Line() == 0 && State() != STATE_UNINITIALISED && !HasCallLocked())
-    SetStateLocked(STATE_UNREGISTERED);
+  if (Line() == 0 && State() != STATE_UNINITIALISED && !HasCallLocked()) SetStateLocked(STATE_UNREGISTERED);
 }
 
 bool CSipAgent::RequestCall(const char *szDestination, CStateWait &wait) {
@@ -176,13 +173,9 @@ bool CSipAgent::RequestCall(const char *szDestination, CStateWait &wait) {
   int nResult = KIRO_CallCreate(m_hInstance, Line(), &hCall, szDestination);
   if (nResult != 0) return Fail(nResult);
   switch (AdoptPlacedCall(hCall)) {
-    case PLACED_ADOPTED:
-      return true;
-    case PLACED_TO_DECLINE:
-      Decline(hCall, "placed while another call came");
-      break;
-    case PLACED_DECLINED:
-      break;
+    case EPlacedCall::Adopted: return true;
+    case EPlacedCall::ToDecline: Decline(hCall, "placed while another call came"); break;
+    case EPlacedCall::Declined: break;
   }
   // A caller became the agent's call while the request ran: the placed call
   // is ended, and the host hears that it was not placed, not "successfully".
@@ -228,8 +221,7 @@ bool CSipAgent::RequestAnswer(CStateWait &wait) {
   return nResult == 0 || Fail(nResult);
 }
 
-bool CSipAgent::RunTalkingRequest(PFN_CallRequest pfnRequest, const char *szFile,
-                                  bool bNeedsFile) {
+bool CSipAgent::RunTalkingRequest(PFN_CallRequest pfnRequest, const char *szFile, bool bNeedsFile) {
   if (bNeedsFile && !szFile) return Refuse(ERR_BAD_ARGUMENT);
   {
     CSrwExclusive request(m_requestLock);

@@ -62,12 +62,10 @@ typedef int (*PFN_CallRequest)(KIRO_HANDLE hCall, const char *szFile);
 typedef void (*PFN_LineMatchPause)(void);
 extern PFN_LineMatchPause g_pfnLineMatchPause;
 
-extern "C" unsigned char __cdecl AgentEventCallback(int nType, const uint32_t *pRecord,
-                                                    void *pContext);
+extern "C" unsigned char __cdecl AgentEventCallback(int nType, const uint32_t *pRecord, void *pContext);
 
 // The states in which the agent has a call under way or ending.
-const uint32_t D_nCallStates =
-    STATE_CALLING | STATE_ALERTING | STATE_RINGING | STATE_TALKING | STATE_RELEASED;
+const uint32_t D_nCallStates = STATE_CALLING | STATE_ALERTING | STATE_RINGING | STATE_TALKING | STATE_RELEASED;
 
 class CSipAgent {
  public:
@@ -105,8 +103,7 @@ class CSipAgent {
   // Starts the library and adds the listener unless that is done already.
   bool EnsureLibraryStarted(const char *szInitOption);
   bool RequestRegistration(const char *szDomain, const char *szUser, const char *szCredential,
-                           const char *szOutboundProxy, const char *szIdentity,
-                           CStateWait &wait);
+                           const char *szOutboundProxy, const char *szIdentity, CStateWait &wait);
   bool ReleaseLine(CStateWait &wait);
   // The release's confirmation did not come in time: the library holds no
   // line of the agent's any more, so the agent is unregistered (once its
@@ -153,14 +150,14 @@ class CSipAgent {
 
  private:
   // What an event asks of the library once the state lock is released.
-  enum ECallAction {
-    ACTION_NONE,
-    ACTION_ACCEPT,
-    ACTION_ANSWER,
-    ACTION_RELEASED,  // the agent's call released, its destroy already asked for
-    ACTION_DESTROY,   // the agent's call released: destroy it
-    ACTION_DESTROY_OTHER,  // another call released: destroy it
-    ACTION_DECLINE,   // another call while the agent has one: destroy it
+  enum class ECallAction {
+    None,
+    Accept,
+    Answer,
+    Released,      // the agent's call released, its destroy already asked for
+    Destroy,       // the agent's call released: destroy it
+    DestroyOther,  // another call released: destroy it
+    Decline,       // another call while the agent has one: destroy it
   };
 
   // A call the library told of and has not closed yet.
@@ -207,10 +204,10 @@ class CSipAgent {
   KIRO_HANDLE TakeLostLine();
   // A call KIRO_CallCreate handed out: the agent's, unless an event made
   // another call the agent's meanwhile.
-  enum EPlacedCall {
-    PLACED_ADOPTED,
-    PLACED_DECLINED,    // its own events declined it already
-    PLACED_TO_DECLINE,
+  enum class EPlacedCall {
+    Adopted,
+    Declined,  // its own events declined it already
+    ToDecline,
   };
   EPlacedCall AdoptPlacedCall(KIRO_HANDLE hCall);
   // Destroys a call that is not to be the agent's; logged once it is gone.
@@ -226,7 +223,7 @@ class CSipAgent {
   SRWLOCK m_tellLock = SRWLOCK_INIT;
   mutable CONDITION_VARIABLE m_cvState = CONDITION_VARIABLE_INIT;
   CStateWait *m_pWaiters = nullptr;  // under the state lock
-  KIRO_HANDLE m_hInstance = 0;  // under the request lock
+  KIRO_HANDLE m_hInstance = 0;       // under the request lock
   std::atomic<KIRO_HANDLE> m_hLine{0};
   std::atomic<KIRO_HANDLE> m_hCall{0};
   std::atomic<AgentState> m_state{STATE_UNINITIALISED};

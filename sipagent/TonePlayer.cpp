@@ -7,8 +7,7 @@
 #include "SipAgent.h"
 #include "sound_api.h"
 
-CTonePlayer g_TonePlayer(nullptr, "Ringtone.wav", "Ringback.wav", "DialTones.wav",
-                         "RemoteBusy.wav");
+CTonePlayer g_TonePlayer(nullptr, "Ringtone.wav", "Ringback.wav", "DialTones.wav", "RemoteBusy.wav");
 
 namespace {
 const DWORD D_dwLoopedTone = SND_FILENAME | SND_LOOP | SND_ASYNC;
@@ -35,21 +34,16 @@ void ModuleFolder(char *szFolder, size_t nSize) {
 }
 }  // namespace
 
-CTonePlayer::CTonePlayer(const char *szFolder, const char *szRingTone,
-                         const char *szRingbackTone, const char *szDialTone,
-                         const char *szBusyTone)
-    : m_szRingTone(szRingTone),
-      m_szRingbackTone(szRingbackTone),
-      m_szDialTone(szDialTone),
-      m_szBusyTone(szBusyTone) {
+CTonePlayer::CTonePlayer(const char *szFolder, const char *szRingTone, const char *szRingbackTone,
+                         const char *szDialTone, const char *szBusyTone)
+    : m_szRingTone(szRingTone), m_szRingbackTone(szRingbackTone), m_szDialTone(szDialTone), m_szBusyTone(szBusyTone) {
   m_szToneDir[0] = '\0';
   if (szFolder)
     AppendCut(m_szToneDir, sizeof m_szToneDir, szFolder);
   else
     ModuleFolder(m_szToneDir, sizeof m_szToneDir);
   size_t nLength = strlen(m_szToneDir);
-  if (nLength == 0 || m_szToneDir[nLength - 1] != '\\')
-    AppendCut(m_szToneDir, sizeof m_szToneDir, "\\");
+  if (nLength == 0 || m_szToneDir[nLength - 1] != '\\') AppendCut(m_szToneDir, sizeof m_szToneDir, "\\");
   AppendCut(m_szToneDir, sizeof m_szToneDir, "res\\");
 }
 
@@ -61,21 +55,11 @@ void CTonePlayer::OnAgentChanged(CSipAgent &agent) {
   switch (agent.ToldState()) {
     case STATE_UNINITIALISED:
     case STATE_UNREGISTERED:
-    case STATE_TALKING:
-      Stop();
-      break;
-    case STATE_CALLING:
-      Play(m_szDialTone, D_dwLoopedTone);
-      break;
-    case STATE_ALERTING:
-      Play(m_szRingbackTone, D_dwLoopedTone);
-      break;
-    case STATE_RINGING:
-      Play(m_szRingTone, D_dwLoopedTone);
-      break;
-    case STATE_RELEASED:
-      Play(m_szBusyTone, D_dwToneOnce);
-      break;
+    case STATE_TALKING: Stop(); break;
+    case STATE_CALLING: Play(m_szDialTone, D_dwLoopedTone); break;
+    case STATE_ALERTING: Play(m_szRingbackTone, D_dwLoopedTone); break;
+    case STATE_RINGING: Play(m_szRingTone, D_dwLoopedTone); break;
+    case STATE_RELEASED: Play(m_szBusyTone, D_dwToneOnce); break;
     default:
       // No call (registered): the busy tone may finish, but a loop of a
       // call that ended without a release (ringback, say) must not go on.

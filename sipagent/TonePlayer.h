@@ -27,8 +27,8 @@ class CTonePlayer : public CAgentObserver {
  public:
   // szFolder null: the folder of the module loaded as "BRAVIK32.dll", or of
   // the host executable when none is; "res\" is appended either way.
-  CTonePlayer(const char *szFolder, const char *szRingTone, const char *szRingbackTone,
-              const char *szDialTone, const char *szBusyTone);
+  CTonePlayer(const char *szFolder, const char *szRingTone, const char *szRingbackTone, const char *szDialTone,
+              const char *szBusyTone);
 
   void OnAgentChanged(CSipAgent &agent) override;
   const char *ToneDir() const { return m_szToneDir; }

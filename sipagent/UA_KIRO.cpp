@@ -73,8 +73,7 @@ int Failed(const SLogSite &site, int nResult) {
   return nResult;
 }
 
-int TalkingRequest(PFN_CallRequest pfnRequest, const char *szFile, bool bNeedsFile,
-                   const SLogSite &site) {
+int TalkingRequest(PFN_CallRequest pfnRequest, const char *szFile, bool bNeedsFile, const SLogSite &site) {
   if (CSipAgent::Instance().RunTalkingRequest(pfnRequest, szFile, bNeedsFile)) return 0;
   return Failed(site, -1);
 }
@@ -82,8 +81,8 @@ int TalkingRequest(PFN_CallRequest pfnRequest, const char *szFile, bool bNeedsFi
 
 extern "C" {
 
-int __cdecl TV_Initialize(const char *domain, const char *user, const char *credential,
-                          const char *outboundProxy, const char *initOption) {
+int __cdecl TV_Initialize(const char *domain, const char *user, const char *credential, const char *outboundProxy,
+                          const char *initOption) {
   char szIdentity[D_nIdentitySize];
   snprintf(szIdentity, sizeof szIdentity, "%s@%s", OrEmpty(user), OrEmpty(domain));
   // Named first, so that the first TV_Initialize of a process is logged too.
@@ -146,15 +145,13 @@ int __cdecl TV_Installed(void) {
 }
 
 int __cdecl TV_StartPlayFile(const char *file) {
-  return TalkingRequest([](KIRO_HANDLE hCall, const char *szFile) {
-    return KIRO_CallStartPlayFile(hCall, szFile, 0);
-  }, file, true, LOG_SITE());
+  return TalkingRequest([](KIRO_HANDLE hCall, const char *szFile) { return KIRO_CallStartPlayFile(hCall, szFile, 0); },
+                        file, true, LOG_SITE());
 }
 
 int __cdecl TV_StopPlayFile(void) {
-  return TalkingRequest([](KIRO_HANDLE hCall, const char *) {
-    return KIRO_CallStopPlayFile(hCall);
-  }, nullptr, false, LOG_SITE());
+  return TalkingRequest([](KIRO_HANDLE hCall, const char *) { return KIRO_CallStopPlayFile(hCall); }, nullptr, false,
+                        LOG_SITE());
 }
 
 int __cdecl TV_StartRecordFile(const char *file) {
@@ -162,9 +159,8 @@ int __cdecl TV_StartRecordFile(const char *file) {
 }
 
 int __cdecl TV_StopRecordFile(void) {
-  return TalkingRequest([](KIRO_HANDLE hCall, const char *) {
-    return KIRO_CallRecordStop(hCall);
-  }, nullptr, false, LOG_SITE());
+  return TalkingRequest([](KIRO_HANDLE hCall, const char *) { return KIRO_CallRecordStop(hCall); }, nullptr, false,
+                        LOG_SITE());
 }
 
 }  // extern "C"

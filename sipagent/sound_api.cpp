@@ -19,14 +19,11 @@ const SOUND_API g_RealSound = {ImportedPlaySound};
 SOUND_API PinnedRealSound() {
   HMODULE hWinmm = nullptr;
   GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                     reinterpret_cast<LPCSTR>(reinterpret_cast<void *>(&::PlaySoundA)),
-                     &hWinmm);
+                     reinterpret_cast<LPCSTR>(reinterpret_cast<void *>(&::PlaySoundA)), &hWinmm);
   return g_RealSound;
 }
 }  // namespace
 
 SOUND_API g_Sound = PinnedRealSound();
 
-void InstallSoundApi(const SOUND_API *pReplacement) {
-  g_Sound = pReplacement ? *pReplacement : g_RealSound;
-}
+void InstallSoundApi(const SOUND_API *pReplacement) { g_Sound = pReplacement ? *pReplacement : g_RealSound; }

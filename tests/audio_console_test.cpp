@@ -13,6 +13,7 @@ struct ListingCase {
 };
 void PrintTo(const ListingCase &c, std::ostream *pOut) { *pOut << c.pszName; }
 
+// clang-format off
 const ListingCase D_ListingCases[] = {
     {"ExactNames", [](CEmulatedWave &sim) { sim.AddTypicalDevices(); },
      {"output 1 \"C-Media USB Headphone Set  \"  <- the handset", "the plug-in plays through output 1 (exact name)",
@@ -30,6 +31,7 @@ const ListingCase D_ListingCases[] = {
      {"output 1 \"Digital Output (S/PDIF)\"", "no output has the handset's name: the plug-in plays through the default",
       "no input has the handset's name: the plug-in records from the default"}},
 };
+// clang-format on
 
 class AudioConsoleTest : public AudioDeviceTest, public ::testing::WithParamInterface<ListingCase> {};
 
@@ -47,7 +49,9 @@ TEST_P(AudioConsoleTest, ListsTheDevicesAndTheOneThePlugInWouldOpen) {
     }
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Desks, AudioConsoleTest, ::testing::ValuesIn(D_ListingCases),
                          [](const ::testing::TestParamInfo<ListingCase> &info) { return std::string(info.param.pszName); });
+// clang-format on
 
 }  // namespace

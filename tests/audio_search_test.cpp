@@ -20,6 +20,7 @@ void PrintTo(const NameCase &c, std::ostream *pOut) { *pOut << c.pszCase; }
 const std::string D_strSpeakersGbk = "\xD1\xEF\xC9\xF9\xC6\xF7";    // 扬声器
 const std::string D_strMicrophoneGbk = "\xC2\xF3\xBF\xCB\xB7\xE7";  // 麦克风
 
+// clang-format off
 const NameCase D_NameCases[] = {
     {"ExactName", "C-Media USB Headphone Set  ", EWaveNameMatch::Exact},
     {"BareNameWithoutTheBlanks", "C-Media USB Headphone Set", EWaveNameMatch::None},
@@ -42,6 +43,7 @@ const NameCase D_NameCases[] = {
     {"TextAfterTheParenthesis", "Spk (C-Media USB Headphone Set)x", EWaveNameMatch::None},
     {"NumberWithoutItsDash", "Speakers (2 C-Media USB Headphon", EWaveNameMatch::None},
 };
+// clang-format on
 
 class HandsetWaveNameTest : public ::testing::TestWithParam<NameCase> {};
 
@@ -54,8 +56,10 @@ TEST_P(HandsetWaveNameTest, IsRecognisedOnlyInTheExactOrTheEndpointForm) {
     EXPECT_EQ(MatchHandsetWaveName(szPname), GetParam().eMatch);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Names, HandsetWaveNameTest, ::testing::ValuesIn(D_NameCases),
                          [](const ::testing::TestParamInfo<NameCase> &info) { return std::string(info.param.pszCase); });
+// clang-format on
 
 // ---------------------------------------------------------- the device search
 
@@ -70,6 +74,7 @@ struct SearchCase {
 
 void PrintTo(const SearchCase &c, std::ostream *pOut) { *pOut << c.pszName; }
 
+// clang-format off
 const SearchCase D_SearchCases[] = {
     {"HandsetAmongOthers", {"Speakers (High Definition Audio Device)", D_pszHandset, "Other"}, 0, 1, 1},
     {"NameWithoutTheTrailingBlanksOpensTheDefault", {"Speakers", "C-Media USB Headphone Set"}, 0, WAVE_MAPPER, 0},
@@ -85,6 +90,7 @@ const SearchCase D_SearchCases[] = {
     {"ChineseEndpointNameInGbk", {u8"扬声器 (Realtek High Definition Audio)", u8"扬声器 (C-Media USB Headphone Set)"},
      0, 1, 1, 936},
 };
+// clang-format on
 
 class AudioSearchTest : public AudioDeviceTest,
                         public ::testing::WithParamInterface<std::tuple<const WaveDirectionOps *, SearchCase>> {};
@@ -116,6 +122,7 @@ TEST_P(AudioSearchTest, OpenFindsTheHandsetByItsExactName) {
     EXPECT_EQ(opens[0].dwCallback, static_cast<DWORD_PTR>(g_dwWaveThreadId));
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Names, AudioSearchTest,
                          ::testing::Combine(::testing::Values(&D_OutputOps, &D_InputOps),
                                             ::testing::ValuesIn(D_SearchCases)),
@@ -123,6 +130,7 @@ INSTANTIATE_TEST_SUITE_P(Names, AudioSearchTest,
                              return std::string(std::get<0>(info.param)->pszName) + "_" +
                                     std::get<1>(info.param).pszName;
                          });
+// clang-format on
 
 // The typical desk under Windows since Vista, English and Chinese: both
 // directions of the handset found at id 1 by their endpoint names.
@@ -145,11 +153,13 @@ TEST_P(EndpointDeskTest, BothDirectionsOfTheHandsetAreFound) {
     EXPECT_EQ(g_nWaveInDevice, 1u);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Languages, EndpointDeskTest,
                          ::testing::Values(ESimDeskLanguage::English, ESimDeskLanguage::Chinese),
                          [](const ::testing::TestParamInfo<ESimDeskLanguage> &info) {
                              return std::string(info.param == ESimDeskLanguage::Chinese ? "Chinese" : "English");
                          });
+// clang-format on
 
 class AudioDirectionTest : public AudioDeviceTest, public ::testing::WithParamInterface<const WaveDirectionOps *> {};
 
@@ -203,7 +213,9 @@ TEST_P(AudioDirectionTest, SecondOpenWhileOpenChangesNothing) {
     EXPECT_EQ(Sim().QueuedBlocks(ops.eDirection), nQueued) << "the running buffers continue";
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Directions, AudioDirectionTest, ::testing::Values(&D_OutputOps, &D_InputOps),
                          [](const auto &info) { return std::string(info.param->pszName); });
+// clang-format on
 
 }  // namespace

@@ -26,10 +26,10 @@ int RecordOutputSink(const char *pBytes, int nLength) {
 
 }  // namespace
 
-const WaveDirectionOps D_OutputOps = {ESimWaveDirection::Output, "Output", OpenWaveOut, StopWaveOut,
-                                      &g_bWaveOutOpen, &g_nWaveOutDevice};
-const WaveDirectionOps D_InputOps = {ESimWaveDirection::Input, "Input", OpenWaveIn, StopWaveIn,
-                                     &g_bWaveInOpen, &g_nWaveInDevice};
+const WaveDirectionOps D_OutputOps = {ESimWaveDirection::Output, "Output",         OpenWaveOut, StopWaveOut,
+                                      &g_bWaveOutOpen,           &g_nWaveOutDevice};
+const WaveDirectionOps D_InputOps = {ESimWaveDirection::Input, "Input",         OpenWaveIn, StopWaveIn,
+                                     &g_bWaveInOpen,           &g_nWaveInDevice};
 
 CSinkRecorder::CSinkRecorder()
     : m_bGateArmed(false), m_hGateOpen(CreateEventA(nullptr, TRUE, TRUE, nullptr)),
@@ -126,8 +126,7 @@ void AudioDeviceTest::TearDown() {
     Sim().Uninstall();
 }
 
-void AudioDeviceTest::ExpectWithin(const std::function<bool()> &bCondition, DWORD dwMilliseconds,
-                                   const char *pszWhat) {
+void AudioDeviceTest::ExpectWithin(const std::function<bool()> &bCondition, DWORD dwMilliseconds, const char *pszWhat) {
     EXPECT_TRUE(WaitUntil(bCondition, dwMilliseconds)) << "no " << pszWhat << " within " << dwMilliseconds << " ms";
 }
 
@@ -166,7 +165,7 @@ void AudioDeviceTest::ReleaseWaveThread() {
 }
 
 MMRESULT AudioDeviceTest::OpenWhileClosing(MMRESULT (*pfnOpen)()) {
-    volatile LONG nResult = -1;
+    std::atomic<LONG> nResult{-1};
     std::thread opener([&] { nResult = static_cast<LONG>(pfnOpen()); });
     Sleep(50);
     EXPECT_EQ(nResult, -1) << "the start must wait for the close, not return at once";

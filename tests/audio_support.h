@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <vector>
 
@@ -39,7 +40,7 @@ public:
 private:
     mutable CRITICAL_SECTION m_cs;
     std::vector<SinkCall> m_calls;
-    volatile bool m_bGateArmed;
+    std::atomic<bool> m_bGateArmed;
     HANDLE m_hGateOpen;
     HANDLE m_hHeld;
 };
@@ -56,7 +57,7 @@ struct WaveDirectionOps {
     const char *pszName;
     MMRESULT (*pfnOpen)();
     void (*pfnStop)();
-    volatile BYTE *pbOpen;
+    const std::atomic<BYTE> *pbOpen;
     UINT *pnDevice;
 };
 extern const WaveDirectionOps D_OutputOps;

@@ -20,6 +20,7 @@ using namespace logfiles;
 
 const char *const D_szPlugin = "BRAVIK32.dll";
 
+// clang-format off
 const char *const D_aszExportNames[] = {
     "TV_Installed", "TV_Initialize", "TV_Disable", "TV_CompressRatio", "TV_ConnectChannels",
     "TV_ConnectTo", "TV_Disconnect", "TV_DisconnectChannels", "TV_FlushDTMF", "TV_GetDTMFChar",
@@ -29,6 +30,7 @@ const char *const D_aszExportNames[] = {
     "_CT_SendDTMF@4", "CT_GetANI", "CT_GetKeys", "CT_GetDTMFStr", "CT_SetStopIO",
     "?CT_GetErrorDesc@@YGHPAD@Z", "?CT_GetStatus@@YGHXZ", "TV_StartPlayFile", "TV_StopPlayFile",
     "TV_PlayFileRest", "TV_StartRecordFile", "TV_StopRecordFile", "TV_RecordFileRest"};
+// clang-format on
 
 // Messages of the lines written since nFrom by host threads. The link
 // thread's search lines (Chinese, so not plain ASCII) run in between.
@@ -142,6 +144,7 @@ using S = BRAVIK32_PFN_STRING;
 using B = BRAVIK32_PFN_BUFFER;
 using W = BRAVIK32_PFN_WINDOW;
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Table, ExportWithoutHandset,
     ::testing::Values(
@@ -224,6 +227,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExportCall{"RecordFileRestWithoutRecording", "TV_RecordFileRest",
                    [](FARPROC p) { return Call<I>(p, 0); }, 0, {"TV_RecordFileRest"}}),
     [](const ::testing::TestParamInfo<ExportCall> &info) { return info.param.szCase; });
+// clang-format on
 
 TEST_F(LoadedPlugin, OutputBuffersGetExactlyTheirBytes) {
     char acBuffer[40];
@@ -254,8 +258,7 @@ TEST_F(LoadedPlugin, StartDialPauses300msUnlessTheNumberIsRefused) {
     dwStart = GetTickCount();
     EXPECT_EQ(pfnStartDial(0, D_strTooLong.c_str()), 0);
     EXPECT_LT(GetTickCount() - dwStart, 150u) << "a 27-digit number is refused at once";
-    EXPECT_EQ(HostMessages(),
-              (std::vector<std::string>{"TV_StartDial:", "TV_StartDial:" + D_strTooLong}));
+    EXPECT_EQ(HostMessages(), (std::vector<std::string>{"TV_StartDial:", "TV_StartDial:" + D_strTooLong}));
 }
 
 TEST_F(LoadedPlugin, NoHandsetNoticesReachTheWindowAlsoAfterStopMonitor) {
@@ -304,8 +307,7 @@ TEST(PluginLifecycle, LoadUseUnloadSeveralTimesLeavesNoThreadAndEndsTheLog) {
         const size_t nLinesBefore = LogLineCount();
         HMODULE hPlugin = LoadLibraryA(D_szPlugin);
         ASSERT_NE(hPlugin, nullptr);
-        EXPECT_EQ(As<V>(GetProcAddress(hPlugin, "TV_Initialize"))(), 0)
-            << "right after load no search has run yet";
+        EXPECT_EQ(As<V>(GetProcAddress(hPlugin, "TV_Initialize"))(), 0) << "right after load no search has run yet";
         EXPECT_EQ(As<V>(GetProcAddress(hPlugin, "CT_Flash"))(), 1);
         std::vector<HANDLE> pluginThreads = OpenThreadsStartedSince(threadsBefore);
         EXPECT_EQ(pluginThreads.size(), 1u) << "the plug-in runs one thread of its own: the link";

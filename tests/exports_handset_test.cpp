@@ -92,6 +92,7 @@ TEST_P(ExportCommand, SendsItsLines) {
     ExpectWellFormedReports();
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Table, ExportCommand,
     ::testing::Values(
@@ -125,6 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"SendDTMFSendsNothing", [] { CT_SendDTMF("123"); }, {}},
         CommandCase{"StopMonitorSendsNothing", [] { CT_StopMonitor(); }, {}}),
     [](const ::testing::TestParamInfo<CommandCase> &info) { return info.param.szCase; });
+// clang-format on
 
 // The 300 ms pause between Z and B holds no lock: another host thread's
 // command goes out in between.
@@ -225,7 +227,9 @@ TEST_F(ExportsOverHandset, DrainLeavesThe31stDigitQueuedForTheNextCall) {
 // 255 ends the drain and is lost, what follows waits for the next call.
 TEST_F(ExportsOverHandset, DrainStopsAtA255AndLeavesWhatFollowsQueued) {
     for (CQueue *pQueue : {&g_Halvex.m_qDTMF, &g_Halvex.m_qKeys})
-        for (char c : std::string("12\xFF" "3")) pQueue->Push(static_cast<BYTE>(c));
+        for (char c : std::string("12\xFF"
+                                  "3"))
+            pQueue->Push(static_cast<BYTE>(c));
     char acOut[40];
     memset(acOut, 'x', sizeof acOut);
     ASSERT_EQ(CT_GetDTMFStr(acOut), 2);
@@ -281,11 +285,13 @@ TEST_P(CallerNumber, IsCopiedWithItsNulAndNeverBeyond32Bytes) {
     EXPECT_EQ(std::string(acOut + 32, 32), std::string(32, 'x')) << "wrote past 32 bytes";
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Numbers, CallerNumber,
     ::testing::Values(CallerCase{"Plain", "01085551234", "01085551234"},
                       CallerCase{"Empty", "", ""},
                       CallerCase{"LongerThan31IsCut", std::string(40, '7'), std::string(31, '7')}),
     [](const ::testing::TestParamInfo<CallerCase> &info) { return info.param.szCase; });
+// clang-format on
 
 }  // namespace

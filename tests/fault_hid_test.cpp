@@ -46,8 +46,8 @@ struct HidFaultCase {
 
 std::string NameOf(const HidFaultCase &c) {
     static const char *const aszIds[] = {"Search", "Command", "Read", "Load", "Unload"};
-    return std::string(aszIds[static_cast<int>(c.eScenario)]) + "_" + c.szFunction + "_" +
-           std::to_string(c.dwError) + (c.nPassCalls ? "_after" + std::to_string(c.nPassCalls) : "");
+    return std::string(aszIds[static_cast<int>(c.eScenario)]) + "_" + c.szFunction + "_" + std::to_string(c.dwError) +
+           (c.nPassCalls ? "_after" + std::to_string(c.nPassCalls) : "");
 }
 
 void PrintTo(const HidFaultCase &c, std::ostream *pStream) { *pStream << NameOf(c); }
@@ -71,8 +71,7 @@ protected:
         m_plan.FailOnce(c.nSlot, c.dwError, c.nPassCalls);
     }
     void ExpectLines(const char *szWhen) {
-        EXPECT_EQ(GetParam().lines, CLogLines::Get().Since())
-            << szWhen << "; " << Describe(CLogLines::Get().Since());
+        EXPECT_EQ(GetParam().lines, CLogLines::Get().Since()) << szWhen << "; " << Describe(CLogLines::Get().Since());
     }
     void ExpectFaultTaken() {
         EXPECT_EQ(1, m_plan.Failures(GetParam().nSlot)) << "the scenario did not call " << GetParam().szFunction;
@@ -80,8 +79,8 @@ protected:
     void ExpectFullRecovery();
     void Report(const std::string &strOutcome) {
         printf("  [matrix] %s | %s | %lu | %s\n", GetParam().szFunction,
-               D_aszScenarios[static_cast<int>(GetParam().eScenario)],
-               static_cast<unsigned long>(GetParam().dwError), strOutcome.c_str());
+               D_aszScenarios[static_cast<int>(GetParam().eScenario)], static_cast<unsigned long>(GetParam().dwError),
+               strOutcome.c_str());
     }
 
     void RunSearch();
@@ -251,9 +250,18 @@ std::vector<HidFaultCase> AllCases() {
         {SLOT(ReadFile), ERROR_INVALID_HANDLE, 0, EScenario::EventRead, {L"读操作错误: 6"}, true},
         {SLOT(ReadFile), ERROR_NO_SYSTEM_RESOURCES, 0, EScenario::EventRead, {L"读操作错误: 1450"}, true},
         {SLOT(ReadFile), ERROR_OPERATION_ABORTED, 0, EScenario::EventRead, {}, true},
-        {SLOT(GetOverlappedResult), ERROR_DEVICE_NOT_CONNECTED, 0, EScenario::EventRead,
-         {L"GetOverlappedResult例程错误: 1167"}, true},
-        {SLOT(GetOverlappedResult), ERROR_GEN_FAILURE, 0, EScenario::EventRead, {L"GetOverlappedResult例程错误: 31"}, true},
+        {SLOT(GetOverlappedResult),
+         ERROR_DEVICE_NOT_CONNECTED,
+         0,
+         EScenario::EventRead,
+         {L"GetOverlappedResult例程错误: 1167"},
+         true},
+        {SLOT(GetOverlappedResult),
+         ERROR_GEN_FAILURE,
+         0,
+         EScenario::EventRead,
+         {L"GetOverlappedResult例程错误: 31"},
+         true},
         {SLOT(GetOverlappedResult), ERROR_OPERATION_ABORTED, 0, EScenario::EventRead, {}, true},
         {SLOT(CancelIo), ERROR_INVALID_HANDLE, 0, EScenario::EventRead, {}, true},
         // The stop cancels the read and closes the handset, or releases the
@@ -266,7 +274,9 @@ std::vector<HidFaultCase> AllCases() {
     return cases;
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Campaign, HidFaultTest, ::testing::ValuesIn(AllCases()),
                          [](const ::testing::TestParamInfo<HidFaultCase> &info) { return NameOf(info.param); });
+// clang-format on
 
 }  // namespace

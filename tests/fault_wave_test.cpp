@@ -27,20 +27,22 @@ struct FunctionErrors {
 };
 void PrintTo(const FunctionErrors &row, std::ostream *pOut) { *pOut << row.pszName; }
 
-#define TV_WAVE_ROW(Member, Errors) FunctionErrors{TV_SEAM_SLOT(WAVE_API, Member), #Member, Errors}
+#define TV_WAVE_ROW(Member, Errors) \
+    FunctionErrors { TV_SEAM_SLOT(WAVE_API, Member), #Member, Errors }
 
 // What winmm returns from each kind of function when it fails; the
 // GetNumDevs functions fail by counting no device.
 const std::vector<MMRESULT> D_NoDevices = {0};
 const std::vector<MMRESULT> D_CapsErrors = {MMSYSERR_BADDEVICEID, MMSYSERR_NODRIVER, MMSYSERR_NOMEM};
-const std::vector<MMRESULT> D_OpenErrors = {MMSYSERR_ALLOCATED, MMSYSERR_BADDEVICEID, MMSYSERR_NODRIVER,
-                                            MMSYSERR_NOMEM, WAVERR_BADFORMAT};
+const std::vector<MMRESULT> D_OpenErrors = {MMSYSERR_ALLOCATED, MMSYSERR_BADDEVICEID, MMSYSERR_NODRIVER, MMSYSERR_NOMEM,
+                                            WAVERR_BADFORMAT};
 const std::vector<MMRESULT> D_HandleErrors = {MMSYSERR_INVALHANDLE, MMSYSERR_NODRIVER, MMSYSERR_NOMEM};
 const std::vector<MMRESULT> D_BusyErrors = {MMSYSERR_INVALHANDLE, MMSYSERR_NODRIVER, MMSYSERR_NOMEM,
                                             WAVERR_STILLPLAYING};
 const std::vector<MMRESULT> D_QueueErrors = {MMSYSERR_INVALHANDLE, MMSYSERR_NODRIVER, MMSYSERR_NOMEM,
                                              WAVERR_UNPREPARED};
 
+// clang-format off
 const FunctionErrors D_Functions[] = {
     TV_WAVE_ROW(waveInGetNumDevs, D_NoDevices),        TV_WAVE_ROW(waveInGetDevCapsA, D_CapsErrors),
     TV_WAVE_ROW(waveInOpen, D_OpenErrors),             TV_WAVE_ROW(waveInPrepareHeader, D_HandleErrors),
@@ -52,6 +54,7 @@ const FunctionErrors D_Functions[] = {
     TV_WAVE_ROW(waveOutWrite, D_QueueErrors),          TV_WAVE_ROW(waveOutReset, D_HandleErrors),
     TV_WAVE_ROW(waveOutClose, D_BusyErrors),
 };
+// clang-format on
 static_assert(sizeof(D_Functions) / sizeof(D_Functions[0]) == sizeof(WAVE_API) / sizeof(void *),
               "every function of the wave table has its row of errors");
 
@@ -78,10 +81,10 @@ class FaultWaveTest;
 
 struct Scenario {
     const char *pszName;
-    void (FaultWaveTest::*pfnPrepare)();         // runs without the fault
-    std::string (FaultWaveTest::*pfnStep)();     // runs with it; the outcome
-    DWORD dwBound;                               // the step's documented wait
-    const wchar_t *pszLogLine;                   // how its export's line starts
+    void (FaultWaveTest::*pfnPrepare)();      // runs without the fault
+    std::string (FaultWaveTest::*pfnStep)();  // runs with it; the outcome
+    DWORD dwBound;                            // the step's documented wait
+    const wchar_t *pszLogLine;                // how its export's line starts
 };
 void PrintTo(const Scenario *pScenario, std::ostream *pOut) { *pOut << pScenario->pszName; }
 
@@ -231,6 +234,7 @@ TEST_P(FaultWaveTest, FailsWithinItsBoundAndRecoversOnceLifted) {
     }
 }
 
+// clang-format off
 const Scenario D_Scenarios[] = {
     {"PlaybackStart", &FaultWaveTest::PreparePrompt, &FaultWaveTest::StartPlayback, D_dwCloseWaitTimeout,
      L"TV_StartPlayFile "},
@@ -243,15 +247,18 @@ const Scenario D_Scenarios[] = {
     {"RecordingStop", &FaultWaveTest::PrepareRunningRecording, &FaultWaveTest::StopRecording, D_dwRecordStopTimeout,
      L"TV_StopRecordFile "},
 };
+// clang-format on
 
 std::string CaseName(const ::testing::TestParamInfo<std::tuple<const Scenario *, FunctionErrors>> &info) {
     return std::string(std::get<0>(info.param)->pszName) + "_" + std::get<1>(info.param).pszName;
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(WaveApi, FaultWaveTest,
                          ::testing::Combine(::testing::Values(&D_Scenarios[0], &D_Scenarios[1], &D_Scenarios[2],
                                                               &D_Scenarios[3], &D_Scenarios[4], &D_Scenarios[5]),
                                             ::testing::ValuesIn(D_Functions)),
                          CaseName);
+// clang-format on
 
 }  // namespace

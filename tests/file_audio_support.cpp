@@ -6,7 +6,7 @@
 const char D_szOutsideFiles[] = "file_audio_data";
 const char D_szOursDir[] = "file_audio_data/ours";
 
-volatile LONG FileAudioTest::s_nPlayerReturns = 0;
+std::atomic<LONG> FileAudioTest::s_nPlayerReturns{0};
 
 namespace {
 
@@ -14,7 +14,7 @@ const DWORD D_dwHandledTimeout = 2000;
 
 int CountingPlayBlockDone(const char *pBytes, int nLength) {
     int nResult = PlayBlockDone(pBytes, nLength);
-    InterlockedIncrement(&FileAudioTest::s_nPlayerReturns);
+    ++FileAudioTest::s_nPlayerReturns;
     return nResult;
 }
 

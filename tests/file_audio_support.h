@@ -4,6 +4,7 @@
 // the player or the recorder has handled it.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "audio/FilePlayback.h"
@@ -49,7 +50,7 @@ protected:
     void ExpectPlaybackAndRecordingWork(const std::function<void()> &fnWhileRunning = [] {});
 
 public:
-    static volatile LONG s_nPlayerReturns;
+    static std::atomic<LONG> s_nPlayerReturns;
 };
 
 // The samples of a recorded file (everything after the 44-byte header).

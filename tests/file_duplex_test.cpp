@@ -32,9 +32,11 @@ TEST_P(FileDuplexTest, StoppingOneJobLeavesTheOtherRunning) {
     }
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(WhichStopsFirst, FileDuplexTest, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool> &info) {
                              return std::string(info.param ? "PlaybackStopsFirst" : "RecordingStopsFirst");
                          });
+// clang-format on
 
 }  // namespace

@@ -30,8 +30,7 @@ protected:
         s_pDesk = new CDeskInstalled;
         g_Halvex.Start(0);
         CreateDirectoryA("wav_tmp", nullptr);
-        Bytes image =
-            CBytesBuilder().RiffFmt(1, 1, 8000, 16).DataChunk(CountingSamples(D_nPromptBytes)).Build();
+        Bytes image = CBytesBuilder().RiffFmt(1, 1, 8000, 16).DataChunk(CountingSamples(D_nPromptBytes)).Build();
         ASSERT_TRUE(WriteWholeFile(D_szPrompt, image));
         DeleteFileA(D_szMissing);
     }
@@ -75,6 +74,7 @@ TEST_P(FileExportCallTest, ReturnsSendsAndLogs) {
     ExpectSentAndLogged(GetParam().commands, GetParam().log);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Table, FileExportCallTest,
     ::testing::Values(
@@ -97,6 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
         FileExportCall{"RecordFileRestWithoutRecording", [] { return TV_RecordFileRest(0); }, 0, {},
                        {L"TV_RecordFileRest"}}),
     [](const ::testing::TestParamInfo<FileExportCall> &info) { return std::string(info.param.pszCase); });
+// clang-format on
 
 // ------------------------------------------------------------- playback
 
@@ -139,9 +140,9 @@ TEST_F(FileExportsTest, StartRecordFileOverARecordingStopsItFirstQBeforeT) {
     CaptureBuffers(2);
     CLogLines::Get().Mark();
     ASSERT_EQ(TV_StartRecordFile(0, D_szOtherRecording, 0, 0), 0);
-    ExpectSentAndLogged({"ATT\r\n", "ATQ\r\n", "ATT\r\n"},
-                        {L"TV_StartRecordFile 开始录音:" + Wide(D_szOtherRecording) + L".",
-                         L"TV_StopRecordFile 停止录音"});
+    ExpectSentAndLogged(
+        {"ATT\r\n", "ATQ\r\n", "ATT\r\n"},
+        {L"TV_StartRecordFile 开始录音:" + Wide(D_szOtherRecording) + L".", L"TV_StopRecordFile 停止录音"});
     EXPECT_EQ(SamplesOf(ReadWholeFile(D_szRecording)), CountingSamples(2 * D_nRecordBuf))
         << "the first recording closed whole";
     EXPECT_EQ(TV_RecordFileRest(0), 1);

@@ -2,6 +2,7 @@
 // content reaching the earpiece byte for byte (prompts made by outside tools
 // and by hand), the end of a playback heard to its end, failed starts that
 // leave no job behind, the host's stop, and a start right after a stop.
+#include <atomic>
 #include <thread>
 
 #include "file_audio_support.h"
@@ -70,12 +71,14 @@ TEST_P(PlaybackEndTest, RegressionEndOfFileLetsTheQueuedBlocksPlayOut) {
     ExpectWithin([] { return !g_bWaveOutOpen; }, 1000, "output close notification at the end");
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     WhereTheSamplesEnd, PlaybackEndTest,
     ::testing::Values(EndCase{"WithinTheFirstOpeningBlock", 1000}, EndCase{"AtTheFirstBlocksEnd", 40960},
                       EndCase{"WithinTheSecondOpeningBlock", 50000}, EndCase{"AtTheSecondBlocksEnd", 81920},
                       EndCase{"WithinARefill", 81920 + 10240 + 5000}, EndCase{"AtARefillsEnd", 81920 + 20480}),
     [](const ::testing::TestParamInfo<EndCase> &info) { return std::string(info.param.pszName); });
+// clang-format on
 
 // Prompts made by sox and by libsndfile (a LIST chunk after the samples);
 // sox's own reading of the samples is what the earpiece must get.
@@ -90,12 +93,14 @@ TEST_P(OutsidePromptTest, EverySampleByteReachesTheDeviceAndNothingElse) {
     EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), expected) << "the earpiece got other bytes than sox reads";
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Files, OutsidePromptTest,
                          ::testing::Values("sox_prompt.wav", "sndfile_prompt_with_list.wav"),
                          [](const ::testing::TestParamInfo<const char *> &info) {
                              std::string strName = info.param;
                              return strName.substr(0, strName.find('.'));
                          });
+// clang-format on
 
 TEST_F(FilePlaybackTest, RegressionFileWithNoSamplesFailsAndClosesTheOutputItOpened) {
     ASSERT_EQ(StartPlayFile(WritePrompt(Bytes()).c_str()), -1);
@@ -131,6 +136,7 @@ TEST_P(FailedPlayStartTest, RegressionLeavesNoJobSoTheNextStartPlays) {
     EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Failures, FailedPlayStartTest,
     ::testing::Values(
@@ -139,6 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailedPlayStart{"FileWithNoSamples", EPrompt::NoSamples, nullptr, MMSYSERR_NOERROR},
         FailedPlayStart{"OutputRefusesToOpen", EPrompt::Samples, nullptr, MMSYSERR_ALLOCATED}),
     [](const ::testing::TestParamInfo<FailedPlayStart> &info) { return std::string(info.param.pszName); });
+// clang-format on
 
 TEST_F(FilePlaybackTest, SecondStartIsRefusedAndLeavesTheRunningPlaybackAlone) {
     Bytes samples = CountingSamples(60000);
@@ -193,7 +200,7 @@ TEST_F(FilePlaybackTest, RegressionStartRightAfterAStopWaitsForTheOldOutputInste
     EXPECT_EQ(StopPlayFile(), 0);
     Bytes second = CountingSamples(50000, 100);
     std::string strSecond = WritePrompt(second);
-    volatile LONG nResult = 99;
+    std::atomic<LONG> nResult{99};
     std::thread starter([&] { nResult = StartPlayFile(strSecond.c_str()); });
     Sleep(50);
     ReleaseWaveThread();

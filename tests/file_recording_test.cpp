@@ -2,6 +2,7 @@
 // 44-byte header with sizes that agree, every captured byte in the file, the
 // buffers the stop's reset returns kept, failed starts that leave nothing, and recordings left
 // for outside readers (file_audio_check_written runs after this suite).
+#include <atomic>
 #include <thread>
 
 #include "file_audio_support.h"
@@ -53,7 +54,7 @@ TEST_F(FileRecordingTest, RegressionStopKeepsTheBuffersTheResetReturns) {
     ASSERT_EQ(StartRecordFile(strPath.c_str()), 0);
     HoldWaveThread(D_eIn);
     ASSERT_EQ(Sim().CaptureInput(3 * D_nRecordBuf + 300), 3 * D_nRecordBuf + 300);
-    volatile LONG nStopped = 0;
+    std::atomic<LONG> nStopped{0};
     std::thread stopper([&] {
         StopRecordFile();
         nStopped = 1;
@@ -82,8 +83,8 @@ TEST_F(FileRecordingTest, RegressionStartWhileAnInputStillClosesNeitherHoldsTheR
     StopWaveIn();
     Sim().SetInputSource(CEmulatedWave::CountingSource());
     std::string strPath = RecordingPath();
-    volatile LONG nResult = 99;
-    volatile DWORD dwElapsed = 0;
+    std::atomic<LONG> nResult{99};
+    std::atomic<DWORD> dwElapsed{0};
     std::thread starter([&] {
         DWORD dwStart = GetTickCount();
         nResult = StartRecordFile(strPath.c_str());
@@ -139,10 +140,12 @@ TEST_P(RecordingPathTest, EmptyOrNullPathIsRefusedWithoutAJob) {
     EXPECT_TRUE(Sim().Opens().empty()) << "no input opened";
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Paths, RecordingPathTest, ::testing::Values("", nullptr),
                          [](const ::testing::TestParamInfo<const char *> &info) {
                              return std::string(info.param ? "Empty" : "Null");
                          });
+// clang-format on
 
 // A start that fails has started nothing: no job, no header-only file, and
 // the next start records with no stop between.
@@ -169,18 +172,20 @@ TEST_P(FailedRecordStartTest, RegressionLeavesNoJobNorFileSoTheNextStartRecords)
     EXPECT_EQ(SamplesOf(StopAndReadRecording(strNext)), CountingSamples(D_nRecordBuf));
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Failures, FailedRecordStartTest,
     ::testing::Values(FailedStart{"FileInAMissingFolder", true, MMSYSERR_NOERROR},
                       FailedStart{"InputRefusesToOpen", false, MMSYSERR_ALLOCATED}),
     [](const ::testing::TestParamInfo<FailedStart> &info) { return std::string(info.param.pszName); });
+// clang-format on
 
 // Left for sox and Python's wave module: the name carries the number of
 // sample bytes, the content counts from 0 (file_audio_check_written).
 TEST_F(FileRecordingTest, RecordingsForOutsideReaders) {
     for (int nBuffers : {0, 1, 12}) {
-        std::string strPath =
-            std::string(D_szOursDir) + "/recording_" + std::to_string(nBuffers * D_nRecordBuf) + ".wav";
+        std::string strPath = std::string(D_szOursDir) + "/recording_" + std::to_string(nBuffers * D_nRecordBuf) +
+                              ".wav";
         ASSERT_EQ(StartRecordFile(strPath.c_str()), 0) << strPath;
         CaptureBuffers(nBuffers);
         ExpectConsistentHeader(StopAndReadRecording(strPath));

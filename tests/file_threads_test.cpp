@@ -4,6 +4,7 @@
 // may deadlock (a start stalled by the player's or recorder's own lock shows
 // as a slow case and failed starts), and the device must end closed and
 // clean.
+#include <atomic>
 #include <thread>
 
 #include "file_audio_support.h"
@@ -16,7 +17,7 @@ struct Direction {
     int (*pfnStart)(const char *);
     int (*pfnStop)();
     void (*pfnMoveSound)();
-    volatile BYTE *pbOpen;
+    const std::atomic<BYTE> *pbOpen;
 };
 void PrintTo(const Direction &direction, std::ostream *pOut) { *pOut << direction.pszName; }
 
@@ -30,14 +31,14 @@ class FileThreadsTest : public FileAudioTest, public ::testing::WithParamInterfa
 TEST_P(FileThreadsTest, StartsAndStopsFromTwoHostThreadsWhileSoundMoves) {
     const Direction &direction = GetParam();
     std::string strPath = WritePrompt(CountingSamples(3000));
-    volatile bool bRunning = true;
-    volatile LONG nStarted = 0;
+    std::atomic<bool> bRunning{true};
+    std::atomic<LONG> nStarted{0};
     std::thread device([&] {
         while (bRunning) direction.pfnMoveSound();
     });
     auto host = [&] {
         for (int i = 0; i < D_nRoundsPerThread; ++i) {
-            if (direction.pfnStart(strPath.c_str()) == 0) InterlockedIncrement(&nStarted);
+            if (direction.pfnStart(strPath.c_str()) == 0) ++nStarted;
             if (i % 3 == 0) direction.pfnStop();
         }
     };
@@ -52,13 +53,14 @@ TEST_P(FileThreadsTest, StartsAndStopsFromTwoHostThreadsWhileSoundMoves) {
 
     EXPECT_LT(dwElapsed, D_dwRoundsTimeout) << "starts and stops stalled against the sound's handling";
     EXPECT_GT(nStarted, 0);
-    volatile BYTE *pbOpen = direction.pbOpen;
+    const std::atomic<BYTE> *pbOpen = direction.pbOpen;
     ExpectWithin([pbOpen] { return !*pbOpen; }, 2000, "close notification after the last stop");
     EXPECT_EQ(Sim().PreparedAtClose(), 0) << "a block or buffer was still prepared when the device closed";
     EXPECT_EQ(Sim().LostNotifications(), 0);
     EXPECT_EQ(g_nWaveOutQueued, 0);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Directions, FileThreadsTest,
     ::testing::Values(Direction{"Playback", ESimWaveDirection::Output, StartPlayFile, StopPlayFile,
@@ -66,5 +68,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Direction{"Recording", ESimWaveDirection::Input, StartRecordFile, StopRecordFile,
                                 [] { CEmulatedWave::Instance().CaptureInput(D_nRecordBuf); }, &g_bWaveInOpen}),
     [](const ::testing::TestParamInfo<Direction> &info) { return std::string(info.param.pszName); });
+// clang-format on
 
 }  // namespace

@@ -10,23 +10,22 @@
 #include "loader_lock.h"
 #include "platform/wave_api.h"
 
-
 namespace {
 
 const DWORD D_dwCloserBoundMs = 5000;
 
 // The emulated wave table, every entry watched: how many calls came while
 // the test held the loader lock, from any thread.
-volatile LONG g_lLoaderLockHeld = 0;
-volatile LONG g_lWaveCallsUnderLoaderLock = 0;
+std::atomic<bool> g_bLoaderLockHeld{false};
+std::atomic<LONG> g_lWaveCallsUnderLoaderLock{0};
 WAVE_API g_Emulated;
 
 template <typename PFN, PFN WAVE_API::*pMember>
 struct Watched;
-template <typename R, typename... A, R(WINAPI *WAVE_API::*pMember)(A...)>
+template <typename R, typename... A, R (WINAPI *WAVE_API::*pMember)(A...)>
 struct Watched<R(WINAPI *)(A...), pMember> {
     static R WINAPI Call(A... args) {
-        if (g_lLoaderLockHeld) InterlockedIncrement(&g_lWaveCallsUnderLoaderLock);
+        if (g_bLoaderLockHeld) ++g_lWaveCallsUnderLoaderLock;
         return (g_Emulated.*pMember)(args...);
     }
 };
@@ -58,14 +57,14 @@ class FileUnloadTest : public FileAudioTest, public ::testing::WithParamInterfac
 protected:
     void DetachAsTheHostDoes(bool bUnderLoaderLock) {
         WatchEveryWaveCall();
-        InterlockedExchange(&g_lWaveCallsUnderLoaderLock, 0);
+        g_lWaveCallsUnderLoaderLock = 0;
         ULONG_PTR ulCookie = 0;
         if (bUnderLoaderLock) {
             ASSERT_EQ(0, LdrLockLoaderLock(0, nullptr, &ulCookie));
         }
-        InterlockedExchange(&g_lLoaderLockHeld, bUnderLoaderLock);
+        g_bLoaderLockHeld = bUnderLoaderLock;
         PluginDetach(false, bUnderLoaderLock);
-        InterlockedExchange(&g_lLoaderLockHeld, 0);
+        g_bLoaderLockHeld = false;
         if (bUnderLoaderLock) LdrUnlockLoaderLock(0, ulCookie);
     }
 };
@@ -97,9 +96,11 @@ TEST_P(FileUnloadTest, RegressionUnloadDuringJobsClosesDevicesAndKeepsTheRecordi
     EXPECT_EQ(Le32At(file, 40), file.size() - 44) << "data size at offset 40";
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Unload, FileUnloadTest, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool> &info) {
                              return info.param ? "UnderTheLoaderLock" : "WithoutTheLoaderLock";
                          });
+// clang-format on
 
 }  // namespace

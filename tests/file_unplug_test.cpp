@@ -23,11 +23,13 @@ struct LostDevice {
 void PrintTo(const LostDevice &lost, std::ostream *pOut) { *pOut << lost.pszName; }
 void PrintTo(EJobs eJobs, std::ostream *pOut) { *pOut << static_cast<int>(eJobs); }
 
+// clang-format off
 const LostDevice D_LostDevices[] = {
     {"ReturnsItsBlocks", ESimLostBlocks::Returned, MMSYSERR_NODRIVER},
     {"KeepsItsBlocks", ESimLostBlocks::Kept, MMSYSERR_NODRIVER},
     {"KeepsItsBlocksAndAnswersSuccess", ESimLostBlocks::Kept, MMSYSERR_NOERROR},
 };
+// clang-format on
 
 // Room for a busy machine on top of a documented bound.
 const DWORD D_dwMargin = 1000;
@@ -90,10 +92,12 @@ std::string CaseName(const ::testing::TestParamInfo<std::tuple<EJobs, LostDevice
     return std::string(apszJobs[static_cast<int>(std::get<0>(info.param))]) + "_" + std::get<1>(info.param).pszName;
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Unplugged, FileUnplugTest,
                          ::testing::Combine(::testing::Values(EJobs::Playback, EJobs::Recording, EJobs::Both),
                                             ::testing::ValuesIn(D_LostDevices)),
                          CaseName);
+// clang-format on
 
 using FileUnplugBoundTest = FileAudioTest;
 

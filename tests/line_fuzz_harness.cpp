@@ -51,21 +51,20 @@ struct Expected {
 
 // A plain reading of one whole line (its LF not included).
 Expected Read(const std::string &strLine) {
-    const Expected nothing = {kLineIgnored, "", 0};
+    const Expected nothing = {ELineEvent::Ignored, "", 0};
     if (strLine.size() < 3 || strLine.compare(0, 2, "AT") != 0 || strLine.back() != '\r') return nothing;
     const size_t nFirstCR = strLine.find('\r', 3);
     auto field = [&](ELineEvent eKind, size_t nFrom) {
         const size_t nGiven = nFirstCR > nFrom ? nFirstCR - nFrom : 0;
-        return Expected{eKind, strLine.substr(std::min(nFrom, strLine.size()), std::min(nGiven, D_nFieldMax)),
-                        nGiven};
+        return Expected{eKind, strLine.substr(std::min(nFrom, strLine.size()), std::min(nGiven, D_nFieldMax)), nGiven};
     };
     switch (strLine[2]) {
-    case 'R': return {kLineRing, "", 0};
-    case 'N': return field(kLineDigits, 3);
-    case 'H': return {kLineHangUp, "", 0};
-    case 'Z': return {kLineOffHook, "", 0};
-    case 'X': return {kLinePing, "", 0};
-    case 'C': return strLine.size() > 3 && strLine[3] == 'I' ? field(kLineCallerNumber, 5) : nothing;
+    case 'R': return {ELineEvent::Ring, "", 0};
+    case 'N': return field(ELineEvent::Digits, 3);
+    case 'H': return {ELineEvent::HangUp, "", 0};
+    case 'Z': return {ELineEvent::OffHook, "", 0};
+    case 'X': return {ELineEvent::Ping, "", 0};
+    case 'C': return strLine.size() > 3 && strLine[3] == 'I' ? field(ELineEvent::CallerNumber, 5) : nothing;
     default: return nothing;
     }
 }
@@ -74,7 +73,7 @@ void CheckField(const CLineDecoder &decoder, const CLineEvent &event) {
     Require(event.pszField != nullptr, "every event carries a field pointer");
     Require(event.nFieldLength >= 0 && static_cast<size_t>(event.nFieldLength) <= D_nFieldMax,
             "a field leaves room for its NUL in ListBuf");
-    if (event.eKind != kLineDigits && event.eKind != kLineCallerNumber) {
+    if (event.eKind != ELineEvent::Digits && event.eKind != ELineEvent::CallerNumber) {
         Require(event.nFieldLength == 0 && event.pszField[0] == '\0', "events without data carry an empty field");
         return;
     }
@@ -119,10 +118,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize) {
             strLine.clear();
         }
         const char cChar = static_cast<char>(pData[nAt + 1]);
-        CLineEvent event = {kLineRing, nullptr, -1};
+        CLineEvent event = {ELineEvent::Ring, nullptr, -1};
         const bool bEnded = pDecoder->TakeCharacter(cChar, &event);
         Require(bEnded == (cChar == '\n'), "exactly the LF ends a line");
-        if (bEnded && (event.eKind == kLineDigits || event.eKind == kLineCallerNumber))
+        if (bEnded && (event.eKind == ELineEvent::Digits || event.eKind == ELineEvent::CallerNumber))
             memcpy(acListBuf, pDecoder->ListBuf(), sizeof acListBuf);
         Require(memcmp(acListBuf, pDecoder->ListBuf(), sizeof acListBuf) == 0,
                 "nothing but a staged field writes into ListBuf");
@@ -136,12 +135,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize) {
         Require(pDecoder->PendingLength() == 0, "a new line starts empty");
         CheckField(*pDecoder, event);
         const Expected expected = strLine.size() > size_t(CLineDecoder::D_nDataBufSize)
-                                      ? Expected{kLineIgnored, "", 0}
+                                      ? Expected{ELineEvent::Ignored, "", 0}
                                       : Read(strLine);
         Require(event.eKind == expected.eKind, "the line means what it says (overlong: dropped whole)");
         Require(std::string(event.pszField, event.nFieldLength) == expected.strField,
                 "the field holds the line's characters up to the first CR, cut to ListBuf");
-        if (expected.eKind == kLineDigits) {
+        if (expected.eKind == ELineEvent::Digits) {
             digits.Given(expected.nGiven);
             digits.Take(event);
         }

@@ -9,8 +9,7 @@
 
 namespace {
 
-const UINT D_nRing = 1124, D_nStopDigit = 1125, D_nHangUp = 1126, D_nOffHook = 1127,
-           D_nCallerNumber = 1133;
+const UINT D_nRing = 1124, D_nStopDigit = 1125, D_nHangUp = 1126, D_nOffHook = 1127, D_nCallerNumber = 1133;
 
 class DecodingTest : public LinkFixture {
 protected:
@@ -52,6 +51,7 @@ TEST_P(EventLineTest, PostsItsMessagesAndQueuesItsDigits) {
     EXPECT_EQ(line.strDigitsQueued, QueuedDigits());
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Lines, EventLineTest,
     ::testing::Values(
@@ -77,6 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"LongestLine", "ATN" + std::string(46, '1') + "\r\n", {}, std::string(31, '1')},
         LineCase{"OverlongLine", "ATR" + std::string(47, 'x') + "\r\n", {}, ""}),
     [](const ::testing::TestParamInfo<LineCase> &info) { return std::string(info.param.szName); });
+// clang-format on
 
 TEST_F(DecodingTest, HangUpEmptiesTheDigitQueueAndNotifies) {
     Posted("ATN123\r\n");
@@ -105,6 +106,7 @@ TEST_P(CallerNumberTest, TravelsInTheMessage) {
     EXPECT_EQ(caller.strNumber, GetANI());
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Lines, CallerNumberTest,
     ::testing::Values(CallerCase{"Number", "ATCI:5551234\r\n", "5551234"},
@@ -113,6 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CallerCase{"AnySeparator", "ATCI-0\r\n", "0"},
                       CallerCase{"CRAtPositionFour", "ATCI\r5551234\r\n", ""}),
     [](const ::testing::TestParamInfo<CallerCase> &info) { return std::string(info.param.szName); });
+// clang-format on
 
 TEST_F(DecodingTest, PingWritesItsLogLine) {
     Posted("ATX\r\n");
@@ -150,8 +153,7 @@ TEST_F(DecodingTest, LongFieldsAreCutToFitListBuf) {
 // now dropped whole, up to its LF, and the next line is read normally, even
 // when the overlong line's tail looks like an event of its own.
 TEST_F(DecodingTest, OverlongLineIsDroppedWhole) {
-    EXPECT_TRUE(Posted("ATN" + std::string(60, '#') + "ATR\r\n").empty())
-        << DescribeMessages(Posted(""));
+    EXPECT_TRUE(Posted("ATN" + std::string(60, '#') + "ATR\r\n").empty()) << DescribeMessages(Posted(""));
     EXPECT_EQ("", QueuedDigits()) << "no digit of the dropped line is queued";
     EXPECT_EQ(std::vector<UINT>{D_nOffHook}, Posted("ATZ\r\n")) << "the next line is whole again";
 }

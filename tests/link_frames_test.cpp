@@ -14,8 +14,7 @@ std::string DescribeReports(const std::vector<SimFeatureReport> &reports) {
     std::string str;
     char szReport[16];
     for (const SimFeatureReport &report : reports) {
-        wsprintfA(szReport, "%02X %02X %02X, ", report.abReport[0], report.abReport[1],
-                  report.abReport[2]);
+        wsprintfA(szReport, "%02X %02X %02X, ", report.abReport[0], report.abReport[1], report.abReport[2]);
         str += report.nLength == 3 ? szReport : "(not 3 bytes), ";
     }
     return str;
@@ -34,16 +33,13 @@ protected:
     // Every report is 6, one character of strLine, 6, in line order.
     void ExpectFramed(const std::string &strLine) {
         const std::vector<SimFeatureReport> reports = Desk().FeatureReports();
-        ASSERT_EQ(strLine.size(), reports.size()) << "one report per character; got "
-                                                  << DescribeReports(reports);
+        ASSERT_EQ(strLine.size(), reports.size()) << "one report per character; got " << DescribeReports(reports);
         for (size_t i = 0; i < reports.size(); ++i) {
             const SimFeatureReport &report = reports[i];
             EXPECT_TRUE(report.nLength == 3 && report.abReport[0] == 6 &&
-                        report.abReport[1] == static_cast<BYTE>(strLine[i]) &&
-                        report.abReport[2] == 6)
-                << "report " << i << " should be 06 " << std::hex
-                << static_cast<int>(static_cast<BYTE>(strLine[i])) << " 06; got "
-                << DescribeReports(reports);
+                        report.abReport[1] == static_cast<BYTE>(strLine[i]) && report.abReport[2] == 6)
+                << "report " << i << " should be 06 " << std::hex << static_cast<int>(static_cast<BYTE>(strLine[i]))
+                << " 06; got " << DescribeReports(reports);
         }
     }
 };
@@ -56,9 +52,11 @@ TEST_P(CommandLetterTest, GoesOutAsFiveReports) {
     ExpectFramed(std::string("AT") + cLetter + "\r\n");
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(EveryLetter, CommandLetterTest,
                          ::testing::Values('C', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'O', 'P',
                                            'Q', 'S', 'T', 'Z'));
+// clang-format on
 
 struct DialCase {
     const char *szName;
@@ -78,6 +76,7 @@ TEST_P(DialPayloadTest, PutsTheDigitsBetweenLetterAndCR) {
 
 const std::string D_str26Digits = "12345678901234567890123456";
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Dial, DialPayloadTest,
     ::testing::Values(DialCase{"ThreeDigits", "123", "ATB123\r\n"},
@@ -91,6 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
                       DialCase{"LongestPayloadIsCut", std::string(255, '9'),
                                "ATB" + std::string(26, '9') + "\r\n"}),
     [](const ::testing::TestParamInfo<DialCase> &info) { return std::string(info.param.szName); });
+// clang-format on
 
 TEST_F(FramesTest, PayloadOfOtherLettersIsIgnored) {
     m_link.SendCommand('Z', 3, "123");
@@ -108,8 +108,7 @@ TEST_F(FramesTest, FailedReportEndsTheLineWithALogLine) {
     Desk().FailFeatureReportAfter(2);
     m_link.SendCommand('H', 0, nullptr);
     const std::vector<SimFeatureReport> reports = Desk().FeatureReports();
-    ASSERT_EQ(3u, reports.size()) << "A and T go out, H fails, CR LF are not tried: "
-                                  << DescribeReports(reports);
+    ASSERT_EQ(3u, reports.size()) << "A and T go out, H fails, CR LF are not tried: " << DescribeReports(reports);
     EXPECT_FALSE(reports[2].bAccepted);
     EXPECT_EQ(std::vector<std::wstring>{L"发送数据失败!"}, CLogLines::Get().Since())
         << Describe(CLogLines::Get().Since());

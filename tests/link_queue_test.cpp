@@ -84,6 +84,7 @@ TEST_P(Drain, StopsAtA255WhichIsLost) {
 
 const std::string D_str30(30, '7');
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Table, Drain,
     ::testing::Values(DrainCase{"MarkerInTheMiddle", "12\xFF" "34", {"12", "34"}},
@@ -91,6 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
                       DrainCase{"TwoMarkers", "1\xFF\xFF" "2", {"1", "", "2"}},
                       DrainCase{"MarkerAfterAFullBufferStaysQueued", D_str30 + "\xFF" "9", {D_str30, "", "9"}}),
     [](const ::testing::TestParamInfo<DrainCase> &info) { return std::string(info.param.szName); });
+// clang-format on
 
 // Fault: the link thread pushed and the host's threads popped the same
 // bytes without any lock, so digits could be lost or handed out twice. One

@@ -51,6 +51,7 @@ TEST_P(SearchTest, LogsItsOutcomeAndTellsTheHostOfAMiss) {
     EXPECT_EQ(0, Desk().OpenHandleCount()) << "no device handle stays open";
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, SearchTest,
     ::testing::Values(
@@ -85,6 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{"UnpluggedHandsetIsNotListed", [](CEmulatedHid &desk) { desk.Unplug(); },
                    {D_wszNoHandle, D_wszNoAttributes}, false}),
     [](const ::testing::TestParamInfo<SearchCase> &info) { return std::string(info.param.szName); });
+// clang-format on
 
 class OpenDeviceTest : public LinkFixture {};
 
@@ -124,9 +126,8 @@ TEST_F(OpenDeviceTest, WithoutAHostWindowNothingIsDeliveredLater) {
     Sleep(50);
     m_link.SetNotifyWindow(m_window.Handle());
     m_window.Pump(500);
-    EXPECT_TRUE(m_window.Received().empty())
-        << "the 1134 of a search without a window is not delivered later; "
-        << DescribeMessages(m_window.ReceivedNumbers());
+    EXPECT_TRUE(m_window.Received().empty()) << "the 1134 of a search without a window is not delivered later; "
+                                             << DescribeMessages(m_window.ReceivedNumbers());
 }
 
 // Fault "Unload can freeze the host": the search never looked at a stop
@@ -185,8 +186,7 @@ TEST(RealHidTest, FindsNoHandsetAmongWinesDevices) {
     const std::vector<std::wstring> lines = CLogLines::Get().Since();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(D_wszNoInfo, lines.back()) << "the interfaces ran out; " << Describe(lines);
-    for (const std::wstring &line : lines)
-        EXPECT_TRUE(line == D_wszNoInfo || line == D_wszNoHandle) << Describe(lines);
+    for (const std::wstring &line : lines) EXPECT_TRUE(line == D_wszNoInfo || line == D_wszNoHandle) << Describe(lines);
 }
 
 }  // namespace

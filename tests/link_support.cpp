@@ -9,9 +9,7 @@ namespace {
 
 const char *const D_szWindowClass = "LinkTestHostWindow";
 
-bool IsLinkMessage(UINT nMessage) {
-    return nMessage >= WM_USER + 100 && nMessage <= WM_USER + 110;
-}
+bool IsLinkMessage(UINT nMessage) { return nMessage >= WM_USER + 100 && nMessage <= WM_USER + 110; }
 
 std::string ToUtf8(const std::wstring &wstr) {
     int nBytes = WideCharToMultiByte(CP_UTF8, 0, wstr.c_str(), -1, nullptr, 0, nullptr, nullptr);
@@ -23,8 +21,7 @@ std::string ToUtf8(const std::wstring &wstr) {
 std::wstring FromGbk(const std::string &str) {
     int nChars = MultiByteToWideChar(936, 0, str.data(), static_cast<int>(str.size()), nullptr, 0);
     std::wstring wstr(nChars, L'\0');
-    if (nChars > 0)
-        MultiByteToWideChar(936, 0, str.data(), static_cast<int>(str.size()), &wstr[0], nChars);
+    if (nChars > 0) MultiByteToWideChar(936, 0, str.data(), static_cast<int>(str.size()), &wstr[0], nChars);
     return wstr;
 }
 
@@ -36,8 +33,8 @@ CHostWindow::CHostWindow() : m_nSeen(0) {
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = D_szWindowClass;
     RegisterClassA(&windowClass);  // fails harmlessly once registered
-    m_hWnd = CreateWindowExA(0, D_szWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                             windowClass.hInstance, nullptr);
+    m_hWnd = CreateWindowExA(0, D_szWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance,
+                             nullptr);
 }
 
 CHostWindow::~CHostWindow() {
@@ -47,8 +44,7 @@ CHostWindow::~CHostWindow() {
 bool CHostWindow::PumpOnce(DWORD dwTimeoutMs) {
     MSG msg;
     if (!PeekMessageA(&msg, m_hWnd, 0, 0, PM_REMOVE)) {
-        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, dwTimeoutMs, QS_ALLINPUT) != WAIT_OBJECT_0)
-            return false;
+        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, dwTimeoutMs, QS_ALLINPUT) != WAIT_OBJECT_0) return false;
         if (!PeekMessageA(&msg, m_hWnd, 0, 0, PM_REMOVE)) return true;
     }
     if (IsLinkMessage(msg.message)) m_received.push_back(msg);
@@ -138,12 +134,10 @@ std::vector<std::wstring> CLogLines::Since() const {
     SetFilePointerEx(hFile, liMark, nullptr, FILE_BEGIN);
     char acChunk[4096];
     DWORD dwRead = 0;
-    while (ReadFile(hFile, acChunk, sizeof acChunk, &dwRead, nullptr) && dwRead)
-        strText.append(acChunk, dwRead);
+    while (ReadFile(hFile, acChunk, sizeof acChunk, &dwRead, nullptr) && dwRead) strText.append(acChunk, dwRead);
     CloseHandle(hFile);
     // "<14 digits>\t<message> \r\n"
-    for (size_t nStart = 0, nEnd; (nEnd = strText.find("\r\n", nStart)) != std::string::npos;
-         nStart = nEnd + 2) {
+    for (size_t nStart = 0, nEnd; (nEnd = strText.find("\r\n", nStart)) != std::string::npos; nStart = nEnd + 2) {
         std::string strLine = strText.substr(nStart, nEnd - nStart);
         const size_t nTab = strLine.find('\t');
         strLine = strLine.substr(nTab == std::string::npos ? 0 : nTab + 1);

@@ -9,17 +9,14 @@
 
 namespace {
 
-const UINT D_nRing = 1124, D_nStopDigit = 1125, D_nHangUp = 1126, D_nOffHook = 1127,
-           D_nNoHandset = 1134;
+const UINT D_nRing = 1124, D_nStopDigit = 1125, D_nHangUp = 1126, D_nOffHook = 1127, D_nNoHandset = 1134;
 const LONG D_nStatusUnsuccessful = static_cast<LONG>(0xC0000001);
 
 class LinkThreadTest : public LinkFixture {
 protected:
     // Waits for the handset to be found again after it was plugged back in:
     // the search runs about every 2.2 s.
-    void ExpectReconnected() {
-        ASSERT_TRUE(Desk().WaitUntilReading(3000)) << "the link should find the handset again";
-    }
+    void ExpectReconnected() { ASSERT_TRUE(Desk().WaitUntilReading(3000)) << "the link should find the handset again"; }
 };
 
 TEST_F(LinkThreadTest, EventsFromTheHandsetReachTheHost) {
@@ -68,8 +65,7 @@ TEST_F(LinkThreadTest, UnplugLogsTheReadErrorAndReplugResumesEvents) {
     ExpectReconnected();
     ASSERT_TRUE(Desk().SendInput("ATR\r\n"));
     ASSERT_TRUE(m_window.WaitFor(D_nRing, 1000)) << "events flow again after the replug";
-    EXPECT_EQ(std::vector<UINT>{D_nRing}, m_window.ReceivedNumbers())
-        << "the reconnection itself is not announced";
+    EXPECT_EQ(std::vector<UINT>{D_nRing}, m_window.ReceivedNumbers()) << "the reconnection itself is not announced";
 }
 
 TEST_F(LinkThreadTest, FailedReadStartLogsItsErrorAndReconnects) {
@@ -77,8 +73,7 @@ TEST_F(LinkThreadTest, FailedReadStartLogsItsErrorAndReconnects) {
     Desk().FailNextReadStart(CEmulatedHid::D_dwDeviceFailure);
     ASSERT_TRUE(Desk().SendInput("A"));  // completes this read; the next one fails
     ExpectReconnected();
-    EXPECT_EQ(1, CLogLines::Get().CountSince(L"读操作错误: 31"))
-        << Describe(CLogLines::Get().Since());
+    EXPECT_EQ(1, CLogLines::Get().CountSince(L"读操作错误: 31")) << Describe(CLogLines::Get().Since());
 }
 
 // Fault: the line buffer survived a lost connection, so the half line sent
@@ -127,6 +122,7 @@ TEST_P(StopTest, LinkThreadEndsByItselfAtOnce) {
     EXPECT_FALSE(m_link.IsOpen());
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     EveryWait, StopTest,
     ::testing::Values(
@@ -154,6 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
                      ASSERT_TRUE(window.WaitFor(D_nRing, 1000)) << "expected 1124";
                  }}),
     [](const ::testing::TestParamInfo<StopCase> &info) { return std::string(info.param.szName); });
+// clang-format on
 
 TEST_F(LinkThreadTest, LinkCanBeStartedAgainAfterAStop) {
     StartConnected();
@@ -197,8 +194,7 @@ TEST_F(LinkThreadTest, ReadErrorDuringAReadInFlightIsAHardError) {
     StartConnected();
     Desk().FailPendingRead(D_nStatusUnsuccessful);
     ExpectReconnected();
-    EXPECT_EQ(1, CLogLines::Get().CountSince(L"GetOverlappedResult例程错误: 31"))
-        << Describe(CLogLines::Get().Since());
+    EXPECT_EQ(1, CLogLines::Get().CountSince(L"GetOverlappedResult例程错误: 31")) << Describe(CLogLines::Get().Since());
 }
 
 }  // namespace

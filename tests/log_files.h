@@ -57,8 +57,10 @@ inline std::vector<std::string> LogFiles() {
 inline void RemoveLogEntries() {
     for (const LogEntry &entry : LogEntries()) {
         std::string strPath = LogFolder() + entry.strName;
-        if (entry.bDirectory) RemoveDirectoryA(strPath.c_str());
-        else DeleteFileA(strPath.c_str());
+        if (entry.bDirectory)
+            RemoveDirectoryA(strPath.c_str());
+        else
+            DeleteFileA(strPath.c_str());
     }
 }
 
@@ -99,8 +101,7 @@ inline std::string LocalTimestamp() {
 }
 
 // File times from a local wall-clock time, as the log reads them back.
-inline FILETIME LocalToFileTime(WORD wYear, WORD wMonth, WORD wDay, WORD wHour, WORD wMinute,
-                                WORD wSecond) {
+inline FILETIME LocalToFileTime(WORD wYear, WORD wMonth, WORD wDay, WORD wHour, WORD wMinute, WORD wSecond) {
     SYSTEMTIME stLocal = {wYear, wMonth, 0, wDay, wHour, wMinute, wSecond, 0};
     FILETIME ftLocal, ftUtc;
     SystemTimeToFileTime(&stLocal, &ftLocal);
@@ -112,8 +113,7 @@ inline FILETIME LocalToFileTime(WORD wYear, WORD wMonth, WORD wDay, WORD wHour, 
 // (Wine reads creation back as last write, so both are set).
 inline void MakeLogFile(const std::string &strName, long nLines, const FILETIME &ftWhen,
                         const std::string &strLine = "x") {
-    HANDLE hFile = CreateFileA((LogFolder() + strName).c_str(), GENERIC_WRITE, 0, nullptr,
-                               CREATE_ALWAYS, 0, nullptr);
+    HANDLE hFile = CreateFileA((LogFolder() + strName).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(hFile, INVALID_HANDLE_VALUE) << "cannot create " << strName;
     std::string strBytes;
     strBytes.reserve((strLine.size() + 2) * nLines);

@@ -85,8 +85,8 @@ TEST_F(LogFolderTest, GbkMessageBytesAreWrittenUnchanged) {
 struct LongMessageCase {
     const char *szName;
     size_t nAsciiBytes;
-    bool bGbkTail;       // a two-byte character after the ASCII bytes
-    size_t nKeptBytes;   // message bytes expected in the line
+    bool bGbkTail;      // a two-byte character after the ASCII bytes
+    size_t nKeptBytes;  // message bytes expected in the line
 };
 
 void PrintTo(const LongMessageCase &c, std::ostream *os) { *os << c.szName; }
@@ -106,6 +106,7 @@ TEST_P(LongMessage, IsCutSafely) {
     EXPECT_LE(lines[0].size(), 255u) << "the line buffer holds 255 characters and its NUL";
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Lengths, LongMessage,
     ::testing::Values(LongMessageCase{"Empty", 0, false, 0},
@@ -115,6 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LongMessageCase{"GbkCharacterEndingAt239Fits", 237, true, 239},
                       LongMessageCase{"GbkCharacterAcrossTheCutIsDropped", 238, true, 238}),
     [](const ::testing::TestParamInfo<LongMessageCase> &info) { return info.param.szName; });
+// clang-format on
 
 // ------------------------------------------------------ which file at load
 
@@ -154,6 +156,7 @@ TEST_P(ExistingFile, IsContinuedUnlessFull) {
     }
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Sizes, ExistingFile,
     ::testing::Values(ExistingFileCase{"Empty", 0, 1, true, 1},
@@ -162,6 +165,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ExistingFileCase{"LineTooLongToRead", 3, 1024, false, 0},
                       ExistingFileCase{"FullAt99999Lines", 99999, 1, false, 0}),
     [](const ::testing::TestParamInfo<ExistingFileCase> &info) { return info.param.szName; });
+// clang-format on
 
 TEST_F(LogFolderTest, FileOf99998LinesTakesOneLineAndTheNextStartsANewFile) {
     const std::string strOld = "halvex_20200101000000.log";
@@ -217,6 +221,7 @@ TEST_P(Candidates, NewestAfterTheFloorIsContinued) {
     }
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Files, Candidates,
     ::testing::Values(
@@ -235,6 +240,7 @@ INSTANTIATE_TEST_SUITE_P(
         CandidateCase{"DirectoryWithThePrefixIsIgnored", "halvex_20200101000000.log",
                       LocalToFileTime(2020, 1, 1, 0, 0, 0), nullptr, {}, "halvex_20200101000000.log"}),
     [](const ::testing::TestParamInfo<CandidateCase> &info) { return info.param.szName; });
+// clang-format on
 
 // Support staff read and copy the log while the host runs: both the
 // candidate's count and the writes must work beside other openers.
@@ -372,9 +378,9 @@ TEST_F(LogFolderTest, RegressionUnloadCanFreezeTheHostWriterEndedInsideALine) {
     for (const std::string &strFile : LogFiles()) {
         for (const std::string &strLine : ReadLines(strFile)) {
             const std::string strMessage = MessageOf(strLine);
-            EXPECT_TRUE(strMessage == "after the end of a writer" ||
-                        (strMessage.compare(0, 12, "writer line ") == 0 &&
-                         strMessage.size() > 100 && strMessage.back() == 'w'))
+            EXPECT_TRUE(
+                strMessage == "after the end of a writer" ||
+                (strMessage.compare(0, 12, "writer line ") == 0 && strMessage.size() > 100 && strMessage.back() == 'w'))
                 << "a line cut by the end of its writer: " << strLine;
         }
     }

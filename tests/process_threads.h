@@ -16,8 +16,7 @@ inline std::set<DWORD> ThreadsOfThisProcess() {
     if (hSnapshot == INVALID_HANDLE_VALUE) return ids;
     THREADENTRY32 entry = {};
     entry.dwSize = sizeof entry;
-    for (BOOL bMore = Thread32First(hSnapshot, &entry); bMore;
-         bMore = Thread32Next(hSnapshot, &entry))
+    for (BOOL bMore = Thread32First(hSnapshot, &entry); bMore; bMore = Thread32Next(hSnapshot, &entry))
         if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.insert(entry.th32ThreadID);
     CloseHandle(hSnapshot);
     return ids;
@@ -39,13 +38,13 @@ inline bool HandleListOfThisProcess(std::map<ULONG_PTR, PVOID> &handles) {
     };
     typedef LONG(NTAPI * PFN_NtQuerySystemInformation)(int, PVOID, ULONG, PULONG);
     const int D_nSystemExtendedHandleInformation = 64;
-    auto pfnQuery = reinterpret_cast<PFN_NtQuerySystemInformation>(reinterpret_cast<void *>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    auto pfnQuery = reinterpret_cast<PFN_NtQuerySystemInformation>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
     if (!pfnQuery) return false;
     std::vector<BYTE> buffer(1 << 20);
     ULONG ulLength = 0;
-    while (pfnQuery(D_nSystemExtendedHandleInformation, buffer.data(),
-                    static_cast<ULONG>(buffer.size()), &ulLength) != 0) {
+    while (pfnQuery(D_nSystemExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &ulLength) !=
+           0) {
         if (buffer.size() >= (1u << 26)) return false;
         buffer.resize(buffer.size() * 2);
     }
@@ -61,8 +60,7 @@ inline bool HandleListOfThisProcess(std::map<ULONG_PTR, PVOID> &handles) {
 // its system-wide handle list is exact.
 inline int HandlesOfThisProcess() {
     DWORD dwCount = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &dwCount) && dwCount > 0)
-        return static_cast<int>(dwCount);
+    if (GetProcessHandleCount(GetCurrentProcess(), &dwCount) && dwCount > 0) return static_cast<int>(dwCount);
     std::map<ULONG_PTR, PVOID> handles;
     return HandleListOfThisProcess(handles) ? static_cast<int>(handles.size()) : -1;
 }

@@ -10,35 +10,35 @@
 
 #include "sip_fixture.h"
 
-enum ESipStep {
-  // Exports.
-  STEP_CALL,
-  STEP_HANG_UP,
-  STEP_ANSWER,
-  STEP_PICK_UP,
-  STEP_PLAY,
-  STEP_STOP_PLAY,
-  STEP_RECORD,
-  STEP_STOP_RECORD,
-  STEP_UNREGISTER,
-  STEP_REGISTER,
-  // The far end and the library.
-  STEP_OFFER,
-  STEP_FAR_ANSWER,
-  STEP_FAR_HANG_UP,
-  STEP_SETTLE,
-  STEP_EXPIRE,          // the server drops the line's registration
-  STEP_NOBODY_ANSWERS,  // from now on outgoing calls are never answered
+enum class ESipStep {
+    // Exports.
+    Call,
+    HangUp,
+    Answer,
+    PickUp,
+    Play,
+    StopPlay,
+    Record,
+    StopRecord,
+    Unregister,
+    Register,
+    // The far end and the library.
+    Offer,
+    FarAnswer,
+    FarHangUp,
+    Settle,
+    Expire,         // the server drops the line's registration
+    NobodyAnswers,  // from now on outgoing calls are never answered
 };
 
 struct SSipStep {
-  ESipStep eStep;
-  int nResult;  // the export's result when nothing goes wrong
+    ESipStep eStep;
+    int nResult;  // the export's result when nothing goes wrong
 };
 
 struct SSipFlow {
-  const char *szName;
-  std::vector<SSipStep> steps;
+    const char *szName;
+    std::vector<SSipStep> steps;
 };
 
 inline void PrintTo(const SSipFlow &flow, std::ostream *pOut) { *pOut << flow.szName; }
@@ -47,32 +47,32 @@ inline void PrintTo(const SSipFlow &flow, std::ostream *pOut) { *pOut << flow.sz
 const std::vector<SSipFlow> &SipFlows();
 
 class CSipSharedAgentTest : public CSipPluginTest {
- public:
-  // Takes one step as it is, on any thread; far-end steps answer 0 and act
-  // on the call the flow made or was offered last.
-  int DoStep(ESipStep eStep);
+public:
+    // Takes one step as it is, on any thread; far-end steps answer 0 and act
+    // on the call the flow made or was offered last.
+    int DoStep(ESipStep eStep);
 
- protected:
-  CSipSharedAgentTest() : CSipPluginTest(false) {}
-  void SetUp() override;
-  void TearDown() override;
+protected:
+    CSipSharedAgentTest() : CSipPluginTest(false) {}
+    void SetUp() override;
+    void TearDown() override;
 
-  // An export's result must be documented and have come within its bound.
-  void ExpectDocumented(ESipStep eStep, int nResult, double dTookMs);
-  // Takes one step and lets the library settle after a far-end one. With
-  // bExact the export must give the step's own result.
-  int RunStep(const SSipStep &step, bool bExact);
-  void RunFlow(const SSipFlow &flow, bool bExact);
-  // Library quiet and kind again, then the agent must call and hang up,
-  // re-registering first if it has to (noted as a finding).
-  void ExpectUsable(const std::string &strCase = "");
-  // The agent's call and hang-up on a kind library; false at the first miss.
-  bool CallAndHangUp();
-  // The agent's state is the library's: a call the library still has, the
-  // agent ends; without one it calls, or registers and calls.
-  void ExpectConsistent();
+    // An export's result must be documented and have come within its bound.
+    void ExpectDocumented(ESipStep eStep, int nResult, double dTookMs);
+    // Takes one step and lets the library settle after a far-end one. With
+    // bExact the export must give the step's own result.
+    int RunStep(const SSipStep &step, bool bExact);
+    void RunFlow(const SSipFlow &flow, bool bExact);
+    // Library quiet and kind again, then the agent must call and hang up,
+    // re-registering first if it has to (noted as a finding).
+    void ExpectUsable(const std::string &strCase = "");
+    // The agent's call and hang-up on a kind library; false at the first miss.
+    bool CallAndHangUp();
+    // The agent's state is the library's: a call the library still has, the
+    // agent ends; without one it calls, or registers and calls.
+    void ExpectConsistent();
 
- private:
-  static bool s_bRegistered;
-  KIRO_HANDLE m_hFlowCall = 0;
+private:
+    static bool s_bRegistered;
+    KIRO_HANDLE m_hFlowCall = 0;
 };

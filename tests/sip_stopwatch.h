@@ -5,16 +5,15 @@
 #include <windows.h>
 
 class CStopwatch {
- public:
-  CStopwatch() { QueryPerformanceCounter(&m_start); }
-  double Ms() const {
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart - m_start.QuadPart) * 1000.0 /
-           static_cast<double>(frequency.QuadPart);
-  }
+public:
+    CStopwatch() { QueryPerformanceCounter(&m_start); }
+    double Ms() const {
+        LARGE_INTEGER now, frequency;
+        QueryPerformanceCounter(&now);
+        QueryPerformanceFrequency(&frequency);
+        return static_cast<double>(now.QuadPart - m_start.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+    }
 
- private:
-  LARGE_INTEGER m_start;
+private:
+    LARGE_INTEGER m_start;
 };

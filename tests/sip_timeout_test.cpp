@@ -17,19 +17,19 @@ using SipTimeoutTest = CSipPluginTest;
 
 // Runs an export whose wait cannot end and checks its result, duration and
 // log text.
-#define EXPECT_TIMES_OUT(call, result, minimumMs, entry)                                     \
-  do {                                                                                       \
-    CStopwatch watch;                                                                        \
-    EXPECT_EQ(call, result);                                                                 \
-    double dTook = watch.Ms();                                                               \
-    EXPECT_GE(dTook, minimumMs) << "the wait ended early";                                   \
-    EXPECT_LT(dTook, (minimumMs) + D_dWaitBoundMs - D_dWaitMs) << "the wait overran";        \
-    EXPECT_NE(ReadLog().find(entry), std::string::npos) << "log was: " << ReadLog();         \
-  } while (0)
+#define EXPECT_TIMES_OUT(call, result, minimumMs, entry)                                  \
+    do {                                                                                  \
+        CStopwatch watch;                                                                 \
+        EXPECT_EQ(call, result);                                                          \
+        double dTook = watch.Ms();                                                        \
+        EXPECT_GE(dTook, minimumMs) << "the wait ended early";                            \
+        EXPECT_LT(dTook, (minimumMs) + D_dWaitBoundMs - D_dWaitMs) << "the wait overran"; \
+        EXPECT_NE(ReadLog().find(entry), std::string::npos) << "log was: " << ReadLog();  \
+    } while (0)
 
 TEST_F(SipTimeoutTest, RegistrationNeverConfirmedReturnsMinusTwo) {
-  m_sim.SetEventDelay(KIRO_LINE_REGISTERED, KIROSIM_DROP);
-  EXPECT_TIMES_OUT(Register(), -2, D_dWaitMs, "TV_Initialize: register failed, server timeout.");
+    m_sim.SetEventDelay(KIRO_LINE_REGISTERED, KIROSIM_DROP);
+    EXPECT_TIMES_OUT(Register(), -2, D_dWaitMs, "TV_Initialize: register failed, server timeout.");
 }
 
 // Regression: an unregistration arriving after the wait was never
@@ -38,28 +38,27 @@ TEST_F(SipTimeoutTest, RegistrationNeverConfirmedReturnsMinusTwo) {
 // life of the process). KIRO_RemoveLine succeeded, so the library holds no
 // line: the agent is unregistered once the wait runs out.
 TEST_F(SipTimeoutTest, UnregistrationNeverConfirmedStillFreesTheLine) {
-  ASSERT_EQ(Register(), 0);
-  KIRO_HANDLE hLine = m_sim.LatestLine();
-  m_sim.SetEventDelay(KIRO_LINE_UNREGISTERED, KIROSIM_DROP);
-  EXPECT_TIMES_OUT(m_tv.UnInitialize(), -1, D_dWaitMs + 500,
-                   "TV_UnInitialize: failed, server timeout.");
-  EXPECT_EQ(m_tv.MakeCall("100"), -2) << "unregistered";
-  m_sim.SetEventDelay(KIRO_LINE_UNREGISTERED, KIROSIM_DEFAULT_DELAY_MS);
-  EXPECT_EQ(Register(), 0) << "registering again at once";
-  SendLineEvent(hLine, KIRO_LINE_UNREGISTERED);
-  EXPECT_EQ(m_tv.MakeCall("100"), 0) << "a very late unregistration of the old line is stale";
+    ASSERT_EQ(Register(), 0);
+    KIRO_HANDLE hLine = m_sim.LatestLine();
+    m_sim.SetEventDelay(KIRO_LINE_UNREGISTERED, KIROSIM_DROP);
+    EXPECT_TIMES_OUT(m_tv.UnInitialize(), -1, D_dWaitMs + 500, "TV_UnInitialize: failed, server timeout.");
+    EXPECT_EQ(m_tv.MakeCall("100"), -2) << "unregistered";
+    m_sim.SetEventDelay(KIRO_LINE_UNREGISTERED, KIROSIM_DEFAULT_DELAY_MS);
+    EXPECT_EQ(Register(), 0) << "registering again at once";
+    SendLineEvent(hLine, KIRO_LINE_UNREGISTERED);
+    EXPECT_EQ(m_tv.MakeCall("100"), 0) << "a very late unregistration of the old line is stale";
 }
 
 TEST_F(SipTimeoutTest, HangUpNeverClosedReturnsMinusOne) {
-  ReachAlerting();
-  m_sim.SetEventDelay(KIRO_CALL_CLOSED, KIROSIM_DROP);
-  EXPECT_TIMES_OUT(m_tv.HangUpCall(), -1, D_dWaitMs, "TV_HangUpCall: failed, server timeout.");
+    ReachAlerting();
+    m_sim.SetEventDelay(KIRO_CALL_CLOSED, KIROSIM_DROP);
+    EXPECT_TIMES_OUT(m_tv.HangUpCall(), -1, D_dWaitMs, "TV_HangUpCall: failed, server timeout.");
 }
 
 TEST_F(SipTimeoutTest, AnswerNeverConnectedReturnsMinusOne) {
-  ReachRinging();
-  m_sim.SetEventDelay(KIRO_CALL_CONNECTED, KIROSIM_DROP);
-  EXPECT_TIMES_OUT(m_tv.OffHook(), -1, D_dWaitMs, "TV_OffHook: failed, server timeout.");
+    ReachRinging();
+    m_sim.SetEventDelay(KIRO_CALL_CONNECTED, KIROSIM_DROP);
+    EXPECT_TIMES_OUT(m_tv.OffHook(), -1, D_dWaitMs, "TV_OffHook: failed, server timeout.");
 }
 
 // Regression: each wait was 5000 polls of Sleep(1), about 5 s under Wine
@@ -67,32 +66,33 @@ TEST_F(SipTimeoutTest, AnswerNeverConnectedReturnsMinusOne) {
 // On that timer a wait must still end 5 s after it began, and it must end on
 // its event, without sleeping in between.
 struct SCoarseTimerCase {
-  const char *szName;
-  bool bConnects;  // the connected event comes
-  int nResult;
-  double dMinimumMs, dBoundMs;
+    const char *szName;
+    bool bConnects;  // the connected event comes
+    int nResult;
+    double dMinimumMs, dBoundMs;
 };
 inline void PrintTo(const SCoarseTimerCase &c, std::ostream *pOut) { *pOut << c.szName; }
 
-class SipCoarseTimerTest : public CSipPluginTest,
-                           public ::testing::WithParamInterface<SCoarseTimerCase> {};
+class SipCoarseTimerTest : public CSipPluginTest, public ::testing::WithParamInterface<SCoarseTimerCase> {};
 
 TEST_P(SipCoarseTimerTest, WaitEndsByTheClockOrOnItsEventNeverBySleeps) {
-  const SCoarseTimerCase &c = GetParam();
-  ASSERT_TRUE(coarse_timer::Install(m_hPlugin)) << "the plug-in imports Sleep for its pause";
-  ReachRinging();
-  if (!c.bConnects) m_sim.SetEventDelay(KIRO_CALL_CONNECTED, KIROSIM_DROP);
-  coarse_timer::Sleeps() = 0;
-  CStopwatch watch;
-  EXPECT_EQ(m_tv.OffHook(), c.nResult);
-  double dTook = watch.Ms();
-  EXPECT_GE(dTook, c.dMinimumMs) << "the wait ended early";
-  EXPECT_LT(dTook, c.dBoundMs) << "the wait is counted in timer ticks";
-  EXPECT_EQ(coarse_timer::Sleeps(), 0) << "the wait polls with sleeps";
+    const SCoarseTimerCase &c = GetParam();
+    ASSERT_TRUE(coarse_timer::Install(m_hPlugin)) << "the plug-in imports Sleep for its pause";
+    ReachRinging();
+    if (!c.bConnects) m_sim.SetEventDelay(KIRO_CALL_CONNECTED, KIROSIM_DROP);
+    coarse_timer::Sleeps() = 0;
+    CStopwatch watch;
+    EXPECT_EQ(m_tv.OffHook(), c.nResult);
+    double dTook = watch.Ms();
+    EXPECT_GE(dTook, c.dMinimumMs) << "the wait ended early";
+    EXPECT_LT(dTook, c.dBoundMs) << "the wait is counted in timer ticks";
+    EXPECT_EQ(coarse_timer::Sleeps(), 0) << "the wait polls with sleeps";
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     StockTimer, SipCoarseTimerTest,
     ::testing::Values(SCoarseTimerCase{"NeverConnected", false, -1, D_dWaitMs, D_dWaitBoundMs},
                       SCoarseTimerCase{"Connected", true, 0, 0, D_dWaitMs}),
     [](const ::testing::TestParamInfo<SCoarseTimerCase> &info) { return info.param.szName; });
+// clang-format on

@@ -10,7 +10,6 @@
 #include "support/ThreadEnd.h"
 #include "audio/WaveMsgThread.h"
 
-
 namespace {
 
 const DWORD D_dwStartBoundMs = 10000;  // a thread start, however busy the machine
@@ -26,8 +25,7 @@ public:
     ::testing::AssertionResult StartRunning(DWORD dwParam = 0) {
         ResetEvent(m_hRunning);
         Start(dwParam);
-        if (WaitForSingleObject(m_hRunning, D_dwStartBoundMs) == WAIT_OBJECT_0)
-            return ::testing::AssertionSuccess();
+        if (WaitForSingleObject(m_hRunning, D_dwStartBoundMs) == WAIT_OBJECT_0) return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure() << "the worker's body did not begin within 10 s";
     }
 
@@ -57,8 +55,10 @@ public:
         SignalRunning();
         const HANDLE hNever = GetCurrentProcess();  // signalled only at exit
         do {
-            if (m_bInSystemCall) Sleep(5000);
-            else WaitAllowingEnd(1, &hNever, 5000);
+            if (m_bInSystemCall)
+                Sleep(5000);
+            else
+                WaitAllowingEnd(1, &hNever, 5000);
         } while (!IsStopRequested(0));
         return 0;
     }
@@ -81,18 +81,18 @@ public:
 // callbacks among them, under the loader lock before a new thread reaches
 // its entry function. This callback holds one chosen thread there for a
 // while, as a slow DLL or a machine busy elsewhere can.
-volatile LONG g_lHoldNextAttach = 0;
+std::atomic<bool> g_bHoldNextAttach{false};
 HANDLE g_hAttachHeld = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 const DWORD D_dwAttachHoldMs = 400;
 
 // The thread whose thread-detach notification the callback looks for: a
 // thread that exits runs them, a thread ended by force does not.
-volatile DWORD g_dwDetachWatched = 0;
+std::atomic<DWORD> g_dwDetachWatched{0};
 HANDLE g_hWatchedDetached = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
 void NTAPI HoldThreadAttach(PVOID, DWORD dwReason, PVOID) {
     if (dwReason == DLL_THREAD_DETACH && GetCurrentThreadId() == g_dwDetachWatched) SetEvent(g_hWatchedDetached);
-    if (dwReason != DLL_THREAD_ATTACH || !InterlockedExchange(&g_lHoldNextAttach, 0)) return;
+    if (dwReason != DLL_THREAD_ATTACH || !g_bHoldNextAttach.exchange(false)) return;
     SetEvent(g_hAttachHeld);
     Sleep(D_dwAttachHoldMs);
 }
@@ -110,7 +110,7 @@ DWORD WINAPI LoadAndFreeALibrary(LPVOID) {
 struct ParkingBody {
     CThreadEnd *pEnd;
     DWORD dwWorkMs;
-    volatile DWORD dwParkedAt;
+    std::atomic<DWORD> dwParkedAt;
     static DWORD WINAPI Proc(LPVOID lpContext) {
         ParkingBody *pBody = static_cast<ParkingBody *>(lpContext);
         Sleep(pBody->dwWorkMs);
@@ -179,7 +179,7 @@ TEST(BaseThread, StopCutsAWorkersPauseShort) {
 TEST(BaseThread, RegressionProcessesHangAtExitAfterAStopOfAStartingThread) {
     CCooperativeWorker worker;
     ResetEvent(g_hAttachHeld);
-    InterlockedExchange(&g_lHoldNextAttach, 1);
+    g_bHoldNextAttach = true;
     worker.Start(0);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_hAttachHeld, D_dwStartBoundMs))
         << "the worker's thread-attach notification did not run";
@@ -227,8 +227,7 @@ TEST(WaveMsgThread, StartTwiceGivesOneThreadAndQuitEndsIt) {
     EXPECT_TRUE(PostThreadMessageA(dwFirst, WM_USER, 0, 0));
 
     HANDLE hCopy = nullptr;
-    DuplicateHandle(GetCurrentProcess(), hThread, GetCurrentProcess(), &hCopy, 0, FALSE,
-                    DUPLICATE_SAME_ACCESS);
+    DuplicateHandle(GetCurrentProcess(), hThread, GetCurrentProcess(), &hCopy, 0, FALSE, DUPLICATE_SAME_ACCESS);
     ASSERT_TRUE(PostThreadMessageA(dwFirst, WM_QUIT, 0, 0));
     ASSERT_EQ(WaitForSingleObject(hCopy, 2000), WAIT_OBJECT_0) << "WM_QUIT did not end the loop";
     DWORD dwExit = 1;
@@ -355,16 +354,16 @@ TEST(RecoverableLock, IsTakenOverFromADeadOwnerAndNotFromALiveOne) {
     ASSERT_NE(hOwner, nullptr);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holder.hHolding, D_dwStartBoundMs));
     DWORD dwStart = GetTickCount();
-    EXPECT_EQ(CRecoverableLock::kTimedOut, lock.Enter(200)) << "the owner lives";
+    EXPECT_EQ(CRecoverableLock::EEntryResult::TimedOut, lock.Enter(200)) << "the owner lives";
     EXPECT_GE(ElapsedSince(dwStart), 190u);
     TerminateThread(hOwner, 0);
     WaitForSingleObject(hOwner, D_dwStartBoundMs);
     CloseHandle(hOwner);
     dwStart = GetTickCount();
-    EXPECT_EQ(CRecoverableLock::kEnteredFromDeadOwner, lock.Enter(D_dwStartBoundMs));
+    EXPECT_EQ(CRecoverableLock::EEntryResult::EnteredFromDeadOwner, lock.Enter(D_dwStartBoundMs));
     EXPECT_LT(ElapsedSince(dwStart), D_dwStartBoundMs / 2) << "one look at the owner should do";
     lock.Leave();
-    EXPECT_EQ(CRecoverableLock::kEntered, lock.Enter(0));
+    EXPECT_EQ(CRecoverableLock::EEntryResult::Entered, lock.Enter(0));
     lock.Leave();
     CloseHandle(holder.hHolding);
 }

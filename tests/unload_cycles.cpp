@@ -43,7 +43,7 @@ bool WaitUntil(const std::function<bool()> &condition, DWORD dwBoundMs) {
 // One second of 16-bit mono silence at 8000 Hz.
 void WritePrompt(const std::string &strPath) {
     const DWORD dwData = 16000;
-    const DWORD adwHeader[] = {0x46464952, 36 + dwData, 0x45564157, 0x20746D66, 16, 0x00010001,
+    const DWORD adwHeader[] = {0x46464952, 36 + dwData, 0x45564157, 0x20746D66, 16,    0x00010001,
                                8000,       16000,       0x00100002, 0x61746164, dwData};
     HANDLE hFile = CreateFileA(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (hFile == INVALID_HANDLE_VALUE) return;
@@ -67,8 +67,7 @@ void RemovePluginFiles() {
 class CCycleRunner {
 public:
     CCycleRunner(const UnloadCycleOptions &options, UnloadCycleReport &report)
-        : m_options(options), m_report(report), m_desk(CEmulatedHid::Instance()),
-          m_wave(CEmulatedWave::Instance()) {}
+        : m_options(options), m_report(report), m_desk(CEmulatedHid::Instance()), m_wave(CEmulatedWave::Instance()) {}
 
     void Run();
 
@@ -130,8 +129,8 @@ bool CCycleRunner::Cycle(int nCycle) {
     const bool bSettled = Settle(hLink);
     if (!hLink) return Fail(nCycle, "the attach step started no link thread");
     if (!bReached) return Fail(nCycle, "the moment of the detach never came");
-    if (m_options.bDuringAudioJobs && (m_wave.OpenStreams(ESimWaveDirection::Output) != 0 ||
-                                       m_wave.OpenStreams(ESimWaveDirection::Input) != 0))
+    if (m_options.bDuringAudioJobs &&
+        (m_wave.OpenStreams(ESimWaveDirection::Output) != 0 || m_wave.OpenStreams(ESimWaveDirection::Input) != 0))
         return Fail(nCycle, "a wave device stayed open after the detach");
     if (m_desk.OpenHandleCount() != 0 || m_desk.OpenSetCount() != 0)
         return Fail(nCycle, "a HID handle or device set stayed open after the detach");
@@ -145,9 +144,12 @@ bool CCycleRunner::ReachDetachMoment(int nOpenAttemptsBefore) {
         const std::string strRecording = BesideExecutable(D_szRecording);
         if (TV_StartPlayFile(0, strPrompt.c_str(), 0, 0) != 0) return false;
         if (TV_StartRecordFile(0, strRecording.c_str(), 0, 0) != 0) return false;
-        return WaitUntil([this] { return m_wave.OpenStreams(ESimWaveDirection::Output) == 1 &&
-                                         m_wave.OpenStreams(ESimWaveDirection::Input) == 1; },
-                         D_dwConditionBoundMs);
+        return WaitUntil(
+            [this] {
+                return m_wave.OpenStreams(ESimWaveDirection::Output) == 1 &&
+                       m_wave.OpenStreams(ESimWaveDirection::Input) == 1;
+            },
+            D_dwConditionBoundMs);
     }
     // None to all of the desk's devices opened, the handset included.
     const int nOpens = rand() % (m_options.nRefusingDevices + 2);
@@ -160,8 +162,8 @@ bool CCycleRunner::ReachDetachMoment(int nOpenAttemptsBefore) {
 bool CCycleRunner::Settle(HANDLE hLink) {
     if (hLink) {
         DWORD dwExitCode = 0;
-        if (WaitForSingleObject(hLink, D_dwSettleBoundMs) != WAIT_OBJECT_0 ||
-            !GetExitCodeThread(hLink, &dwExitCode) || dwExitCode != 1)
+        if (WaitForSingleObject(hLink, D_dwSettleBoundMs) != WAIT_OBJECT_0 || !GetExitCodeThread(hLink, &dwExitCode) ||
+            dwExitCode != 1)
             ++m_report.nForcedEnds;
         CloseHandle(hLink);
     }
@@ -179,8 +181,7 @@ bool CCycleRunner::Settle(HANDLE hLink) {
 }
 
 bool CCycleRunner::Fail(int nCycle, const char *szWhat) {
-    if (m_report.strProblem.empty())
-        m_report.strProblem = "cycle " + std::to_string(nCycle) + ": " + szWhat;
+    if (m_report.strProblem.empty()) m_report.strProblem = "cycle " + std::to_string(nCycle) + ": " + szWhat;
     return false;
 }
 

@@ -12,7 +12,9 @@ extern "C" __declspec(dllexport) void ProbeUseWaveTable(const WAVE_API *pTable) 
 extern "C" __declspec(dllexport) int ProbeStartPlayFile(const char *pszPath) { return StartPlayFile(pszPath); }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD dwReason, LPVOID lpReserved) {
-    if (dwReason == DLL_PROCESS_ATTACH) PluginAttach();
-    else if (dwReason == DLL_PROCESS_DETACH) PluginDetach(lpReserved != nullptr, true);
+    if (dwReason == DLL_PROCESS_ATTACH)
+        PluginAttach();
+    else if (dwReason == DLL_PROCESS_DETACH)
+        PluginDetach(lpReserved != nullptr, true);
     return TRUE;
 }

@@ -3,6 +3,7 @@
 // process with the threads and handles it had before.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <string>
 
@@ -41,11 +42,11 @@ std::string NewestLog() {
 // The wave message thread's unprepare, made to stall once: it runs under
 // the output's lock, so the lock stays with a thread that the unload has to
 // end where it stands.
-volatile LONG g_lStallMs = 0;
+std::atomic<LONG> g_lStallMs{0};
 HANDLE g_hStalling = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 PFN_waveOutUnprepareHeader g_pfnUnprepare = nullptr;
 MMRESULT WINAPI StallingUnprepare(HWAVEOUT hwo, LPWAVEHDR pHdr, UINT cbHdr) {
-    if (const LONG lStallMs = InterlockedExchange(&g_lStallMs, 0)) {
+    if (const LONG lStallMs = g_lStallMs.exchange(0)) {
         SetEvent(g_hStalling);
         Sleep(static_cast<DWORD>(lStallMs));
     }
@@ -88,7 +89,7 @@ TEST(UnloadHangProbe, RegressionAStallUnderTheOutputLockNoLongerHangsTheHost) {
         reinterpret_cast<void *>(GetProcAddress(hProbe, "ProbeStartPlayFile")));
     ASSERT_TRUE(pfnUseTable && pfnPlay);
     pfnUseTable(&g_Wave);
-    InterlockedExchange(&g_lStallMs, D_dwStallMs);
+    g_lStallMs = D_dwStallMs;
     ASSERT_EQ(0, pfnPlay(strPrompt.c_str()));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_hStalling, D_dwEventBoundMs)) << "no block came back";
 
@@ -135,10 +136,12 @@ TEST_P(UnloadCycles, LeaveNoThreadNoHandleAndNoDeviceOpen) {
     EXPECT_EQ(0, report.nHandlesLeftMax) << Describe(report);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Detach, UnloadCycles,
     ::testing::Values(UnloadCase{"AtRandomMomentsOfASearchOfThousandsOfDevices", {8, 3000, false, 0}},
                       UnloadCase{"DuringAPlaybackAndARecording", {6, 3, true, 0}}),
     [](const ::testing::TestParamInfo<UnloadCase> &info) { return std::string(info.param.szName); });
+// clang-format on
 
 }  // namespace

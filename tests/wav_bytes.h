@@ -60,8 +60,7 @@ public:
         return *this;
     }
     // "RIFF", size, "WAVE", then a 16-byte (or larger) "fmt " chunk.
-    CBytesBuilder &RiffFmt(uint32_t nTag, uint32_t nChannels, uint32_t nRate, uint32_t nBits,
-                           uint32_t nFmtSize = 16) {
+    CBytesBuilder &RiffFmt(uint32_t nTag, uint32_t nChannels, uint32_t nRate, uint32_t nBits, uint32_t nFmtSize = 16) {
         uint32_t nAlign = nBits / 8 * nChannels;
         Text("RIFF").Le32(0).Text("WAVEfmt ").Le32(nFmtSize).Le16(nTag).Le16(nChannels);
         Le32(nRate).Le32(nRate * nAlign).Le16(nAlign).Le16(nBits);

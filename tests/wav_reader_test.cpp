@@ -48,8 +48,11 @@ const Bytes D_Samples = CountingSamples(8, 100);
 std::function<Bytes()> FmtThenData(uint32_t nTag, uint32_t nChannels, uint32_t nRate, uint32_t nBits,
                                    uint32_t nFmtSize = 16, const char *pszBetween = "") {
     return [=] {
-        return CBytesBuilder().RiffFmt(nTag, nChannels, nRate, nBits, nFmtSize).Text(pszBetween)
-            .DataChunk(D_Samples).Build();
+        return CBytesBuilder()
+            .RiffFmt(nTag, nChannels, nRate, nBits, nFmtSize)
+            .Text(pszBetween)
+            .DataChunk(D_Samples)
+            .Build();
     };
 }
 
@@ -60,9 +63,7 @@ Bytes WithByte(Bytes image, size_t nOffset, unsigned char cValue) {
     return image;
 }
 
-Bytes FirstBytes(const Bytes &image, size_t nCount) {
-    return Bytes(image.begin(), image.begin() + nCount);
-}
+Bytes FirstBytes(const Bytes &image, size_t nCount) { return Bytes(image.begin(), image.begin() + nCount); }
 
 struct HeaderCase {
     const char *pszName;
@@ -73,6 +74,7 @@ struct HeaderCase {
 
 void PrintTo(const HeaderCase &c, std::ostream *pOut) { *pOut << c.pszName; }
 
+// clang-format off
 const HeaderCase D_HeaderCases[] = {
     {"CanonicalPcm", FmtThenData(1, 1, 8000, 16), true, 1, 1, 8000, 16},
     {"MuLawTag7", FmtThenData(7, 1, 8000, 8), true, 7, 1, 8000, 8},
@@ -114,6 +116,7 @@ const HeaderCase D_HeaderCases[] = {
      [] { return CBytesBuilder().RiffFmt(1, 1, 8000, 16).Text("data").Le16(8).Build(); },
      false, 0, 0, 0, 0},
 };
+// clang-format on
 
 class WavHeaderTest : public WavReaderTest, public ::testing::WithParamInterface<HeaderCase> {};
 
@@ -129,8 +132,10 @@ TEST_P(WavHeaderTest, OpenAcceptsOrRejectsTheHeader) {
     EXPECT_EQ(ReadAll(*m_pFile, 3), D_Samples) << "reads must start at the first byte after the data size";
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Headers, WavHeaderTest, ::testing::ValuesIn(D_HeaderCases),
                          [](const auto &info) { return std::string(info.param.pszName); });
+// clang-format on
 
 // Where reads stop: at the end of a believable data chunk, else at the end of
 // the file (recorders that never patched their header).
@@ -142,6 +147,7 @@ struct ExtentCase {
 
 void PrintTo(const ExtentCase &c, std::ostream *pOut) { *pOut << c.pszName; }
 
+// clang-format off
 const ExtentCase D_ExtentCases[] = {
     {"RegressionTrailingChunkIsNotReadAsSamples", 1000, 1000, 40, 1000},
     {"DeclaredSizeShorterThanTheSamples", 500, 1000, 0, 500},
@@ -151,6 +157,7 @@ const ExtentCase D_ExtentCases[] = {
     {"SizePastTheEndWithTrailerReadsAll", 5000, 1000, 40, 1040},
     {"AllBitsSetReadsToTheEnd", 0xFFFFFFFFu, 1000, 0, 1000},
 };
+// clang-format on
 
 class WavExtentTest : public WavReaderTest, public ::testing::WithParamInterface<ExtentCase> {};
 
@@ -159,11 +166,19 @@ TEST_P(WavExtentTest, ReadsStopWhereTheSamplesEnd) {
     Bytes samples = CountingSamples(c.nSamples);
     Bytes trailer;
     if (c.nTrailing) {
-        trailer = CBytesBuilder().Text("LIST").Le32(static_cast<uint32_t>(c.nTrailing - 8))
-                      .Fill(c.nTrailing - 8, 'L').Build();
+        trailer = CBytesBuilder()
+                      .Text("LIST")
+                      .Le32(static_cast<uint32_t>(c.nTrailing - 8))
+                      .Fill(c.nTrailing - 8, 'L')
+                      .Build();
     }
-    ASSERT_TRUE(OpenImage(CBytesBuilder().RiffFmt(1, 1, 8000, 16).Text("data").Le32(c.nDeclared)
-                              .Append(samples).Append(trailer).Build()));
+    ASSERT_TRUE(OpenImage(CBytesBuilder()
+                              .RiffFmt(1, 1, 8000, 16)
+                              .Text("data")
+                              .Le32(c.nDeclared)
+                              .Append(samples)
+                              .Append(trailer)
+                              .Build()));
     Bytes expected = samples;
     expected.insert(expected.end(), trailer.begin(), trailer.end());
     expected.resize(c.nExpectedRead);
@@ -173,8 +188,10 @@ TEST_P(WavExtentTest, ReadsStopWhereTheSamplesEnd) {
     EXPECT_EQ(m_pFile->Read(&cByte, 1), 0) << "a read after the end must return 0 again";
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Extents, WavExtentTest, ::testing::ValuesIn(D_ExtentCases),
                          [](const auto &info) { return std::string(info.param.pszName); });
+// clang-format on
 
 // Files made by sox and libsndfile: the reader must take what they write.
 struct OutsideCase {
@@ -185,6 +202,7 @@ struct OutsideCase {
 
 void PrintTo(const OutsideCase &c, std::ostream *pOut) { *pOut << c.pszFile; }
 
+// clang-format off
 const OutsideCase D_OutsideCases[] = {
     {"sox_pcm16_mono_8k", true, 1, 1, 8000, 16, 1600},
     {"sox_pcm8_mono_8k", true, 1, 1, 8000, 8, 800},
@@ -197,6 +215,7 @@ const OutsideCase D_OutsideCases[] = {
     {"sox_pcm16_quad_8k", false, 0, 0, 0, 0, 0},
     {"sndfile_trailing_list", true, 1, 1, 8000, 16, 1600},
 };
+// clang-format on
 
 class WavOutsideFileTest : public ::testing::TestWithParam<OutsideCase> {};
 
@@ -228,7 +247,9 @@ TEST_P(WavOutsideFileTest, ReaderTakesTheFileAsWritten) {
     file.Close();
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(OutsideTools, WavOutsideFileTest, ::testing::ValuesIn(D_OutsideCases),
                          [](const auto &info) { return std::string(info.param.pszFile); });
+// clang-format on
 
 }  // namespace

@@ -14,8 +14,19 @@ namespace {
 const char D_szOursDir[] = "wav_data/ours";
 
 // The header of an empty recording: PCM, mono, 8000 Hz, 16 bits.
-const Bytes D_EmptyHeader = CBytesBuilder().Text("RIFF").Le32(36).Text("WAVEfmt ").Le32(16).Le16(1)
-                                .Le16(1).Le32(8000).Le32(16000).Le16(2).Le16(16).Text("data").Le32(0)
+const Bytes D_EmptyHeader = CBytesBuilder()
+                                .Text("RIFF")
+                                .Le32(36)
+                                .Text("WAVEfmt ")
+                                .Le32(16)
+                                .Le16(1)
+                                .Le16(1)
+                                .Le32(8000)
+                                .Le32(16000)
+                                .Le16(2)
+                                .Le16(16)
+                                .Text("data")
+                                .Le32(0)
                                 .Build();
 
 void ExpectOnDisk(const std::string &strPath, const Bytes &samples, const char *pszWhen) {
@@ -52,8 +63,8 @@ TEST_F(WavWriterTest, NewRecordingIsTheCanonicalHeaderAlone) {
 }
 
 TEST_F(WavWriterTest, WriterResetsTheFormatLeftByAStereoRead) {
-    ASSERT_TRUE(WriteWholeFile(m_strPath, CBytesBuilder().RiffFmt(6, 2, 44100, 8)
-                                              .DataChunk(CountingSamples(4)).Build()));
+    ASSERT_TRUE(
+        WriteWholeFile(m_strPath, CBytesBuilder().RiffFmt(6, 2, 44100, 8).DataChunk(CountingSamples(4)).Build()));
     ASSERT_TRUE(m_pFile->Open('r'));
     ASSERT_EQ(m_pFile->m_nChannels, 2);
     m_pFile->Close();
@@ -72,12 +83,14 @@ struct BlockCase {
 
 void PrintTo(const BlockCase &c, std::ostream *pOut) { *pOut << c.pszName; }
 
+// clang-format off
 const BlockCase D_BlockCases[] = {
     {"OneRecorderBufferGives1324BytesWithSizes1316And1280", {1280}},
     {"FiveRecorderBuffers", {1280, 1280, 1280, 1280, 1280}},
     {"OddSizes", {1, 301, 4096, 2}},
     {"ZeroByteBlocksChangeNothing", {1280, 0, 1280}},
 };
+// clang-format on
 
 class WavWriterBlocksTest : public WavWriterTest, public ::testing::WithParamInterface<BlockCase> {};
 
@@ -97,8 +110,10 @@ TEST_P(WavWriterBlocksTest, SizesAreOnDiskAfterEveryBlock) {
     ExpectOnDisk(m_strPath, written, "after Close");
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Blocks, WavWriterBlocksTest, ::testing::ValuesIn(D_BlockCases),
                          [](const auto &info) { return std::string(info.param.pszName); });
+// clang-format on
 
 TEST_F(WavWriterTest, RestartRewindsToAnEmptyRecording) {
     ASSERT_TRUE(m_pFile->Open('w'));

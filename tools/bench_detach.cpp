@@ -18,6 +18,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
 #include <string>
 
 #include "audio/EmulatedWave.h"
@@ -28,7 +29,6 @@
 #include "loader_lock.h"
 #include "platform/wave_api.h"
 #include "silent_prompt.h"
-
 
 namespace {
 
@@ -44,10 +44,10 @@ std::string BesideProgram(const char *szName) {
 }
 
 HANDLE g_hWaveStuck = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-volatile LONG g_lStick = 1;
+std::atomic<bool> g_bStick{true};
 PFN_waveOutUnprepareHeader g_pfnUnprepare = nullptr;
 MMRESULT WINAPI StuckUnprepare(HWAVEOUT hwo, LPWAVEHDR pHdr, UINT cbHdr) {
-    if (InterlockedExchange(&g_lStick, 0)) {
+    if (g_bStick.exchange(false)) {
         SetEvent(g_hWaveStuck);
         Sleep(D_dwStuckMs);
     }

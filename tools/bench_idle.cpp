@@ -47,8 +47,7 @@ struct Share {
 
 // Starts a thread with `start`, measures its CPU time over dwMilliseconds,
 // then ends it with `stop`.
-Share MeasureShare(DWORD dwMilliseconds, const std::function<void()> &start,
-                    const std::function<void()> &stop) {
+Share MeasureShare(DWORD dwMilliseconds, const std::function<void()> &start, const std::function<void()> &stop) {
     const std::set<DWORD> before = ThreadsOfThisProcess();
     start();
     Sleep(300);  // past the thread's start-up and its first search
@@ -76,8 +75,7 @@ Share SpinningBaseline(DWORD dwMilliseconds) {
         return 0;
     };
     return MeasureShare(
-        dwMilliseconds,
-        [&] { hSpinner = CreateThread(nullptr, 0, spin, &bSpin, 0, nullptr); },
+        dwMilliseconds, [&] { hSpinner = CreateThread(nullptr, 0, spin, &bSpin, 0, nullptr); },
         [&] {
             bSpin = false;
             WaitForSingleObject(hSpinner, 5000);
@@ -95,7 +93,8 @@ Share LinkShare(DWORD dwMilliseconds, const std::function<void(CEmulatedHid &)> 
     Share share;
     {
         Halvex link;
-        share = MeasureShare(dwMilliseconds, [&] { link.Start(0); }, [&] { link.Stop(); });
+        share = MeasureShare(
+            dwMilliseconds, [&] { link.Start(0); }, [&] { link.Stop(); });
     }
     desk.Uninstall();
     return share;
@@ -127,10 +126,12 @@ void Report(const char *szCase, const Share &share, const Share &baseline) {
     }
     const double dPercent = share.Percent();
     const double dBound = share.dCpuMs > 0 ? dPercent : 100.0 * dTickMs / share.dwWallMs;
-    printf("  %-40s %7.1f ms CPU in %5.1f s = %s%.4f %% of one core, ratio to baseline %.6f %s\n",
-           szCase, share.dCpuMs, share.dwWallMs / 1000.0, share.dCpuMs > 0 ? "" : "< ", dBound,
+    printf("  %-40s %7.1f ms CPU in %5.1f s = %s%.4f %% of one core, ratio to baseline %.6f %s\n", szCase, share.dCpuMs,
+           share.dwWallMs / 1000.0, share.dCpuMs > 0 ? "" : "< ", dBound,
            baseline.Percent() > 0 ? dBound / baseline.Percent() : 0.0,
-           dBound <= 0.1 ? "(goal met)" : share.dCpuMs > 0 ? "(OVER GOAL)" : "(below clock resolution)");
+           dBound <= 0.1      ? "(goal met)"
+           : share.dCpuMs > 0 ? "(OVER GOAL)"
+                              : "(below clock resolution)");
 }
 
 }  // namespace
@@ -146,13 +147,11 @@ int main(int argc, char **argv) {
     printf("Link thread CPU while idle over %lu s per case (goal under 0.1 %% of one core):\n",
            static_cast<unsigned long>(dwSeconds));
     const Share baseline = SpinningBaseline(1000);
-    printf("  %-40s %7.1f ms CPU in %5.1f s = %.1f %% of one core (baseline)\n",
-           "a spinning thread", baseline.dCpuMs, baseline.dwWallMs / 1000.0, baseline.Percent());
-    Report("no handset (emulated desk)", LinkShare(dwMilliseconds, [](CEmulatedHid &desk) {
-               desk.UseDeskWithoutHandset();
-           }), baseline);
-    Report("silent handset (emulated)",
-           LinkShare(dwMilliseconds, [](CEmulatedHid &) {}), baseline);
+    printf("  %-40s %7.1f ms CPU in %5.1f s = %.1f %% of one core (baseline)\n", "a spinning thread", baseline.dCpuMs,
+           baseline.dwWallMs / 1000.0, baseline.Percent());
+    Report("no handset (emulated desk)",
+           LinkShare(dwMilliseconds, [](CEmulatedHid &desk) { desk.UseDeskWithoutHandset(); }), baseline);
+    Report("silent handset (emulated)", LinkShare(dwMilliseconds, [](CEmulatedHid &) {}), baseline);
     Report("no handset (Wine's own HID devices)", LinkShare(dwMilliseconds, nullptr), baseline);
 
     g_LogReporter.Close();

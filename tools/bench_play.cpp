@@ -162,9 +162,10 @@ int main() {
     PlaybackFigures play = PlayUnderLoad();
     printf("playback of %.2f s at real time, second core busy: %.2f s\n", D_nPromptBytes / 16000.0, play.dSeconds);
     printf("  moments with no block queued before the end: %d (goal 0)\n", play.nUnderruns);
-    printf("  longest wait for a refill (sampled every ms): %.1f ms of the 640 ms the queued block lasts "
-           "(ratio %.3f)\n",
-           play.dLongestRefillWait * 1000, play.dLongestRefillWait / 0.64);
+    printf(
+        "  longest wait for a refill (sampled every ms): %.1f ms of the 640 ms the queued block lasts "
+        "(ratio %.3f)\n",
+        play.dLongestRefillWait * 1000, play.dLongestRefillWait / 0.64);
     printf("  every sample played, in order: %s\n", play.bWhole ? "yes" : "NO");
 
     Sim().SetClock(ESimWaveClock::OnDemand);
@@ -177,8 +178,8 @@ int main() {
     double dDirect = TimeDirectWrites();
     std::vector<unsigned char> recorded = ReadSamples(D_szRecording);
     printf("recording of %.0f s of emulated input: %.3f s\n", D_nRecordBuffers * D_nBuffer / 16000.0, dRecord);
-    printf("  bytes captured %zu, bytes in the file %zu (goal: equal); same bytes: %s\n", nCaptured,
-           recorded.size(), recorded == Counting(nCaptured) ? "yes" : "NO");
+    printf("  bytes captured %zu, bytes in the file %zu (goal: equal); same bytes: %s\n", nCaptured, recorded.size(),
+           recorded == Counting(nCaptured) ? "yes" : "NO");
     printf("  time against WaveFile writes of the same buffers on one thread (%.3f s): ratio %.2f\n", dDirect,
            dRecord / dDirect);
 

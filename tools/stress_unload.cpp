@@ -99,10 +99,14 @@ int RunRealDll(int nCycles) {
             printf("   cycle %d: the plug-in does not load (error %lu)\n", nCycle, GetLastError());
             return 1;
         }
-        auto pfnPlay = reinterpret_cast<PFN_START_FILE>(reinterpret_cast<void *>(GetProcAddress(hPlugin, "TV_StartPlayFile")));
-        auto pfnRecord = reinterpret_cast<PFN_START_FILE>(reinterpret_cast<void *>(GetProcAddress(hPlugin, "TV_StartRecordFile")));
-        auto pfnPlayRest = reinterpret_cast<PFN_REST>(reinterpret_cast<void *>(GetProcAddress(hPlugin, "TV_PlayFileRest")));
-        auto pfnRecordRest = reinterpret_cast<PFN_REST>(reinterpret_cast<void *>(GetProcAddress(hPlugin, "TV_RecordFileRest")));
+        auto pfnPlay = reinterpret_cast<PFN_START_FILE>(
+            reinterpret_cast<void *>(GetProcAddress(hPlugin, "TV_StartPlayFile")));
+        auto pfnRecord = reinterpret_cast<PFN_START_FILE>(
+            reinterpret_cast<void *>(GetProcAddress(hPlugin, "TV_StartRecordFile")));
+        auto pfnPlayRest = reinterpret_cast<PFN_REST>(
+            reinterpret_cast<void *>(GetProcAddress(hPlugin, "TV_PlayFileRest")));
+        auto pfnRecordRest = reinterpret_cast<PFN_REST>(
+            reinterpret_cast<void *>(GetProcAddress(hPlugin, "TV_RecordFileRest")));
         // Where a cycle stands, for a run that hangs.
         fprintf(stderr, "   cycle %2d: loaded", nCycle);
         const int nPlay = pfnPlay(0, strPrompt.c_str(), 0, 0);
@@ -127,8 +131,7 @@ int RunRealDll(int nCycles) {
         } while ((nThreadsLeft > 0 || nHandlesLeft > 0) && GetTickCount() - dwSettleStart < D_dwSettleBoundMs);
         if (dwUnloadMs > dwUnloadMaxMs) dwUnloadMaxMs = dwUnloadMs;
         printf("   cycle %2d: play %d, record %d, jobs running %d of 2, unload %lu ms, threads %+d, handles %+d\n",
-               nCycle, nPlay, nRecord, nRunning, static_cast<unsigned long>(dwUnloadMs), nThreadsLeft,
-               nHandlesLeft);
+               nCycle, nPlay, nRecord, nRunning, static_cast<unsigned long>(dwUnloadMs), nThreadsLeft, nHandlesLeft);
         if (nCycle >= 0 && nThreadsLeft > 0) PrintThreadsLeft(threadsBefore);
         if (nCycle >= 0) bClean = bClean && nPlay == 0 && nRecord == 0 && nThreadsLeft <= 0 && nHandlesLeft <= 0;
     }

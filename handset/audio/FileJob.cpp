@@ -6,7 +6,9 @@
 
 #include "audio/WaveFile.h"
 
-CFileJob::CFileJob(WaveFile *&pFile) : m_pFile(pFile), m_bLive(false), m_nGeneration(0) { InitializeCriticalSection(&m_cs); }
+CFileJob::CFileJob(WaveFile *&pFile) : m_pFile(pFile), m_bLive(false), m_nGeneration(0) {
+    InitializeCriticalSection(&m_cs);
+}
 
 CFileJob::~CFileJob() {
     Release();
@@ -31,6 +33,16 @@ void CFileJob::Discard() {
     memcpy(szPath, m_pFile->m_szPath, sizeof szPath);
     Release();
     if (bCreated) DeleteFileA(szPath);
+}
+
+bool CFileJob::OpenedFor(unsigned nJob, MMRESULT nOpened, void (*pfnStopDevice)()) {
+    if (!Exists() || Generation() != nJob) {
+        if (nOpened == MMSYSERR_NOERROR && !Exists()) pfnStopDevice();
+        return false;
+    }
+    if (nOpened == MMSYSERR_NOERROR) return true;
+    Discard();
+    return false;
 }
 
 bool CFileJob::Release() {

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <windows.h>
+#include <mmsystem.h>
 
 class WaveFile;
 
@@ -40,6 +41,13 @@ public:
     // so the host's next start must not find the slot taken, and a file it
     // created for writing holds only a header and is deleted.
     void Discard();
+    // After a start opened its device (nOpened) without the lock, under it
+    // again: true when job nJob still exists and its device is open. Another
+    // host thread may have stopped the job meanwhile, perhaps before the
+    // device was open: the device is then nobody's unless a new job took
+    // it, and pfnStopDevice stops it. A device that did not open ends the
+    // job (Discard).
+    bool OpenedFor(unsigned nJob, MMRESULT nOpened, void (*pfnStopDevice)());
     // Tells one job from the next, for a stop that lets go of the lock while
     // it waits and must not end a job that another thread started meanwhile.
     unsigned Generation() const { return m_nGeneration; }

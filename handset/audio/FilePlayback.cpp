@@ -30,7 +30,7 @@ namespace {
 
 const int D_nOpeningBlockSize = 40960;  // 2.56 s at 16000 bytes per second
 const int D_nOpeningBlocks = 2;
-const int D_nRefillBlockSize = 10240;   // 0.64 s
+const int D_nRefillBlockSize = 10240;  // 0.64 s
 CFileJob g_PlayJob(g_pPlayFile);
 // The file has yielded its last sample byte; under the job's lock.
 bool g_bPlayFileAtEnd = false;
@@ -86,16 +86,7 @@ int StartPlayFile(const char *pszPath) {
     // lock, and the open waits for that output's close.
     MMRESULT nOpened = OpenWaveOut();
     CScopedLock lock(g_PlayJob.Guard());
-    if (!g_PlayJob.Exists() || g_PlayJob.Generation() != nJob) {
-        // Another host thread stopped the job meanwhile, perhaps before the
-        // output was open; the output is nobody's unless a new job took it.
-        if (nOpened == MMSYSERR_NOERROR && !g_PlayJob.Exists()) StopWaveOut();
-        return -1;
-    }
-    if (nOpened != MMSYSERR_NOERROR) {
-        g_PlayJob.Discard();
-        return -1;
-    }
+    if (!g_PlayJob.OpenedFor(nJob, nOpened, StopWaveOut)) return -1;
     g_PlayJob.SetLive();
     int nResult = QueueOpeningBlocks();
     // A file with no sound has started nothing; a file that yielded sound

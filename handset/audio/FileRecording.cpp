@@ -45,16 +45,8 @@ int StartRecordFile(const char *pszPath) {
     }
     MMRESULT nOpened = OpenWaveIn();
     CScopedLock lock(g_RecordJob.Guard());
-    if (!g_RecordJob.Exists() || g_RecordJob.Generation() != nJob) {
-        // Another host thread stopped the job meanwhile, perhaps before the
-        // input was open; the input is nobody's unless a new job took it.
-        if (nOpened == MMSYSERR_NOERROR && !g_RecordJob.Exists()) StopWaveIn();
-        return -1;
-    }
-    if (nOpened == MMSYSERR_NOERROR) return 0;
     // No input: nothing was recorded, and the header-only file goes too.
-    g_RecordJob.Discard();
-    return -1;
+    return g_RecordJob.OpenedFor(nJob, nOpened, StopWaveIn) ? 0 : -1;
 }
 
 int StopRecordFile() {

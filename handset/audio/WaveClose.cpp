@@ -4,6 +4,8 @@
 // step itself, or the wave message thread after the last returned buffer).
 #include "audio/WaveClose.h"
 
+#include <atomic>
+
 #include "platform/wave_api.h"
 #include "support/EntryStub.h"
 
@@ -12,7 +14,7 @@ namespace {
 // 1 while closes are handed off and the close functions' module is pinned,
 // 2 while they are handed off but it could not be pinned (a close then is
 // neither made nor handed off: the device stays with the system).
-volatile LONG g_lHandOff = 0;
+std::atomic<LONG> g_lHandOff{0};
 
 // The close functions have a thread routine's shape: one pointer-sized
 // argument, WINAPI, a 32-bit result.
@@ -70,7 +72,7 @@ void HandWaveClosesOff(bool bHandOff) {
     // detach step while the detach step waited for that thread's close.
     const bool bPinned = bHandOff && PinModuleOf(CloseRoutine(true)) && PinModuleOf(CloseRoutine(false)) &&
                          PinModuleOf(ResetRoutine(true)) && PinModuleOf(ResetRoutine(false));
-    InterlockedExchange(&g_lHandOff, bHandOff ? (bPinned ? 1 : 2) : 0);
+    g_lHandOff = bHandOff ? (bPinned ? 1 : 2) : 0;
 }
 
 bool WaveClosesHandedOff() { return g_lHandOff != 0; }

@@ -1,102 +1,117 @@
-// The state and the steps that the wave input (WaveIn.cpp) and the wave
-// output (WaveOut.cpp) share: each direction's lock and close event, waiting
-// for a close, and the notifications of opening and closing. Internal to the
-// wave device module (waveinout.h); see waveinout.cpp for the locking rules.
+// One direction of the handset's wave device: its handle, flags, the count
+// of what the device holds, its lock and an event set while it is closed,
+// with the steps both directions take alike. The input (WaveIn.cpp) and the
+// output (WaveOut.cpp) add what their device holds and how it comes back.
+// Internal to waveinout.h; waveinout.cpp has the locking rules.
 #pragma once
 
 #include <windows.h>
 #include <mmsystem.h>
 
-#include "audio/HandsetWaveName.h"
-#include "audio/WaveClose.h"
+#include <atomic>
+#include <type_traits>
+
 #include "audio/WaveRetired.h"
-#include "audio/WaveMsgThread.h"
-
-// One direction's lock over its flags, its handle and its close decision,
-// and an event signalled while the device is closed (reset when a close
-// begins, set by the close notification or when the device is abandoned).
-struct WaveDirection {
-    bool bInput;
-    CRITICAL_SECTION cs;
-    HANDLE hClosed;
-    // The open device's open notification has been handled.
-    bool bOpenNoticed;
-    // A close call succeeded since the last open: its notification is due.
-    bool bCloseIssued;
-    // An open is waiting for this direction's close: what the closing device
-    // still returns belongs to no job and is not handed to the sink.
-    bool bDropReturns;
-};
-extern WaveDirection g_In, g_Out;
-
-typedef void (*PFN_ABANDON)();
-typedef MMRESULT (*PFN_DEVICE_STEP)();
 
 WAVEFORMATEX DeviceFormat();
-// "wave input" or "wave output", for log lines.
-const char *DirectionName(const WaveDirection &direction);
 
-// Searches the direction's devices for the handset (nDevice keeps the id
-// found before, or WAVE_MAPPER, when none has its name) and opens that
-// device in the device format, its notifications going to the wave message
-// thread.
-template <class CAPS, class HWAVE>
-MMRESULT OpenHandsetDevice(UINT &nDevice, UINT(WINAPI *pfnGetNumDevs)(),
-                           MMRESULT(WINAPI *pfnGetDevCaps)(UINT_PTR, CAPS *, UINT),
-                           MMRESULT(WINAPI *pfnOpen)(HWAVE *, UINT, LPCWAVEFORMATEX, DWORD_PTR, DWORD_PTR, DWORD),
-                           HWAVE *phWave) {
-    CHandsetWaveChoice choice;
-    UINT nDevices = pfnGetNumDevs();
-    for (UINT nId = 0; nId < nDevices; ++nId) {
-        CAPS caps = {};
-        if (pfnGetDevCaps(nId, &caps, sizeof(caps)) == MMSYSERR_NOERROR) choice.Offer(nId, caps.szPname);
-    }
-    if (choice.Found()) nDevice = choice.Id();
-    WAVEFORMATEX format = DeviceFormat();
-    *phWave = nullptr;
-    return pfnOpen(phWave, nDevice, &format, g_dwWaveThreadId, 0, CALLBACK_THREAD);
-}
-
-// Enters the direction's lock once it is not closing. Waits at most
-// dwTimeout for its close notification, and not at all on the wave message
-// thread, which is the one to handle it; then abandons the device with
-// pfnAbandon, under the lock. bOpening: the caller opens the direction, so
-// what the closing device still returns belongs to no job. False when the
-// device had to be abandoned.
-bool EnterWhenNotClosing(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing, DWORD dwTimeout,
-                         PFN_ABANDON pfnAbandon, bool bOpening);
-// The open and the stop of a direction. Open: unless the direction is open,
-// waits for a closing device (abandoning it after D_dwCloseWaitTimeout),
-// closes retired devices whose close failed, then pfnOpenDevice searches and
-// opens under the lock. Stop: marks the direction closing and resets it
-// (pfnReset); a failed reset abandons the device, else pfnCloseWhenDrained
-// closes it once nothing is left with it.
-MMRESULT OpenDirection(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing, PFN_ABANDON pfnAbandon,
-                       PFN_DEVICE_STEP pfnOpenDevice);
-void StopDirection(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing, PFN_ABANDON pfnAbandon,
-                   PFN_DEVICE_STEP pfnReset, void (*pfnCloseWhenDrained)());
-
-// Under the lock.
-void MarkOpened(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing);
-void MarkClosed(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing);
-// Under the lock, after the device's close call succeeded: its notification
-// is due, or, for a close handed off (WaveClose.h), will find nobody to
-// handle it, so the direction is closed at once.
 template <class HWAVE>
-void CloseIssued(WaveDirection &direction, HWAVE &hCurrent, volatile BYTE &bOpen, volatile BYTE &bClosing) {
-    direction.bCloseIssued = true;
-    if (!WaveClosesHandedOff()) return;
-    hCurrent = nullptr;
-    MarkClosed(direction, bOpen, bClosing);
-}
-// Under the lock, before MarkClosed: the notifications an abandoned device
-// still owes, bClosed telling whether its close call succeeded.
-WaveOwed OwedNotices(const WaveDirection &direction, bool bClosed);
+class CWaveDirection {
+public:
+    static constexpr bool D_bInput = std::is_same<HWAVE, HWAVEIN>::value;
 
-// Under the direction's lock: forget the device that does not answer (see
-// WaveRetired.h); the direction is closed afterwards.
-void AbandonWaveIn();
-void AbandonWaveOut();
-// The wave message thread's handling of returned buffers and blocks.
-void OnInputData(HWAVEIN hwi, WAVEHDR *pHdr);
-void OnOutputDone(HWAVEOUT hwo, WAVEHDR *pHdr);
+    CWaveDirection() { InitializeCriticalSection(&m_cs); }
+    CWaveDirection(const CWaveDirection &) = delete;
+    CWaveDirection &operator=(const CWaveDirection &) = delete;
+    virtual ~CWaveDirection() {
+        if (m_hClosed) CloseHandle(m_hClosed);
+        DeleteCriticalSection(&m_cs);
+    }
+
+    // Holds the direction's lock for its scope once the direction is not
+    // closing. Waits at most dwTimeout for the close notification, and not
+    // at all on the wave message thread, which is the one to handle it; then
+    // abandons the device, under the lock. bOpening: the caller opens the
+    // direction, so what the closing device still returns belongs to no job.
+    class CWhenNotClosing {
+    public:
+        CWhenNotClosing(CWaveDirection &direction, DWORD dwTimeout, bool bOpening);
+        CWhenNotClosing(const CWhenNotClosing &) = delete;
+        CWhenNotClosing &operator=(const CWhenNotClosing &) = delete;
+        ~CWhenNotClosing() { LeaveCriticalSection(&m_direction.m_cs); }
+        // False when the device had to be abandoned.
+        bool ClosedByItself() const { return m_bClosedByItself; }
+
+    private:
+        CWaveDirection &m_direction;
+        bool m_bClosedByItself;
+    };
+
+    // "wave input" or "wave output", for log lines.
+    static const char *Name() { return D_bInput ? "wave input" : "wave output"; }
+    CRITICAL_SECTION &Lock() { return m_cs; }
+
+    // The open and the stop of waveinout.h; the open also closes retired
+    // devices whose close failed before it searches for the handset.
+    MMRESULT Open();
+    void Stop();
+    // At the library's unload, within its bound (AbandonOpenWaveDevices).
+    void AbandonIfOpen();
+    // On the wave message thread: a notification, if it is this direction's.
+    void OnMessage(UINT uMsg, HWAVE hNotified, WAVEHDR *pHdr);
+
+    // Read by the rest of the module under the names of waveinout.h; written
+    // under the lock.
+    HWAVE m_hDevice = nullptr;
+    // The handset's device id, WAVE_MAPPER until it has been found once.
+    UINT m_nDevice = WAVE_MAPPER;
+    std::atomic<BYTE> m_bOpen{0};
+    // Stopped and not yet closed (the input's "stopping", the output's
+    // "closing"): it takes no new work and closes once drained.
+    std::atomic<BYTE> m_bClosing{0};
+    // The input's buffers or the output's blocks not yet handed back; raised
+    // before the device gets one, so a close decided on it never comes while
+    // the device still holds one.
+    std::atomic<int> m_nHeld{0};
+
+protected:
+    // Under the lock.
+    void CloseWhenDrained();
+    // Under the lock: forget the device that does not answer (WaveRetired.h);
+    // the direction is closed afterwards.
+    void Abandon();
+
+    // Under the lock, the device just opened and marked open: what it needs
+    // to run. A device that fails here is abandoned before the error returns.
+    virtual MMRESULT Start() { return MMSYSERR_NOERROR; }
+    // Under the lock, the device's close call made: it holds nothing now.
+    virtual void FreeHeld() {}
+    // Under the lock: what the abandoned device holds, and the notifications
+    // it owes, go to the retired devices.
+    virtual void RetireHeld(WaveOwed owed) = 0;
+    // Under the lock: the open device's buffer or block is back (false when
+    // it is not the open device's).
+    virtual bool TakeBack(HWAVE hNotified, WAVEHDR *pHdr) = 0;
+    // Without the lock, which the sink must not hold: what was taken back
+    // goes to the sink unless bDeliver is false, then back to the device or
+    // to the heap.
+    virtual void HandBack(HWAVE hNotified, WAVEHDR *pHdr, bool bDeliver) = 0;
+
+private:
+    void OnOpenNotice(HWAVE hNotified);
+    void OnCloseNotice(HWAVE hNotified);
+    void OnReturned(HWAVE hNotified, WAVEHDR *pHdr);
+    void MarkOpened();
+    void MarkClosed();
+    void CloseIssued();
+
+    CRITICAL_SECTION m_cs;
+    HANDLE m_hClosed = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    // The open device's open notification has been handled; a close call
+    // succeeded since the open (its notification is due); an open is waiting
+    // for the close, so what the device returns belongs to no job.
+    bool m_bOpenNoticed = false, m_bCloseIssued = false, m_bDropReturns = false;
+};
+
+extern CWaveDirection<HWAVEIN> &g_WaveIn;
+extern CWaveDirection<HWAVEOUT> &g_WaveOut;

@@ -27,9 +27,7 @@ uint32_t LoadLe16(const unsigned char *pBytes) {
     return static_cast<uint32_t>(pBytes[0]) | (static_cast<uint32_t>(pBytes[1]) << 8);
 }
 
-uint32_t LoadLe32(const unsigned char *pBytes) {
-    return LoadLe16(pBytes) | (LoadLe16(pBytes + 2) << 16);
-}
+uint32_t LoadLe32(const unsigned char *pBytes) { return LoadLe16(pBytes) | (LoadLe16(pBytes + 2) << 16); }
 
 void StoreLe16(unsigned char *pBytes, uint32_t nValue) {
     pBytes[0] = static_cast<unsigned char>(nValue);
@@ -50,9 +48,8 @@ int32_t AddBytes(int32_t nSize, size_t nBytes) {
 }  // namespace
 
 WaveFile::WaveFile(const char *pszPath)
-    : m_pFile(nullptr), m_cMode('r'), m_nDataSize(0), m_nRiffSize(0), m_nFormatTag(1),
-      m_nChannels(1), m_nSamplesPerSec(8000), m_nBitsPerSample(16), m_bPatchHeader(false),
-      m_llReadLeft(-1) {
+    : m_pFile(nullptr), m_cMode('r'), m_nDataSize(0), m_nRiffSize(0), m_nFormatTag(1), m_nChannels(1),
+      m_nSamplesPerSec(8000), m_nBitsPerSample(16), m_bPatchHeader(false), m_llReadLeft(-1) {
     memset(m_szPath, 0, sizeof(m_szPath));
     if (pszPath) memcpy(m_szPath, pszPath, strnlen(pszPath, D_nMaxPathLength));
 }
@@ -232,8 +229,7 @@ bool WaveFile::WriteHeader() {
     StoreLe16(header + 34, static_cast<uint32_t>(m_nBitsPerSample));
     memcpy(header + 36, D_szDataTag, 4);
     StoreLe32(header + 40, static_cast<uint32_t>(m_nDataSize));
-    bool bWritten = fseek(m_pFile, 0, SEEK_SET) == 0 &&
-                    fwrite(header, 1, sizeof(header), m_pFile) == sizeof(header);
+    bool bWritten = fseek(m_pFile, 0, SEEK_SET) == 0 && fwrite(header, 1, sizeof(header), m_pFile) == sizeof(header);
     return fflush(m_pFile) == 0 && bWritten;
 }
 

@@ -13,7 +13,7 @@
 #include "audio/waveinout.h"
 #include "support/BaseThread.h"
 
-volatile DWORD g_dwWaveThreadId = 0;
+std::atomic<DWORD> g_dwWaveThreadId{0};
 HANDLE g_hWaveThread = nullptr;
 
 namespace {
@@ -22,11 +22,11 @@ const DWORD D_dwForcedExitCode = static_cast<DWORD>(-1);
 
 class CWaveMsgThread : public CBaseThread {
 public:
-    CWaveMsgThread() : CBaseThread(D_dwWaveThreadStopTimeout, D_dwForcedExitCode), m_hQueueReady(nullptr) {}
+    CWaveMsgThread() : CBaseThread(D_dwWaveThreadStopTimeout, D_dwForcedExitCode) {}
 
     // The thread's own handle of the starter's event, for the next start.
-    void HandQueueReady(HANDLE hEvent) { InterlockedExchangePointer(&m_hQueueReady, hEvent); }
-    HANDLE TakeQueueReady() { return InterlockedExchangePointer(&m_hQueueReady, nullptr); }
+    void HandQueueReady(HANDLE hEvent) { m_hQueueReady = hEvent; }
+    HANDLE TakeQueueReady() { return m_hQueueReady.exchange(nullptr); }
 
     void RequestStop() override {
         CBaseThread::RequestStop();
@@ -57,7 +57,7 @@ public:
     }
 
 private:
-    HANDLE volatile m_hQueueReady;
+    std::atomic<HANDLE> m_hQueueReady{nullptr};
 };
 
 CRITICAL_SECTION g_csWaveThread;
@@ -71,8 +71,8 @@ CWaveMsgThread g_WaveThread;
 // A handle of the thread's own to the starter's event, or null.
 HANDLE HandleForThread(HANDLE hEvent) {
     HANDLE hCopy = nullptr;
-    if (hEvent && !DuplicateHandle(GetCurrentProcess(), hEvent, GetCurrentProcess(), &hCopy, 0, FALSE,
-                                   DUPLICATE_SAME_ACCESS)) {
+    if (hEvent &&
+        !DuplicateHandle(GetCurrentProcess(), hEvent, GetCurrentProcess(), &hCopy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
         hCopy = nullptr;
     }
     return hCopy;

@@ -10,9 +10,11 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "support/StopBound.h"
 
-extern volatile DWORD g_dwWaveThreadId;
+extern std::atomic<DWORD> g_dwWaveThreadId;
 extern HANDLE g_hWaveThread;
 
 // How long a start waits for the new thread to own its message queue.

@@ -8,23 +8,12 @@
 // WaveRetired.h rather than to the heap.
 #include <cstring>
 
-#include "audio/WaveClose.h"
 #include "audio/WaveDirection.h"
-#include "audio/WaveRetired.h"
 #include "audio/waveinout.h"
 #include "platform/wave_api.h"
 #include "support/ScopedLock.h"
-#include "audio/WaveMsgThread.h"
-
-HWAVEOUT g_hWaveOut = nullptr;
-volatile BYTE g_bWaveOutOpen = 0;
-volatile BYTE g_bWaveOutClosing = 0;
-volatile LONG g_nWaveOutQueued = 0;
 
 namespace {
-
-// Under the output lock: the blocks the open output holds.
-WAVEHDR *g_pOutBlocks = nullptr;
 
 void *LockedGlobalBlock(SIZE_T nBytes) {
     HGLOBAL hBlock = GlobalAlloc(GMEM_MOVEABLE | GMEM_SHARE, nBytes);
@@ -49,85 +38,62 @@ WAVEHDR *NewOutputBlock(const char *pBytes, int nLength) {
     return pHdr;
 }
 
-// Under the output lock.
-void QueueOutputBlock(WAVEHDR *pHdr) {
-    g_Wave.waveOutPrepareHeader(g_hWaveOut, pHdr, sizeof(WAVEHDR));
-    pHdr->dwUser = reinterpret_cast<DWORD_PTR>(g_pOutBlocks);
-    g_pOutBlocks = pHdr;
-    InterlockedIncrement(&g_nWaveOutQueued);
-    if (g_Wave.waveOutWrite(g_hWaveOut, pHdr, sizeof(WAVEHDR)) == MMSYSERR_NOERROR) return;
-    // Refused: never the device's, so it is neither counted nor kept.
-    UnlinkOutputBlock(g_pOutBlocks, pHdr);
-    InterlockedDecrement(&g_nWaveOutQueued);
-    g_Wave.waveOutUnprepareHeader(g_hWaveOut, pHdr, sizeof(WAVEHDR));
-    FreeOutputBlock(pHdr);
-}
-
-// Under the output lock: the close follows the last block returned.
-void CloseOutputWhenDrained() {
-    if (!g_bWaveOutClosing || g_Out.bCloseIssued || g_nWaveOutQueued > 0) return;
-    if (CloseWaveDevice(false, g_hWaveOut) == MMSYSERR_NOERROR) {
-        CloseIssued(g_Out, g_hWaveOut, g_bWaveOutOpen, g_bWaveOutClosing);
-    } else {
-        AbandonWaveOut();
+class CWaveOutput : public CWaveDirection<HWAVEOUT> {
+public:
+    // Copies the bytes into a block of their own and queues it.
+    int Write(const char *pBytes, int nLength) {
+        if (!pBytes || nLength <= 0) return -1;
+        CScopedLock lock(Lock());
+        if (!m_bOpen || m_bClosing) return -1;
+        WAVEHDR *pHdr = NewOutputBlock(pBytes, nLength);
+        if (!pHdr) return -1;
+        g_Wave.waveOutPrepareHeader(m_hDevice, pHdr, sizeof(WAVEHDR));
+        pHdr->dwUser = reinterpret_cast<DWORD_PTR>(m_pBlocks);
+        m_pBlocks = pHdr;
+        ++m_nHeld;
+        if (g_Wave.waveOutWrite(m_hDevice, pHdr, sizeof(WAVEHDR)) == MMSYSERR_NOERROR) return 0;
+        // Refused: never the device's, so it is neither counted nor kept.
+        UnlinkOutputBlock(m_pBlocks, pHdr);
+        --m_nHeld;
+        g_Wave.waveOutUnprepareHeader(m_hDevice, pHdr, sizeof(WAVEHDR));
+        FreeOutputBlock(pHdr);
+        return 0;
     }
-}
 
-}  // namespace
+protected:
+    void RetireHeld(WaveOwed owed) override {
+        RetireWaveOut(m_hDevice, owed, m_pBlocks);
+        m_pBlocks = nullptr;
+    }
 
-void OnOutputDone(HWAVEOUT hwo, WAVEHDR *pHdr) {
-    bool bDeliver = false;
-    {
-        CScopedLock lock(g_Out.cs);
-        if (hwo != g_hWaveOut || !UnlinkOutputBlock(g_pOutBlocks, pHdr)) {
-            TakeRetiredOutputDone(pHdr);
-            return;
-        }
+    bool TakeBack(HWAVEOUT hwo, WAVEHDR *pHdr) override {
+        if (hwo != m_hDevice || !UnlinkOutputBlock(m_pBlocks, pHdr)) return false;
         // Unprepared before it stops being counted, so a close decided on
         // the count never finds the device still holding a prepared block.
         g_Wave.waveOutUnprepareHeader(hwo, pHdr, sizeof(WAVEHDR));
-        InterlockedDecrement(&g_nWaveOutQueued);
-        bDeliver = !g_Out.bDropReturns;
+        --m_nHeld;
+        return true;
     }
-    if (bDeliver && g_pfnWaveOutDone) g_pfnWaveOutDone(pHdr->lpData, static_cast<int>(pHdr->dwBufferLength));
-    FreeOutputBlock(pHdr);
-    CScopedLock lock(g_Out.cs);
-    if (hwo == g_hWaveOut) CloseOutputWhenDrained();
-}
 
-void AbandonWaveOut() {
-    bool bClosed = g_Out.bCloseIssued || CloseWaveDevice(false, g_hWaveOut) == MMSYSERR_NOERROR;
-    RetireWaveOut(g_hWaveOut, OwedNotices(g_Out, bClosed), g_pOutBlocks);
-    g_pOutBlocks = nullptr;
-    InterlockedExchange(&g_nWaveOutQueued, 0);
-    g_hWaveOut = nullptr;
-    MarkClosed(g_Out, g_bWaveOutOpen, g_bWaveOutClosing);
-}
+    void HandBack(HWAVEOUT hwo, WAVEHDR *pHdr, bool bDeliver) override {
+        if (bDeliver && g_pfnWaveOutDone) g_pfnWaveOutDone(pHdr->lpData, static_cast<int>(pHdr->dwBufferLength));
+        FreeOutputBlock(pHdr);
+        CScopedLock lock(Lock());
+        if (hwo == m_hDevice) CloseWhenDrained();
+    }
 
-MMRESULT OpenWaveOut() {
-    return OpenDirection(g_Out, g_bWaveOutOpen, g_bWaveOutClosing, AbandonWaveOut, [] {
-        HWAVEOUT hwo = nullptr;
-        MMRESULT nResult = OpenHandsetDevice(g_nWaveOutDevice, g_Wave.waveOutGetNumDevs, g_Wave.waveOutGetDevCapsA,
-                                             g_Wave.waveOutOpen, &hwo);
-        if (nResult == MMSYSERR_NOERROR) {
-            g_hWaveOut = hwo;
-            MarkOpened(g_Out, g_bWaveOutOpen, g_bWaveOutClosing);
-        }
-        return nResult;
-    });
-}
+private:
+    WAVEHDR *m_pBlocks = nullptr;
+};
 
-void StopWaveOut() {
-    StopDirection(g_Out, g_bWaveOutOpen, g_bWaveOutClosing, AbandonWaveOut,
-                  [] { return g_Wave.waveOutReset(g_hWaveOut); }, CloseOutputWhenDrained);
-}
+CWaveOutput g_Output;
 
-int WriteWaveOut(const char *pBytes, int nLength) {
-    if (!pBytes || nLength <= 0) return -1;
-    CScopedLock lock(g_Out.cs);
-    if (!g_bWaveOutOpen || g_bWaveOutClosing) return -1;
-    WAVEHDR *pHdr = NewOutputBlock(pBytes, nLength);
-    if (!pHdr) return -1;
-    QueueOutputBlock(pHdr);
-    return 0;
-}
+}  // namespace
+
+CWaveDirection<HWAVEOUT> &g_WaveOut = g_Output;
+
+MMRESULT OpenWaveOut() { return g_Output.Open(); }
+
+void StopWaveOut() { g_Output.Stop(); }
+
+int WriteWaveOut(const char *pBytes, int nLength) { return g_Output.Write(pBytes, nLength); }

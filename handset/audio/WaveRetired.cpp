@@ -178,8 +178,7 @@ bool TakeRetiredInputData(const WAVEHDR *pHdr) {
     CScopedLock lock(g_csRetired);
     for (RetiredDevice &device : g_aRetired) {
         if (!device.bUsed || !device.bInput || !device.pBlock || !IsHeaderOf(pHdr, device.pBlock)) continue;
-        g_Wave.waveInUnprepareHeader(static_cast<HWAVEIN>(device.hWave), const_cast<WAVEHDR *>(pHdr),
-                                     sizeof(WAVEHDR));
+        g_Wave.waveInUnprepareHeader(static_cast<HWAVEIN>(device.hWave), const_cast<WAVEHDR *>(pHdr), sizeof(WAVEHDR));
         --device.nOutstanding;
         Settle(device);
         return true;

@@ -1,7 +1,7 @@
 // The handset's wave devices: see waveinout.h. The input lives in
-// WaveIn.cpp, the output in WaveOut.cpp; here are the module's state, the
-// device search, the steps both directions share (WaveDirection.h) and the
-// dispatch of the wave message thread's notifications.
+// WaveIn.cpp, the output in WaveOut.cpp; here are the module's format and
+// sinks, the steps both directions share (WaveDirection.h) and the dispatch
+// of the wave message thread's notifications.
 //
 // Threads: host threads open, stop and write (through the player and the
 // recorder); the wave message thread runs HandleWaveMessage for every device
@@ -14,10 +14,10 @@
 // waits for our thread). The sinks are called without it: they take the
 // player's and recorder's own exclusion, which a host thread may hold while
 // it calls a stop here. So the order is job lock, direction lock, then the
-// lock of the retired devices (WaveRetired.h). The output count changes only
-// by interlocked operations; it is raised before a block is handed to the
-// device, so the close decided on it never comes while the device still
-// holds a block.
+// lock of the retired devices (WaveRetired.h). What a device holds is
+// counted atomically, raised before the device gets a buffer or block, so
+// the close decided on the count never comes while the device still holds
+// one.
 //
 // Open flags are set on a successful open call as well as by the open
 // notification: the player writes its first blocks right after the open, and
@@ -33,14 +33,13 @@
 // abandoned device posts later never reaches the player or the recorder.
 #include "audio/waveinout.h"
 
-#include <initializer_list>
-
+#include "audio/HandsetWaveName.h"
+#include "audio/WaveClose.h"
 #include "audio/WaveDirection.h"
-#include "audio/WaveRetired.h"
+#include "audio/WaveMsgThread.h"
 #include "platform/wave_api.h"
 #include "support/ScopedLock.h"
 #include "support/StopBound.h"
-#include "audio/WaveMsgThread.h"
 
 int g_nChannels = 1;
 int g_nSamplesPerSec = 8000;
@@ -48,184 +47,235 @@ int g_nBitsPerSample = 16;
 int g_nBlockAlign = g_nChannels * g_nBitsPerSample / 8;
 int g_nAvgBytesPerSec = g_nSamplesPerSec * g_nBlockAlign;
 
-UINT g_nWaveInDevice = WAVE_MAPPER;
-UINT g_nWaveOutDevice = WAVE_MAPPER;
-
 PFN_WAVE_SINK g_pfnWaveInData = nullptr;
 PFN_WAVE_SINK g_pfnWaveOutDone = nullptr;
 
-WaveDirection g_In, g_Out;
+// Bound as the library loads, before any export can run; g_WaveIn and
+// g_WaveOut are bound before that (to constants), whatever the files' order.
+UINT &g_nWaveInDevice = g_WaveIn.m_nDevice;
+UINT &g_nWaveOutDevice = g_WaveOut.m_nDevice;
+HWAVEIN &g_hWaveIn = g_WaveIn.m_hDevice;
+HWAVEOUT &g_hWaveOut = g_WaveOut.m_hDevice;
+std::atomic<BYTE> &g_bWaveInOpen = g_WaveIn.m_bOpen;
+std::atomic<BYTE> &g_bWaveOutOpen = g_WaveOut.m_bOpen;
+std::atomic<int> &g_nWaveInPending = g_WaveIn.m_nHeld;
+std::atomic<int> &g_nWaveOutQueued = g_WaveOut.m_nHeld;
+
+WAVEFORMATEX DeviceFormat() {
+    g_nBlockAlign = g_nChannels * g_nBitsPerSample / 8;
+    g_nAvgBytesPerSec = g_nSamplesPerSec * g_nBlockAlign;
+    return WAVEFORMATEX{WAVE_FORMAT_PCM,
+                        static_cast<WORD>(g_nChannels),
+                        static_cast<DWORD>(g_nSamplesPerSec),
+                        static_cast<DWORD>(g_nAvgBytesPerSec),
+                        static_cast<WORD>(g_nBlockAlign),
+                        static_cast<WORD>(g_nBitsPerSample),
+                        0};
+}
 
 namespace {
 
-// Constructed before any export can run, so the first open finds them ready.
-struct WaveDirectionsInit {
-    WaveDirectionsInit() {
-        g_In.bInput = true;
-        g_Out.bInput = false;
-        for (WaveDirection *p : {&g_In, &g_Out}) {
-            InitializeCriticalSection(&p->cs);
-            p->hClosed = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-            p->bOpenNoticed = false;
-            p->bCloseIssued = false;
-            p->bDropReturns = false;
-        }
+// Searches the direction's devices for the handset (nDevice keeps the id
+// found before when none has its name) and opens it in the device format.
+template <class CAPS, class HWAVE>
+MMRESULT OpenHandsetDevice(UINT &nDevice, UINT(WINAPI *pfnGetNumDevs)(),
+                           MMRESULT(WINAPI *pfnGetDevCaps)(UINT_PTR, CAPS *, UINT),
+                           MMRESULT(WINAPI *pfnOpen)(HWAVE *, UINT, LPCWAVEFORMATEX, DWORD_PTR, DWORD_PTR, DWORD),
+                           HWAVE *phWave) {
+    CHandsetWaveChoice choice;
+    UINT nDevices = pfnGetNumDevs();
+    for (UINT nId = 0; nId < nDevices; ++nId) {
+        CAPS caps = {};
+        if (pfnGetDevCaps(nId, &caps, sizeof(caps)) == MMSYSERR_NOERROR) choice.Offer(nId, caps.szPname);
     }
-    ~WaveDirectionsInit() {
-        for (WaveDirection *p : {&g_In, &g_Out}) {
-            if (p->hClosed) CloseHandle(p->hClosed);
-            DeleteCriticalSection(&p->cs);
+    if (choice.Found()) nDevice = choice.Id();
+    WAVEFORMATEX format = DeviceFormat();
+    *phWave = nullptr;
+    return pfnOpen(phWave, nDevice, &format, g_dwWaveThreadId, 0, CALLBACK_THREAD);
+}
+
+MMRESULT OpenDevice(UINT &nDevice, HWAVEIN *phwi) {
+    return OpenHandsetDevice(nDevice, g_Wave.waveInGetNumDevs, g_Wave.waveInGetDevCapsA, g_Wave.waveInOpen, phwi);
+}
+
+MMRESULT OpenDevice(UINT &nDevice, HWAVEOUT *phwo) {
+    return OpenHandsetDevice(nDevice, g_Wave.waveOutGetNumDevs, g_Wave.waveOutGetDevCapsA, g_Wave.waveOutOpen, phwo);
+}
+
+MMRESULT ResetDevice(HWAVEIN hwi) { return g_Wave.waveInReset(hwi); }
+MMRESULT ResetDevice(HWAVEOUT hwo) { return g_Wave.waveOutReset(hwo); }
+
+}  // namespace
+
+template <class HWAVE>
+CWaveDirection<HWAVE>::CWhenNotClosing::CWhenNotClosing(CWaveDirection &direction, DWORD dwTimeout, bool bOpening)
+    : m_direction(direction), m_bClosedByItself(true) {
+    DWORD dwStart = GetTickCount();
+    for (;;) {
+        EnterCriticalSection(&direction.m_cs);
+        if (!(direction.m_bOpen && direction.m_bClosing)) return;
+        if (bOpening) direction.m_bDropReturns = true;
+        DWORD dwWaited = GetTickCount() - dwStart;
+        if (dwWaited >= dwTimeout || GetCurrentThreadId() == g_dwWaveThreadId) {
+            direction.Abandon();
+            m_bClosedByItself = false;
+            return;
         }
+        LeaveCriticalSection(&direction.m_cs);
+        WaitForSingleObject(direction.m_hClosed, dwTimeout - dwWaited);
     }
-} g_WaveDirectionsInit;
+}
+
+template <class HWAVE>
+MMRESULT CWaveDirection<HWAVE>::Open() {
+    if (g_dwWaveThreadId == 0) StartWaveMsgThread();
+    CWhenNotClosing lock(*this, D_dwCloseWaitTimeout, true);
+    if (m_bOpen) return MMSYSERR_NOERROR;
+    CloseRetiredAgain(D_bInput);
+    HWAVE hWave = nullptr;
+    MMRESULT nResult = OpenDevice(m_nDevice, &hWave);
+    if (nResult != MMSYSERR_NOERROR) return nResult;
+    m_hDevice = hWave;
+    MarkOpened();
+    return Start();
+}
+
+template <class HWAVE>
+void CWaveDirection<HWAVE>::Stop() {
+    CBoundedScope lock(m_cs, Name());
+    if (!lock.Held() || !m_bOpen) return;
+    if (WaveClosesHandedOff()) {
+        // No wave call here, and nobody left to handle what a reset returns:
+        // the device's reset and close go to a thread of their own.
+        Abandon();
+        return;
+    }
+    if (m_bClosing) return;
+    ResetEvent(m_hClosed);
+    // Closing from now on, also when the close is made right here: output
+    // writes are refused and an open waits until the close notification.
+    m_bClosing = 1;
+    if (ResetDevice(m_hDevice) != MMSYSERR_NOERROR) {
+        // What the device holds may never come back: nothing to wait for.
+        Abandon();
+        return;
+    }
+    CloseWhenDrained();
+}
+
+template <class HWAVE>
+void CWaveDirection<HWAVE>::AbandonIfOpen() {
+    CBoundedScope lock(m_cs, Name());
+    if (lock.Held() && m_bOpen) Abandon();
+}
 
 // Notifications of a device that is no longer ours change nothing. A
 // retired device's are looked for first, under the direction's lock, so that
 // an abandonment cannot come between the two looks: Windows may already have
 // given the retired device's handle value to the device opened since.
 template <class HWAVE>
-void OnOpenNotification(WaveDirection &direction, bool bInput, HWAVE hNotified, const HWAVE &hCurrent,
-                        volatile BYTE &bOpen) {
-    CScopedLock lock(direction.cs);
-    if (TakeRetiredOpen(bInput, hNotified) || hNotified != hCurrent) return;
-    bOpen = 1;
-    direction.bOpenNoticed = true;
+void CWaveDirection<HWAVE>::OnMessage(UINT uMsg, HWAVE hNotified, WAVEHDR *pHdr) {
+    if (uMsg == (D_bInput ? MM_WIM_OPEN : MM_WOM_OPEN)) {
+        OnOpenNotice(hNotified);
+    } else if (uMsg == (D_bInput ? MM_WIM_CLOSE : MM_WOM_CLOSE)) {
+        OnCloseNotice(hNotified);
+    } else if (uMsg == (D_bInput ? MM_WIM_DATA : MM_WOM_DONE) && pHdr) {
+        OnReturned(hNotified, pHdr);
+    }
 }
 
 template <class HWAVE>
-void OnCloseNotification(WaveDirection &direction, bool bInput, HWAVE hNotified, HWAVE &hCurrent,
-                         volatile BYTE &bOpen) {
-    CScopedLock lock(direction.cs);
-    if (TakeRetiredClose(bInput, hNotified) || hNotified != hCurrent) return;
-    hCurrent = nullptr;
-    bOpen = 0;
-    direction.bCloseIssued = false;
-    SetEvent(direction.hClosed);
+void CWaveDirection<HWAVE>::OnOpenNotice(HWAVE hNotified) {
+    CScopedLock lock(m_cs);
+    if (TakeRetiredOpen(D_bInput, hNotified) || hNotified != m_hDevice) return;
+    m_bOpen = 1;
+    m_bOpenNoticed = true;
 }
 
-}  // namespace
-
-const char *DirectionName(const WaveDirection &direction) { return direction.bInput ? "wave input" : "wave output"; }
-
-WAVEFORMATEX DeviceFormat() {
-    g_nBlockAlign = g_nChannels * g_nBitsPerSample / 8;
-    g_nAvgBytesPerSec = g_nSamplesPerSec * g_nBlockAlign;
-    WAVEFORMATEX format = {};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = static_cast<WORD>(g_nChannels);
-    format.nSamplesPerSec = static_cast<DWORD>(g_nSamplesPerSec);
-    format.nAvgBytesPerSec = static_cast<DWORD>(g_nAvgBytesPerSec);
-    format.nBlockAlign = static_cast<WORD>(g_nBlockAlign);
-    format.wBitsPerSample = static_cast<WORD>(g_nBitsPerSample);
-    format.cbSize = 0;
-    return format;
+template <class HWAVE>
+void CWaveDirection<HWAVE>::OnCloseNotice(HWAVE hNotified) {
+    CScopedLock lock(m_cs);
+    if (TakeRetiredClose(D_bInput, hNotified) || hNotified != m_hDevice) return;
+    m_hDevice = nullptr;
+    m_bOpen = 0;
+    m_bCloseIssued = false;
+    SetEvent(m_hClosed);
 }
 
-bool EnterWhenNotClosing(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing, DWORD dwTimeout,
-                         PFN_ABANDON pfnAbandon, bool bOpening) {
-    DWORD dwStart = GetTickCount();
-    for (;;) {
-        EnterCriticalSection(&direction.cs);
-        if (!(bOpen && bClosing)) return true;
-        if (bOpening) direction.bDropReturns = true;
-        DWORD dwWaited = GetTickCount() - dwStart;
-        if (dwWaited >= dwTimeout || GetCurrentThreadId() == g_dwWaveThreadId) {
-            pfnAbandon();
-            return false;
+template <class HWAVE>
+void CWaveDirection<HWAVE>::OnReturned(HWAVE hNotified, WAVEHDR *pHdr) {
+    bool bDeliver = false;
+    {
+        CScopedLock lock(m_cs);
+        if (!TakeBack(hNotified, pHdr)) {
+            D_bInput ? TakeRetiredInputData(pHdr) : TakeRetiredOutputDone(pHdr);
+            return;
         }
-        LeaveCriticalSection(&direction.cs);
-        WaitForSingleObject(direction.hClosed, dwTimeout - dwWaited);
+        bDeliver = !m_bDropReturns;
     }
+    HandBack(hNotified, pHdr, bDeliver);
 }
 
-MMRESULT OpenDirection(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing, PFN_ABANDON pfnAbandon,
-                       PFN_DEVICE_STEP pfnOpenDevice) {
-    if (g_dwWaveThreadId == 0) StartWaveMsgThread();
-    EnterWhenNotClosing(direction, bOpen, bClosing, D_dwCloseWaitTimeout, pfnAbandon, true);
-    MMRESULT nResult = MMSYSERR_NOERROR;
-    if (!bOpen) {
-        CloseRetiredAgain(direction.bInput);
-        nResult = pfnOpenDevice();
-    }
-    LeaveCriticalSection(&direction.cs);
-    return nResult;
-}
-
-void StopDirection(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing, PFN_ABANDON pfnAbandon,
-                   PFN_DEVICE_STEP pfnReset, void (*pfnCloseWhenDrained)()) {
-    CBoundedScope lock(direction.cs, DirectionName(direction));
-    if (!lock.Held() || !bOpen) return;
-    if (WaveClosesHandedOff()) {
-        // No wave call here, and nobody left to handle what a reset returns:
-        // the device's reset and close go to a thread of their own.
-        pfnAbandon();
+template <class HWAVE>
+void CWaveDirection<HWAVE>::CloseWhenDrained() {
+    if (!m_bClosing || m_bCloseIssued || m_nHeld > 0) return;
+    if (CloseWaveDevice(D_bInput, m_hDevice) != MMSYSERR_NOERROR) {
+        Abandon();
         return;
     }
-    if (bClosing) return;
-    ResetEvent(direction.hClosed);
-    // Closing from now on, also when the close is made right here: output
-    // writes are refused and an open waits until the close notification.
-    bClosing = 1;
-    if (pfnReset() != MMSYSERR_NOERROR) {
-        // What the device holds may never come back: nothing to wait for.
-        pfnAbandon();
-        return;
-    }
-    pfnCloseWhenDrained();
+    FreeHeld();
+    CloseIssued();
 }
 
-void MarkOpened(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing) {
-    ResetEvent(direction.hClosed);
-    direction.bOpenNoticed = false;
-    direction.bCloseIssued = false;
-    direction.bDropReturns = false;
-    bClosing = 0;
-    bOpen = 1;
+template <class HWAVE>
+void CWaveDirection<HWAVE>::Abandon() {
+    bool bClosed = m_bCloseIssued || CloseWaveDevice(D_bInput, m_hDevice) == MMSYSERR_NOERROR;
+    RetireHeld(WaveOwed{!m_bOpenNoticed, bClosed});
+    m_nHeld = 0;
+    m_hDevice = nullptr;
+    MarkClosed();
 }
 
-void MarkClosed(WaveDirection &direction, volatile BYTE &bOpen, volatile BYTE &bClosing) {
-    direction.bCloseIssued = false;
-    bClosing = 0;
-    bOpen = 0;
-    SetEvent(direction.hClosed);
+template <class HWAVE>
+void CWaveDirection<HWAVE>::MarkOpened() {
+    ResetEvent(m_hClosed);
+    m_bOpenNoticed = false;
+    m_bCloseIssued = false;
+    m_bDropReturns = false;
+    m_nHeld = 0;
+    m_bClosing = 0;
+    m_bOpen = 1;
 }
 
-WaveOwed OwedNotices(const WaveDirection &direction, bool bClosed) {
-    return WaveOwed{!direction.bOpenNoticed, bClosed};
+template <class HWAVE>
+void CWaveDirection<HWAVE>::MarkClosed() {
+    m_bCloseIssued = false;
+    m_bClosing = 0;
+    m_bOpen = 0;
+    SetEvent(m_hClosed);
 }
+
+// After the device's close call succeeded: its notification is due, or, for
+// a close handed off (WaveClose.h), will find nobody to handle it, so the
+// direction is closed at once.
+template <class HWAVE>
+void CWaveDirection<HWAVE>::CloseIssued() {
+    m_bCloseIssued = true;
+    if (!WaveClosesHandedOff()) return;
+    m_hDevice = nullptr;
+    MarkClosed();
+}
+
+template class CWaveDirection<HWAVEIN>;
+template class CWaveDirection<HWAVEOUT>;
 
 void AbandonOpenWaveDevices() {
-    {
-        CBoundedScope lock(g_In.cs, DirectionName(g_In));
-        if (lock.Held() && g_bWaveInOpen) AbandonWaveIn();
-    }
-    CBoundedScope lock(g_Out.cs, DirectionName(g_Out));
-    if (lock.Held() && g_bWaveOutOpen) AbandonWaveOut();
+    g_WaveIn.AbandonIfOpen();
+    g_WaveOut.AbandonIfOpen();
 }
 
 void HandleWaveMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
     WAVEHDR *pHdr = reinterpret_cast<WAVEHDR *>(lParam);
-    switch (uMsg) {
-    case MM_WOM_OPEN:
-        OnOpenNotification(g_Out, false, reinterpret_cast<HWAVEOUT>(wParam), g_hWaveOut, g_bWaveOutOpen);
-        break;
-    case MM_WOM_CLOSE:
-        OnCloseNotification(g_Out, false, reinterpret_cast<HWAVEOUT>(wParam), g_hWaveOut, g_bWaveOutOpen);
-        break;
-    case MM_WOM_DONE:
-        if (pHdr) OnOutputDone(reinterpret_cast<HWAVEOUT>(wParam), pHdr);
-        break;
-    case MM_WIM_OPEN:
-        // The number of buffers to await was set when they were queued.
-        OnOpenNotification(g_In, true, reinterpret_cast<HWAVEIN>(wParam), g_hWaveIn, g_bWaveInOpen);
-        break;
-    case MM_WIM_CLOSE:
-        OnCloseNotification(g_In, true, reinterpret_cast<HWAVEIN>(wParam), g_hWaveIn, g_bWaveInOpen);
-        break;
-    case MM_WIM_DATA:
-        if (pHdr) OnInputData(reinterpret_cast<HWAVEIN>(wParam), pHdr);
-        break;
-    default:
-        break;
-    }
+    g_WaveIn.OnMessage(uMsg, reinterpret_cast<HWAVEIN>(wParam), pHdr);
+    g_WaveOut.OnMessage(uMsg, reinterpret_cast<HWAVEOUT>(wParam), pHdr);
 }

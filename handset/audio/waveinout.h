@@ -10,7 +10,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-#include "audio/HandsetWaveName.h"
+#include <atomic>
 
 // A sink receives (bytes, length); its result is not read.
 typedef int (*PFN_WAVE_SINK)(const char *pBytes, int nLength);
@@ -27,27 +27,25 @@ extern int g_nBitsPerSample;
 extern int g_nBlockAlign;
 extern int g_nAvgBytesPerSec;
 
-// Device ids, WAVE_MAPPER until the handset has been found once.
-extern UINT g_nWaveInDevice;
-extern UINT g_nWaveOutDevice;
+// Each direction's state (WaveDirection.h) under the names the player, the
+// recorder and the tests know. Device ids are WAVE_MAPPER until the handset
+// has been found once; the counts are the input's buffers and the output's
+// blocks that the device has not handed back.
+extern UINT &g_nWaveInDevice;
+extern UINT &g_nWaveOutDevice;
+extern HWAVEIN &g_hWaveIn;
+extern HWAVEOUT &g_hWaveOut;
+extern std::atomic<BYTE> &g_bWaveInOpen;
+extern std::atomic<BYTE> &g_bWaveOutOpen;
+extern std::atomic<int> &g_nWaveInPending;
+extern std::atomic<int> &g_nWaveOutQueued;
 
-extern HWAVEIN g_hWaveIn;
-extern volatile BYTE g_bWaveInOpen;
-// "Stopping" here and "closing" for the output are one idea under two
-// historical names: the direction is being shut and takes no new work.
-extern volatile BYTE g_bWaveInStopping;
-extern volatile int g_nWaveInPending;
 extern int g_nInWaveBufSize;
 // The open input's four headers and its buffer pool (slot i at byte
 // i x D_nInWaveBufMaxSize): heap memory of its own for every open, null
 // while the input is closed.
 extern WAVEHDR *g_InWaveHdr;
 extern char *g_InWaveBuf;
-
-extern HWAVEOUT g_hWaveOut;
-extern volatile BYTE g_bWaveOutOpen;
-extern volatile BYTE g_bWaveOutClosing;  // the output's g_bWaveInStopping
-extern volatile LONG g_nWaveOutQueued;
 
 // Installed by the recorder and the player; never cleared.
 extern PFN_WAVE_SINK g_pfnWaveInData;

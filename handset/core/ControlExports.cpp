@@ -38,9 +38,7 @@ int Switch(const char *szExport, int nFlag, char cOn, char cOff) {
 
 // Moves at most 30 bytes into the host's buffer, no NUL; what does not fit
 // stays queued for the next call. A held 255 ends the drain and is lost.
-int Drain(CQueue &queue, char *pOut) {
-    return pOut ? queue.DrainUpTo(pOut, D_nMaxDrainBytes) : 0;
-}
+int Drain(CQueue &queue, char *pOut) { return pOut ? queue.DrainUpTo(pOut, D_nMaxDrainBytes) : 0; }
 
 // The digits, or -1 when the string cannot be dialled as one command line.
 int DialLength(const char *szDigits) {

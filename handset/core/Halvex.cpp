@@ -19,8 +19,7 @@ const int D_nReportSize = 3;
 // The detail record of one device interface (its device path), or null. The
 // first call only learns the size and is expected to fail with
 // ERROR_INSUFFICIENT_BUFFER; the caller frees the record.
-PSP_DEVICE_INTERFACE_DETAIL_DATA_A GetInterfaceDetail(HDEVINFO hSet,
-                                                      PSP_DEVICE_INTERFACE_DATA pInterface) {
+PSP_DEVICE_INTERFACE_DETAIL_DATA_A GetInterfaceDetail(HDEVINFO hSet, PSP_DEVICE_INTERFACE_DATA pInterface) {
     DWORD dwSize = 0;
     if (g_Hid.SetupDiGetDeviceInterfaceDetailA(hSet, pInterface, nullptr, 0, &dwSize, nullptr) ||
         GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
@@ -28,13 +27,11 @@ PSP_DEVICE_INTERFACE_DETAIL_DATA_A GetInterfaceDetail(HDEVINFO hSet,
         return nullptr;
     // Room for the record's own size even if the path is shorter than its
     // one-character placeholder.
-    auto *pDetail = static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(
-        calloc(1, dwSize < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)
-                      ? sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) : dwSize));
+    auto *pDetail = static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(calloc(
+        1, dwSize < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) ? sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) : dwSize));
     if (!pDetail) return nullptr;
     pDetail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    if (!g_Hid.SetupDiGetDeviceInterfaceDetailA(hSet, pInterface, pDetail, dwSize, nullptr,
-                                                nullptr)) {
+    if (!g_Hid.SetupDiGetDeviceInterfaceDetailA(hSet, pInterface, pDetail, dwSize, nullptr, nullptr)) {
         free(pDetail);
         return nullptr;
     }
@@ -60,8 +57,8 @@ int BuildFrame(char (&cmdChar)[64], char cLetter, int nLength, const char *pPayl
 }  // namespace
 
 Halvex::Halvex()
-    : m_szANI(), m_cStopIO(0), m_hNotifyWnd(nullptr), m_hDevice(INVALID_HANDLE_VALUE),
-      m_decoder(), m_dwLinePauseMs(D_dwLinePauseMs), m_abReport(), m_ovRead() {
+    : m_szANI(), m_cStopIO(0), m_hNotifyWnd(nullptr), m_hDevice(INVALID_HANDLE_VALUE), m_decoder(),
+      m_dwLinePauseMs(D_dwLinePauseMs), m_abReport(), m_ovRead() {
     InitializeCriticalSection(&m_csANI);
 }
 
@@ -91,66 +88,64 @@ HANDLE Halvex::OpenDevice(DWORD dwVendorID, DWORD dwProductID, DWORD dwVersion) 
     }
     GUID guidHid;
     g_Hid.HidD_GetHidGuid(&guidHid);
-    HDEVINFO hSet = g_Hid.SetupDiGetClassDevsA(&guidHid, nullptr, nullptr,
-                                               DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO hSet = g_Hid.SetupDiGetClassDevsA(&guidHid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (hSet == INVALID_HANDLE_VALUE) {
         g_LogReporter.WriteLog("获取HID设备信息失败!");
         return INVALID_HANDLE_VALUE;
     }
     const Identity wanted = {dwVendorID, dwProductID, dwVersion};
     HANDLE hFound = INVALID_HANDLE_VALUE;
-    SearchStep step = kSearchNextDevice;
-    for (DWORD dwIndex = 0; step == kSearchNextDevice; ++dwIndex) {
+    ESearchStep step = ESearchStep::NextDevice;
+    for (DWORD dwIndex = 0; step == ESearchStep::NextDevice; ++dwIndex) {
         // A desk may list thousands of HID interfaces, and opening one can
         // take a while: a stop is looked for before each, so that the link
         // thread ends by itself within the stop timeout. Each step closes
         // what it opened, so a stop leaves only the set to release.
-        step = IsBodyThread() && IsStopRequested(0)
-                   ? kSearchStopped
-                   : TryInterface(hSet, guidHid, dwIndex, wanted, &hFound);
+        step = IsBodyThread() && IsStopRequested(0) ? ESearchStep::Stopped
+                                                    : TryInterface(hSet, guidHid, dwIndex, wanted, &hFound);
     }
     g_Hid.SetupDiDestroyDeviceInfoList(hSet);
-    if (step == kSearchFound) m_hDevice = hFound;
+    if (step == ESearchStep::Found) m_hDevice = hFound;
     return hFound;
 }
 
-Halvex::SearchStep Halvex::TryInterface(PVOID hSet, const GUID &guidHid, DWORD dwIndex,
-                                        const Identity &wanted, HANDLE *phFound) {
+Halvex::ESearchStep Halvex::TryInterface(PVOID hSet, const GUID &guidHid, DWORD dwIndex, const Identity &wanted,
+                                         HANDLE *phFound) {
     SP_DEVICE_INTERFACE_DATA interfaceData = {};
     interfaceData.cbSize = sizeof interfaceData;
     if (!g_Hid.SetupDiEnumDeviceInterfaces(hSet, nullptr, &guidHid, dwIndex, &interfaceData)) {
         // Also the usual end of a search with no handset attached.
         g_LogReporter.WriteLog("获取HID设备信息失败!");
-        return kSearchFailed;
+        return ESearchStep::Failed;
     }
     PSP_DEVICE_INTERFACE_DETAIL_DATA_A pDetail = GetInterfaceDetail(hSet, &interfaceData);
     if (!pDetail) {
         g_LogReporter.WriteLog("获取HID设备细节信息失败!");
-        return kSearchFailed;
+        return ESearchStep::Failed;
     }
     HANDLE hDevice = g_Hid.CreateFileA(pDetail->DevicePath, GENERIC_READ | GENERIC_WRITE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                       FILE_FLAG_OVERLAPPED, nullptr);
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+                                       nullptr);
     free(pDetail);
     if (hDevice == INVALID_HANDLE_VALUE) {
         // Keyboards and mice refuse read-write opens; they are simply skipped.
         g_LogReporter.WriteLog("获取HID设备句柄失败!");
-        return kSearchNextDevice;
+        return ESearchStep::NextDevice;
     }
     HIDD_ATTRIBUTES attributes = {};
     attributes.Size = sizeof attributes;
     if (!g_Hid.HidD_GetAttributes(hDevice, &attributes)) {
         g_LogReporter.WriteLog("获取HID设备属性失败!");
         g_Hid.CloseHandle(hDevice);
-        return kSearchFailed;
+        return ESearchStep::Failed;
     }
     if (attributes.VendorID == wanted.dwVendorID && attributes.ProductID == wanted.dwProductID &&
         attributes.VersionNumber == wanted.dwVersion) {
         *phFound = hDevice;
-        return kSearchFound;
+        return ESearchStep::Found;
     }
     g_Hid.CloseHandle(hDevice);
-    return kSearchNextDevice;
+    return ESearchStep::NextDevice;
 }
 
 void Halvex::SendCommand(char cLetter, BYTE nLength, const char *pPayload) {
@@ -166,8 +161,7 @@ void Halvex::SendCommand(char cLetter, BYTE nLength, const char *pPayload) {
     // The link thread may have closed the handle since the test above; it
     // swaps handles only under m_sendLock, so this one stays open until we leave.
     HANDLE hDevice = m_hDevice;
-    for (int nOffset = 0; hDevice != INVALID_HANDLE_VALUE && nOffset < nFrameLength;
-         nOffset += 2) {
+    for (int nOffset = 0; hDevice != INVALID_HANDLE_VALUE && nOffset < nFrameLength; nOffset += 2) {
         if (!g_Hid.HidD_SetFeature(hDevice, cmdChar + nOffset, D_nReportSize)) {
             g_LogReporter.WriteLog("发送数据失败!");
             break;

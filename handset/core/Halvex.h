@@ -29,12 +29,12 @@
 #include "support/RecoverableLock.h"
 
 // Notifications posted to the host window.
-const UINT D_nMsgRing = WM_USER + 100;           // R: the handset rings
-const UINT D_nMsgStopDigit = WM_USER + 101;      // N: the stop digit arrived
-const UINT D_nMsgHangUp = WM_USER + 102;         // H: hung up; digits cleared
-const UINT D_nMsgOffHook = WM_USER + 103;        // Z: taken off hook
-const UINT D_nMsgCallerNumber = WM_USER + 109;   // C: wParam number, lParam length
-const UINT D_nMsgNoHandset = WM_USER + 110;      // a search found no handset
+const UINT D_nMsgRing = WM_USER + 100;          // R: the handset rings
+const UINT D_nMsgStopDigit = WM_USER + 101;     // N: the stop digit arrived
+const UINT D_nMsgHangUp = WM_USER + 102;        // H: hung up; digits cleared
+const UINT D_nMsgOffHook = WM_USER + 103;       // Z: taken off hook
+const UINT D_nMsgCallerNumber = WM_USER + 109;  // C: wParam number, lParam length
+const UINT D_nMsgNoHandset = WM_USER + 110;     // a search found no handset
 
 class Halvex : public CBaseThread {
 public:
@@ -43,7 +43,7 @@ public:
     static constexpr DWORD D_dwHandsetVersion = 0x0100;
     static constexpr int D_nDataBufSize = CLineDecoder::D_nDataBufSize;
     static constexpr int D_nListBufSize = CLineDecoder::D_nListBufSize;
-    static constexpr int D_nMaxDialDigits = 26; // what one 64-byte frame holds
+    static constexpr int D_nMaxDialDigits = 26;  // what one 64-byte frame holds
     static constexpr DWORD D_dwSearchPauseMs = 200;
     static constexpr DWORD D_dwSearchRetryMs = 2000;
     static constexpr DWORD D_dwReadSliceMs = 2000;
@@ -88,20 +88,19 @@ protected:
     virtual HANDLE CreateReadEvent();
 
 private:
-    enum ConnectionEnd { kConnectionLost, kConnectionStopped, kNoReadEvent };
-    enum ReadOutcome { kReadCharacter, kReadNothing, kReadFailed, kReadStopped };
-    enum SearchStep { kSearchFound, kSearchNextDevice, kSearchFailed, kSearchStopped };
+    enum class EConnectionEnd { Lost, Stopped, NoReadEvent };
+    enum class EReadOutcome { Character, Nothing, Failed, Stopped };
+    enum class ESearchStep { Found, NextDevice, Failed, Stopped };
     struct Identity {
         DWORD dwVendorID, dwProductID, dwVersion;
     };
 
     // hSet is the SetupAPI device information set (HDEVINFO).
-    SearchStep TryInterface(PVOID hSet, const GUID &guidHid, DWORD dwIndex,
-                            const Identity &wanted, HANDLE *phFound);
-    ConnectionEnd RunConnection();
-    ConnectionEnd ReadLines(HANDLE hReadEvent);
-    ReadOutcome ReadCharacter(HANDLE hReadEvent, char *pcChar);
-    ReadOutcome AwaitRead(HANDLE hDevice, HANDLE hReadEvent);
+    ESearchStep TryInterface(PVOID hSet, const GUID &guidHid, DWORD dwIndex, const Identity &wanted, HANDLE *phFound);
+    EConnectionEnd RunConnection();
+    EConnectionEnd ReadLines(HANDLE hReadEvent);
+    EReadOutcome ReadCharacter(HANDLE hReadEvent, char *pcChar);
+    EReadOutcome AwaitRead(HANDLE hDevice, HANDLE hReadEvent);
     DWORD WaitForReadOrStop(HANDLE hReadEvent);
     void CloseDevice();
     void ResetLine();

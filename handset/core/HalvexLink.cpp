@@ -26,8 +26,7 @@ namespace {
 // The outcomes that only mean "nothing was read this time": success without
 // data, a cancelled read and a read still in flight.
 bool IsHardReadError(DWORD dwError) {
-    return dwError != ERROR_SUCCESS && dwError != ERROR_OPERATION_ABORTED &&
-           dwError != ERROR_IO_PENDING;
+    return dwError != ERROR_SUCCESS && dwError != ERROR_OPERATION_ABORTED && dwError != ERROR_IO_PENDING;
 }
 
 // How long a cancelled read may take to complete when the thread is stopping.
@@ -40,19 +39,18 @@ const DWORD D_dwRefusedReadPauseMs = 100;
 DWORD Halvex::Run(DWORD) {
     for (;;) {
         if (IsStopRequested(0) || WaitForStop(D_dwSearchPauseMs)) break;
-        if (OpenDevice(D_dwHandsetVendorID, D_dwHandsetProductID, D_dwHandsetVersion) ==
-            INVALID_HANDLE_VALUE) {
+        if (OpenDevice(D_dwHandsetVendorID, D_dwHandsetProductID, D_dwHandsetVersion) == INVALID_HANDLE_VALUE) {
             // A search cut short by a stop is no news for the host.
             if (IsStopRequested(0)) break;
             Notify(D_nMsgNoHandset);
             if (WaitForStop(D_dwSearchRetryMs)) break;
             continue;
         }
-        const ConnectionEnd end = RunConnection();
-        if (end == kConnectionLost) continue;
+        const EConnectionEnd end = RunConnection();
+        if (end == EConnectionEnd::Lost) continue;
         // Without a read event nothing can be read, but the handset stays
         // open: commands still reach it, and the destructor closes it.
-        if (end == kNoReadEvent) return 0;
+        if (end == EConnectionEnd::NoReadEvent) return 0;
         break;
     }
     // The link ends with its thread: the next Start searches afresh.
@@ -63,39 +61,37 @@ DWORD Halvex::Run(DWORD) {
 
 HANDLE Halvex::CreateReadEvent() { return CreateEventA(nullptr, TRUE, FALSE, nullptr); }
 
-Halvex::ConnectionEnd Halvex::RunConnection() {
+Halvex::EConnectionEnd Halvex::RunConnection() {
     HANDLE hReadEvent = CreateReadEvent();
-    if (!hReadEvent) return kNoReadEvent;
-    const ConnectionEnd end = ReadLines(hReadEvent);
+    if (!hReadEvent) return EConnectionEnd::NoReadEvent;
+    const EConnectionEnd end = ReadLines(hReadEvent);
     CloseHandle(hReadEvent);
     return end;
 }
 
-Halvex::ConnectionEnd Halvex::ReadLines(HANDLE hReadEvent) {
+Halvex::EConnectionEnd Halvex::ReadLines(HANDLE hReadEvent) {
     while (!IsStopRequested(0)) {
         char cChar = 0;
         switch (ReadCharacter(hReadEvent, &cChar)) {
-        case kReadStopped:
-            return kConnectionStopped;
-        case kReadFailed:
+        case EReadOutcome::Stopped: return EConnectionEnd::Stopped;
+        case EReadOutcome::Failed:
             CloseDevice();
             // A half line from before the loss must not be glued to the
             // first line after the handset comes back.
             ResetLine();
-            return kConnectionLost;
-        case kReadNothing:
-            break;
-        case kReadCharacter:
+            return EConnectionEnd::Lost;
+        case EReadOutcome::Nothing: break;
+        case EReadOutcome::Character:
             // At most about two lines a second; what the handset sends
             // meanwhile waits in the HID driver's input buffer.
-            if (TakeCharacter(cChar) && WaitForStop(m_dwLinePauseMs)) return kConnectionStopped;
+            if (TakeCharacter(cChar) && WaitForStop(m_dwLinePauseMs)) return EConnectionEnd::Stopped;
             break;
         }
     }
-    return kConnectionStopped;
+    return EConnectionEnd::Stopped;
 }
 
-Halvex::ReadOutcome Halvex::ReadCharacter(HANDLE hReadEvent, char *pcChar) {
+Halvex::EReadOutcome Halvex::ReadCharacter(HANDLE hReadEvent, char *pcChar) {
     const HANDLE hDevice = m_hDevice;
     memset(m_abReport, 0, sizeof m_abReport);
     memset(&m_ovRead, 0, sizeof m_ovRead);
@@ -106,24 +102,24 @@ Halvex::ReadOutcome Halvex::ReadCharacter(HANDLE hReadEvent, char *pcChar) {
         const DWORD dwError = GetLastError();
         if (IsHardReadError(dwError)) {
             g_LogReporter.WriteLog("读操作错误: %d", static_cast<int>(dwError));
-            return kReadFailed;
+            return EReadOutcome::Failed;
         }
         if (dwError != ERROR_IO_PENDING) {
             // Refused at once (cancelled, or nothing to say) without being
             // a hard error: no read is pending, so its event would never
             // come. A short pause keeps a handle that keeps refusing from
             // making the thread spin.
-            return WaitForStop(D_dwRefusedReadPauseMs) ? kReadStopped : kReadNothing;
+            return WaitForStop(D_dwRefusedReadPauseMs) ? EReadOutcome::Stopped : EReadOutcome::Nothing;
         }
-        const ReadOutcome outcome = AwaitRead(hDevice, hReadEvent);
-        if (outcome != kReadCharacter) return outcome;
+        const EReadOutcome outcome = AwaitRead(hDevice, hReadEvent);
+        if (outcome != EReadOutcome::Character) return outcome;
     }
     // Byte 0 is the report ID; the count read is not looked at.
     *pcChar = static_cast<char>(m_abReport[1]);
-    return kReadCharacter;
+    return EReadOutcome::Character;
 }
 
-Halvex::ReadOutcome Halvex::AwaitRead(HANDLE hDevice, HANDLE hReadEvent) {
+Halvex::EReadOutcome Halvex::AwaitRead(HANDLE hDevice, HANDLE hReadEvent) {
     for (;;) {
         const DWORD dwWait = WaitForReadOrStop(hReadEvent);
         if (dwWait == WAIT_OBJECT_0) break;
@@ -133,23 +129,23 @@ Halvex::ReadOutcome Halvex::AwaitRead(HANDLE hDevice, HANDLE hReadEvent) {
         g_Hid.CancelIo(hDevice);
         if (dwWait == WAIT_OBJECT_0 + 1) {
             WaitAllowingEnd(1, &hReadEvent, D_dwCancelGraceMs);
-            return kReadStopped;
+            return EReadOutcome::Stopped;
         }
         if (dwWait != WAIT_TIMEOUT) {
             // The wait itself failed: treat it as a lost device rather than
             // spin on a wait that returns at once.
             g_LogReporter.WriteLog("读操作错误: %d", static_cast<int>(GetLastError()));
-            return kReadFailed;
+            return EReadOutcome::Failed;
         }
     }
     DWORD dwRead = 0;
     if (!g_Hid.GetOverlappedResult(hDevice, &m_ovRead, &dwRead, FALSE)) {
         const DWORD dwError = GetLastError();
-        if (!IsHardReadError(dwError)) return kReadNothing;
+        if (!IsHardReadError(dwError)) return EReadOutcome::Nothing;
         g_LogReporter.WriteLog("GetOverlappedResult例程错误: %d", static_cast<int>(dwError));
-        return kReadFailed;
+        return EReadOutcome::Failed;
     }
-    return kReadCharacter;
+    return EReadOutcome::Character;
 }
 
 // WAIT_OBJECT_0 for the read, WAIT_OBJECT_0 + 1 for a stop request,
@@ -176,29 +172,18 @@ void Halvex::DecodeLine(const char *pLine, int nLength) { ActOn(m_decoder.Decode
 
 void Halvex::ActOn(const CLineEvent &event) {
     switch (event.eKind) {
-    case kLineRing:
-        Notify(D_nMsgRing);
-        break;
-    case kLineDigits:
-        QueueDigits(event.pszField, event.nFieldLength);
-        break;
-    case kLineHangUp:
+    case ELineEvent::Ring: Notify(D_nMsgRing); break;
+    case ELineEvent::Digits: QueueDigits(event.pszField, event.nFieldLength); break;
+    case ELineEvent::HangUp:
         // The host sees an empty queue from the moment it learns of the
         // hang-up.
         m_qDTMF.Clear();
         Notify(D_nMsgHangUp);
         break;
-    case kLineOffHook:
-        Notify(D_nMsgOffHook);
-        break;
-    case kLineCallerNumber:
-        ReportCallerNumber(event.pszField, event.nFieldLength);
-        break;
-    case kLinePing:
-        g_LogReporter.WriteLog("收到Ping回应");
-        break;
-    case kLineIgnored:
-        break;
+    case ELineEvent::OffHook: Notify(D_nMsgOffHook); break;
+    case ELineEvent::CallerNumber: ReportCallerNumber(event.pszField, event.nFieldLength); break;
+    case ELineEvent::Ping: g_LogReporter.WriteLog("收到Ping回应"); break;
+    case ELineEvent::Ignored: break;
     }
 }
 

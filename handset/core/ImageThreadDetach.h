@@ -17,8 +17,7 @@ inline void DetachThisThreadFromImage(HINSTANCE hImage) {
     const IMAGE_DOS_HEADER *pDos = reinterpret_cast<const IMAGE_DOS_HEADER *>(pBase);
     if (!pBase || pDos->e_magic != IMAGE_DOS_SIGNATURE) return;
     const IMAGE_NT_HEADERS *pNt = reinterpret_cast<const IMAGE_NT_HEADERS *>(pBase + pDos->e_lfanew);
-    if (pNt->Signature != IMAGE_NT_SIGNATURE ||
-        pNt->OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_TLS)
+    if (pNt->Signature != IMAGE_NT_SIGNATURE || pNt->OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_TLS)
         return;
     const IMAGE_DATA_DIRECTORY &dir = pNt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS];
     if (!dir.VirtualAddress || dir.Size < sizeof(IMAGE_TLS_DIRECTORY)) return;

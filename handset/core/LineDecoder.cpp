@@ -25,34 +25,25 @@ bool CLineDecoder::TakeCharacter(char cChar, CLineEvent *pEvent) {
             m_bLineOverlong = true;
         return false;
     }
-    *pEvent = m_bLineOverlong ? CLineEvent{kLineIgnored, D_szNoField, 0}
-                              : DecodeLine(m_szDataBuf, m_nDataLen);
+    *pEvent = m_bLineOverlong ? CLineEvent{ELineEvent::Ignored, D_szNoField, 0} : DecodeLine(m_szDataBuf, m_nDataLen);
     ResetLine();
     return true;
 }
 
 CLineEvent CLineDecoder::DecodeLine(const char *pLine, int nLength) {
-    const CLineEvent ignored = {kLineIgnored, D_szNoField, 0};
-    if (nLength < 3 || pLine[0] != 'A' || pLine[1] != 'T' || pLine[nLength - 1] != '\r')
-        return ignored;
+    const CLineEvent ignored = {ELineEvent::Ignored, D_szNoField, 0};
+    if (nLength < 3 || pLine[0] != 'A' || pLine[1] != 'T' || pLine[nLength - 1] != '\r') return ignored;
     switch (pLine[2]) {
-    case 'R':
-        return CLineEvent{kLineRing, D_szNoField, 0};
-    case 'N':
-        return FieldEvent(kLineDigits, StageField(pLine, nLength, 3));
-    case 'H':
-        return CLineEvent{kLineHangUp, D_szNoField, 0};
-    case 'Z':
-        return CLineEvent{kLineOffHook, D_szNoField, 0};
+    case 'R': return CLineEvent{ELineEvent::Ring, D_szNoField, 0};
+    case 'N': return FieldEvent(ELineEvent::Digits, StageField(pLine, nLength, 3));
+    case 'H': return CLineEvent{ELineEvent::HangUp, D_szNoField, 0};
+    case 'Z': return CLineEvent{ELineEvent::OffHook, D_szNoField, 0};
     case 'C':
         // Position 4 (the separator) is skipped whatever it holds.
-        if (nLength > 3 && pLine[3] == 'I')
-            return FieldEvent(kLineCallerNumber, StageField(pLine, nLength, 5));
+        if (nLength > 3 && pLine[3] == 'I') return FieldEvent(ELineEvent::CallerNumber, StageField(pLine, nLength, 5));
         return ignored;
-    case 'X':
-        return CLineEvent{kLinePing, D_szNoField, 0};
-    default:
-        return ignored;
+    case 'X': return CLineEvent{ELineEvent::Ping, D_szNoField, 0};
+    default: return ignored;
     }
 }
 

@@ -14,14 +14,14 @@
 // hands that address to the host.
 #pragma once
 
-enum ELineEvent {
-    kLineIgnored,       // dropped (not "AT" ... CR, or overlong) or a letter of no meaning
-    kLineRing,          // R
-    kLineDigits,        // N: the digits up to the first CR
-    kLineHangUp,        // H
-    kLineOffHook,       // Z
-    kLineCallerNumber,  // C with I: the number from position 5 up to the first CR
-    kLinePing,          // X
+enum class ELineEvent {
+    Ignored,       // dropped (not "AT" ... CR, or overlong) or a letter of no meaning
+    Ring,          // R
+    Digits,        // N: the digits up to the first CR
+    HangUp,        // H
+    OffHook,       // Z
+    CallerNumber,  // C with I: the number from position 5 up to the first CR
+    Ping,          // X
 };
 
 struct CLineEvent {

@@ -53,13 +53,17 @@ void PluginDetach(bool bProcessExiting, bool bUnderLoaderLock) {
     const CStopBound second = bound.Until(D_dwDetachSecondPartMs);
     {
         const CStopBound::Scope firstScope(first);
-        if (bHandOff) StopWorkers(first);
-        else if (!bProcessExiting) StopJobs();
+        if (bHandOff)
+            StopWorkers(first);
+        else if (!bProcessExiting)
+            StopJobs();
     }
     {
         const CStopBound::Scope secondScope(second);
-        if (bHandOff) StopJobs();
-        else StopWorkers(second);
+        if (bHandOff)
+            StopJobs();
+        else
+            StopWorkers(second);
         if (!bProcessExiting) AbandonOpenWaveDevices();
     }
     HandWaveClosesOff(false);

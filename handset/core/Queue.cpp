@@ -7,9 +7,7 @@
 
 #include "support/ScopedLock.h"
 
-CQueue::CQueue() : m_pBuf(new BYTE[D_nCapacity]), m_nCount(0) {
-    InitializeCriticalSection(&m_csQueue);
-}
+CQueue::CQueue() : m_pBuf(new BYTE[D_nCapacity]), m_nCount(0) { InitializeCriticalSection(&m_csQueue); }
 
 CQueue::~CQueue() {
     DeleteCriticalSection(&m_csQueue);

@@ -23,6 +23,4 @@ const HID_API g_RealHid = {
 
 HID_API g_Hid = g_RealHid;
 
-void InstallHidApi(const HID_API *pReplacement) {
-    g_Hid = pReplacement ? *pReplacement : g_RealHid;
-}
+void InstallHidApi(const HID_API *pReplacement) { g_Hid = pReplacement ? *pReplacement : g_RealHid; }

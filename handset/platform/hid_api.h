@@ -16,24 +16,24 @@ extern "C" {
 }
 
 typedef void(WINAPI *PFN_HidD_GetHidGuid)(LPGUID pHidGuid);
-typedef HDEVINFO(WINAPI *PFN_SetupDiGetClassDevsA)(const GUID *pClassGuid, PCSTR szEnumerator,
-                                                   HWND hParent, DWORD dwFlags);
+typedef HDEVINFO(WINAPI *PFN_SetupDiGetClassDevsA)(const GUID *pClassGuid, PCSTR szEnumerator, HWND hParent,
+                                                   DWORD dwFlags);
 typedef BOOL(WINAPI *PFN_SetupDiEnumDeviceInterfaces)(HDEVINFO hSet, PSP_DEVINFO_DATA pDevice,
                                                       const GUID *pInterfaceGuid, DWORD dwIndex,
                                                       PSP_DEVICE_INTERFACE_DATA pInterface);
-typedef BOOL(WINAPI *PFN_SetupDiGetDeviceInterfaceDetailA)(
-    HDEVINFO hSet, PSP_DEVICE_INTERFACE_DATA pInterface, PSP_DEVICE_INTERFACE_DETAIL_DATA_A pDetail,
-    DWORD dwDetailSize, PDWORD pdwRequiredSize, PSP_DEVINFO_DATA pDevice);
+typedef BOOL(WINAPI *PFN_SetupDiGetDeviceInterfaceDetailA)(HDEVINFO hSet, PSP_DEVICE_INTERFACE_DATA pInterface,
+                                                           PSP_DEVICE_INTERFACE_DETAIL_DATA_A pDetail,
+                                                           DWORD dwDetailSize, PDWORD pdwRequiredSize,
+                                                           PSP_DEVINFO_DATA pDevice);
 typedef BOOL(WINAPI *PFN_SetupDiDestroyDeviceInfoList)(HDEVINFO hSet);
 typedef BOOLEAN(WINAPI *PFN_HidD_GetAttributes)(HANDLE hDevice, PHIDD_ATTRIBUTES pAttributes);
 typedef BOOLEAN(WINAPI *PFN_HidD_SetFeature)(HANDLE hDevice, PVOID pReport, ULONG nReportLength);
-typedef HANDLE(WINAPI *PFN_CreateFileA)(LPCSTR szPath, DWORD dwAccess, DWORD dwShare,
-                                        LPSECURITY_ATTRIBUTES pSecurity, DWORD dwDisposition,
-                                        DWORD dwFlags, HANDLE hTemplate);
+typedef HANDLE(WINAPI *PFN_CreateFileA)(LPCSTR szPath, DWORD dwAccess, DWORD dwShare, LPSECURITY_ATTRIBUTES pSecurity,
+                                        DWORD dwDisposition, DWORD dwFlags, HANDLE hTemplate);
 typedef BOOL(WINAPI *PFN_ReadFile)(HANDLE hFile, LPVOID pBuffer, DWORD dwToRead, LPDWORD pdwRead,
                                    LPOVERLAPPED pOverlapped);
-typedef BOOL(WINAPI *PFN_GetOverlappedResult)(HANDLE hFile, LPOVERLAPPED pOverlapped,
-                                              LPDWORD pdwTransferred, BOOL bWait);
+typedef BOOL(WINAPI *PFN_GetOverlappedResult)(HANDLE hFile, LPOVERLAPPED pOverlapped, LPDWORD pdwTransferred,
+                                              BOOL bWait);
 typedef BOOL(WINAPI *PFN_CancelIo)(HANDLE hFile);
 typedef BOOL(WINAPI *PFN_CloseHandle)(HANDLE hObject);
 

@@ -10,22 +10,10 @@ namespace {
 // winmm, which outlives this library.
 WAVE_API RealWave() {
     return WAVE_API{
-        ::waveInGetNumDevs,
-        ::waveInGetDevCapsA,
-        ::waveInOpen,
-        ::waveInPrepareHeader,
-        ::waveInUnprepareHeader,
-        ::waveInAddBuffer,
-        ::waveInStart,
-        ::waveInReset,
-        ::waveInClose,
-        ::waveOutGetNumDevs,
-        ::waveOutGetDevCapsA,
-        ::waveOutOpen,
-        ::waveOutPrepareHeader,
-        ::waveOutUnprepareHeader,
-        ::waveOutWrite,
-        ::waveOutReset,
+        ::waveInGetNumDevs,      ::waveInGetDevCapsA,      ::waveInOpen,         ::waveInPrepareHeader,
+        ::waveInUnprepareHeader, ::waveInAddBuffer,        ::waveInStart,        ::waveInReset,
+        ::waveInClose,           ::waveOutGetNumDevs,      ::waveOutGetDevCapsA, ::waveOutOpen,
+        ::waveOutPrepareHeader,  ::waveOutUnprepareHeader, ::waveOutWrite,       ::waveOutReset,
         ::waveOutClose,
     };
 }
@@ -34,6 +22,4 @@ WAVE_API RealWave() {
 
 WAVE_API g_Wave = RealWave();
 
-void InstallWaveApi(const WAVE_API *pReplacement) {
-    g_Wave = pReplacement ? *pReplacement : RealWave();
-}
+void InstallWaveApi(const WAVE_API *pReplacement) { g_Wave = pReplacement ? *pReplacement : RealWave(); }

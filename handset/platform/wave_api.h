@@ -12,8 +12,8 @@
 
 typedef UINT(WINAPI *PFN_waveInGetNumDevs)(void);
 typedef MMRESULT(WINAPI *PFN_waveInGetDevCapsA)(UINT_PTR uDeviceId, LPWAVEINCAPSA pCaps, UINT cbCaps);
-typedef MMRESULT(WINAPI *PFN_waveInOpen)(LPHWAVEIN phwi, UINT uDeviceId, LPCWAVEFORMATEX pFormat,
-                                         DWORD_PTR dwCallback, DWORD_PTR dwInstance, DWORD fdwOpen);
+typedef MMRESULT(WINAPI *PFN_waveInOpen)(LPHWAVEIN phwi, UINT uDeviceId, LPCWAVEFORMATEX pFormat, DWORD_PTR dwCallback,
+                                         DWORD_PTR dwInstance, DWORD fdwOpen);
 typedef MMRESULT(WINAPI *PFN_waveInPrepareHeader)(HWAVEIN hwi, LPWAVEHDR pHdr, UINT cbHdr);
 typedef MMRESULT(WINAPI *PFN_waveInUnprepareHeader)(HWAVEIN hwi, LPWAVEHDR pHdr, UINT cbHdr);
 typedef MMRESULT(WINAPI *PFN_waveInAddBuffer)(HWAVEIN hwi, LPWAVEHDR pHdr, UINT cbHdr);

@@ -4,8 +4,7 @@
 CBaseThread::CBaseThread() : CBaseThread(100, 0) {}
 
 CBaseThread::CBaseThread(DWORD dwStopTimeout, DWORD dwForcedExitCode)
-    : m_pOwner(nullptr), m_lpParam(0),
-      m_hRunEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+    : m_pOwner(nullptr), m_lpParam(0), m_hRunEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       m_dwStopTimeout(dwStopTimeout), m_dwForcedExitCode(dwForcedExitCode), m_hThread(nullptr), m_dwThreadId(0),
       m_hStopEvent(CreateEventA(nullptr, TRUE, TRUE, nullptr)) {}
 
@@ -67,9 +66,7 @@ DWORD CBaseThread::WaitAllowingEnd(DWORD nCount, const HANDLE *pHandles, DWORD d
     return dwWait;
 }
 
-bool CBaseThread::HasEnded() const {
-    return m_hThread && WaitForSingleObject(m_hThread, 0) == WAIT_OBJECT_0;
-}
+bool CBaseThread::HasEnded() const { return m_hThread && WaitForSingleObject(m_hThread, 0) == WAIT_OBJECT_0; }
 
 DWORD WINAPI CBaseThread::ThreadProc(LPVOID lpContext) {
     // The context is &m_pOwner; the owner's m_lpParam is its second word.

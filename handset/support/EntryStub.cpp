@@ -3,7 +3,7 @@
 //
 // The first page holds the code, the second its data (StubData). The code,
 // in the thread's own calling convention, with the thread's argument arg:
-//     if (InterlockedCompareExchange(&choice, kEntered, kNotEntered) != kNotEntered)
+//     if (InterlockedCompareExchange(&choice, D_lEntered, D_lNotEntered) != D_lNotEntered)
 //         ExitThread(exit code);
 //     result = first(arg);
 //     if (second) result = second(arg);
@@ -23,8 +23,15 @@
 
 namespace {
 
-enum Choice : LONG { kNotEntered = 0, kEntered = 1, kAbandoned = 2 };
+// The words of the choice, as the generated code compares and writes them
+// (it loads D_lNotEntered as a zeroed register).
+constexpr LONG D_lNotEntered = 0;
+constexpr LONG D_lEntered = 1;
+constexpr LONG D_lAbandoned = 2;
 
+// Shared with the generated code, which lock-cmpxchgs lChoice: a layout of
+// machine words, not a C++ object, so lChoice stays a plain LONG taken with
+// Interlocked calls rather than a std::atomic.
 struct StubData {
     volatile LONG lChoice;
     DWORD dwExitCode;
@@ -67,15 +74,18 @@ const BYTE D_bJne = 0x75, D_bJe = 0x74;
 
 #define FIELD(name) offsetof(StubData, name)
 
+// One instruction a line with its assembly beside it, a layout the formatter
+// would fold.
+// clang-format off
+#if defined(_WIN64)
 void WriteStub(BYTE *pCode, StubData *pData) {
     CCode code(pCode);
-#if defined(_WIN64)
     // rcx: the argument, kept in rbx; rdi: the data; rsi: the result.
     code.Bytes({0x48, 0x89, 0xCB})                  // mov rbx, rcx
         .Bytes({0x48, 0xBF}).Value(pData)           // mov rdi, data
         .Bytes({0x48, 0x83, 0xEC, 0x28})            // sub rsp, 40: home space, aligned
         .Bytes({0x31, 0xC0})                        // xor eax, eax
-        .Bytes({0xBA}).Value<DWORD>(kEntered)       // mov edx, kEntered
+        .Bytes({0xBA}).Value<DWORD>(D_lEntered)     // mov edx, D_lEntered
         .Bytes({0xF0, 0x0F, 0xB1, 0x17});           // lock cmpxchg [rdi], edx
     BYTE *pAbandoned = code.Jump(D_bJne);
     code.Bytes({0x48, 0x89, 0xD9})                  // mov rcx, rbx
@@ -97,12 +107,15 @@ void WriteStub(BYTE *pCode, StubData *pData) {
     code.Land(pAbandoned);
     code.Bytes({0x8B, 0x4F}).Field(FIELD(dwExitCode))  // mov ecx, [rdi+exit code]
         .Bytes({0xFF, 0x57}).Field(FIELD(pfnExitThread));  // call [rdi+ExitThread]
+}
 #else
+void WriteStub(BYTE *pCode, StubData *pData) {
+    CCode code(pCode);
     // [esp+4]: the argument, pushed afresh for each call (the callees pop
     // it); edi: the data; esi: the result.
     code.Bytes({0xBF}).Value(pData)                 // mov edi, data
         .Bytes({0x31, 0xC0})                        // xor eax, eax
-        .Bytes({0xBA}).Value<DWORD>(kEntered)       // mov edx, kEntered
+        .Bytes({0xBA}).Value<DWORD>(D_lEntered)     // mov edx, D_lEntered
         .Bytes({0xF0, 0x0F, 0xB1, 0x17});           // lock cmpxchg [edi], edx
     BYTE *pAbandoned = code.Jump(D_bJne);
     code.Bytes({0xFF, 0x74, 0x24, 0x04})            // push dword [esp+4]
@@ -125,8 +138,9 @@ void WriteStub(BYTE *pCode, StubData *pData) {
     code.Land(pAbandoned);
     code.Bytes({0xFF, 0x77}).Field(FIELD(dwExitCode))  // push dword [edi+exit code]
         .Bytes({0xFF, 0x57}).Field(FIELD(pfnExitThread));  // call [edi+ExitThread]
-#endif
 }
+#endif
+// clang-format on
 
 #undef FIELD
 
@@ -134,14 +148,20 @@ StubData *DataOf(BYTE *pPage) { return reinterpret_cast<StubData *>(pPage + D_nP
 
 // A page with the code for these calls, or null (logged).
 BYTE *NewPage(void *pfnFirst, void *pfnSecond, HANDLE hLeft) {
-    BYTE *pPage = static_cast<BYTE *>(VirtualAlloc(nullptr, 2 * D_nPageBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    BYTE *pPage = static_cast<BYTE *>(
+        VirtualAlloc(nullptr, 2 * D_nPageBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     if (!pPage) {
         g_LogReporter.WriteLog("Thread start page: no memory (error %lu); the thread starts in the plug-in",
                                GetLastError());
         return nullptr;
     }
     StubData *pData = DataOf(pPage);
-    *pData = StubData{kNotEntered, 0, pfnFirst, pfnSecond, hLeft, reinterpret_cast<void *>(&SetEvent),
+    *pData = StubData{D_lNotEntered,
+                      0,
+                      pfnFirst,
+                      pfnSecond,
+                      hLeft,
+                      reinterpret_cast<void *>(&SetEvent),
                       reinterpret_cast<void *>(&ExitThread)};
     WriteStub(pPage, pData);
     DWORD dwOld = 0;
@@ -171,8 +191,8 @@ void CEntryStub::FreePage() {
     if (!m_pPage) return;
     // A thread that never chose stays abandoned; only the page of a thread
     // known to be gone is freed, any other may still be on it.
-    const LONG lChoice = InterlockedCompareExchange(&DataOf(m_pPage)->lChoice, kAbandoned, kNotEntered);
-    if (lChoice == kEntered && m_bGone) VirtualFree(m_pPage, 0, MEM_RELEASE);
+    const LONG lChoice = InterlockedCompareExchange(&DataOf(m_pPage)->lChoice, D_lAbandoned, D_lNotEntered);
+    if (lChoice == D_lEntered && m_bGone) VirtualFree(m_pPage, 0, MEM_RELEASE);
     m_pPage = nullptr;
 }
 
@@ -189,7 +209,7 @@ bool CEntryStub::Abandon(DWORD dwExitCode) {
     // Written before the exchange that publishes the choice; the thread
     // reads it only after its own exchange has failed.
     pData->dwExitCode = dwExitCode;
-    if (InterlockedCompareExchange(&pData->lChoice, kAbandoned, kNotEntered) != kNotEntered) return false;
+    if (InterlockedCompareExchange(&pData->lChoice, D_lAbandoned, D_lNotEntered) != D_lNotEntered) return false;
     m_pPage = nullptr;  // the thread still needs it
     return true;
 }

@@ -1,7 +1,7 @@
 // CLogReporter: see LogReporter.h for who calls what on which thread.
 //
 // A line costs one vsnprintf and one snprintf into 256-byte stack buffers,
-// one interlocked increment and one WriteFile: every line is on disk before
+// one atomic increment and one WriteFile: every line is on disk before
 // WriteLog returns, so a host that dies right after an export leaves its last
 // line behind. Between taking the lock and leaving it a line takes no other
 // lock, neither ours nor a C library stream's, so a writer ended by force
@@ -51,11 +51,9 @@ int ComposeLine(char (&szBuffer2)[D_nLineBufSize], const char *szTime, const cha
     size_t nRoom = D_nLineBufSize - 1 > nFraming ? D_nLineBufSize - 1 - nFraming : 0;
     size_t nMessage = strlen(szMessage);
     if (nMessage > nRoom) nMessage = KeepWholeCharacters(szMessage, nRoom);
-    int nLength = snprintf(szBuffer2, sizeof szBuffer2, "%s\t%.*s ", szTime,
-                           static_cast<int>(nMessage), szMessage);
+    int nLength = snprintf(szBuffer2, sizeof szBuffer2, "%s\t%.*s ", szTime, static_cast<int>(nMessage), szMessage);
     if (nLength < 0) return 0;
-    return nLength < static_cast<int>(sizeof szBuffer2) ? nLength
-                                                        : static_cast<int>(sizeof szBuffer2) - 1;
+    return nLength < static_cast<int>(sizeof szBuffer2) ? nLength : static_cast<int>(sizeof szBuffer2) - 1;
 }
 
 // The line and its line end as a text-mode stream would write them: every
@@ -88,9 +86,8 @@ __time64_t CurrentCalendarTime() {
 }  // namespace
 
 CLogReporter::CLogReporter(long lMaxLines)
-    : m_bEnabled(true), m_hLog(nullptr), m_lLineCount(0),
-      m_lMaxLines(lMaxLines > 0 ? lMaxLines : D_nLogMaxLines), m_bOpened(false),
-      m_tCachedTime(-1), m_szCachedTime() {}
+    : m_bEnabled(true), m_hLog(nullptr), m_lLineCount(0), m_lMaxLines(lMaxLines > 0 ? lMaxLines : D_nLogMaxLines),
+      m_bOpened(false), m_tCachedTime(-1), m_szCachedTime() {}
 
 CLogReporter::~CLogReporter() { CloseFile(); }
 
@@ -140,7 +137,7 @@ void CLogReporter::WriteLog(const char *szFormat, ...) {
         const int nLength = ComposeLine(szBuffer2, szTime, szBuffer);
         // Under the lock no caller can meet a roll-over half done, so every
         // line is kept: the one that reaches the limit opens the new file.
-        if (InterlockedIncrement(&m_lLineCount) >= m_lMaxLines) RollOver();
+        if (++m_lLineCount >= m_lMaxLines) RollOver();
         WriteLine(szBuffer2, nLength);
     } catch (...) {
         // A log line is never worth an exception in the host's process.
@@ -152,7 +149,7 @@ void CLogReporter::RollOver() {
     // Before Open or after Close the log has no folder of its own: the count
     // restarts, but no file is created from there.
     if (m_bOpened) OpenFile(NewFileName());
-    InterlockedExchange(&m_lLineCount, 0);
+    m_lLineCount = 0;
 }
 
 std::string CLogReporter::NewFileName() {
@@ -163,9 +160,8 @@ std::string CLogReporter::NewFileName() {
 
 void CLogReporter::OpenFile(const std::string &strFileName) {
     CloseFile();
-    HANDLE hLog = CreateFileA(strFileName.c_str(), FILE_APPEND_DATA,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE hLog = CreateFileA(strFileName.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     m_hLog = hLog == INVALID_HANDLE_VALUE ? nullptr : hLog;
 }
 
@@ -216,8 +212,7 @@ __time64_t CLogReporter::FileTimeToTime(const FILETIME &ftFile) {
     return _mktime64(&tmLocal);
 }
 
-std::string CLogReporter::FindLatestLogFile(const std::string &strDirectory,
-                                            const std::string &strPrefix) {
+std::string CLogReporter::FindLatestLogFile(const std::string &strDirectory, const std::string &strPrefix) {
     // Files stamped before 1 February 2000, 01:01:01 local time come from
     // machines whose clock was never set; they are never continued.
     struct tm tmFloor = {};
@@ -265,23 +260,23 @@ void CLogReporter::CountLines(FILE *pfLog, std::string &strCandidate) {
     // unload cannot free (a thread handle and an event per load).
     m_lLineCount = 0;
     for (;;) {
-        const LineRead read = ReadLine(pfLog);
-        if (read == kLineTooLong || ++m_lLineCount == m_lMaxLines) {
+        const ELineRead read = ReadLine(pfLog);
+        if (read == ELineRead::TooLong || ++m_lLineCount == m_lMaxLines) {
             m_lLineCount = 0;
             strCandidate.clear();
             return;
         }
-        if (read == kFileEnd) return;
+        if (read == ELineRead::FileEnd) return;
     }
 }
 
-CLogReporter::LineRead CLogReporter::ReadLine(FILE *pfLog) {
+CLogReporter::ELineRead CLogReporter::ReadLine(FILE *pfLog) {
     const int D_nMostChars = 1023;
     for (int nChars = 0;; ++nChars) {
         const int c = getc(pfLog);
-        if (c == EOF) return kFileEnd;
-        if (c == '\n') return kLineRead;
-        if (nChars == D_nMostChars) return kLineTooLong;
+        if (c == EOF) return ELineRead::FileEnd;
+        if (c == '\n') return ELineRead::Line;
+        if (nChars == D_nMostChars) return ELineRead::TooLong;
     }
 }
 

@@ -29,6 +29,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -70,16 +71,16 @@ private:
     void OpenFile(const std::string &strFileName);
     void CloseFile();
     void WriteLine(const char *szLine, int nLength);
-    enum LineRead { kLineRead, kFileEnd, kLineTooLong };
+    enum class ELineRead { Line, FileEnd, TooLong };
     void CountLines(FILE *pfLog, std::string &strCandidate);
-    static LineRead ReadLine(FILE *pfLog);
+    static ELineRead ReadLine(FILE *pfLog);
     void RollOver();
 
     bool m_bEnabled;
     // The current log file (a Win32 handle, see above), opened for
     // appending; null while none is open.
     HANDLE m_hLog;
-    volatile LONG m_lLineCount;
+    std::atomic<LONG> m_lLineCount;
     std::string m_strPrefix;
     std::string m_strPath;
 

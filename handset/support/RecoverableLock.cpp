@@ -31,44 +31,47 @@ CRecoverableLock::~CRecoverableLock() {
 }
 
 bool CRecoverableLock::TryTake(DWORD dwSelf) {
-    return InterlockedCompareExchange(&m_lOwner, static_cast<LONG>(dwSelf), 0) == 0;
+    LONG lFree = 0;
+    return m_lOwner.compare_exchange_strong(lFree, static_cast<LONG>(dwSelf));
 }
 
 bool CRecoverableLock::TakeFromDeadOwner(DWORD dwSelf) {
-    const LONG lOwner = m_lOwner;
+    LONG lOwner = m_lOwner;
     if (lOwner == 0 || IsThreadAlive(static_cast<DWORD>(lOwner))) return false;
-    return InterlockedCompareExchange(&m_lOwner, static_cast<LONG>(dwSelf), lOwner) == lOwner;
+    return m_lOwner.compare_exchange_strong(lOwner, static_cast<LONG>(dwSelf));
 }
 
-CRecoverableLock::EntryResult CRecoverableLock::Enter(DWORD dwBoundMs) {
+CRecoverableLock::EEntryResult CRecoverableLock::Enter(DWORD dwBoundMs) {
     const DWORD dwSelf = GetCurrentThreadId();
-    if (TryTake(dwSelf)) return kEntered;
+    if (TryTake(dwSelf)) return EEntryResult::Entered;
     const DWORD dwStart = GetTickCount();
     DWORD dwLastCheck = dwStart;
     for (;;) {
-        InterlockedIncrement(&m_lWaiters);
+        ++m_lWaiters;
         const bool bTaken = TryTake(dwSelf);
         const DWORD dwElapsed = GetTickCount() - dwStart;
         if (!bTaken && dwElapsed < dwBoundMs) {
             // Woken by a Leave, or the slice ran out and the owner is due
             // for a look. Without the event, poll.
-            const DWORD dwSlice = dwBoundMs - dwElapsed < D_dwOwnerCheckSliceMs
-                                      ? dwBoundMs - dwElapsed : D_dwOwnerCheckSliceMs;
-            if (m_hWake) WaitForSingleObject(m_hWake, dwSlice);
-            else Sleep(1);
+            const DWORD dwSlice = dwBoundMs - dwElapsed < D_dwOwnerCheckSliceMs ? dwBoundMs - dwElapsed
+                                                                                : D_dwOwnerCheckSliceMs;
+            if (m_hWake)
+                WaitForSingleObject(m_hWake, dwSlice);
+            else
+                Sleep(1);
         }
-        InterlockedDecrement(&m_lWaiters);
-        if (bTaken || TryTake(dwSelf)) return kEntered;
+        --m_lWaiters;
+        if (bTaken || TryTake(dwSelf)) return EEntryResult::Entered;
         const DWORD dwNow = GetTickCount();
         if (dwNow - dwLastCheck >= D_dwOwnerCheckSliceMs) {
             dwLastCheck = dwNow;
-            if (TakeFromDeadOwner(dwSelf)) return kEnteredFromDeadOwner;
+            if (TakeFromDeadOwner(dwSelf)) return EEntryResult::EnteredFromDeadOwner;
         }
-        if (dwNow - dwStart >= dwBoundMs) return kTimedOut;
+        if (dwNow - dwStart >= dwBoundMs) return EEntryResult::TimedOut;
     }
 }
 
 void CRecoverableLock::Leave() {
-    InterlockedExchange(&m_lOwner, 0);
+    m_lOwner = 0;
     if (m_lWaiters > 0 && m_hWake) SetEvent(m_hWake);
 }

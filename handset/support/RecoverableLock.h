@@ -6,7 +6,7 @@
 // under the loader lock) would wait for ever. A kernel mutex would notice
 // the dead owner, but costs two kernel calls per line, which halves the
 // log's throughput. So this lock is a word in user memory holding the
-// owner's thread id, taken and released with one interlocked operation each
+// owner's thread id, taken and released with one atomic operation each
 // while nobody waits; only a waiter that has waited one slice without
 // success asks the kernel whether the owner still lives, and takes the lock
 // over from a dead one.
@@ -18,18 +18,20 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 class CRecoverableLock {
 public:
-    enum EntryResult {
-        kEntered,
-        kEnteredFromDeadOwner,  // held, but its last owner died holding it
-        kTimedOut               // not held: a live owner kept it past the bound
+    enum class EEntryResult {
+        Entered,
+        EnteredFromDeadOwner,  // held, but its last owner died holding it
+        TimedOut               // not held: a live owner kept it past the bound
     };
 
     CRecoverableLock();
     ~CRecoverableLock();
 
-    EntryResult Enter(DWORD dwBoundMs);
+    EEntryResult Enter(DWORD dwBoundMs);
     void Leave();
 
     // How long a waiter waits before it looks at the owner.
@@ -39,9 +41,9 @@ private:
     bool TryTake(DWORD dwSelf);
     bool TakeFromDeadOwner(DWORD dwSelf);
 
-    volatile LONG m_lOwner;    // thread id of the owner; 0 when free
-    volatile LONG m_lWaiters;  // waiters that may sleep on m_hWake
-    HANDLE m_hWake;            // auto-reset: one waiter tries again
+    std::atomic<LONG> m_lOwner;    // thread id of the owner; 0 when free
+    std::atomic<LONG> m_lWaiters;  // waiters that may sleep on m_hWake
+    HANDLE m_hWake;                // auto-reset: one waiter tries again
 
     CRecoverableLock(const CRecoverableLock &) = delete;
     CRecoverableLock &operator=(const CRecoverableLock &) = delete;
@@ -51,17 +53,16 @@ private:
 // bound; Held() tells.
 class CRecoverableScope {
 public:
-    CRecoverableScope(CRecoverableLock &lock, DWORD dwBoundMs)
-        : m_lock(lock), m_result(lock.Enter(dwBoundMs)) {}
+    CRecoverableScope(CRecoverableLock &lock, DWORD dwBoundMs) : m_lock(lock), m_result(lock.Enter(dwBoundMs)) {}
     ~CRecoverableScope() {
         if (Held()) m_lock.Leave();
     }
-    bool Held() const { return m_result != CRecoverableLock::kTimedOut; }
-    CRecoverableLock::EntryResult Result() const { return m_result; }
+    bool Held() const { return m_result != CRecoverableLock::EEntryResult::TimedOut; }
+    CRecoverableLock::EEntryResult Result() const { return m_result; }
 
 private:
     CRecoverableLock &m_lock;
-    const CRecoverableLock::EntryResult m_result;
+    const CRecoverableLock::EEntryResult m_result;
     CRecoverableScope(const CRecoverableScope &) = delete;
     CRecoverableScope &operator=(const CRecoverableScope &) = delete;
 };

@@ -1,13 +1,15 @@
 // CStopBound and CBoundedScope: see StopBound.h.
 #include "support/StopBound.h"
 
+#include <atomic>
+
 #include "support/LogReporter.h"
 
 namespace {
 // One detach step at a time: the loader runs entry points one by one.
-const CStopBound *volatile g_pCurrent = nullptr;
-volatile DWORD g_dwCurrentThread = 0;
-volatile LONG g_lEndedWhereItStood = 0;
+std::atomic<const CStopBound *> g_pCurrent{nullptr};
+std::atomic<DWORD> g_dwCurrentThread{0};
+std::atomic<bool> g_bEndedWhereItStood{false};
 // How often a bounded take tries the section again.
 const DWORD D_dwTrySliceMs = 1;
 }  // namespace
@@ -31,11 +33,11 @@ CStopBound CStopBound::Until(DWORD dwMsFromStart) const {
 }
 
 const CStopBound *CStopBound::Current() {
-    return g_dwCurrentThread == GetCurrentThreadId() ? g_pCurrent : nullptr;
+    return g_dwCurrentThread == GetCurrentThreadId() ? g_pCurrent.load() : nullptr;
 }
 
 CStopBound::Scope::Scope(const CStopBound &bound) : m_pPrevious(g_pCurrent), m_dwPreviousThread(g_dwCurrentThread) {
-    if (!Current()) InterlockedExchange(&g_lEndedWhereItStood, 0);
+    if (!Current()) g_bEndedWhereItStood = false;
     g_pCurrent = &bound;
     g_dwCurrentThread = GetCurrentThreadId();
 }
@@ -45,9 +47,9 @@ CStopBound::Scope::~Scope() {
     g_pCurrent = m_pPrevious;
 }
 
-void CStopBound::NoteEndedWhereItStood() { InterlockedExchange(&g_lEndedWhereItStood, 1); }
+void CStopBound::NoteEndedWhereItStood() { g_bEndedWhereItStood = true; }
 
-bool CStopBound::AWorkerWasEndedWhereItStood() { return g_lEndedWhereItStood != 0; }
+bool CStopBound::AWorkerWasEndedWhereItStood() { return g_bEndedWhereItStood; }
 
 CBoundedScope::CBoundedScope(CRITICAL_SECTION &cs, const char *szWhat) : m_cs(cs), m_bHeld(false) {
     const CStopBound *pBound = CStopBound::Current();
@@ -58,8 +60,7 @@ CBoundedScope::CBoundedScope(CRITICAL_SECTION &cs, const char *szWhat) : m_cs(cs
     }
     // Polled: a critical section offers no bounded wait, and its owner may
     // be a thread that was ended holding it, which no wait would outlast.
-    const DWORD dwBound =
-        pBound->Cap(CStopBound::AWorkerWasEndedWhereItStood() ? D_dwAfterForcedEndMs : D_dwMs);
+    const DWORD dwBound = pBound->Cap(CStopBound::AWorkerWasEndedWhereItStood() ? D_dwAfterForcedEndMs : D_dwMs);
     const DWORD dwStart = GetTickCount();
     for (;;) {
         m_bHeld = TryEnterCriticalSection(&m_cs) != FALSE;

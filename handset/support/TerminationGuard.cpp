@@ -11,8 +11,8 @@ struct GuardHeaps {
     HANDLE hCrtHeap;
     GuardHeaps() : hCrtHeap(nullptr) {
         HMODULE hCrt = GetModuleHandleA("msvcrt.dll");
-        PFN_get_heap_handle pfnCrtHeap = hCrt ? reinterpret_cast<PFN_get_heap_handle>(reinterpret_cast<void *>(
-                                                    GetProcAddress(hCrt, "_get_heap_handle")))
+        PFN_get_heap_handle pfnCrtHeap = hCrt ? reinterpret_cast<PFN_get_heap_handle>(
+                                                    reinterpret_cast<void *>(GetProcAddress(hCrt, "_get_heap_handle")))
                                               : nullptr;
         if (pfnCrtHeap) hCrtHeap = reinterpret_cast<HANDLE>(pfnCrtHeap());
     }

@@ -12,9 +12,8 @@ const DWORD D_dwShieldReturnMs = 10000;
 }  // namespace
 
 CThreadEnd::CThreadEnd()
-    : m_hBodyDone(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      m_hRelease(CreateEventA(nullptr, TRUE, FALSE, nullptr)), m_dwExitCode(0),
-      m_bShieldHeld(false), m_dwBodyThreadId(0), m_lFinished(0) {}
+    : m_hBodyDone(CreateEventA(nullptr, TRUE, FALSE, nullptr)), m_hRelease(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      m_dwExitCode(0), m_bShieldHeld(false), m_dwBodyThreadId(0), m_bFinished(false) {}
 
 CThreadEnd::~CThreadEnd() {
     if (m_hBodyDone) CloseHandle(m_hBodyDone);
@@ -22,7 +21,7 @@ CThreadEnd::~CThreadEnd() {
 }
 
 LPTHREAD_START_ROUTINE CThreadEnd::Rearm(LPTHREAD_START_ROUTINE pfnEntry) {
-    InterlockedExchange(&m_lFinished, 0);
+    m_bFinished = false;
     if (m_hBodyDone) ResetEvent(m_hBodyDone);
     if (m_hRelease) ResetEvent(m_hRelease);
     return m_entry.Arm(pfnEntry, m_hBodyDone);
@@ -44,7 +43,7 @@ void CThreadEnd::ForbidEnd() {
     if (!IsBodyThread() || m_bShieldHeld) return;
     // Not had within the bound: the body goes on unshielded, as threads did
     // before there was a shield.
-    m_bShieldHeld = m_shield.Enter(D_dwShieldReturnMs) != CRecoverableLock::kTimedOut;
+    m_bShieldHeld = m_shield.Enter(D_dwShieldReturnMs) != CRecoverableLock::EEntryResult::TimedOut;
 }
 
 void CThreadEnd::Park(DWORD dwExitCode) {
@@ -52,7 +51,7 @@ void CThreadEnd::Park(DWORD dwExitCode) {
     const bool bLeavesThroughPage = m_entry.HasPage();
     // Finished from here on: a controller that takes the shield before the
     // signal still counts this as an end of the body's own.
-    InterlockedExchange(&m_lFinished, 1);
+    m_bFinished = true;
     AllowEnd();
     m_dwBodyThreadId = 0;
     // The start page signals once the entry function has returned to it.
@@ -75,7 +74,7 @@ DWORD CThreadEnd::WaitForEnd(HANDLE hThread, DWORD dwMs, bool bWatchBody) const 
 }
 
 bool CThreadEnd::IsParked() const {
-    return m_lFinished || (m_hBodyDone && WaitForSingleObject(m_hBodyDone, 0) == WAIT_OBJECT_0);
+    return m_bFinished || (m_hBodyDone && WaitForSingleObject(m_hBodyDone, 0) == WAIT_OBJECT_0);
 }
 
 bool CThreadEnd::EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode, const CStopBound &bound) {
@@ -92,10 +91,10 @@ bool CThreadEnd::EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCo
         if (m_entry.Abandon(dwForcedExitCode)) return false;
         // Still running its body. The forced fallback, at a safe point,
         // unless the body finishes meanwhile.
-        const Outcome outcome = EndAtSafePoint(hThread, true, dwForcedExitCode, bound);
-        if (outcome != kParked) {
+        const EThreadOutcome outcome = EndAtSafePoint(hThread, true, dwForcedExitCode, bound);
+        if (outcome != EThreadOutcome::Parked) {
             m_entry.Release(WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0);
-            return outcome == kGone;
+            return outcome == EThreadOutcome::Gone;
         }
     }
     CollectFinished(hThread, bound);
@@ -131,14 +130,14 @@ void CThreadEnd::CollectFinished(HANDLE hThread, const CStopBound &bound) {
     EndAtSafePoint(hThread, false, m_dwExitCode, bound);
 }
 
-CThreadEnd::Outcome CThreadEnd::EndAtSafePoint(HANDLE hThread, bool bWatchPark, DWORD dwExitCode,
-                                               const CStopBound &bound) {
+CThreadEnd::EThreadOutcome CThreadEnd::EndAtSafePoint(HANDLE hThread, bool bWatchPark, DWORD dwExitCode,
+                                                      const CStopBound &bound) {
     // First the shield, then the heaps: a body inside a system call may need
     // a heap's lock to come out of it. A dead body's shield is taken over.
     const DWORD dwSafeEndWaitMs = bound.Cap(D_dwSafeEndWaitMs);
     CRecoverableScope shield(m_shield, dwSafeEndWaitMs);
-    if (WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0) return kGone;
-    if (bWatchPark && IsParked()) return kParked;
+    if (WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0) return EThreadOutcome::Gone;
+    if (bWatchPark && IsParked()) return EThreadOutcome::Parked;
     if (shield.Held()) {
         // While the guard holds the heaps, the thread cannot take one before
         // it is gone, and its death needs none of them.
@@ -152,5 +151,5 @@ CThreadEnd::Outcome CThreadEnd::EndAtSafePoint(HANDLE hThread, bool bWatchPark, 
                                static_cast<unsigned long>(dwSafeEndWaitMs));
     }
     WaitForSingleObject(hThread, bound.Cap(D_dwTerminationMs));
-    return kEnded;
+    return EThreadOutcome::Ended;
 }

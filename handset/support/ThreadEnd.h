@@ -51,6 +51,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "support/EntryStub.h"
 #include "support/RecoverableLock.h"
 #include "support/StopBound.h"
@@ -80,8 +82,7 @@ public:
     // when the body had finished by itself, also when it did so while the
     // controller waited for a safe point. Every wait is cut to what is left
     // of bound, which also says whether the caller holds the loader lock.
-    bool EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode = 0,
-                   const CStopBound &bound = CStopBound());
+    bool EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode = 0, const CStopBound &bound = CStopBound());
 
     static constexpr DWORD D_dwUncollectedParkMs = 1000;
     // How long Stop waits for a released thread to exit.
@@ -98,11 +99,11 @@ private:
     // WAIT_TIMEOUT neither.
     DWORD WaitForEnd(HANDLE hThread, DWORD dwMs, bool bWatchBody) const;
     bool IsParked() const;
-    enum Outcome { kGone, kParked, kEnded };
+    enum class EThreadOutcome { Gone, Parked, Ended };
     // Ends the thread at a safe point (the shield and the guard held, see
     // above), with dwExitCode, or after D_dwSafeEndWaitMs wherever it is.
     // Returns early when it is gone or, with bWatchPark, parked.
-    Outcome EndAtSafePoint(HANDLE hThread, bool bWatchPark, DWORD dwExitCode, const CStopBound &bound);
+    EThreadOutcome EndAtSafePoint(HANDLE hThread, bool bWatchPark, DWORD dwExitCode, const CStopBound &bound);
     // The body has finished: let the thread finish its exit (see above).
     void CollectFinished(HANDLE hThread, const CStopBound &bound);
 
@@ -113,9 +114,9 @@ private:
     CRecoverableLock m_shield;
     // The worker's own: whether it holds the shield, and which thread it is.
     bool m_bShieldHeld;
-    volatile DWORD m_dwBodyThreadId;
+    std::atomic<DWORD> m_dwBodyThreadId;
     // Set by Park as the body's last act before its signal.
-    volatile LONG m_lFinished;
+    std::atomic<bool> m_bFinished;
     CEntryStub m_entry;
 
     CThreadEnd(const CThreadEnd &) = delete;

@@ -130,8 +130,8 @@ size_t CEmulatedWave::OverrunBytes() const {
     return m_nOverrunBytes;
 }
 
-MMRESULT CEmulatedWave::Open(ESimWaveDirection eDirection, void **phWave, UINT nId,
-                             LPCWAVEFORMATEX pFormat, DWORD_PTR dwCallback, DWORD fdwOpen) {
+MMRESULT CEmulatedWave::Open(ESimWaveDirection eDirection, void **phWave, UINT nId, LPCWAVEFORMATEX pFormat,
+                             DWORD_PTR dwCallback, DWORD fdwOpen) {
     CLock lock(m_cs);
     const std::vector<Device> &devices = m_devices[Index(eDirection)];
     int nIndex = DeviceIndex(eDirection, nId);
@@ -154,8 +154,8 @@ MMRESULT CEmulatedWave::Open(ESimWaveDirection eDirection, void **phWave, UINT n
     m_opens.push_back(record);
     if (record.nResult != MMSYSERR_NOERROR || bQuery) return record.nResult;
 
-    Stream stream{eDirection, static_cast<UINT>(nIndex), m_nNextHandle, dwCallback, fdwOpen, *pFormat, {}, {},
-                  0, false, 0, GetTickCount64(), 0.0, false};
+    Stream stream{eDirection, static_cast<UINT>(nIndex), m_nNextHandle, dwCallback, fdwOpen, *pFormat, {}, {}, 0, false,
+                  0,          GetTickCount64(),          0.0,           false};
     m_nNextHandle += 0x10;
     *phWave = reinterpret_cast<void *>(stream.nHandle);
     Notify(stream, OpenMessage(eDirection), nullptr);

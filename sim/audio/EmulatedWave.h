@@ -135,8 +135,8 @@ public:
     // The table's entry points (EmulatedWaveTable.cpp forwards to these).
     UINT GetNumDevs(ESimWaveDirection eDirection);
     MMRESULT GetDevCaps(ESimWaveDirection eDirection, UINT_PTR nId, char *pszName);
-    MMRESULT Open(ESimWaveDirection eDirection, void **phWave, UINT nId, LPCWAVEFORMATEX pFormat,
-                  DWORD_PTR dwCallback, DWORD fdwOpen);
+    MMRESULT Open(ESimWaveDirection eDirection, void **phWave, UINT nId, LPCWAVEFORMATEX pFormat, DWORD_PTR dwCallback,
+                  DWORD fdwOpen);
     MMRESULT Prepare(ESimWaveDirection eDirection, void *hWave, LPWAVEHDR pHdr, UINT cbHdr);
     MMRESULT Unprepare(ESimWaveDirection eDirection, void *hWave, LPWAVEHDR pHdr, UINT cbHdr);
     MMRESULT Enqueue(ESimWaveDirection eDirection, void *hWave, LPWAVEHDR pHdr, UINT cbHdr);
@@ -160,12 +160,12 @@ private:
         WAVEFORMATEX format;
         std::deque<LPWAVEHDR> queue;  // blocks to play / buffers to fill
         std::set<LPWAVEHDR> prepared;
-        size_t nHeadDone;     // output: bytes of the head block played
-        bool bStarted;        // input: capturing
-        uint64_t nCaptured;   // input: bytes since the open
-        ULONGLONG llLastTick; // real time: when sound last moved
-        double dCredit;       // real time: bytes due but not yet moved
-        bool bLost;           // its device was unplugged
+        size_t nHeadDone;      // output: bytes of the head block played
+        bool bStarted;         // input: capturing
+        uint64_t nCaptured;    // input: bytes since the open
+        ULONGLONG llLastTick;  // real time: when sound last moved
+        double dCredit;        // real time: bytes due but not yet moved
+        bool bLost;            // its device was unplugged
     };
     class CLock;
 

@@ -18,16 +18,14 @@ struct DeskNames {
 
 // What Windows since Vista calls the typical desk's devices: the endpoint's
 // name in the system's language, the device's in parentheses.
-const DeskNames D_EnglishDesk = {
-    {"Speakers (Realtek High Definition Audio)", "Speakers (C-Media USB Headphone Set)",
-     "Realtek Digital Output (Realtek High Definition Audio)"},
-    {"Microphone (Realtek High Definition Audio)", "Microphone (C-Media USB Headphone Set)",
-     "Line In (Realtek High Definition Audio)"}};
-const DeskNames D_ChineseDesk = {
-    {u8"扬声器 (Realtek High Definition Audio)", u8"扬声器 (C-Media USB Headphone Set)",
-     "Realtek Digital Output (Realtek High Definition Audio)"},
-    {u8"麦克风 (Realtek High Definition Audio)", u8"麦克风 (C-Media USB Headphone Set)",
-     u8"线路输入 (Realtek High Definition Audio)"}};
+const DeskNames D_EnglishDesk = {{"Speakers (Realtek High Definition Audio)", "Speakers (C-Media USB Headphone Set)",
+                                  "Realtek Digital Output (Realtek High Definition Audio)"},
+                                 {"Microphone (Realtek High Definition Audio)",
+                                  "Microphone (C-Media USB Headphone Set)", "Line In (Realtek High Definition Audio)"}};
+const DeskNames D_ChineseDesk = {{u8"扬声器 (Realtek High Definition Audio)", u8"扬声器 (C-Media USB Headphone Set)",
+                                  "Realtek Digital Output (Realtek High Definition Audio)"},
+                                 {u8"麦克风 (Realtek High Definition Audio)", u8"麦克风 (C-Media USB Headphone Set)",
+                                  u8"线路输入 (Realtek High Definition Audio)"}};
 
 }  // namespace
 
@@ -98,14 +96,15 @@ MMRESULT CEmulatedWave::GetDevCaps(ESimWaveDirection eDirection, UINT_PTR nId, c
 std::string CEmulatedWave::ReportedName(const std::string &strName) const {
     int nWide = MultiByteToWideChar(CP_UTF8, 0, strName.data(), static_cast<int>(strName.size()), nullptr, 0);
     std::wstring wstrName(static_cast<size_t>(std::max(nWide, 0)), L'\0');
-    if (nWide > 0) MultiByteToWideChar(CP_UTF8, 0, strName.data(), static_cast<int>(strName.size()), &wstrName[0], nWide);
+    if (nWide > 0)
+        MultiByteToWideChar(CP_UTF8, 0, strName.data(), static_cast<int>(strName.size()), &wstrName[0], nWide);
     if (wstrName.size() > MAXPNAMELEN - 1) wstrName.resize(MAXPNAMELEN - 1);
     int nBytes = WideCharToMultiByte(m_nCodePage, 0, wstrName.data(), static_cast<int>(wstrName.size()), nullptr, 0,
                                      nullptr, nullptr);
     std::string strReported(static_cast<size_t>(std::max(nBytes, 0)), '\0');
     if (nBytes > 0) {
-        WideCharToMultiByte(m_nCodePage, 0, wstrName.data(), static_cast<int>(wstrName.size()), &strReported[0],
-                            nBytes, nullptr, nullptr);
+        WideCharToMultiByte(m_nCodePage, 0, wstrName.data(), static_cast<int>(wstrName.size()), &strReported[0], nBytes,
+                            nullptr, nullptr);
     }
     return strReported;
 }

@@ -95,8 +95,7 @@ size_t CEmulatedWave::CaptureBytes(Stream &stream, size_t nBytes) {
     while (nTaken < nBytes && !stream.queue.empty()) {
         LPWAVEHDR pHdr = stream.queue.front();
         size_t nTake = std::min<size_t>(pHdr->dwBufferLength - pHdr->dwBytesRecorded, nBytes - nTaken);
-        m_source(reinterpret_cast<unsigned char *>(pHdr->lpData) + pHdr->dwBytesRecorded, nTake,
-                 stream.nCaptured);
+        m_source(reinterpret_cast<unsigned char *>(pHdr->lpData) + pHdr->dwBytesRecorded, nTake, stream.nCaptured);
         pHdr->dwBytesRecorded += static_cast<DWORD>(nTake);
         stream.nCaptured += nTake;
         nTaken += nTake;

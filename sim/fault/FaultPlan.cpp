@@ -12,13 +12,9 @@ CFaultPlan::CFaultPlan() {
 
 CFaultPlan::~CFaultPlan() { DeleteCriticalSection(&m_cs); }
 
-void CFaultPlan::FailFrom(int nSlot, DWORD dwError, int nPassCalls) {
-    Arm(nSlot, dwError, nPassCalls, false);
-}
+void CFaultPlan::FailFrom(int nSlot, DWORD dwError, int nPassCalls) { Arm(nSlot, dwError, nPassCalls, false); }
 
-void CFaultPlan::FailOnce(int nSlot, DWORD dwError, int nPassCalls) {
-    Arm(nSlot, dwError, nPassCalls, true);
-}
+void CFaultPlan::FailOnce(int nSlot, DWORD dwError, int nPassCalls) { Arm(nSlot, dwError, nPassCalls, true); }
 
 void CFaultPlan::Arm(int nSlot, DWORD dwError, int nPassCalls, bool bOnce) {
     if (nSlot < 0 || nSlot >= D_nMaxSlots) return;

@@ -42,7 +42,7 @@ public:
     struct Wrapper;
     template <class R, class... ARGS>
     struct Wrapper<R(WINAPI *)(ARGS...)> {
-        template <R(WINAPI *TABLE::*pMember)(ARGS...)>
+        template <R (WINAPI *TABLE::*pMember)(ARGS...)>
         static R WINAPI Call(ARGS... args) {
             DWORD dwError = 0;
             if (s_pPlan && s_pPlan->Trip(SlotOf(pMember), &dwError)) return FAILURE::template Failed<R>(dwError);

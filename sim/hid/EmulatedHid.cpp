@@ -213,8 +213,7 @@ HANDLE CEmulatedHid::Open(LPCSTR szPath, DWORD dwAccess, DWORD dwDisposition, DW
     if (dwDelay) Sleep(dwDelay);  // the driver's open, outside the lock
     CScopedLock lock(m_cs);
     auto found = m_devicesByPath.find(PathKey(szPath ? szPath : ""));
-    if (found == m_devicesByPath.end() || !m_devices[found->second].bPresent ||
-        dwDisposition != OPEN_EXISTING) {
+    if (found == m_devicesByPath.end() || !m_devices[found->second].bPresent || dwDisposition != OPEN_EXISTING) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }

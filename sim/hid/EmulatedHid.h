@@ -20,6 +20,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <deque>
 #include <map>
 #include <string>
@@ -92,10 +93,10 @@ public:
     bool SendInput(const std::string &strChars);
 
     // Failure modes, each for the next occasion only.
-    void FailDeviceSet();                       // SetupDiGetClassDevsA fails
-    void FailNextReadStart(DWORD dwError);      // ReadFile fails at once
-    void FailPendingRead(LONG nStatus);         // the pending read completes with it
-    void FailFeatureReportAfter(int nAccepted); // that many succeed, the next fails
+    void FailDeviceSet();                        // SetupDiGetClassDevsA fails
+    void FailNextReadStart(DWORD dwError);       // ReadFile fails at once
+    void FailPendingRead(LONG nStatus);          // the pending read completes with it
+    void FailFeatureReportAfter(int nAccepted);  // that many succeed, the next fails
     // Every feature report takes this long, as a USB control transfer does.
     void SetFeatureDelay(DWORD dwMilliseconds);
     // Every open takes this long, as opens of some HID devices do.
@@ -111,27 +112,24 @@ public:
     bool WaitUntilReading(DWORD dwMilliseconds) const;
     int OpenHandleCount() const;
     int OpenSetCount() const;
-    int SearchCount() const;          // SetupDiGetClassDevsA calls
-    int OpenAttemptCount() const;     // CreateFileA calls
-    int CancelCount() const;          // reads ended by CancelIo
-    int ClosedHandleUseCount() const; // calls that named an already closed handle
+    int SearchCount() const;           // SetupDiGetClassDevsA calls
+    int OpenAttemptCount() const;      // CreateFileA calls
+    int CancelCount() const;           // reads ended by CancelIo
+    int ClosedHandleUseCount() const;  // calls that named an already closed handle
 
     // The table entries; public only so that the seam can point at them.
     struct Handle;
     struct DeviceSet;
     void GetHidGuid(LPGUID pGuid);
     HDEVINFO GetClassDevs(const GUID *pGuid, PCSTR szEnumerator, DWORD dwFlags);
-    BOOL EnumInterfaces(HDEVINFO hSet, const GUID *pGuid, DWORD dwIndex,
-                        PSP_DEVICE_INTERFACE_DATA pInterface);
+    BOOL EnumInterfaces(HDEVINFO hSet, const GUID *pGuid, DWORD dwIndex, PSP_DEVICE_INTERFACE_DATA pInterface);
     BOOL GetInterfaceDetail(HDEVINFO hSet, PSP_DEVICE_INTERFACE_DATA pInterface,
-                            PSP_DEVICE_INTERFACE_DETAIL_DATA_A pDetail, DWORD dwSize,
-                            PDWORD pdwRequired);
+                            PSP_DEVICE_INTERFACE_DETAIL_DATA_A pDetail, DWORD dwSize, PDWORD pdwRequired);
     BOOL DestroySet(HDEVINFO hSet);
     HANDLE Open(LPCSTR szPath, DWORD dwAccess, DWORD dwDisposition, DWORD dwFlags);
     BOOLEAN GetAttributes(HANDLE hDevice, PHIDD_ATTRIBUTES pAttributes);
     BOOLEAN SetFeature(HANDLE hDevice, PVOID pReport, ULONG nLength);
-    BOOL Read(HANDLE hDevice, LPVOID pBuffer, DWORD dwToRead, LPDWORD pdwRead,
-              LPOVERLAPPED pOverlapped);
+    BOOL Read(HANDLE hDevice, LPVOID pBuffer, DWORD dwToRead, LPDWORD pdwRead, LPOVERLAPPED pOverlapped);
     BOOL OverlappedResult(LPOVERLAPPED pOverlapped, LPDWORD pdwTransferred, BOOL bWait);
     BOOL Cancel(HANDLE hDevice);
     BOOL Close(HANDLE hDevice);
@@ -169,5 +167,5 @@ private:
     int m_nOpenAttempts;
     int m_nCancels;
     int m_nClosedHandleUses;
-    volatile PFN_PLUG_LISTENER m_pfnPlugListener;
+    std::atomic<PFN_PLUG_LISTENER> m_pfnPlugListener;
 };

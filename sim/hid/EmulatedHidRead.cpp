@@ -25,8 +25,7 @@ void CEmulatedHid::DeliverWaitingInput(Handle &handle) {
     Complete(handle, D_nStatusSuccess);
 }
 
-BOOL CEmulatedHid::Read(HANDLE hDevice, LPVOID pBuffer, DWORD dwToRead, LPDWORD pdwRead,
-                        LPOVERLAPPED pOverlapped) {
+BOOL CEmulatedHid::Read(HANDLE hDevice, LPVOID pBuffer, DWORD dwToRead, LPDWORD pdwRead, LPOVERLAPPED pOverlapped) {
     CScopedLock lock(m_cs);
     Handle *pHandle = FindUsable(hDevice);
     if (!pHandle) return FALSE;
@@ -64,8 +63,7 @@ BOOL CEmulatedHid::Read(HANDLE hDevice, LPVOID pBuffer, DWORD dwToRead, LPDWORD 
     return FALSE;
 }
 
-BOOL CEmulatedHid::OverlappedResult(LPOVERLAPPED pOverlapped, LPDWORD pdwTransferred,
-                                    BOOL bWait) {
+BOOL CEmulatedHid::OverlappedResult(LPOVERLAPPED pOverlapped, LPDWORD pdwTransferred, BOOL bWait) {
     // Like Windows, this looks only at the OVERLAPPED, not at the handle.
     // Nothing here waits for ever: a read no one completes shows as a
     // read still incomplete after 10 s.

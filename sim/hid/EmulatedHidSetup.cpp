@@ -14,8 +14,7 @@ const GUID D_guidHid = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x1
 
 SimHidDevice Device(const char *szInstance, USHORT nVendorID, USHORT nProductID, USHORT nVersion) {
     SimHidDevice device = {};
-    device.strPath = std::string("\\\\?\\hid#") + szInstance +
-                     "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+    device.strPath = std::string("\\\\?\\hid#") + szInstance + "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
     device.nVendorID = nVendorID;
     device.nProductID = nProductID;
     device.nVersion = nVersion;
@@ -52,9 +51,7 @@ SimHidDevice CEmulatedHid::BrokenDevice() {
     return device;
 }
 
-SimHidDevice CEmulatedHid::Wine845E(int n) {
-    return OtherDevice(0x845E, static_cast<USHORT>(n), 0x0000);
-}
+SimHidDevice CEmulatedHid::Wine845E(int n) { return OtherDevice(0x845E, static_cast<USHORT>(n), 0x0000); }
 
 void CEmulatedHid::GetHidGuid(LPGUID pGuid) { *pGuid = D_guidHid; }
 
@@ -71,8 +68,8 @@ int CEmulatedHid::OpenSetCount() const {
 HDEVINFO CEmulatedHid::GetClassDevs(const GUID *pGuid, PCSTR szEnumerator, DWORD dwFlags) {
     CScopedLock lock(m_cs);
     ++m_nSearches;
-    const bool bHidInterfaces = pGuid && memcmp(pGuid, &D_guidHid, sizeof(GUID)) == 0 &&
-                                !szEnumerator && (dwFlags & DIGCF_DEVICEINTERFACE);
+    const bool bHidInterfaces = pGuid && memcmp(pGuid, &D_guidHid, sizeof(GUID)) == 0 && !szEnumerator &&
+                                (dwFlags & DIGCF_DEVICEINTERFACE);
     if (m_bFailDeviceSet || !bHidInterfaces) {
         SetLastError(m_bFailDeviceSet ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_PARAMETER);
         m_bFailDeviceSet = false;
@@ -95,8 +92,7 @@ BOOL CEmulatedHid::EnumInterfaces(HDEVINFO hSet, const GUID *pGuid, DWORD dwInde
         dwError = ERROR_INVALID_HANDLE;
     else if (!pInterface || pInterface->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA))
         dwError = ERROR_INVALID_USER_BUFFER;
-    else if (!pGuid || memcmp(pGuid, &D_guidHid, sizeof(GUID)) != 0 ||
-             dwIndex >= found->second->devices.size())
+    else if (!pGuid || memcmp(pGuid, &D_guidHid, sizeof(GUID)) != 0 || dwIndex >= found->second->devices.size())
         dwError = ERROR_NO_MORE_ITEMS;
     if (dwError != ERROR_SUCCESS) {
         SetLastError(dwError);
@@ -109,8 +105,7 @@ BOOL CEmulatedHid::EnumInterfaces(HDEVINFO hSet, const GUID *pGuid, DWORD dwInde
 }
 
 BOOL CEmulatedHid::GetInterfaceDetail(HDEVINFO hSet, PSP_DEVICE_INTERFACE_DATA pInterface,
-                                      PSP_DEVICE_INTERFACE_DETAIL_DATA_A pDetail, DWORD dwSize,
-                                      PDWORD pdwRequired) {
+                                      PSP_DEVICE_INTERFACE_DETAIL_DATA_A pDetail, DWORD dwSize, PDWORD pdwRequired) {
     CScopedLock lock(m_cs);
     const size_t nDevice = pInterface ? pInterface->Reserved - 1 : m_devices.size();
     DWORD dwError = ERROR_SUCCESS;
@@ -123,8 +118,8 @@ BOOL CEmulatedHid::GetInterfaceDetail(HDEVINFO hSet, PSP_DEVICE_INTERFACE_DATA p
         return FALSE;
     }
     const std::string &strPath = m_devices[nDevice].strPath;
-    const DWORD dwRequired = static_cast<DWORD>(
-        offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + strPath.size() + 1);
+    const DWORD dwRequired = static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) +
+                                                strPath.size() + 1);
     if (pdwRequired) *pdwRequired = dwRequired;
     if (!pDetail)
         dwError = dwSize ? ERROR_INVALID_USER_BUFFER : ERROR_INSUFFICIENT_BUFFER;

@@ -8,20 +8,18 @@ CEmulatedHid &Desk() { return CEmulatedHid::Instance(); }
 
 void WINAPI SimHidD_GetHidGuid(LPGUID pGuid) { Desk().GetHidGuid(pGuid); }
 
-HDEVINFO WINAPI SimSetupDiGetClassDevsA(const GUID *pGuid, PCSTR szEnumerator, HWND,
-                                        DWORD dwFlags) {
+HDEVINFO WINAPI SimSetupDiGetClassDevsA(const GUID *pGuid, PCSTR szEnumerator, HWND, DWORD dwFlags) {
     return Desk().GetClassDevs(pGuid, szEnumerator, dwFlags);
 }
 
-BOOL WINAPI SimSetupDiEnumDeviceInterfaces(HDEVINFO hSet, PSP_DEVINFO_DATA, const GUID *pGuid,
-                                           DWORD dwIndex, PSP_DEVICE_INTERFACE_DATA pInterface) {
+BOOL WINAPI SimSetupDiEnumDeviceInterfaces(HDEVINFO hSet, PSP_DEVINFO_DATA, const GUID *pGuid, DWORD dwIndex,
+                                           PSP_DEVICE_INTERFACE_DATA pInterface) {
     return Desk().EnumInterfaces(hSet, pGuid, dwIndex, pInterface);
 }
 
 BOOL WINAPI SimSetupDiGetDeviceInterfaceDetailA(HDEVINFO hSet, PSP_DEVICE_INTERFACE_DATA pInterface,
-                                                PSP_DEVICE_INTERFACE_DETAIL_DATA_A pDetail,
-                                                DWORD dwSize, PDWORD pdwRequired,
-                                                PSP_DEVINFO_DATA) {
+                                                PSP_DEVICE_INTERFACE_DETAIL_DATA_A pDetail, DWORD dwSize,
+                                                PDWORD pdwRequired, PSP_DEVINFO_DATA) {
     return Desk().GetInterfaceDetail(hSet, pInterface, pDetail, dwSize, pdwRequired);
 }
 
@@ -35,18 +33,16 @@ BOOLEAN WINAPI SimHidD_SetFeature(HANDLE hDevice, PVOID pReport, ULONG nLength) 
     return Desk().SetFeature(hDevice, pReport, nLength);
 }
 
-HANDLE WINAPI SimCreateFileA(LPCSTR szPath, DWORD dwAccess, DWORD, LPSECURITY_ATTRIBUTES,
-                             DWORD dwDisposition, DWORD dwFlags, HANDLE) {
+HANDLE WINAPI SimCreateFileA(LPCSTR szPath, DWORD dwAccess, DWORD, LPSECURITY_ATTRIBUTES, DWORD dwDisposition,
+                             DWORD dwFlags, HANDLE) {
     return Desk().Open(szPath, dwAccess, dwDisposition, dwFlags);
 }
 
-BOOL WINAPI SimReadFile(HANDLE hDevice, LPVOID pBuffer, DWORD dwToRead, LPDWORD pdwRead,
-                        LPOVERLAPPED pOverlapped) {
+BOOL WINAPI SimReadFile(HANDLE hDevice, LPVOID pBuffer, DWORD dwToRead, LPDWORD pdwRead, LPOVERLAPPED pOverlapped) {
     return Desk().Read(hDevice, pBuffer, dwToRead, pdwRead, pOverlapped);
 }
 
-BOOL WINAPI SimGetOverlappedResult(HANDLE, LPOVERLAPPED pOverlapped, LPDWORD pdwTransferred,
-                                   BOOL bWait) {
+BOOL WINAPI SimGetOverlappedResult(HANDLE, LPOVERLAPPED pOverlapped, LPDWORD pdwTransferred, BOOL bWait) {
     return Desk().OverlappedResult(pOverlapped, pdwTransferred, bWait);
 }
 

@@ -38,7 +38,7 @@ uint32_t __cdecl KiroSim_OfferCall(uint32_t hLine) {
 // The far end answers an outgoing call that is alerting: 4000.
 int __cdecl KiroSim_RemoteAnswer(uint32_t hCall) {
   CKiroSim::CGuard guard;
-  return CKiroSim::Get().AdvanceCall(hCall, KIROSIM_CALL_ALERTING, KIROSIM_CALL_CONNECTED,
+  return CKiroSim::Get().AdvanceCall(hCall, EKiroSimCallState::Alerting, EKiroSimCallState::Connected,
                                      KIRO_CALL_CONNECTED);
 }
 
@@ -48,8 +48,8 @@ int __cdecl KiroSim_RemoteHangUp(uint32_t hCall) {
   CKiroSim &sim = CKiroSim::Get();
   SKiroSimCall *pCall = sim.FindCall(hCall);
   if (!pCall) return KIROSIM_ERR_BAD_HANDLE;
-  if (pCall->eState == KIROSIM_CALL_RELEASED) return KIROSIM_ERR_WRONG_STATE;
-  pCall->eState = KIROSIM_CALL_RELEASED;
+  if (pCall->eState == EKiroSimCallState::Released) return KIROSIM_ERR_WRONG_STATE;
+  pCall->eState = EKiroSimCallState::Released;
   const int nReleased = KIRO_CALL_RELEASED;
   sim.QueueCallEvents(hCall, &nReleased, 1);
   return 0;

@@ -24,32 +24,29 @@ const char *Shown(const char *szText) { return szText ? szText : "(null)"; }
 bool IsEmpty(const char *szText) { return !szText || !*szText; }
 
 // Record the request, then answer with a forced result if a test set one.
-#define KIROSIM_ENTER(function, ...)                        \
-  CKiroSim::CRequest request;                               \
-  CKiroSim &sim = CKiroSim::Get();                          \
-  sim.Record(function __VA_ARGS__);                         \
+#define KIROSIM_ENTER(function, ...) \
+  CKiroSim::CRequest request;        \
+  CKiroSim &sim = CKiroSim::Get();   \
+  sim.Record(function __VA_ARGS__);  \
   if (int nForced = sim.ForcedResult(function)) return nForced
 
 // A call request that needs a live call; answers its check's result.
-int CheckCall(CKiroSim &sim, KIRO_HANDLE hCall) {
-  return sim.FindCall(hCall) ? 0 : KIROSIM_ERR_BAD_HANDLE;
-}
+int CheckCall(CKiroSim &sim, KIRO_HANDLE hCall) { return sim.FindCall(hCall) ? 0 : KIROSIM_ERR_BAD_HANDLE; }
 }  // namespace
 
 extern "C" {
 
 int __cdecl KIRO_Initialize(KIRO_HANDLE *phInstance, int nSipPort, int nMediaPort, int nMaxCalls,
                             const char *szUserAgent, const char *szOptions, int nFlags) {
-  KIROSIM_ENTER("KIRO_Initialize", "|%d|%d|%d|%s|%s|%d", nSipPort, nMediaPort, nMaxCalls,
-                Shown(szUserAgent), Shown(szOptions), nFlags);
+  KIROSIM_ENTER("KIRO_Initialize", "|%d|%d|%d|%s|%s|%d", nSipPort, nMediaPort, nMaxCalls, Shown(szUserAgent),
+                Shown(szOptions), nFlags);
   if (!phInstance) return KIROSIM_ERR_BAD_ARGUMENT;
   sim.SetMaxCalls(nMaxCalls);
   *phInstance = sim.NewInstance();
   return 0;
 }
 
-int __cdecl KIRO_EventListenerAdd(KIRO_HANDLE hInstance, KIRO_EVENT_CALLBACK pfnCallback,
-                                  void *pContext) {
+int __cdecl KIRO_EventListenerAdd(KIRO_HANDLE hInstance, KIRO_EVENT_CALLBACK pfnCallback, void *pContext) {
   KIROSIM_ENTER("KIRO_EventListenerAdd", "|%u|%llu", hInstance,
                 static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(pContext)));
   if (!sim.IsInstance(hInstance)) return KIROSIM_ERR_BAD_HANDLE;
@@ -71,10 +68,10 @@ int __cdecl KIRO_SetOutboundProxy(KIRO_HANDLE hInstance, const char *szProxy) {
   return sim.IsInstance(hInstance) ? 0 : KIROSIM_ERR_BAD_HANDLE;
 }
 
-int __cdecl KIRO_LineRegister(KIRO_HANDLE hLine, const char *szDomain, const char *szUser,
-                              const char *szCredential, const char *szIdentity) {
-  KIROSIM_ENTER("KIRO_LineRegister", "|%u|%s|%s|%s|%s", hLine, Shown(szDomain), Shown(szUser),
-                Shown(szCredential), Shown(szIdentity));
+int __cdecl KIRO_LineRegister(KIRO_HANDLE hLine, const char *szDomain, const char *szUser, const char *szCredential,
+                              const char *szIdentity) {
+  KIROSIM_ENTER("KIRO_LineRegister", "|%u|%s|%s|%s|%s", hLine, Shown(szDomain), Shown(szUser), Shown(szCredential),
+                Shown(szIdentity));
   if (!sim.IsLine(hLine)) return KIROSIM_ERR_BAD_HANDLE;
   if (IsEmpty(szDomain) || IsEmpty(szUser)) return KIROSIM_ERR_BAD_ARGUMENT;
   sim.ConfirmRegistration(hLine);
@@ -96,18 +93,16 @@ int __cdecl KIRO_RemoveLine(KIRO_HANDLE hLine) {
   return 0;
 }
 
-int __cdecl KIRO_CallCreate(KIRO_HANDLE hInstance, KIRO_HANDLE hLine, KIRO_HANDLE *phCall,
-                            const char *szDestination) {
+int __cdecl KIRO_CallCreate(KIRO_HANDLE hInstance, KIRO_HANDLE hLine, KIRO_HANDLE *phCall, const char *szDestination) {
   KIROSIM_ENTER("KIRO_CallCreate", "|%u|%u|%s", hInstance, hLine, Shown(szDestination));
   if (!sim.IsInstance(hInstance) || !sim.IsLine(hLine)) return KIROSIM_ERR_BAD_HANDLE;
   if (!phCall || IsEmpty(szDestination)) return KIROSIM_ERR_BAD_ARGUMENT;
   const bool bNoAnswer = (sim.Mode() & KIROSIM_MODE_NO_ANSWER) != 0;
   if (sim.Mode() & KIROSIM_MODE_GLARE) sim.OfferCall(hLine);
-  KIRO_HANDLE hCall = sim.NewCall(hLine, bNoAnswer ? KIROSIM_CALL_CALLING : KIROSIM_CALL_ALERTING);
+  KIRO_HANDLE hCall = sim.NewCall(hLine, bNoAnswer ? EKiroSimCallState::Calling : EKiroSimCallState::Alerting);
   if (!hCall) return KIROSIM_ERR_NO_ROOM;
   *phCall = hCall;
-  const int aProgress[] = {KIRO_CALL_CREATED, KIRO_CALL_OUTGOING, KIRO_CALL_ALERTING,
-                           KIRO_CALL_ALERTING};
+  const int aProgress[] = {KIRO_CALL_CREATED, KIRO_CALL_OUTGOING, KIRO_CALL_ALERTING, KIRO_CALL_ALERTING};
   sim.QueueCallEvents(hCall, aProgress, bNoAnswer ? 2 : 4);
   if (bNoAnswer) sim.GiveUpLater(hCall);
   return 0;
@@ -115,13 +110,12 @@ int __cdecl KIRO_CallCreate(KIRO_HANDLE hInstance, KIRO_HANDLE hLine, KIRO_HANDL
 
 int __cdecl KIRO_CallAccept(KIRO_HANDLE hCall) {
   KIROSIM_ENTER("KIRO_CallAccept", "|%u", hCall);
-  return sim.AdvanceCall(hCall, KIROSIM_CALL_OFFERED, KIROSIM_CALL_RINGING, KIRO_CALL_RINGING);
+  return sim.AdvanceCall(hCall, EKiroSimCallState::Offered, EKiroSimCallState::Ringing, KIRO_CALL_RINGING);
 }
 
 int __cdecl KIRO_CallAnswer(KIRO_HANDLE hCall) {
   KIROSIM_ENTER("KIRO_CallAnswer", "|%u", hCall);
-  return sim.AdvanceCall(hCall, KIROSIM_CALL_RINGING, KIROSIM_CALL_CONNECTED,
-                         KIRO_CALL_CONNECTED);
+  return sim.AdvanceCall(hCall, EKiroSimCallState::Ringing, EKiroSimCallState::Connected, KIRO_CALL_CONNECTED);
 }
 
 int __cdecl KIRO_CallDestroy(KIRO_HANDLE *phCall) {
@@ -130,7 +124,7 @@ int __cdecl KIRO_CallDestroy(KIRO_HANDLE *phCall) {
   SKiroSimCall *pCall = sim.FindCall(*phCall);
   if (!pCall) return KIROSIM_ERR_BAD_HANDLE;
   KIRO_HANDLE hCall = *phCall;
-  if (pCall->eState == KIROSIM_CALL_RELEASED) {
+  if (pCall->eState == EKiroSimCallState::Released) {
     const int nClosed = KIRO_CALL_CLOSED;
     sim.QueueCallEvents(hCall, &nClosed, 1);
   } else {

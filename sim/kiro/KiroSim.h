@@ -41,17 +41,17 @@ enum KiroSimMode {
   KIROSIM_MODE_REPEAT = 4,   // every event is delivered twice
   KIROSIM_MODE_STALE = 8,    // events keep coming for lines and calls already gone
   KIROSIM_MODE_HARSHEST = 15,
-  KIROSIM_MODE_SYNC = 16,     // a request's events are delivered on the requesting
-                              // thread, inside the request
-  KIROSIM_MODE_RACE_CALL = 32,  // one call's events are raced on two delivery threads
-  KIROSIM_MODE_SECOND_CALLER = 64,  // a second caller is offered on the line as
-                                    // each call connects
+  KIROSIM_MODE_SYNC = 16,            // a request's events are delivered on the requesting
+                                     // thread, inside the request
+  KIROSIM_MODE_RACE_CALL = 32,       // one call's events are raced on two delivery threads
+  KIROSIM_MODE_SECOND_CALLER = 64,   // a second caller is offered on the line as
+                                     // each call connects
   KIROSIM_MODE_RENEWAL_FAILS = 128,  // every renewal fails (22000); the registration
                                      // holds until the server expires it
-  KIROSIM_MODE_NO_ANSWER = 256,  // nobody answers an outgoing call: no alerting,
-                                 // released by the library after KIROSIM_NO_ANSWER_MS
-  KIROSIM_MODE_GLARE = 512,  // a caller is offered on the line as the agent places a
-                             // call, its events ahead of the placed call's
+  KIROSIM_MODE_NO_ANSWER = 256,      // nobody answers an outgoing call: no alerting,
+                                     // released by the library after KIROSIM_NO_ANSWER_MS
+  KIROSIM_MODE_GLARE = 512,          // a caller is offered on the line as the agent places a
+                                     // call, its events ahead of the placed call's
 };
 
 // Line event of a renewal that failed; the plug-in does not act on it.
@@ -70,8 +70,7 @@ extern "C" {
 typedef void(__cdecl *PFN_KiroSim_Reset)(void);
 typedef void(__cdecl *PFN_KiroSim_ForceResult)(const char *szFunction, int nResult);
 typedef void(__cdecl *PFN_KiroSim_SetEventDelay)(int nCode, int nDelayMs);
-typedef void(__cdecl *PFN_KiroSim_SendEvent)(int nType, const uint32_t *pWords, int nWords,
-                                             int nDelayMs);
+typedef void(__cdecl *PFN_KiroSim_SendEvent)(int nType, const uint32_t *pWords, int nWords, int nDelayMs);
 typedef uint32_t(__cdecl *PFN_KiroSim_OfferCall)(uint32_t hLine);
 typedef int(__cdecl *PFN_KiroSim_RemoteAnswer)(uint32_t hCall);
 typedef int(__cdecl *PFN_KiroSim_RemoteHangUp)(uint32_t hCall);
@@ -126,26 +125,16 @@ struct CKiroSimControls {
 
   // Binds every control; false if the module lacks one of them.
   bool Bind(HMODULE hKiro) {
-    return BindOne(hKiro, Reset, "KiroSim_Reset") &&
-           BindOne(hKiro, ForceResult, "KiroSim_ForceResult") &&
-           BindOne(hKiro, SetEventDelay, "KiroSim_SetEventDelay") &&
-           BindOne(hKiro, SendEvent, "KiroSim_SendEvent") &&
-           BindOne(hKiro, OfferCall, "KiroSim_OfferCall") &&
-           BindOne(hKiro, RemoteAnswer, "KiroSim_RemoteAnswer") &&
-           BindOne(hKiro, RemoteHangUp, "KiroSim_RemoteHangUp") &&
-           BindOne(hKiro, WaitIdle, "KiroSim_WaitIdle") &&
-           BindOne(hKiro, CallCount, "KiroSim_CallCount") &&
-           BindOne(hKiro, GetCall, "KiroSim_GetCall") &&
-           BindOne(hKiro, LatestLine, "KiroSim_LatestLine") &&
-           BindOne(hKiro, LatestCall, "KiroSim_LatestCall") &&
-           BindOne(hKiro, DispatchTime, "KiroSim_DispatchTime") &&
-           BindOne(hKiro, SetMode, "KiroSim_SetMode") &&
-           BindOne(hKiro, FailStep, "KiroSim_FailStep") &&
-           BindOne(hKiro, ListenerCount, "KiroSim_ListenerCount") &&
-           BindOne(hKiro, LiveCalls, "KiroSim_LiveCalls") &&
-           BindOne(hKiro, EndCalls, "KiroSim_EndCalls") &&
-           BindOne(hKiro, GetMode, "KiroSim_GetMode") &&
-           BindOne(hKiro, SetRenewal, "KiroSim_SetRenewal") &&
+    return BindOne(hKiro, Reset, "KiroSim_Reset") && BindOne(hKiro, ForceResult, "KiroSim_ForceResult") &&
+           BindOne(hKiro, SetEventDelay, "KiroSim_SetEventDelay") && BindOne(hKiro, SendEvent, "KiroSim_SendEvent") &&
+           BindOne(hKiro, OfferCall, "KiroSim_OfferCall") && BindOne(hKiro, RemoteAnswer, "KiroSim_RemoteAnswer") &&
+           BindOne(hKiro, RemoteHangUp, "KiroSim_RemoteHangUp") && BindOne(hKiro, WaitIdle, "KiroSim_WaitIdle") &&
+           BindOne(hKiro, CallCount, "KiroSim_CallCount") && BindOne(hKiro, GetCall, "KiroSim_GetCall") &&
+           BindOne(hKiro, LatestLine, "KiroSim_LatestLine") && BindOne(hKiro, LatestCall, "KiroSim_LatestCall") &&
+           BindOne(hKiro, DispatchTime, "KiroSim_DispatchTime") && BindOne(hKiro, SetMode, "KiroSim_SetMode") &&
+           BindOne(hKiro, FailStep, "KiroSim_FailStep") && BindOne(hKiro, ListenerCount, "KiroSim_ListenerCount") &&
+           BindOne(hKiro, LiveCalls, "KiroSim_LiveCalls") && BindOne(hKiro, EndCalls, "KiroSim_EndCalls") &&
+           BindOne(hKiro, GetMode, "KiroSim_GetMode") && BindOne(hKiro, SetRenewal, "KiroSim_SetRenewal") &&
            BindOne(hKiro, ExpireLine, "KiroSim_ExpireLine");
   }
 
@@ -162,8 +151,7 @@ struct CKiroSimControls {
   std::vector<std::string> CallsOf(const std::string &strFunction) const {
     std::vector<std::string> found;
     for (const std::string &strCall : Calls())
-      if (strCall.compare(0, strFunction.size() + 1, strFunction + "|") == 0 ||
-          strCall == strFunction)
+      if (strCall.compare(0, strFunction.size() + 1, strFunction + "|") == 0 || strCall == strFunction)
         found.push_back(strCall);
     return found;
   }

@@ -144,10 +144,9 @@ bool CKiroSim::KeyPending(uint64_t nKey) const {
   return false;
 }
 
-KIRO_HANDLE CKiroSim::NewCall(KIRO_HANDLE hLine, KiroSimCallState eState) {
+KIRO_HANDLE CKiroSim::NewCall(KIRO_HANDLE hLine, EKiroSimCallState eState) {
   for (KIRO_HANDLE hCall = D_hFirstCall; hCall < D_hFirstCall + m_nMaxCalls; ++hCall) {
-    if (m_liveCalls.count(hCall) || KeyPending(NewEvent(KIRO_EVENT_CALL, hCall, 0, false).nKey))
-      continue;
+    if (m_liveCalls.count(hCall) || KeyPending(NewEvent(KIRO_EVENT_CALL, hCall, 0, false).nKey)) continue;
     m_liveCalls[hCall] = SKiroSimCall{hLine, eState, 0};
     m_hLatestCall = hCall;
     return hCall;
@@ -157,7 +156,7 @@ KIRO_HANDLE CKiroSim::NewCall(KIRO_HANDLE hLine, KiroSimCallState eState) {
 
 KIRO_HANDLE CKiroSim::OfferCall(KIRO_HANDLE hLine) {
   if (!IsLine(hLine)) return 0;
-  KIRO_HANDLE hCall = NewCall(hLine, KIROSIM_CALL_OFFERED);
+  KIRO_HANDLE hCall = NewCall(hLine, EKiroSimCallState::Offered);
   const int aOffer[] = {KIRO_CALL_CREATED, KIRO_CALL_OFFERED};
   if (hCall) QueueCallEvents(hCall, aOffer, 2);
   return hCall;
@@ -179,8 +178,7 @@ LONGLONG CKiroSim::FireTimers() {
   for (auto &renewal : m_renewals) {
     if (renewal.second <= llNow) {
       bool bFails = (m_nMode & KIROSIM_MODE_RENEWAL_FAILS) != 0;
-      QueueLineEvent(renewal.first, bFails ? KIROSIM_LINE_RENEWAL_FAILED : KIRO_LINE_REGISTERED,
-                     false, true);
+      QueueLineEvent(renewal.first, bFails ? KIROSIM_LINE_RENEWAL_FAILED : KIRO_LINE_REGISTERED, false, true);
       renewal.second = llNow + TicksFromMs(m_nRenewalMs);
     }
     note(renewal.second);
@@ -193,7 +191,7 @@ LONGLONG CKiroSim::FireTimers() {
       continue;
     }
     state.llGiveUp = 0;
-    state.eState = KIROSIM_CALL_RELEASED;
+    state.eState = EKiroSimCallState::Released;
     const int nReleased = KIRO_CALL_RELEASED;
     QueueCallEvents(call.first, &nReleased, 1);
   }
@@ -207,15 +205,14 @@ SKiroSimCall *CKiroSim::FindCall(KIRO_HANDLE hCall) {
 
 void CKiroSim::RemoveCall(KIRO_HANDLE hCall) {
   if (!m_liveCalls.erase(hCall)) return;
-  if (m_nMode & KIROSIM_MODE_STALE)
-    QueueCallEvents(hCall, D_aStaleCallCodes, 2, true);
+  if (m_nMode & KIROSIM_MODE_STALE) QueueCallEvents(hCall, D_aStaleCallCodes, 2, true);
 }
 
 void CKiroSim::EndCall(KIRO_HANDLE hCall) {
   const SKiroSimCall *pCall = FindCall(hCall);
   if (!pCall) return;
   const int aEnd[] = {KIRO_CALL_RELEASED, KIRO_CALL_CLOSED};
-  bool bReleased = pCall->eState == KIROSIM_CALL_RELEASED;
+  bool bReleased = pCall->eState == EKiroSimCallState::Released;
   QueueCallEvents(hCall, bReleased ? aEnd + 1 : aEnd, bReleased ? 1 : 2);
   RemoveCall(hCall);
 }
@@ -224,15 +221,14 @@ void CKiroSim::EndCalls() {
   while (!m_liveCalls.empty()) EndCall(m_liveCalls.begin()->first);
 }
 
-int CKiroSim::AdvanceCall(KIRO_HANDLE hCall, KiroSimCallState eFrom, KiroSimCallState eTo,
-                          int nCode) {
+int CKiroSim::AdvanceCall(KIRO_HANDLE hCall, EKiroSimCallState eFrom, EKiroSimCallState eTo, int nCode) {
   SKiroSimCall *pCall = FindCall(hCall);
   if (!pCall) return KIROSIM_ERR_BAD_HANDLE;
   if (pCall->eState != eFrom) return KIROSIM_ERR_WRONG_STATE;
   pCall->eState = eTo;
   KIRO_HANDLE hLine = pCall->hLine;
   QueueCallEvents(hCall, &nCode, 1);
-  if (eTo == KIROSIM_CALL_CONNECTED && (m_nMode & KIROSIM_MODE_SECOND_CALLER)) OfferCall(hLine);
+  if (eTo == EKiroSimCallState::Connected && (m_nMode & KIROSIM_MODE_SECOND_CALLER)) OfferCall(hLine);
   return 0;
 }
 
@@ -246,8 +242,7 @@ int64_t CKiroSim::DispatchTime(int nCode) const {
   return it == m_dispatched.end() ? 0 : it->second;
 }
 
-SKiroSimEvent CKiroSim::NewEvent(int nType, KIRO_HANDLE hObject, LONGLONG llDue,
-                                 bool bLate) const {
+SKiroSimEvent CKiroSim::NewEvent(int nType, KIRO_HANDLE hObject, LONGLONG llDue, bool bLate) const {
   SKiroSimEvent event = {};
   event.llDue = llDue;
   event.nKey = (static_cast<uint64_t>(nType + 1) << 32) | hObject;
@@ -285,12 +280,10 @@ void CKiroSim::QueueCallEvents(KIRO_HANDLE hCall, const int *pCodes, int nCodes,
 
 void CKiroSim::QueueRawEvent(int nType, const uint32_t *pWords, int nWords, int nDelayMs) {
   uint32_t hObject = pWords && nWords > KIRO_WORD_HANDLE ? pWords[KIRO_WORD_HANDLE] : 0;
-  SKiroSimEvent event =
-      NewEvent(nType, hObject, Now() + TicksFromMs(nDelayMs < 0 ? 0 : nDelayMs), false);
+  SKiroSimEvent event = NewEvent(nType, hObject, Now() + TicksFromMs(nDelayMs < 0 ? 0 : nDelayMs), false);
   // Events of other types belong to no line or call: each is a key of its own.
   if (nType != KIRO_EVENT_CALL && nType != KIRO_EVENT_LINE) event.nKey = ~0ull - m_nNextSeq;
-  for (int i = 0; i < KIRO_RECORD_WORDS; ++i)
-    event.aWords[i] = pWords && i < nWords ? pWords[i] : 0;
+  for (int i = 0; i < KIRO_RECORD_WORDS; ++i) event.aWords[i] = pWords && i < nWords ? pWords[i] : 0;
   Enqueue(event);
 }
 

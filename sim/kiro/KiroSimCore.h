@@ -29,18 +29,18 @@
 #include "KiroApi.h"
 #include "KiroSim.h"
 
-enum KiroSimCallState {
-  KIROSIM_CALL_CALLING,    // outgoing, nobody answers
-  KIROSIM_CALL_ALERTING,   // outgoing, far end alerting
-  KIROSIM_CALL_OFFERED,    // incoming, not yet accepted
-  KIROSIM_CALL_RINGING,    // incoming, accepted
-  KIROSIM_CALL_CONNECTED,
-  KIROSIM_CALL_RELEASED,   // far end gone, waiting for KIRO_CallDestroy
+enum class EKiroSimCallState {
+  Calling,   // outgoing, nobody answers
+  Alerting,  // outgoing, far end alerting
+  Offered,   // incoming, not yet accepted
+  Ringing,   // incoming, accepted
+  Connected,
+  Released,  // far end gone, waiting for KIRO_CallDestroy
 };
 
 struct SKiroSimCall {
   KIRO_HANDLE hLine;
-  KiroSimCallState eState;
+  EKiroSimCallState eState;
   LONGLONG llGiveUp;  // when the library releases a call nobody answers; 0: never
 };
 
@@ -105,7 +105,7 @@ class CKiroSim {
   int ExpireLine(KIRO_HANDLE hLine);
   // The lowest free handle of the call table (0: the table is full). A
   // handle whose call's events are still on their way is not free yet.
-  KIRO_HANDLE NewCall(KIRO_HANDLE hLine, KiroSimCallState eState);
+  KIRO_HANDLE NewCall(KIRO_HANDLE hLine, EKiroSimCallState eState);
   // The library releases the call nobody answers after its own timeout.
   void GiveUpLater(KIRO_HANDLE hCall);
   // An incoming call on a live line: 1000, then 9000; 0 if none can come.
@@ -118,7 +118,7 @@ class CKiroSim {
   int LiveCalls() const { return static_cast<int>(m_liveCalls.size()); }
   // Moves a call from eFrom to eTo and sends nCode; a library error if the
   // call is unknown or elsewhere.
-  int AdvanceCall(KIRO_HANDLE hCall, KiroSimCallState eFrom, KiroSimCallState eTo, int nCode);
+  int AdvanceCall(KIRO_HANDLE hCall, EKiroSimCallState eFrom, EKiroSimCallState eTo, int nCode);
   KIRO_HANDLE LatestLine() const { return m_hLatestLine; }
   KIRO_HANDLE LatestCall() const { return m_hLatestCall; }
 

@@ -47,9 +47,7 @@ void CKiroSim::Insert(SKiroSimEvent event) {
   llLastDue = event.llDue;
   // Stable by due time: events due together keep the order they were queued.
   auto it = std::upper_bound(m_queue.begin(), m_queue.end(), event,
-                             [](const SKiroSimEvent &a, const SKiroSimEvent &b) {
-                               return a.llDue < b.llDue;
-                             });
+                             [](const SKiroSimEvent &a, const SKiroSimEvent &b) { return a.llDue < b.llDue; });
   m_queue.insert(it, event);
   m_pending[event.nSeq] = event.bLate;
 }
@@ -64,8 +62,7 @@ void CKiroSim::StartThreads() {
   }
   for (; m_nThreads < nWanted; ++m_nThreads) {
     DWORD dwId = 0;
-    HANDLE hThread = CreateThread(nullptr, 0, &CKiroSim::DeliveryThread,
-                                  new SThreadStart{this, m_nThreads}, 0, &dwId);
+    HANDLE hThread = CreateThread(nullptr, 0, &CKiroSim::DeliveryThread, new SThreadStart{this, m_nThreads}, 0, &dwId);
     if (hThread) CloseHandle(hThread);
     m_deliveryThreadIds.push_back(dwId);
   }
@@ -88,8 +85,7 @@ void CKiroSim::RunDeliveries(int nThread) {
     if (!bMayRun || !PickDue(nIndex, llWait)) {
       if (llTimer >= 0 && (llWait < 0 || llTimer < llWait)) llWait = llTimer;
       DWORD dwMs = INFINITE;
-      if (bMayRun && llWait >= 0)
-        dwMs = static_cast<DWORD>((llWait * 1000 + m_llFrequency - 1) / m_llFrequency);
+      if (bMayRun && llWait >= 0) dwMs = static_cast<DWORD>((llWait * 1000 + m_llFrequency - 1) / m_llFrequency);
       SleepConditionVariableSRW(&m_cvWork, &m_lock, dwMs, 0);
       continue;
     }
@@ -111,8 +107,7 @@ bool CKiroSim::PickDue(size_t &nIndex, LONGLONG &llWaitTicks) const {
     passed.push_back(event.nKey);
     auto busy = m_busyKeys.find(event.nKey);
     // Two of a call's events at most, the earlier already with the listeners.
-    bool bRaces = bRace && event.nType == KIRO_EVENT_CALL && busy != m_busyKeys.end() &&
-                  busy->second < 2;
+    bool bRaces = bRace && event.nType == KIRO_EVENT_CALL && busy != m_busyKeys.end() && busy->second < 2;
     if (bBehind || (busy != m_busyKeys.end() && !bRaces)) continue;
     if (event.llDue <= llNow) {
       nIndex = i;
@@ -150,8 +145,8 @@ void CKiroSim::FinishRequest(uint64_t nFirstSeq) {
   if (!DeliversOnRequest() || nEndSeq == nFirstSeq) return;
   // On the library's own thread a request delivers its early answer itself
   // rather than wait for a thread that may be this one.
-  bool bDeliveryThread = std::find(m_deliveryThreadIds.begin(), m_deliveryThreadIds.end(),
-                                   GetCurrentThreadId()) != m_deliveryThreadIds.end();
+  bool bDeliveryThread = std::find(m_deliveryThreadIds.begin(), m_deliveryThreadIds.end(), GetCurrentThreadId()) !=
+                         m_deliveryThreadIds.end();
   if (bDeliveryThread || (m_nMode & KIROSIM_MODE_SYNC))
     DeliverNested(nFirstSeq, nEndSeq);
   else
@@ -180,8 +175,7 @@ bool CKiroSim::AwaitDelivered(uint64_t nFirstSeq, uint64_t nEndSeq) {
   ULONGLONG ullEnd = GetTickCount64() + D_dwEarlyBoundMs;
   for (;;) {
     bool bWaiting = false;
-    for (auto it = m_pending.lower_bound(nFirstSeq);
-         it != m_pending.end() && it->first < nEndSeq && !bWaiting; ++it)
+    for (auto it = m_pending.lower_bound(nFirstSeq); it != m_pending.end() && it->first < nEndSeq && !bWaiting; ++it)
       bWaiting = !it->second;
     if (!bWaiting) return true;
     if (!SleepOn(m_cvIdle, ullEnd)) return false;

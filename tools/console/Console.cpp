@@ -81,9 +81,7 @@ bool IsComment(const std::string &strLine) {
     return nFirst != std::string::npos && strLine[nFirst] == '#';
 }
 
-std::string ArgumentCount(size_t nCount) {
-    return std::to_string(nCount) + (nCount == 1 ? " argument" : " arguments");
-}
+std::string ArgumentCount(size_t nCount) { return std::to_string(nCount) + (nCount == 1 ? " argument" : " arguments"); }
 
 BOOL WINAPI OnCtrlC(DWORD dwEvent) {
     if (dwEvent != CTRL_C_EVENT && dwEvent != CTRL_BREAK_EVENT) return FALSE;
@@ -132,7 +130,8 @@ bool ParseFlag(const std::string &strWord, int &nFlag) {
 }
 
 CConsole::CConsole()
-    : m_nBuiltins(0), m_hWnd(nullptr), m_pMeanings(nullptr), m_bStrict(false), m_bQuit(false), m_nFailed(0), m_lLastResult(0) {
+    : m_nBuiltins(0), m_hWnd(nullptr), m_pMeanings(nullptr), m_bStrict(false), m_bQuit(false), m_nFailed(0),
+      m_lLastResult(0) {
     WNDCLASSA wc = {};
     wc.lpfnWndProc = WindowProc;
     wc.hInstance = GetModuleHandleA(nullptr);
@@ -140,8 +139,8 @@ CConsole::CConsole()
     RegisterClassA(&wc);
     // A message-only window: the plug-in posts to it like to any host window,
     // and it needs no desktop.
-    m_hWnd = CreateWindowExA(0, D_szWindowClass, "tvconsole", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                             nullptr, wc.hInstance, nullptr);
+    m_hWnd = CreateWindowExA(0, D_szWindowClass, "tvconsole", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
+                             nullptr);
     g_hCtrlCWindow = m_hWnd;
     AddBuiltins();
 }
@@ -186,8 +185,7 @@ void CConsole::QuitOnCtrlC() { SetConsoleCtrlHandler(OnCtrlC, TRUE); }
 bool CConsole::QuitRequested() const { return m_bQuit || g_bCtrlC.load(); }
 
 LRESULT CALLBACK CConsole::WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
-    if (uMsg < D_uFirstNotification || uMsg > D_uLastNotification)
-        return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+    if (uMsg < D_uFirstNotification || uMsg > D_uLastNotification) return DefWindowProcA(hWnd, uMsg, wParam, lParam);
     if (!g_bNotificationsShown) {
         ++g_lNotificationsHidden;
         return 0;
@@ -227,9 +225,7 @@ bool CConsole::PumpUntil(const std::function<bool()> &fnDone, DWORD dwMillisecon
     }
 }
 
-void CConsole::Add(ConsoleCommand command) {
-    m_vCommands.push_back(std::move(command));
-}
+void CConsole::Add(ConsoleCommand command) { m_vCommands.push_back(std::move(command)); }
 
 const ConsoleCommand *CConsole::Find(const std::string &strName) const {
     for (const ConsoleCommand &command : m_vCommands)
@@ -271,11 +267,11 @@ bool CConsole::RunLine(const std::string &strLine) {
         ConsoleArgs vArgs(vWords.begin() + 1, vWords.end());
         std::string strUsage = pCommand->strName + (pCommand->strUsage.empty() ? "" : " " + pCommand->strUsage);
         if (vArgs.size() < pCommand->nMinArgs || vArgs.size() > pCommand->nMaxArgs) {
-            std::string strWanted =
-                pCommand->nMinArgs == pCommand->nMaxArgs ? ArgumentCount(pCommand->nMinArgs)
-                : pCommand->nMaxArgs == static_cast<size_t>(-1)
-                    ? "at least " + ArgumentCount(pCommand->nMinArgs)
-                    : std::to_string(pCommand->nMinArgs) + " to " + ArgumentCount(pCommand->nMaxArgs);
+            std::string strWanted = pCommand->nMinArgs == pCommand->nMaxArgs ? ArgumentCount(pCommand->nMinArgs)
+                                    : pCommand->nMaxArgs == static_cast<size_t>(-1)
+                                        ? "at least " + ArgumentCount(pCommand->nMinArgs)
+                                        : std::to_string(pCommand->nMinArgs) + " to " +
+                                              ArgumentCount(pCommand->nMaxArgs);
             Say("  %s: takes %s, got %u (usage: %s)", pCommand->strName.c_str(), strWanted.c_str(),
                 static_cast<unsigned>(vArgs.size()), strUsage.c_str());
             bOk = false;

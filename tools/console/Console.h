@@ -23,8 +23,8 @@ using ConsoleArgs = std::vector<std::string>;
 
 struct ConsoleCommand {
     std::string strName;
-    std::string strUsage;     // argument names, shown by "help"
-    std::string strHelp;      // what the command does, shown by "help"
+    std::string strUsage;  // argument names, shown by "help"
+    std::string strHelp;   // what the command does, shown by "help"
     size_t nMinArgs;
     size_t nMaxArgs;
     // Runs the command; returns false when the command failed (it says why),
@@ -107,7 +107,7 @@ private:
     bool m_bQuit;
     int m_nFailed;
     std::vector<size_t> m_vFailedLines;
-    std::string m_strLastCall;    // for expect: the last export call and its result
+    std::string m_strLastCall;  // for expect: the last export call and its result
     long m_lLastResult;
 };
 

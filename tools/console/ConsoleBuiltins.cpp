@@ -30,16 +30,14 @@ void ShowGroup(const char *szHeading, std::vector<const ConsoleCommand *> vGroup
 }  // namespace
 
 void CConsole::AddBuiltins() {
-    Add({"wait", "MILLISECONDS", "show notifications for that long, then go on", 1, 1,
-         [this](const ConsoleArgs &a) {
+    Add({"wait", "MILLISECONDS", "show notifications for that long, then go on", 1, 1, [this](const ConsoleArgs &a) {
              unsigned long ulMs = 0;
              if (!ParseNumber(a[0], D_ulMaxWaitMs, ulMs))
                  return BadArgument("wait", a[0], "is not a number of milliseconds (0 to 3600000)");
              Pump(ulMs);
              return true;
          }});
-    Add({"echo", "TEXT...", "print the text (a heading in a transcript)", 0, D_nAnyCount,
-         [](const ConsoleArgs &a) {
+    Add({"echo", "TEXT...", "print the text (a heading in a transcript)", 0, D_nAnyCount, [](const ConsoleArgs &a) {
              Say("%s", Joined(a).c_str());
              return true;
          }});
@@ -53,7 +51,8 @@ void CConsole::AddBuiltins() {
              Say("  Commands (words in capitals are arguments, [in brackets] optional):");
              // The plug-in's commands first, the console's own after them.
              std::vector<const ConsoleCommand *> vPlugin, vOwn;
-             for (size_t i = 0; i < m_vCommands.size(); ++i) (i < m_nBuiltins ? vOwn : vPlugin).push_back(&m_vCommands[i]);
+             for (size_t i = 0; i < m_vCommands.size(); ++i)
+                 (i < m_nBuiltins ? vOwn : vPlugin).push_back(&m_vCommands[i]);
              ShowGroup("The plug-in's commands:", vPlugin);
              ShowGroup("The console's own commands:", vOwn);
              Say("  One command a line; a line starting with # is a comment; put a word with");
@@ -62,8 +61,7 @@ void CConsole::AddBuiltins() {
          }});
     Add({"expect", "RESULT [RESULT...]", "fail unless the last export returned one of these", 1, D_nAnyCount,
          [this](const ConsoleArgs &a) { return Expect(a); }});
-    Add({"strict", "on|off", "on: an export's failure result fails its command", 1, 1,
-         [this](const ConsoleArgs &a) {
+    Add({"strict", "on|off", "on: an export's failure result fails its command", 1, 1, [this](const ConsoleArgs &a) {
              if (a[0] != "on" && a[0] != "off") return BadArgument("strict", a[0], "is neither on nor off");
              m_bStrict = a[0] == "on";
              return true;

@@ -27,15 +27,15 @@ template <typename Pfn>
 using SignatureCall = std::function<bool(Pfn pfn, const char *szName, const ConsoleArgs &a, ExportCall &call)>;
 
 template <typename Exports, typename Pfn, size_t N>
-void AddExportRows(CConsole &console, const Exports &exports, const ExportRow<Exports, Pfn> (&rows)[N],
-                   size_t nArgs, const SignatureCall<Pfn> &fnCall) {
+void AddExportRows(CConsole &console, const Exports &exports, const ExportRow<Exports, Pfn> (&rows)[N], size_t nArgs,
+                   const SignatureCall<Pfn> &fnCall) {
     for (const auto &row : rows) {
         Pfn pfn = exports.*row.pSlot;
-        console.Add({row.szName, row.szUsage, row.szHelp, nArgs, nArgs,
-                     [&console, pfn, row, fnCall](const ConsoleArgs &a) {
-                         return console.CallExport(row.szExport,
-                                                   [&](ExportCall &call) { return fnCall(pfn, row.szName, a, call); });
-                     }});
+        console.Add(
+            {row.szName, row.szUsage, row.szHelp, nArgs, nArgs, [&console, pfn, row, fnCall](const ConsoleArgs &a) {
+                 return console.CallExport(row.szExport,
+                                           [&](ExportCall &call) { return fnCall(pfn, row.szName, a, call); });
+             }});
     }
 }
 

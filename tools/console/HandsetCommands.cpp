@@ -25,6 +25,7 @@ using RowF = ExportRow<HandsetExports, Flag>;
 using RowB = ExportRow<HandsetExports, Buffer>;
 using RowW = ExportRow<HandsetExports, File>;
 
+// clang-format off
 const Row0 s_NoArgumentCommands[] = {
     {"installed", "", "TV_Installed: is the plug-in installed (1)", "TV_Installed", &HandsetExports::pfn_TV_Installed},
     {"initialize", "", "TV_Initialize: 1 when a handset is open now", "TV_Initialize",
@@ -36,7 +37,9 @@ const Row0 s_NoArgumentCommands[] = {
     {"stopmonitor", "", "_CT_StopMonitor@0 (the window stays registered)", "_CT_StopMonitor@0",
      &HandsetExports::pfn_CT_StopMonitor},
 };
+// clang-format on
 
+// clang-format off
 const RowC s_ChannelCommands[] = {
     {"offhook", "", "TV_OffHookCtrl: take the line off hook", "TV_OffHookCtrl", &HandsetExports::pfn_TV_OffHookCtrl},
     {"hangup", "", "TV_HangUpCtrl: hang up", "TV_HangUpCtrl", &HandsetExports::pfn_TV_HangUpCtrl},
@@ -51,7 +54,9 @@ const RowC s_ChannelCommands[] = {
     {"recordrest", "", "TV_RecordFileRest: 1 while a recording job exists", "TV_RecordFileRest",
      &HandsetExports::pfn_TV_RecordFileRest},
 };
+// clang-format on
 
+// clang-format off
 const RowF s_FlagCommands[] = {
     {"bell", "on|off", "CT_Bell: switch the bell", "CT_Bell", &HandsetExports::pfn_CT_Bell},
     {"keyboard", "on|off", "CT_Keyboard: switch the keyboard", "CT_Keyboard", &HandsetExports::pfn_CT_Keyboard},
@@ -61,9 +66,11 @@ const RowF s_FlagCommands[] = {
     {"earmute", "on|off", "_CT_EarMute@4: as spk", "_CT_EarMute@4", &HandsetExports::pfn_CT_EarMute},
     {"keylock", "on|off", "_CT_KeyLock@4: as keyboard", "_CT_KeyLock@4", &HandsetExports::pfn_CT_KeyLock},
 };
+// clang-format on
 
 // Exports that fill a host buffer without a NUL: the buffer starts zeroed,
 // and what was written is shown.
+// clang-format off
 const RowB s_BufferCommands[] = {
     {"dtmf", "", "CT_GetDTMFStr: take up to 30 queued digits", "CT_GetDTMFStr", &HandsetExports::pfn_CT_GetDTMFStr},
     {"keys", "", "CT_GetKeys (no handset event queues keys: writes nothing)", "CT_GetKeys",
@@ -74,13 +81,16 @@ const RowB s_BufferCommands[] = {
     {"errordesc", "", "CT_GetErrorDesc (writes nothing)", "?CT_GetErrorDesc@@YGHPAD@Z",
      &HandsetExports::pfn_CT_GetErrorDesc},
 };
+// clang-format on
 
+// clang-format off
 const RowW s_FileCommands[] = {
     {"play", "FILE", "TV_StartPlayFile: play a WAV file into the earpiece", "TV_StartPlayFile",
      &HandsetExports::pfn_TV_StartPlayFile},
     {"record", "FILE", "TV_StartRecordFile: record the microphone into a WAV file", "TV_StartRecordFile",
      &HandsetExports::pfn_TV_StartRecordFile},
 };
+// clang-format on
 
 // A failed start leaves no playback, so TV_PlayFileRest answers 0 as after
 // a whole prompt: the console remembers the failure so that waitplay fails
@@ -91,11 +101,12 @@ struct PlayState {
 
 void AddTableCommands(CConsole &console, const HandsetExports &x, std::shared_ptr<PlayState> pPlay) {
     AddExportRows<HandsetExports, NoArgument>(console, x, s_NoArgumentCommands, 0,
-        [](NoArgument pfn, const char *, const ConsoleArgs &, ExportCall &call) {
-            call.lResult = pfn();
-            return true;
-        });
-    AddExportRows<HandsetExports, Channel>(console, x, s_ChannelCommands, 0,
+                                              [](NoArgument pfn, const char *, const ConsoleArgs &, ExportCall &call) {
+                                                  call.lResult = pfn();
+                                                  return true;
+                                              });
+    AddExportRows<HandsetExports, Channel>(
+        console, x, s_ChannelCommands, 0,
         [pPlay](Channel pfn, const char *szName, const ConsoleArgs &, ExportCall &call) {
             call.strArgs = "0";
             call.lResult = pfn(0);
@@ -105,15 +116,16 @@ void AddTableCommands(CConsole &console, const HandsetExports &x, std::shared_pt
             return true;
         });
     AddExportRows<HandsetExports, Flag>(console, x, s_FlagCommands, 1,
-        [](Flag pfn, const char *szName, const ConsoleArgs &a, ExportCall &call) {
-            int nFlag = 0;
-            if (!ParseFlag(a[0], nFlag)) return CConsole::BadArgument(szName, a[0], "is not on, off, 1 or 0");
-            call.strArgs = std::to_string(nFlag);
-            call.lResult = pfn(nFlag);
-            return true;
-        });
-    AddExportRows<HandsetExports, Buffer>(console, x, s_BufferCommands, 0,
-        [](Buffer pfn, const char *szName, const ConsoleArgs &, ExportCall &call) {
+                                        [](Flag pfn, const char *szName, const ConsoleArgs &a, ExportCall &call) {
+                                            int nFlag = 0;
+                                            if (!ParseFlag(a[0], nFlag))
+                                                return CConsole::BadArgument(szName, a[0], "is not on, off, 1 or 0");
+                                            call.strArgs = std::to_string(nFlag);
+                                            call.lResult = pfn(nFlag);
+                                            return true;
+                                        });
+    AddExportRows<HandsetExports, Buffer>(
+        console, x, s_BufferCommands, 0, [](Buffer pfn, const char *szName, const ConsoleArgs &, ExportCall &call) {
             char szBuffer[64] = {};
             call.strArgs = "buffer";
             call.lResult = pfn(szBuffer);
@@ -121,12 +133,12 @@ void AddTableCommands(CConsole &console, const HandsetExports &x, std::shared_pt
             return true;
         });
     AddExportRows<HandsetExports, File>(console, x, s_FileCommands, 1,
-        [pPlay](File pfn, const char *szName, const ConsoleArgs &a, ExportCall &call) {
-            call.strArgs = "0, " + Quoted(a[0]);
-            call.lResult = pfn(0, a[0].c_str(), 0, 0);
-            if (strcmp(szName, "play") == 0) pPlay->bStartFailed = call.lResult != 0;
-            return true;
-        });
+                                        [pPlay](File pfn, const char *szName, const ConsoleArgs &a, ExportCall &call) {
+                                            call.strArgs = "0, " + Quoted(a[0]);
+                                            call.lResult = pfn(0, a[0].c_str(), 0, 0);
+                                            if (strcmp(szName, "play") == 0) pPlay->bStartFailed = call.lResult != 0;
+                                            return true;
+                                        });
 }
 
 void AddStringCommands(CConsole &console, const HandsetExports &x) {
@@ -168,8 +180,9 @@ void AddWaitForPlayback(CConsole &console, const HandsetExports &x, std::shared_
                      if (!a.empty() && !ParseNumber(a[0], 3600000, ulLimit))
                          return CConsole::BadArgument("waitplay", a[0], "is not a number of milliseconds");
                      if (pPlay->bStartFailed) {
-                         CConsole::Say("  the last playback did not start (TV_StartPlayFile returned -1): nothing "
-                                       "to wait for; stopplay clears it");
+                         CConsole::Say(
+                             "  the last playback did not start (TV_StartPlayFile returned -1): nothing "
+                             "to wait for; stopplay clears it");
                          return false;
                      }
                      DWORD dwStart = GetTickCount();

@@ -44,9 +44,12 @@ bool StoreProtected(void **ppSlot, void *pValue) {
 }
 
 std::string SoundFlags(DWORD fdwSound) {
-    static const struct { DWORD dwFlag; const char *szName; } s_Flags[] = {
-        {SND_ASYNC, "ASYNC"}, {SND_NODEFAULT, "NODEFAULT"}, {SND_LOOP, "LOOP"},
-        {SND_NOSTOP, "NOSTOP"}, {SND_PURGE, "PURGE"}, {SND_FILENAME, "FILENAME"},
+    static const struct {
+        DWORD dwFlag;
+        const char *szName;
+    } s_Flags[] = {
+        {SND_ASYNC, "ASYNC"},   {SND_NODEFAULT, "NODEFAULT"}, {SND_LOOP, "LOOP"},
+        {SND_NOSTOP, "NOSTOP"}, {SND_PURGE, "PURGE"},         {SND_FILENAME, "FILENAME"},
     };
     std::string strFlags;
     for (const auto &flag : s_Flags)
@@ -69,8 +72,7 @@ BOOL WINAPI TracedPlaySound(LPCSTR pszSound, HMODULE hmod, DWORD fdwSound) {
 
 }  // namespace
 
-bool RedirectImport(HMODULE hModule, const char *szDll, const char *szFunction, void *pfnNew,
-                    void **ppfnOld) {
+bool RedirectImport(HMODULE hModule, const char *szDll, const char *szFunction, void *pfnNew, void **ppfnOld) {
     IMAGE_IMPORT_DESCRIPTOR *pDesc = FindImportDescriptor(hModule, szDll);
     if (!pDesc || !pDesc->OriginalFirstThunk) return false;
     auto *pNames = AtRva<IMAGE_THUNK_DATA>(hModule, pDesc->OriginalFirstThunk);

@@ -12,8 +12,7 @@
 // Replaces the import szFunction of szDll in hModule's import table with
 // pfnNew; the previous target goes to *ppfnOld. False when the module does
 // not import that function by name.
-bool RedirectImport(HMODULE hModule, const char *szDll, const char *szFunction, void *pfnNew,
-                    void **ppfnOld);
+bool RedirectImport(HMODULE hModule, const char *szDll, const char *szFunction, void *pfnNew, void **ppfnOld);
 
 // The DLLs the module's import table names, in its order. The module may be
 // mapped without its imports resolved (DONT_RESOLVE_DLL_REFERENCES).

@@ -84,8 +84,8 @@ private:
     // The typed text in the ANSI code page, as the plug-ins take strings.
     std::string Typed() const {
         if (m_strTyped.empty()) return std::string();
-        int nBytes = WideCharToMultiByte(CP_ACP, 0, m_strTyped.data(), static_cast<int>(m_strTyped.size()), nullptr,
-                                         0, nullptr, nullptr);
+        int nBytes = WideCharToMultiByte(CP_ACP, 0, m_strTyped.data(), static_cast<int>(m_strTyped.size()), nullptr, 0,
+                                         nullptr, nullptr);
         std::string strText(static_cast<size_t>(nBytes > 0 ? nBytes : 0), '\0');
         if (nBytes > 0)
             WideCharToMultiByte(CP_ACP, 0, m_strTyped.data(), static_cast<int>(m_strTyped.size()), &strText[0], nBytes,
@@ -102,7 +102,7 @@ private:
 // What the pipe reader thread and the console thread share.
 struct CPipeLines {
     CRITICAL_SECTION cs;
-    HANDLE hReady;                     // manual-reset: lines queued, or the input ended
+    HANDLE hReady;  // manual-reset: lines queued, or the input ended
     std::deque<std::string> dqLines;
     bool bEnded = false;
     bool bUnreadable = false;
@@ -135,8 +135,9 @@ DWORD WINAPI ReadPipeLines(LPVOID pvShared) {
         if (bFirst && strPending.size() >= 3) {
             bFirst = false;
             if (strPending[0] == '\xFF' || strPending[0] == '\xFE') {
-                CConsole::Say("standard input is UTF-16 text: pipe ANSI or UTF-8 text, or give the script "
-                              "file as an argument");
+                CConsole::Say(
+                    "standard input is UTF-16 text: pipe ANSI or UTF-8 text, or give the script "
+                    "file as an argument");
                 shared.bUnreadable = true;
                 shared.Push("", true);
                 return 1;

@@ -61,13 +61,15 @@ bool ExplainMissingImports(const char *szPath) {
     for (const std::string &strDll : ImportedDllNames(hImage)) {
         if (SearchPathA(nullptr, strDll.c_str(), nullptr, 0, nullptr, nullptr) != 0) continue;
         bNamed = true;
-        CConsole::Say("  hint: a DLL it needs is missing: %s is not where the Windows loader looks for it "
-                      "(the program's folder %s, the system folders, the current folder, PATH)",
-                      strDll.c_str(), ProgramFolder().c_str());
+        CConsole::Say(
+            "  hint: a DLL it needs is missing: %s is not where the Windows loader looks for it "
+            "(the program's folder %s, the system folders, the current folder, PATH)",
+            strDll.c_str(), ProgramFolder().c_str());
         if (FileExists(strPluginFolder + "\\" + strDll))
-            CConsole::Say("  %s lies beside the plug-in, in %s, but the loader does not look there: copy it "
-                          "into the program's folder, or start the program in the plug-in's folder",
-                          strDll.c_str(), strPluginFolder.c_str());
+            CConsole::Say(
+                "  %s lies beside the plug-in, in %s, but the loader does not look there: copy it "
+                "into the program's folder, or start the program in the plug-in's folder",
+                strDll.c_str(), strPluginFolder.c_str());
     }
     FreeLibrary(hImage);
     return bNamed;
@@ -91,9 +93,10 @@ void ExplainLoadFailure(const char *szPath, DWORD dwError) {
         else if (!ExplainMissingImports(strFile.c_str()))
             CConsole::Say("  hint: a DLL it needs is missing, e.g. KIRO.dll beside the SIP plug-in");
     } else if (dwError == ERROR_BAD_EXE_FORMAT) {
-        CConsole::Say("  hint: not a %u-bit DLL (a DLL of the other width, or not a DLL at all): the plug-ins "
-                      "and this console are %u-bit",
-                      static_cast<unsigned>(sizeof(void *) * 8), static_cast<unsigned>(sizeof(void *) * 8));
+        CConsole::Say(
+            "  hint: not a %u-bit DLL (a DLL of the other width, or not a DLL at all): the plug-ins "
+            "and this console are %u-bit",
+            static_cast<unsigned>(sizeof(void *) * 8), static_cast<unsigned>(sizeof(void *) * 8));
     }
 }
 
@@ -128,9 +131,9 @@ HMODULE LoadPlugin(const char *szPath) {
 }
 
 EPluginKind IdentifyPlugin(HMODULE hModule) {
-    if (GetProcAddress(hModule, "CT_StartMonitor")) return kHandsetPlugin;
-    if (GetProcAddress(hModule, "TV_MakeCall")) return kSipPlugin;
-    return kNotAPlugin;
+    if (GetProcAddress(hModule, "CT_StartMonitor")) return EPluginKind::HandsetPlugin;
+    if (GetProcAddress(hModule, "TV_MakeCall")) return EPluginKind::SipPlugin;
+    return EPluginKind::NotAPlugin;
 }
 
 void DescribeModule(HMODULE hModule) {

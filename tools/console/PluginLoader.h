@@ -10,7 +10,7 @@
 // The system's text for a Windows error; its %1 stands for the file.
 std::string SystemMessage(DWORD dwError, const char *szFile);
 
-enum EPluginKind { kNotAPlugin, kHandsetPlugin, kSipPlugin };
+enum class EPluginKind { NotAPlugin, HandsetPlugin, SipPlugin };
 
 // The loaded module, or null after printing the system's message for the
 // load failure and a hint (126: which DLL it needs is missing and where the

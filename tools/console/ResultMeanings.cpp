@@ -10,6 +10,7 @@ const long D_lAny = D_lAnyOtherResult;
 const char D_szSentIfOpen[] = "sent if a handset is open; nothing comes back";
 }  // namespace
 
+// clang-format off
 const ResultMeaning g_HandsetMeanings[] = {
     {"TV_Installed", 1, "installed", false},
     {"TV_Initialize", 1, "a handset is open", false},
@@ -55,7 +56,9 @@ const ResultMeaning g_HandsetMeanings[] = {
     {"TV_RecordFileRest", 0, "no recording", false},
     {nullptr, 0, nullptr, false},
 };
+// clang-format on
 
+// clang-format off
 const ResultMeaning g_SipMeanings[] = {
     {"TV_Initialize", 0, "registered", false},
     {"TV_Initialize", -1, "SIP library start failed", true},
@@ -85,6 +88,7 @@ const ResultMeaning g_SipMeanings[] = {
     {"TV_StopRecordFile", -1, "refused: no connected call, or the library refused", true},
     {nullptr, 0, nullptr, false},
 };
+// clang-format on
 
 const ResultMeaning *FindMeaning(const ResultMeaning *pTable, const char *szExport, long lResult) {
     const ResultMeaning *pAnyOther = nullptr;

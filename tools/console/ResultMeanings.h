@@ -7,10 +7,10 @@
 #include <climits>
 
 struct ResultMeaning {
-    const char *szExport;   // null ends a table
-    long lValue;            // D_lAnyOtherResult: every value without a row of its own
+    const char *szExport;  // null ends a table
+    long lValue;           // D_lAnyOtherResult: every value without a row of its own
     const char *szMeaning;
-    bool bFailure;          // fails the command in strict mode
+    bool bFailure;  // fails the command in strict mode
 };
 
 const long D_lAnyOtherResult = LONG_MIN;

@@ -69,8 +69,8 @@ std::vector<Text> SplitLines(const Text &strText) {
 }
 
 std::string CannotHold(size_t nLine) {
-    return "line " + std::to_string(nLine) + " holds a character that the ANSI code page (" +
-           std::to_string(GetACP()) + ") of this PC cannot hold, so no plug-in could take it";
+    return "line " + std::to_string(nLine) + " holds a character that the ANSI code page (" + std::to_string(GetACP()) +
+           ") of this PC cannot hold, so no plug-in could take it";
 }
 
 }  // namespace
@@ -119,8 +119,7 @@ bool DecodeScript(const std::string &strBytes, std::vector<std::string> &vLines,
     return true;
 }
 
-bool ReadScriptFile(const char *szPath, std::vector<std::string> &vLines, std::string &strNote,
-                    std::string &strError) {
+bool ReadScriptFile(const char *szPath, std::vector<std::string> &vLines, std::string &strNote, std::string &strError) {
     // Opened by Windows rather than a stream, so that a refusal can say why
     // (no such file, no permission, held by another program).
     HANDLE hFile = CreateFileA(szPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -140,7 +139,8 @@ bool ReadScriptFile(const char *szPath, std::vector<std::string> &vLines, std::s
     DWORD dwError = GetLastError();
     CloseHandle(hFile);
     if (!bRead) {
-        strError = "cannot be read to its end: error " + std::to_string(dwError) + ": " + SystemMessage(dwError, szPath);
+        strError = "cannot be read to its end: error " + std::to_string(dwError) + ": " +
+                   SystemMessage(dwError, szPath);
         return false;
     }
     return DecodeScript(strBytes, vLines, strNote, strError);

@@ -14,8 +14,7 @@
 bool DecodeScript(const std::string &strBytes, std::vector<std::string> &vLines, std::string &strNote,
                   std::string &strError);
 // Reads and decodes a script file.
-bool ReadScriptFile(const char *szPath, std::vector<std::string> &vLines, std::string &strNote,
-                    std::string &strError);
+bool ReadScriptFile(const char *szPath, std::vector<std::string> &vLines, std::string &strNote, std::string &strError);
 // One UTF-8 line into the ANSI code page; false when it is not UTF-8 or
 // holds a character the code page lacks.
 bool Utf8ToAnsi(const std::string &strUtf8, std::string &strAnsi);

@@ -21,6 +21,7 @@ struct SipExports {
 using NoArgument = decltype(&TV_HangUpCall);
 using OneString = decltype(&TV_MakeCall);
 
+// clang-format off
 const ExportRow<SipExports, NoArgument> s_NoArgumentCommands[] = {
     {"unregister", "", "TV_UnInitialize: unregister the line", "TV_UnInitialize", &SipExports::pfn_TV_UnInitialize},
     {"installed", "", "TV_Installed: is the plug-in installed (1)", "TV_Installed", &SipExports::pfn_TV_Installed},
@@ -31,7 +32,9 @@ const ExportRow<SipExports, NoArgument> s_NoArgumentCommands[] = {
     {"stoprecord", "", "TV_StopRecordFile: stop recording the call", "TV_StopRecordFile",
      &SipExports::pfn_TV_StopRecordFile},
 };
+// clang-format on
 
+// clang-format off
 const ExportRow<SipExports, OneString> s_OneStringCommands[] = {
     {"call", "DESTINATION", "TV_MakeCall: call a number or SIP address", "TV_MakeCall", &SipExports::pfn_TV_MakeCall},
     {"play", "FILE", "TV_StartPlayFile: play a file on the connected call", "TV_StartPlayFile",
@@ -39,19 +42,20 @@ const ExportRow<SipExports, OneString> s_OneStringCommands[] = {
     {"record", "FILE", "TV_StartRecordFile: record the connected call into a file", "TV_StartRecordFile",
      &SipExports::pfn_TV_StartRecordFile},
 };
+// clang-format on
 
 void AddTableCommands(CConsole &console, const SipExports &x) {
     AddExportRows<SipExports, NoArgument>(console, x, s_NoArgumentCommands, 0,
-        [](NoArgument pfn, const char *, const ConsoleArgs &, ExportCall &call) {
-            call.lResult = pfn();
-            return true;
-        });
+                                          [](NoArgument pfn, const char *, const ConsoleArgs &, ExportCall &call) {
+                                              call.lResult = pfn();
+                                              return true;
+                                          });
     AddExportRows<SipExports, OneString>(console, x, s_OneStringCommands, 1,
-        [](OneString pfn, const char *, const ConsoleArgs &a, ExportCall &call) {
-            call.strArgs = Quoted(a[0]);
-            call.lResult = pfn(a[0].c_str());
-            return true;
-        });
+                                         [](OneString pfn, const char *, const ConsoleArgs &a, ExportCall &call) {
+                                             call.strArgs = Quoted(a[0]);
+                                             call.lResult = pfn(a[0].c_str());
+                                             return true;
+                                         });
 }
 
 // The password is not echoed into transcripts.

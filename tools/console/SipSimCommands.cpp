@@ -25,7 +25,8 @@ bool AddSipSimCommands(CConsole &console) {
                      return true;
                  }});
     // Waits until the library has delivered every event it has queued.
-    console.Add({"settle", "", "wait until the library has delivered its queued events", 0, 0, [pSim, &console](const ConsoleArgs &) {
+    console.Add({"settle", "", "wait until the library has delivered its queued events", 0, 0,
+                 [pSim, &console](const ConsoleArgs &) {
                      bool bIdle = pSim->WaitIdle(2000) != 0;
                      console.Pump(0);
                      return bIdle;

@@ -25,6 +25,7 @@ MMRESULT NameOf(PFN pfnGetDevCaps, UINT nId, char *pszName) {
     return nResult;
 }
 
+// clang-format off
 const WaveDirectionView D_Views[] = {
     {"output", "plays through",
      [](const WAVE_API &wave) { return wave.waveOutGetNumDevs(); },
@@ -37,6 +38,7 @@ const WaveDirectionView D_Views[] = {
          return NameOf<WAVEINCAPSA>(wave.waveInGetDevCapsA, nId, pszName);
      }},
 };
+// clang-format on
 
 const char *MatchName(EWaveNameMatch eMatch) {
     return eMatch == EWaveNameMatch::Exact ? "exact name" : "endpoint name of Windows since Vista";

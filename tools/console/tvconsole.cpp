@@ -20,9 +20,9 @@
 
 namespace {
 
-const int D_nExitPassed = 0;       // every command ran and none failed
-const int D_nExitFailed = 1;       // a command failed (see the transcript)
-const int D_nExitNotStarted = 2;   // no command ran: usage, script or plug-in unusable
+const int D_nExitPassed = 0;      // every command ran and none failed
+const int D_nExitFailed = 1;      // a command failed (see the transcript)
+const int D_nExitNotStarted = 2;  // no command ran: usage, script or plug-in unusable
 
 const char D_szUsage[] =
     "usage: tvconsole [--strict] PLUGIN.dll [SCRIPT]\n"
@@ -43,9 +43,12 @@ struct Options {
 bool ParseOptions(int argc, char **argv, Options &options) {
     std::vector<const char *> vPlain;
     for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--strict") == 0) options.bStrict = true;
-        else if (argv[i][0] == '-' || strcmp(argv[i], "/?") == 0) return false;
-        else vPlain.push_back(argv[i]);
+        if (strcmp(argv[i], "--strict") == 0)
+            options.bStrict = true;
+        else if (argv[i][0] == '-' || strcmp(argv[i], "/?") == 0)
+            return false;
+        else
+            vPlain.push_back(argv[i]);
     }
     if (vPlain.empty() || vPlain.size() > 2) return false;
     options.szPlugin = vPlain[0];
@@ -55,11 +58,12 @@ bool ParseOptions(int argc, char **argv, Options &options) {
 
 // The commands of both kinds; the number of exports missing, each named.
 int AttachPlugin(CConsole &console, HMODULE hPlugin, EPluginKind eKind) {
-    int nMissing = eKind == kHandsetPlugin ? AttachHandsetConsole(console, hPlugin) : AttachSipConsole(console, hPlugin);
-    if (eKind == kHandsetPlugin && !nMissing) AddWaveDeviceCommand(console, SystemWaveDevices());
+    int nMissing = eKind == EPluginKind::HandsetPlugin ? AttachHandsetConsole(console, hPlugin)
+                                                       : AttachSipConsole(console, hPlugin);
+    if (eKind == EPluginKind::HandsetPlugin && !nMissing) AddWaveDeviceCommand(console, SystemWaveDevices());
     if (nMissing)
         CConsole::Say("%d export(s) missing: not the %s plug-in this console knows", nMissing,
-                      eKind == kHandsetPlugin ? "handset" : "SIP");
+                      eKind == EPluginKind::HandsetPlugin ? "handset" : "SIP");
     return nMissing;
 }
 
@@ -71,7 +75,7 @@ int RunPlugin(HMODULE hPlugin, EPluginKind eKind, const Options &options, const 
     if (options.szScript)
         console.RunScript(vScript);
     else
-        RunKeyboard(console, eKind == kHandsetPlugin ? "handset> " : "sip> ");
+        RunKeyboard(console, eKind == EPluginKind::HandsetPlugin ? "handset> " : "sip> ");
     if (console.QuitRequested() && !options.szScript) CConsole::Say("bye");
     int nFailed = console.FailedLines();
     if (nFailed && options.szScript)
@@ -104,9 +108,11 @@ int main(int argc, char **argv) {
     DescribeModule(hPlugin);
     EPluginKind eKind = IdentifyPlugin(hPlugin);
     int nExit = D_nExitNotStarted;
-    if (eKind == kNotAPlugin)
-        CConsole::Say("%s is neither plug-in: it exports neither CT_StartMonitor (the handset plug-in) nor "
-                      "TV_MakeCall (the SIP plug-in)", options.szPlugin);
+    if (eKind == EPluginKind::NotAPlugin)
+        CConsole::Say(
+            "%s is neither plug-in: it exports neither CT_StartMonitor (the handset plug-in) nor "
+            "TV_MakeCall (the SIP plug-in)",
+            options.szPlugin);
     else
         nExit = RunPlugin(hPlugin, eKind, options, vScript);
     FreeLibrary(hPlugin);

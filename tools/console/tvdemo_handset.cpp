@@ -56,25 +56,30 @@ void AddHandsetSideCommands(CConsole &console) {
                          return true;
                      }
                      std::string strLine = EventLine(a);
-                     if (strLine.empty()) return CConsole::BadArgument("handset", a[0], "is not an event of the handset");
+                     if (strLine.empty())
+                         return CConsole::BadArgument("handset", a[0], "is not an event of the handset");
                      std::string strShown = strLine.substr(0, strLine.size() - 2);
                      bool bTaken = hid.SendInput(strLine);
-                     CConsole::Say("  handset sends %s<CR><LF>%s", strShown.c_str(), bTaken ? "" : " (nobody listening)");
+                     CConsole::Say("  handset sends %s<CR><LF>%s", strShown.c_str(),
+                                   bTaken ? "" : " (nobody listening)");
                      // The link decodes one line and then rests 500 ms.
                      console.Pump(600);
                      return bTaken;
                  }});
-    console.Add({"connect", "", "wait until the plug-in has found and opened the emulated handset", 0, 0, [&hid, &console](const ConsoleArgs &) {
+    console.Add({"connect", "", "wait until the plug-in has found and opened the emulated handset", 0, 0,
+                 [&hid, &console](const ConsoleArgs &) {
                      bool bConnected = console.PumpUntil([&hid] { return hid.WaitUntilReading(0); }, 5000);
                      CConsole::Say("  handset %s", bConnected ? "found and opened by the plug-in" : "NOT found");
                      return bConnected;
                  }});
     auto pShown = std::make_shared<size_t>(0);
-    console.Add({"wire", "", "show the command lines sent to the handset since the last wire", 0, 0, [&hid, pShown](const ConsoleArgs &) {
+    console.Add({"wire", "", "show the command lines sent to the handset since the last wire", 0, 0,
+                 [&hid, pShown](const ConsoleArgs &) {
                      std::vector<std::string> vLines = hid.CommandLines();
                      for (size_t i = *pShown; i < vLines.size(); ++i) {
                          std::string strLine = vLines[i];
-                         while (!strLine.empty() && (strLine.back() == '\n' || strLine.back() == '\r')) strLine.pop_back();
+                         while (!strLine.empty() && (strLine.back() == '\n' || strLine.back() == '\r'))
+                             strLine.pop_back();
                          CConsole::Say("  wire: %s<CR><LF> (%u feature reports)", strLine.c_str(),
                                        static_cast<unsigned>(strLine.size() + 2));
                      }

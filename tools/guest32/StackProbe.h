@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-enum { D_nMaxProbeArgs = 8 };
+constexpr int D_nMaxProbeArgs = 8;
 
 // An export and the argument words the host pushes for it, right to left.
 struct SExportCall {
@@ -25,32 +25,47 @@ struct SCallProbe {
     int bRegistersKept;
 };
 
-extern "C" void __cdecl StackProbeCall(FARPROC pfn, const DWORD *pArgs, int nArgs,
-                                       SCallProbe *pProbe);
+extern "C" void __cdecl StackProbeCall(FARPROC pfn, const DWORD *pArgs, int nArgs, SCallProbe *pProbe);
 
 // The argument word a host passes for a parameter of type T: a zero for
 // numbers, a short digit string for input strings, a caller-owned buffer
 // larger than any the plug-ins fill, and the checker's own window.
 char *StackProbeBuffer();
 HWND StackProbeWindow();
-template <class T> DWORD StackProbeArgument();
-template <> inline DWORD StackProbeArgument<int>() { return 0; }
-template <> inline DWORD StackProbeArgument<const char *>() { return (DWORD)(UINT_PTR) "12"; }
-template <> inline DWORD StackProbeArgument<char *>() { return (DWORD)(UINT_PTR)StackProbeBuffer(); }
-template <> inline DWORD StackProbeArgument<HWND>() { return (DWORD)(UINT_PTR)StackProbeWindow(); }
+template <class T>
+DWORD StackProbeArgument();
+template <>
+inline DWORD StackProbeArgument<int>() {
+    return 0;
+}
+template <>
+inline DWORD StackProbeArgument<const char *>() {
+    return (DWORD)(UINT_PTR) "12";
+}
+template <>
+inline DWORD StackProbeArgument<char *>() {
+    return (DWORD)(UINT_PTR)StackProbeBuffer();
+}
+template <>
+inline DWORD StackProbeArgument<HWND>() {
+    return (DWORD)(UINT_PTR)StackProbeWindow();
+}
 
-template <class... A> SExportCall StackProbeDescribe(const char *pszName, bool bCalleePops) {
+template <class... A>
+SExportCall StackProbeDescribe(const char *pszName, bool bCalleePops) {
     SExportCall call = {pszName, (int)sizeof...(A), {StackProbeArgument<A>()...}, bCalleePops};
     return call;
 }
 
 // The host's prototypes decide the argument count: the same declarations the
 // host console binds its pointers with.
-template <class R, class... A> SExportCall StackProbeStdcall(const char *pszName, R(WINAPI *)(A...)) {
+template <class R, class... A>
+SExportCall StackProbeStdcall(const char *pszName, R(WINAPI *)(A...)) {
     static_assert(sizeof...(A) <= D_nMaxProbeArgs, "more arguments than the probe pushes");
     return StackProbeDescribe<A...>(pszName, true);
 }
-template <class R, class... A> SExportCall StackProbeCdecl(const char *pszName, R(__cdecl *)(A...)) {
+template <class R, class... A>
+SExportCall StackProbeCdecl(const char *pszName, R(__cdecl *)(A...)) {
     static_assert(sizeof...(A) <= D_nMaxProbeArgs, "more arguments than the probe pushes");
     return StackProbeDescribe<A...>(pszName, false);
 }

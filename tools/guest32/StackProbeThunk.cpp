@@ -10,8 +10,7 @@
 
 // Frame: [ebp+8] pfn, [ebp+12] pArgs, [ebp+16] nArgs, [ebp+20] pProbe;
 // [ebp-16] ESP at the call.
-extern "C" __attribute__((naked)) void __cdecl StackProbeCall(FARPROC, const DWORD *, int,
-                                                              SCallProbe *) {
+extern "C" __attribute__((naked)) void __cdecl StackProbeCall(FARPROC, const DWORD *, int, SCallProbe *) {
     asm volatile(
         ".intel_syntax noprefix\n"
         "push ebp\n"

@@ -35,8 +35,7 @@ bool OneCycle(const char *pszFull, HWND hWnd, int nCycle) {
     }
     std::set<HANDLE> threads;
     for (DWORD dwId : ThreadsOfThisProcess())
-        if (!threadsBefore.count(dwId))
-            threads.insert(OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, dwId));
+        if (!threadsBefore.count(dwId)) threads.insert(OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, dwId));
     auto pfnStartMonitor = reinterpret_cast<BRAVIK32_PFN_WINDOW>(
         reinterpret_cast<void *>(GetProcAddress(hPlugin, "CT_StartMonitor")));
     if (pfnStartMonitor) pfnStartMonitor(hWnd);
@@ -54,8 +53,8 @@ bool OneCycle(const char *pszFull, HWND hWnd, int nCycle) {
     }
     const bool bPassed = bNoticed && threads.size() == 1 && nCleanEnds == 1;
     printf("%s unload cycle %d: 1134 %s, %u plug-in thread(s), %d ended by itself, unloaded in %lu ms\n",
-           bPassed ? "  ok" : "FAIL", nCycle, bNoticed ? "arrived" : "did NOT arrive",
-           (unsigned)threads.size(), nCleanEnds, dwUnloadMs);
+           bPassed ? "  ok" : "FAIL", nCycle, bNoticed ? "arrived" : "did NOT arrive", (unsigned)threads.size(),
+           nCleanEnds, dwUnloadMs);
     return bPassed;
 }
 

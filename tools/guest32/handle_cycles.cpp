@@ -30,17 +30,15 @@ struct UnicodeString {
 };
 
 std::string QueryText(HANDLE h, int nClass) {
-    static auto pfn = reinterpret_cast<PFN_NtQueryObject>(reinterpret_cast<void *>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
+    static auto pfn = reinterpret_cast<PFN_NtQueryObject>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
     std::vector<BYTE> buffer(4096);
     ULONG ulLength = 0;
-    if (!pfn || pfn(h, nClass, buffer.data(), static_cast<ULONG>(buffer.size()), &ulLength) != 0)
-        return "?";
+    if (!pfn || pfn(h, nClass, buffer.data(), static_cast<ULONG>(buffer.size()), &ulLength) != 0) return "?";
     const UnicodeString *pText = reinterpret_cast<const UnicodeString *>(buffer.data());
     if (!pText->pBuffer || !pText->usLength) return "";
     char szText[512] = {};
-    WideCharToMultiByte(CP_UTF8, 0, pText->pBuffer, pText->usLength / 2, szText, sizeof szText - 1,
-                        nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, pText->pBuffer, pText->usLength / 2, szText, sizeof szText - 1, nullptr, nullptr);
     return szText;
 }
 
@@ -83,8 +81,8 @@ void WaitForThreads(size_t nThreadsBefore) {
         if (ThreadsOfThisProcess().size() <= nThreadsBefore) return;
         Sleep(50);
     }
-    printf("  (threads still there after 20 s: %u, were %u)\n",
-           (unsigned)ThreadsOfThisProcess().size(), (unsigned)nThreadsBefore);
+    printf("  (threads still there after 20 s: %u, were %u)\n", (unsigned)ThreadsOfThisProcess().size(),
+           (unsigned)nThreadsBefore);
 }
 
 bool Cycle(const char *pszDll, DWORD dwWaitMs, const char *pszExport) {
@@ -97,7 +95,10 @@ bool Cycle(const char *pszDll, DWORD dwWaitMs, const char *pszExport) {
     }
     if (pszExport) {
         auto pfn = reinterpret_cast<int(WINAPI *)()>(reinterpret_cast<void *>(GetProcAddress(h, pszExport)));
-        if (pfn) pfn(); else printf("  (no export %s)\n", pszExport);
+        if (pfn)
+            pfn();
+        else
+            printf("  (no export %s)\n", pszExport);
     }
     Sleep(dwWaitMs);
     std::string loaded;
@@ -143,8 +144,8 @@ int main(int argc, char **argv) {
             snprintf(sz, sizeof sz, "    0x%04lx ", (unsigned long)entry.first);
             lines.push_back(sz + what);
         }
-        printf("cycle %d: %d handles (+%d since the warm-up), new this cycle:",
-               i, (int)now.size(), (int)now.size() - (int)base.size());
+        printf("cycle %d: %d handles (+%d since the warm-up), new this cycle:", i, (int)now.size(),
+               (int)now.size() - (int)base.size());
         for (const auto &t : byType) printf(" %s %d", t.first.c_str(), t.second);
         printf("\n");
         for (const auto &line : lines) printf("%s\n", line.c_str());

@@ -13,7 +13,8 @@
 
 namespace {
 
-enum { D_nMaxExports = 64, D_nBufferBytes = 4096 };
+constexpr int D_nMaxExports = 64;
+constexpr int D_nBufferBytes = 4096;
 
 char g_acBuffer[D_nBufferBytes];
 HWND g_hWindow;
@@ -26,9 +27,8 @@ void CheckCall(const SExportCall &call, FARPROC pfn) {
     int nExpected = call.bCalleePops ? 4 * call.nArgs : 0;
     bool bPassed = probe.nCalleePopped == nExpected && probe.bRegistersKept;
     printf("%s %-28s %s %d arg(s): callee popped %d byte(s), expected %d; registers %s; result %d\n",
-           bPassed ? "  ok" : "FAIL", call.pszName, call.bCalleePops ? "__stdcall" : "__cdecl",
-           call.nArgs, probe.nCalleePopped, nExpected, probe.bRegistersKept ? "kept" : "CHANGED",
-           probe.nResult);
+           bPassed ? "  ok" : "FAIL", call.pszName, call.bCalleePops ? "__stdcall" : "__cdecl", call.nArgs,
+           probe.nCalleePopped, nExpected, probe.bRegistersKept ? "kept" : "CHANGED", probe.nResult);
     ++(bPassed ? g_nPassed : g_nFailed);
 }
 
@@ -69,8 +69,7 @@ int main(int argc, char **argv) {
     }
     // CT_StartMonitor gets a real window, as from a host; a message-only
     // window needs no display.
-    g_hWindow = CreateWindowExA(0, "STATIC", "stack_check", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                nullptr, nullptr);
+    g_hWindow = CreateWindowExA(0, "STATIC", "stack_check", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     CheckPlugin(argv[1], HandsetExportCalls);
     CheckPlugin(argv[2], SipExportCalls);
     const int nCycles = 3;

@@ -24,8 +24,8 @@ namespace {
 const UINT D_nHandsetDevice = 1;  // the handset's id among AddTypicalDevices
 const size_t D_nRecordBuffer = 1280;
 const size_t D_nInputBuffers = 4;
-const DWORD D_dwLineReadMs = 6000;     // covers a search after a replug
-const DWORD D_dwAudioStepMs = 10000;   // the on-demand device moves as fast as the wave thread
+const DWORD D_dwLineReadMs = 6000;    // covers a search after a replug
+const DWORD D_dwAudioStepMs = 10000;  // the on-demand device moves as fast as the wave thread
 const DWORD D_dwDisturbedAudioMs = 1000;
 const DWORD D_dwWireSliceMs = 100;
 const char D_szNumberDigits[] = "0123456789";
@@ -142,11 +142,11 @@ void CHandsetSoak::OffHook() {
 void CHandsetSoak::StartDial() {
     m_strDialed = m_random.Digits(m_random.Between(1, Halvex::D_nMaxDialDigits), D_szDialDigits);
     const int nCall = m_nCall;
-    InterlockedExchange(&m_bDialing, 1);
+    m_bDialing = true;
     m_dial = std::thread([this, nCall] {
         m_tally.Count("TV_StartDial");
         m_checks.Check("documented export results", TV_StartDial(0, m_strDialed.c_str()) == 0, nCall, "TV_StartDial");
-        InterlockedExchange(&m_bDialing, 0);
+        m_bDialing = false;
     });
 }
 
@@ -189,8 +189,7 @@ void CHandsetSoak::PlayPrompt() {
     const std::string strExpected = SoakPromptSamples(nPrompt, m_promptSizes[nPrompt]);
     m_checks.Check("prompt reaches the device",
                    played.size() == strExpected.size() && memcmp(played.data(), strExpected.data(), played.size()) == 0,
-                   m_nCall,
-                   std::to_string(played.size()) + " bytes played of " + std::to_string(strExpected.size()));
+                   m_nCall, std::to_string(played.size()) + " bytes played of " + std::to_string(strExpected.size()));
 }
 
 void CHandsetSoak::RecordCaller() {
@@ -257,11 +256,10 @@ void CHandsetSoak::FinishCall() {
     const SCallMessages &m = m_messages;
     const bool bAsKeyed = m.nRing == 1 && m.nCallerNumber == 1 && m.nOffHook == 1 && m.nStopDigit == 1 &&
                           m.nHangUp == 1;
-    const bool bAtMost = m.nRing <= 1 && m.nCallerNumber <= 1 && m.nOffHook <= 1 && m.nStopDigit <= 1 &&
-                         m.nHangUp <= 1;
+    const bool bAtMost = m.nRing <= 1 && m.nCallerNumber <= 1 && m.nOffHook <= 1 && m.nStopDigit <= 1 && m.nHangUp <= 1;
     char szCounts[160];
-    snprintf(szCounts, sizeof szCounts, "1124 x%d, 1133 x%d, 1127 x%d, 1125 x%d, 1126 x%d", m.nRing,
-             m.nCallerNumber, m.nOffHook, m.nStopDigit, m.nHangUp);
+    snprintf(szCounts, sizeof szCounts, "1124 x%d, 1133 x%d, 1127 x%d, 1125 x%d, 1126 x%d", m.nRing, m.nCallerNumber,
+             m.nOffHook, m.nStopDigit, m.nHangUp);
     m_checks.Check("notifications", m_bDisturbed ? bAtMost : bAsKeyed, m_nCall, szCounts);
     EnterCriticalSection(&m_csDigits);
     const std::string strReceived = m_strReceived;

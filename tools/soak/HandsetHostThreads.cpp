@@ -21,6 +21,7 @@ struct SHostExport {
     bool (*pfnCall)(CHandsetSoak &soak, int nFlag);
 };
 
+// clang-format off
 const SHostExport D_aExports[] = {
     {"CT_Bell", nullptr, [](CHandsetSoak &, int nFlag) { return CT_Bell(nFlag) == 1; }},
     {"CT_Keyboard", nullptr, [](CHandsetSoak &, int nFlag) { return CT_Keyboard(nFlag) == 1; }},
@@ -51,11 +52,12 @@ const SHostExport D_aExports[] = {
                 (szNumber[0] == '\0' || soak.IsKnownNumber(szNumber));
      }},
 };
+// clang-format on
 const int D_nExports = static_cast<int>(sizeof D_aExports / sizeof D_aExports[0]);
 
 }  // namespace
 
-CSoakHostThreads::CSoakHostThreads(CHandsetSoak &soak) : m_soak(soak), m_bStop(0), m_nCalls(0) {
+CSoakHostThreads::CSoakHostThreads(CHandsetSoak &soak) : m_soak(soak), m_bStop(false), m_nCalls(0) {
     InitializeSRWLock(&m_lockInside);
 }
 
@@ -70,7 +72,7 @@ void CSoakHostThreads::Hold() { AcquireSRWLockExclusive(&m_lockInside); }
 void CSoakHostThreads::Release() { ReleaseSRWLockExclusive(&m_lockInside); }
 
 void CSoakHostThreads::Stop() {
-    InterlockedExchange(&m_bStop, 1);
+    m_bStop = true;
     for (std::thread &thread : m_threads) thread.join();
     m_threads.clear();
 }
@@ -81,7 +83,7 @@ void CSoakHostThreads::Run(unsigned nRandomStart) {
         AcquireSRWLockShared(&m_lockInside);
         CallOneExport(random);
         ReleaseSRWLockShared(&m_lockInside);
-        InterlockedIncrement64(&m_nCalls);
+        ++m_nCalls;
         Sleep(static_cast<DWORD>(random.Between(1, 4)));
     }
 }

@@ -13,11 +13,13 @@
 namespace {
 
 // The link thread's lines, by the text before any ':' (as UTF-8).
+// clang-format off
 const char *const D_aszLinkLines[] = {
     "获取HID设备信息失败!", "获取HID设备细节信息失败!", "获取HID设备句柄失败!", "获取HID设备属性失败!",
     "读操作错误",         "GetOverlappedResult例程错误", "发送数据失败!",       "收到Ping回应",
     "话机已打开!",
 };
+// clang-format on
 const char D_szStarted[] = "HalvexV4 BRAVIK32.dll Log Started";
 const char D_szExited[] = "HalvexV4 BRAVIK32.dll Log Exited";
 
@@ -67,7 +69,8 @@ void CHandsetSoak::CheckLogFiles() {
             for (size_t nEnd; (nEnd = strBytes.find('\n', nStart)) != std::string::npos; nStart = nEnd + 1) {
                 const std::string strLine = strBytes.substr(nStart, nEnd - nStart);
                 if (!IsWholeLine(strLine)) {
-                    if (nTorn++ < 5) m_checks.Check("log lines whole", false, m_nCall, found.cFileName + (": " + strLine));
+                    if (nTorn++ < 5)
+                        m_checks.Check("log lines whole", false, m_nCall, found.cFileName + (": " + strLine));
                     continue;
                 }
                 ++nWhole;
@@ -75,7 +78,8 @@ void CHandsetSoak::CheckLogFiles() {
             }
             if (nStart != strBytes.size()) {
                 ++nTorn;
-                m_checks.Check("log lines whole", false, m_nCall, std::string(found.cFileName) + " ends in half a line");
+                m_checks.Check("log lines whole", false, m_nCall,
+                               std::string(found.cFileName) + " ends in half a line");
             }
         } while (FindNextFileA(hFind, &found));
         FindClose(hFind);
@@ -96,9 +100,9 @@ void CHandsetSoak::CheckLogFiles() {
         if (!expected.count(entry.first) && !IsLinkLine(entry.first)) expected[entry.first] = 0;  // unknown line
     for (const auto &entry : expected) {
         const long long nLogged = logged.count(entry.first) ? logged[entry.first] : 0;
-        m_checks.Check("log lines per export", nLogged == entry.second, m_nCall,
-                       entry.first + ": " + std::to_string(nLogged) + " lines for " + std::to_string(entry.second) +
-                           " calls");
+        m_checks.Check(
+            "log lines per export", nLogged == entry.second, m_nCall,
+            entry.first + ": " + std::to_string(nLogged) + " lines for " + std::to_string(entry.second) + " calls");
     }
     if (!strLinkLines.empty()) printf("   the link's own lines:%s\n", strLinkLines.c_str());
 }

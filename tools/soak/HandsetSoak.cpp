@@ -48,8 +48,8 @@ std::string WaveImage(const std::string &strSamples) {
     PutLe(strImage, 36 + nData, 4);
     strImage += "WAVEfmt ";
     PutLe(strImage, 16, 4);
-    PutLe(strImage, 1, 2);      // PCM
-    PutLe(strImage, 1, 2);      // mono
+    PutLe(strImage, 1, 2);  // PCM
+    PutLe(strImage, 1, 2);  // mono
     PutLe(strImage, 8000, 4);
     PutLe(strImage, 16000, 4);  // bytes per second
     PutLe(strImage, 2, 2);      // block align
@@ -101,10 +101,10 @@ std::map<std::string, long long> CExportTally::Counts() const {
 
 CHandsetSoak::CHandsetSoak(const SSoakOptions &options)
     : m_options(options), m_random(options.nRandomStart), m_hostThreads(*this), m_hWnd(nullptr), m_nCall(0),
-      m_bDisturbed(false), m_nUnplugStep(-1), m_nAttaches(0), m_nDetaches(0), m_nUnplugs(0), m_bDialing(0),
-      m_messages(), m_nNumbersSent(0),
-      m_nDigitsKeyed(0), m_nDigitsReceived(0), m_nDigitsLost(0), m_nDigitsDuplicated(0), m_nDigitsUnplugged(0),
-      m_nLogLines(0), m_nLogFiles(0), m_nLinkLines(0), m_nReattachesMeasured(0), m_nReattachSearches(0) {
+      m_bDisturbed(false), m_nUnplugStep(-1), m_nAttaches(0), m_nDetaches(0), m_nUnplugs(0), m_bDialing(false),
+      m_messages(), m_nNumbersSent(0), m_nDigitsKeyed(0), m_nDigitsReceived(0), m_nDigitsLost(0),
+      m_nDigitsDuplicated(0), m_nDigitsUnplugged(0), m_nLogLines(0), m_nLogFiles(0), m_nLinkLines(0),
+      m_nReattachesMeasured(0), m_nReattachSearches(0) {
     InitializeCriticalSection(&m_csDigits);
     InitializeCriticalSection(&m_csNumbers);
     g_pSoak = this;
@@ -159,8 +159,8 @@ bool CHandsetSoak::SetUp() {
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = "SoakHostWindow";
     RegisterClassA(&windowClass);
-    m_hWnd = CreateWindowExA(0, "SoakHostWindow", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                             windowClass.hInstance, nullptr);
+    m_hWnd = CreateWindowExA(0, "SoakHostWindow", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance,
+                             nullptr);
     if (!m_hWnd) {
         printf("cannot create the host window\n");
         return false;
@@ -171,7 +171,8 @@ bool CHandsetSoak::SetUp() {
     CEmulatedWave::Instance().Install();
     g_Halvex.SetLinePause(D_dwCompressedLinePauseMs);
     Attach();
-    return m_checks.Check("handset found after attach", CEmulatedHid::Instance().WaitUntilReading(D_dwConnectTimeoutMs), 0);
+    return m_checks.Check("handset found after attach", CEmulatedHid::Instance().WaitUntilReading(D_dwConnectTimeoutMs),
+                          0);
 }
 
 void CHandsetSoak::Attach() {
@@ -217,11 +218,11 @@ void CHandsetSoak::JudgeGauges(int nWarmUp, const SReading &warm, const SReading
     SSoakTolerance tolerance = D_CallTolerance;
     tolerance.an[kHeapBytes] += nSearches * D_llDeskBytesPerSearch;
     tolerance.an[kPrivateBytes] += nSearches * D_llDeskBytesPerSearch;
-    PrintGaugeTable(nWarmUp, warm.gauges, end.gauges, m_nReattachesMeasured, "detach+attach", m_reattached,
-                    tolerance);
-    printf("   (tolerance over the calls includes %d searches for the handset, %lld bytes each kept by the "
-           "emulated desk)\n",
-           nSearches, D_llDeskBytesPerSearch);
+    PrintGaugeTable(nWarmUp, warm.gauges, end.gauges, m_nReattachesMeasured, "detach+attach", m_reattached, tolerance);
+    printf(
+        "   (tolerance over the calls includes %d searches for the handset, %lld bytes each kept by the "
+        "emulated desk)\n",
+        nSearches, D_llDeskBytesPerSearch);
     JudgeGrowth(m_checks, m_options, "zero growth of the gauges",
                 GaugesWithin(end.gauges - warm.gauges - m_reattached, tolerance), m_nCall);
     SSoakTolerance allowance;
@@ -260,8 +261,8 @@ bool CHandsetSoak::IsKnownNumber(const char *szNumber) {
 
 int CHandsetSoak::Run() {
     SoakSeconds();
-    printf("== soak: the handset plug-in over the emulated handset, %d calls (random start %u)\n",
-           m_options.nCalls, m_options.nRandomStart);
+    printf("== soak: the handset plug-in over the emulated handset, %d calls (random start %u)\n", m_options.nCalls,
+           m_options.nRandomStart);
     fflush(stdout);
     if (!SetUp()) return 1;
     m_hostThreads.Start(m_options.nRandomStart);
@@ -270,8 +271,7 @@ int CHandsetSoak::Run() {
     for (m_nCall = 1; m_nCall <= m_options.nCalls; ++m_nCall) {
         // A detach and attach after the warm-up is measured from the quiet
         // moment after the call before it to the one after the call behind it.
-        const bool bReattach =
-            m_options.nReattachEvery && m_nCall > 1 && (m_nCall - 1) % m_options.nReattachEvery == 0;
+        const bool bReattach = m_options.nReattachEvery && m_nCall > 1 && (m_nCall - 1) % m_options.nReattachEvery == 0;
         const bool bMeasureReattach = bReattach && m_nCall > nWarmUp;
         SReading before;
         if (bMeasureReattach) before = Measure();
@@ -314,11 +314,13 @@ int CHandsetSoak::Report(double dSeconds) {
         {"growth per detach+attach", "detach+attach within Wine's TerminateThread keep"},
     };
     PrintCheckRows(m_checks, s_aRows, sizeof s_aRows / sizeof s_aRows[0]);
-    printf("   digits keyed %lld, received %lld, lost %lld, duplicated %lld; typed around unplugs and lost "
-           "there %lld\n",
-           m_nDigitsKeyed, m_nDigitsReceived, m_nDigitsLost, m_nDigitsDuplicated, m_nDigitsUnplugged);
-    printf("   unplugs %d, detach+attach %d, host-thread export calls %lld, log lines %lld in %lld files "
-           "(%lld from the link)\n",
-           m_nUnplugs, m_nDetaches - 1, m_hostThreads.Calls(), m_nLogLines, m_nLogFiles, m_nLinkLines);
+    printf(
+        "   digits keyed %lld, received %lld, lost %lld, duplicated %lld; typed around unplugs and lost "
+        "there %lld\n",
+        m_nDigitsKeyed, m_nDigitsReceived, m_nDigitsLost, m_nDigitsDuplicated, m_nDigitsUnplugged);
+    printf(
+        "   unplugs %d, detach+attach %d, host-thread export calls %lld, log lines %lld in %lld files "
+        "(%lld from the link)\n",
+        m_nUnplugs, m_nDetaches - 1, m_hostThreads.Calls(), m_nLogLines, m_nLogFiles, m_nLinkLines);
     return PrintVerdict(m_checks, m_options.nCalls, dSeconds);
 }

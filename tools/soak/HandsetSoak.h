@@ -20,6 +20,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 #include <string>
 #include <thread>
@@ -70,8 +71,8 @@ private:
 
     CHandsetSoak &m_soak;
     SRWLOCK m_lockInside;  // shared while a host thread is inside an export
-    volatile LONG m_bStop;
-    volatile LONGLONG m_nCalls;
+    std::atomic<bool> m_bStop;
+    std::atomic<long long> m_nCalls;
     std::vector<std::thread> m_threads;
 };
 
@@ -148,11 +149,11 @@ private:
     std::string m_strFolder;
     HWND m_hWnd;
     int m_nCall;
-    bool m_bDisturbed;   // this call unplugs the handset
-    int m_nUnplugStep;   // at which step
+    bool m_bDisturbed;  // this call unplugs the handset
+    int m_nUnplugStep;  // at which step
     int m_nAttaches, m_nDetaches, m_nUnplugs;
     std::thread m_dial;
-    volatile LONG m_bDialing;      // the dial thread is inside TV_StartDial
+    std::atomic<bool> m_bDialing;  // the dial thread is inside TV_StartDial
     std::string m_strCallLetters;  // letters of the call's own command lines, in wire order
     std::thread m_unplugger;
     std::string m_strDialed;

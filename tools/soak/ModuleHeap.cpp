@@ -6,6 +6,8 @@
 #include <malloc.h>
 #include <string.h>
 
+#include <atomic>
+
 #include "ImportTrace.h"
 
 namespace {
@@ -21,11 +23,11 @@ PFN_calloc g_pfnCalloc;
 PFN_realloc g_pfnRealloc;
 PFN_free g_pfnFree;
 PFN_strdup g_pfnStrdup;
-volatile LONGLONG g_llHeld = 0;
+std::atomic<LONGLONG> g_llHeld{0};
 bool g_bCounting = false;
 
 void Count(void *pBlock, LONGLONG llSign) {
-    if (pBlock) InterlockedExchangeAdd64(&g_llHeld, llSign * static_cast<LONGLONG>(_msize(pBlock)));
+    if (pBlock) g_llHeld += llSign * static_cast<LONGLONG>(_msize(pBlock));
 }
 
 void *__cdecl CountedMalloc(size_t nBytes) {
@@ -45,7 +47,7 @@ void *__cdecl CountedRealloc(void *pOld, size_t nBytes) {
     void *pNew = g_pfnRealloc(pOld, nBytes);
     // realloc to 0 bytes frees; a failed realloc keeps the old block.
     if (pNew || nBytes == 0) {
-        InterlockedExchangeAdd64(&g_llHeld, -llOld);
+        g_llHeld -= llOld;
         Count(pNew, 1);
     }
     return pNew;
@@ -93,4 +95,4 @@ bool CountModuleHeap(HMODULE hModule) {
     return true;
 }
 
-long long ModuleHeapBytes() { return g_bCounting ? g_llHeld : -1; }
+long long ModuleHeapBytes() { return g_bCounting ? g_llHeld.load() : -1; }

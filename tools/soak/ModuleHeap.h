@@ -6,7 +6,7 @@
 // of the count.
 //
 // Threads: the wrappers run on whatever thread the module allocates on; the
-// count changes only by interlocked operations.
+// count changes only by atomic operations.
 #pragma once
 
 #include <windows.h>

@@ -78,7 +78,8 @@ BOOL WINAPI RecordedPlaySound(LPCSTR pszSound, HMODULE, DWORD) {
 CSipSoak::CSipSoak(const SSoakOptions &options)
     : m_options(options), m_random(options.nRandomStart), m_hPlugin(nullptr), m_hKiro(nullptr), m_tv(), m_nCall(0),
       m_nCallFirstRequest(0), m_hHighestCall(0), m_nHandleReuses(0), m_nSecondCallers(0), m_nRenewals(0),
-      m_llLastRenewal(0), m_nKinds(), m_nRegistrations(0), m_nPlacedCalls(0), m_nPickUps(0), m_nRecordCallsSeen(0), m_nLogEntries(0) {}
+      m_llLastRenewal(0), m_nKinds(), m_nRegistrations(0), m_nPlacedCalls(0), m_nPickUps(0), m_nRecordCallsSeen(0),
+      m_nLogEntries(0) {}
 
 bool CSipSoak::Load() {
     m_strFolder = SoakFolder();
@@ -92,9 +93,9 @@ bool CSipSoak::Load() {
         return false;
     }
     bool bBound = true;
-#define TV_SIP_SLOT(function)                                                                                   \
-    m_tv.pfn_##function = reinterpret_cast<decltype(&function)>(                                                 \
-        reinterpret_cast<void *>(GetProcAddress(m_hPlugin, #function)));                                         \
+#define TV_SIP_SLOT(function)                                            \
+    m_tv.pfn_##function = reinterpret_cast<decltype(&function)>(         \
+        reinterpret_cast<void *>(GetProcAddress(m_hPlugin, #function))); \
     bBound = bBound && m_tv.pfn_##function;
 #include "SipExportList.h"
 #undef TV_SIP_SLOT
@@ -122,9 +123,9 @@ void CSipSoak::UseHarshestDelivery() {
 }
 
 bool CSipSoak::Expect(const char *szExport, int nResult, int nExpected) {
-    return m_checks.Check("documented export results", nResult == nExpected, m_nCall,
-                          std::string(szExport) + " = " + std::to_string(nResult) + ", expected " +
-                              std::to_string(nExpected));
+    return m_checks.Check(
+        "documented export results", nResult == nExpected, m_nCall,
+        std::string(szExport) + " = " + std::to_string(nResult) + ", expected " + std::to_string(nExpected));
 }
 
 void CSipSoak::Settle(const char *szWhat) {
@@ -178,9 +179,10 @@ KIRO_HANDLE CSipSoak::PlaceCall() {
     const std::string strDestination = "2" + m_random.Digits(m_random.Between(3, 10), "0123456789");
     Expect("TV_MakeCall", m_tv.pfn_TV_MakeCall(strDestination.c_str()), 0);
     const KIRO_HANDLE hCall = m_sim.LatestCall();
-    m_checks.Check("calls reach the far end", hCall != 0 && LibraryGot("KIRO_CallCreate|4097|" +
-                   std::to_string(m_sim.LatestLine()) + "|" + strDestination), m_nCall,
-                   "the library created a call to " + strDestination);
+    m_checks.Check(
+        "calls reach the far end",
+        hCall != 0 && LibraryGot("KIRO_CallCreate|4097|" + std::to_string(m_sim.LatestLine()) + "|" + strDestination),
+        m_nCall, "the library created a call to " + strDestination);
     Settle("outgoing call progress");
     m_checks.Check("calls reach the far end", m_sim.RemoteAnswer(hCall) == 0, m_nCall, "the far end answers");
     Settle("the far end's answer");
@@ -323,12 +325,14 @@ int CSipSoak::Report(double dSeconds) {
         {"zero growth of the gauges", "zero growth of the gauges (within tolerance)"},
     };
     PrintCheckRows(m_checks, s_aRows, sizeof s_aRows / sizeof s_aRows[0]);
-    printf("   calls: out ended by the agent %d, out ended by the far end %d, in answered ended by the agent %d,\n"
-           "          in answered ended by the far end %d, in auto-answered %d; registrations %lld; log entries %lld\n",
-           m_nKinds[kOutHostEnds], m_nKinds[kOutFarEnds], m_nKinds[kInAnsweredHostEnds],
-           m_nKinds[kInAnsweredFarEnds], m_nKinds[kInAutoAnswered], m_nRegistrations, m_nLogEntries);
-    printf("   library: call handles up to %u, a handle handed out again %lld times; registration renewed every %d ms,\n"
-           "            seen after at least %lld calls; second callers declined %lld\n",
-           m_hHighestCall, m_nHandleReuses, D_nRenewalMs, m_nRenewals, m_nSecondCallers);
+    printf(
+        "   calls: out ended by the agent %d, out ended by the far end %d, in answered ended by the agent %d,\n"
+        "          in answered ended by the far end %d, in auto-answered %d; registrations %lld; log entries %lld\n",
+        m_nKinds[kOutHostEnds], m_nKinds[kOutFarEnds], m_nKinds[kInAnsweredHostEnds], m_nKinds[kInAnsweredFarEnds],
+        m_nKinds[kInAutoAnswered], m_nRegistrations, m_nLogEntries);
+    printf(
+        "   library: call handles up to %u, a handle handed out again %lld times; registration renewed every %d ms,\n"
+        "            seen after at least %lld calls; second callers declined %lld\n",
+        m_hHighestCall, m_nHandleReuses, D_nRenewalMs, m_nRenewals, m_nSecondCallers);
     return PrintVerdict(m_checks, m_options.nCalls, dSeconds);
 }

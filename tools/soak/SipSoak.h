@@ -39,6 +39,7 @@ public:
     int Run();
 
 private:
+    // Plain: a kind indexes m_nKinds, and kKinds counts them.
     enum ECallKind { kOutHostEnds, kOutFarEnds, kInAnsweredHostEnds, kInAnsweredFarEnds, kInAutoAnswered, kKinds };
 
     bool Load();

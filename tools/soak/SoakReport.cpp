@@ -38,8 +38,8 @@ bool ParseCount(const char *szValue, int *pnOut) {
     return true;
 }
 
-const char *const D_aszGaugeNames[kGauges] = {"handles",     "threads",      "private bytes", "heap bytes in use",
-                                                "  of the plug-in", "GDI objects", "USER objects", "windows"};
+const char *const D_aszGaugeNames[kGauges] = {"handles",          "threads",     "private bytes", "heap bytes in use",
+                                              "  of the plug-in", "GDI objects", "USER objects",  "windows"};
 
 // The open values of the handle table. Handles are multiples of 4 and a new
 // one takes the lowest free value, so the table is dense from the bottom:
@@ -141,8 +141,8 @@ SSoakGauges ReadGaugesOnce() {
     PROCESS_MEMORY_COUNTERS_EX memory = {};
     memory.cb = sizeof memory;
     if (GetProcessMemoryInfo(hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&memory), sizeof memory))
-        gauges.an[kPrivateBytes] =
-            static_cast<long long>(memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage);
+        gauges.an[kPrivateBytes] = static_cast<long long>(memory.PrivateUsage ? memory.PrivateUsage
+                                                                              : memory.PagefileUsage);
     gauges.an[kHeapBytes] = HeapBytesInUse();
     gauges.an[kModuleHeapBytes] = ModuleHeapBytes();
     gauges.an[kGdiObjects] = GetGuiResources(hProcess, GR_GDIOBJECTS);
@@ -225,8 +225,8 @@ void PrintSoakProgress(int nCall) {
     fflush(stdout);
 }
 
-void PrintGaugeTable(int nWarmUpCall, const SSoakGauges &warm, const SSoakGauges &end, int nApart,
-                     const char *szApart, const SSoakGauges &apart, const SSoakTolerance &tolerance) {
+void PrintGaugeTable(int nWarmUpCall, const SSoakGauges &warm, const SSoakGauges &end, int nApart, const char *szApart,
+                     const SSoakGauges &apart, const SSoakTolerance &tolerance) {
     printf("   %-18s %13s %13s %11s", "gauge", "after call", "at the end", "growth");
     if (nApart) printf(" %14s %11s", (std::to_string(nApart) + " x " + szApart).c_str(), "the rest");
     printf(" %10s\n", "tolerance");

@@ -21,7 +21,7 @@ struct SSoakOptions {
     unsigned nRandomStart = 0;   // 0: taken from the clock (printed, to repeat a run)
     // A short shift (the test run's) reports the growth without judging it:
     // its warm-up cannot take every path that sets something up on first use.
-    bool bJudgeGrowth = true;    // "--report-growth-only" clears it
+    bool bJudgeGrowth = true;  // "--report-growth-only" clears it
 
     // "--calls N" and friends; false (with a message) on anything else.
     bool Parse(int argc, char **argv);
@@ -37,6 +37,7 @@ struct SSoakOptions {
 // beside the window-manager counts, which Wine leaves at 0.
 // kModuleHeapBytes: what the plug-in module holds, where it is counted at
 // its imports (ModuleHeap.h); -1 in both readings where it is not.
+// Plain: a gauge indexes SSoakGauges::an, and kGauges counts them.
 enum ESoakGauge {
     kHandles,
     kThreads,
@@ -113,8 +114,8 @@ void PrintSoakProgress(int nCall);
 // them, the part of it that came with events counted apart (nApart of
 // them, e.g. detach and attach; none when 0), and the rest, which is held
 // to the tolerance.
-void PrintGaugeTable(int nWarmUpCall, const SSoakGauges &warm, const SSoakGauges &end, int nApart,
-                     const char *szApart, const SSoakGauges &apart, const SSoakTolerance &tolerance);
+void PrintGaugeTable(int nWarmUpCall, const SSoakGauges &warm, const SSoakGauges &end, int nApart, const char *szApart,
+                     const SSoakGauges &apart, const SSoakTolerance &tolerance);
 bool GaugesWithin(const SSoakGauges &growth, const SSoakTolerance &tolerance);
 struct SSoakCheckRow {
     const char *szKind;   // as counted by CSoakChecks
