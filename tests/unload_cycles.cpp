@@ -15,7 +15,9 @@
 namespace {
 
 // Bounds of the conditions a cycle waits for; reaching one is a problem.
-const DWORD D_dwConditionBoundMs = 10000;
+// Generous: in the emulated 32-bit guest a search takes about 10 s to open
+// the last of 3000 devices.
+const DWORD D_dwConditionBoundMs = 60000;
 // A thread that has been ended leaves the process's thread list a moment
 // after its handle is signalled.
 const DWORD D_dwSettleBoundMs = 3000;
@@ -71,7 +73,7 @@ public:
 
 private:
     bool Cycle(int nCycle);
-    bool ReachDetachMoment();
+    bool ReachDetachMoment(int nOpenAttemptsBefore);
     bool Settle(HANDLE hLink);
     bool Fail(int nCycle, const char *szWhat);
 
@@ -109,13 +111,16 @@ void CCycleRunner::Run() {
 
 bool CCycleRunner::Cycle(int nCycle) {
     const std::set<DWORD> threadsBefore = ThreadsOfThisProcess();
+    // Counted before the attach: the search opens devices from its start,
+    // and a slow host may let it open many before the attach returns.
+    const int nOpenAttemptsBefore = m_desk.OpenAttemptCount();
     PluginAttach();
     // The one thread the attach step starts: the link thread.
     HANDLE hLink = nullptr;
     for (DWORD dwId : ThreadsOfThisProcess())
         if (!threadsBefore.count(dwId) && !hLink)
             hLink = OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, dwId);
-    const bool bReached = ReachDetachMoment();
+    const bool bReached = ReachDetachMoment(nOpenAttemptsBefore);
     const DWORD dwStart = GetTickCount();
     PluginDetach(false, false);
     const DWORD dwDetachMs = GetTickCount() - dwStart;
@@ -132,7 +137,7 @@ bool CCycleRunner::Cycle(int nCycle) {
     return bSettled || Fail(nCycle, "threads or handles stayed above their count before the cycles");
 }
 
-bool CCycleRunner::ReachDetachMoment() {
+bool CCycleRunner::ReachDetachMoment(int nOpenAttemptsBefore) {
     if (m_options.bDuringAudioJobs) {
         if (!m_desk.WaitUntilReading(D_dwConditionBoundMs)) return false;
         const std::string strPrompt = BesideExecutable(D_szPrompt);
@@ -148,8 +153,9 @@ bool CCycleRunner::ReachDetachMoment() {
     }
     // None to all of the desk's devices opened, the handset included.
     const int nOpens = rand() % (m_options.nRefusingDevices + 2);
-    const int nFirst = m_desk.OpenAttemptCount();
-    return WaitUntil([this, nFirst, nOpens] { return m_desk.OpenAttemptCount() - nFirst >= nOpens; },
+    return WaitUntil([this, nOpenAttemptsBefore, nOpens] {
+                         return m_desk.OpenAttemptCount() - nOpenAttemptsBefore >= nOpens;
+                     },
                      D_dwConditionBoundMs);
 }
 

@@ -14,6 +14,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <set>
 #include <string>
 
 #include "process_threads.h"
@@ -35,6 +36,29 @@ std::string BesideProgram(const char *szName) {
     return strPath.substr(0, strPath.rfind('\\') + 1) + szName;
 }
 
+// Where each thread started since THREADSBEFORE began: the module of its
+// start address, or none (a start page outside every image), so that a run
+// that leaves threads behind says whose they are.
+void PrintThreadsLeft(const std::set<DWORD> &threadsBefore) {
+    typedef LONG(NTAPI * PFN_NtQueryInformationThread)(HANDLE, int, PVOID, ULONG, PULONG);
+    const int D_nThreadQuerySetWin32StartAddress = 9;
+    auto pfnQuery = reinterpret_cast<PFN_NtQueryInformationThread>(reinterpret_cast<void *>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+    for (DWORD dwId : ThreadsOfThisProcess()) {
+        if (threadsBefore.count(dwId)) continue;
+        void *pStart = nullptr;
+        HANDLE hThread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, dwId);
+        if (hThread && pfnQuery) pfnQuery(hThread, D_nThreadQuerySetWin32StartAddress, &pStart, sizeof pStart, nullptr);
+        if (hThread) CloseHandle(hThread);
+        HMODULE hModule = nullptr;
+        char szModule[MAX_PATH + 1] = "no module";
+        if (pStart && GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                         static_cast<LPCSTR>(pStart), &hModule))
+            GetModuleFileNameA(hModule, szModule, MAX_PATH);
+        printf("      thread %lu left, started at %p (%s)\n", static_cast<unsigned long>(dwId), pStart, szModule);
+    }
+}
+
 int RunWhiteBox(int nCycles) {
     bool bClean = true;
     const UnloadCycleOptions aRuns[] = {{nCycles, 3000, false, GetTickCount()},
@@ -53,7 +77,8 @@ int RunRealDll(int nCycles) {
     const std::string strPrompt = BesideProgram("stress_prompt.wav");
     const std::string strRecording = BesideProgram("stress_recording.wav");
     WriteSilentPrompt(strPrompt, 32000);  // two seconds
-    int nThreadsBefore = static_cast<int>(ThreadsOfThisProcess().size());
+    std::set<DWORD> threadsBefore = ThreadsOfThisProcess();
+    int nThreadsBefore = static_cast<int>(threadsBefore.size());
     int nHandlesBefore = HandlesOfThisProcess();
     bool bClean = true;
     DWORD dwUnloadMaxMs = 0;
@@ -63,7 +88,8 @@ int RunRealDll(int nCycles) {
     for (int nCycle = -1; nCycle < nCycles; ++nCycle) {
         if (nCycle == 0) {
             Sleep(D_dwSettleBoundMs);
-            nThreadsBefore = static_cast<int>(ThreadsOfThisProcess().size());
+            threadsBefore = ThreadsOfThisProcess();
+            nThreadsBefore = static_cast<int>(threadsBefore.size());
             nHandlesBefore = HandlesOfThisProcess();
             printf("== BRAVIK32.dll loaded, playing and recording, unloaded; before: %d threads, %d handles\n",
                    nThreadsBefore, nHandlesBefore);
@@ -106,6 +132,7 @@ int RunRealDll(int nCycles) {
         if (dwUnloadMs > dwUnloadMaxMs) dwUnloadMaxMs = dwUnloadMs;
         printf("   cycle %2d: play %d, record %d, jobs running %d of 2, unload %lu ms, threads %+d, handles %+d\n",
                nCycle, nPlay, nRecord, nRunning, static_cast<unsigned long>(dwUnloadMs), nThreadsLeft, nHandlesLeft);
+        if (nCycle >= 0 && nThreadsLeft > 0) PrintThreadsLeft(threadsBefore);
         if (nCycle >= 0) bClean = bClean && nPlay == 0 && nRecord == 0 && nThreadsLeft <= 0 && nHandlesLeft <= 0;
     }
     printf("   longest unload %lu ms\n", static_cast<unsigned long>(dwUnloadMaxMs));

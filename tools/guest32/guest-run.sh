@@ -1,6 +1,7 @@
 # Runs inside the 32-bit guest (started by /sbin/guest32-init from the disk
-# the host made): every line of runs.txt, "NAME|FOLDER|SECONDS|PROGRAM|ARGS",
-# as one 32-bit Wine process in FOLDER, killed after SECONDS. Output and exit
+# the host made): every line of runs.txt, "NAME|FOLDER|SECONDS|ENV|PROGRAM|ARGS",
+# as one 32-bit Wine process in FOLDER with the VAR=value words of ENV (none
+# for most runs) in its environment, killed after SECONDS. Output and exit
 # status go to results/ on the same disk, a line per run to the console.
 # One persistent wineserver serves all runs, as ./dev test does with wine64.
 T=/mnt/t32
@@ -8,12 +9,12 @@ set -f  # the arguments carry GoogleTest patterns, not file names
 mkdir -p "$T/results"
 wineserver -p
 wine wineboot </dev/null >/dev/null 2>&1
-while IFS='|' read -r name folder limit program args; do
+while IFS='|' read -r name folder limit envs program args; do
   [ -n "$name" ] || continue
   echo "guest32: start $name"
   start=$(date +%s)
   # shellcheck disable=SC2086  # the arguments are words without blanks
-  (cd "$T/$folder" && timeout -k 10 "$limit" wine "$T/$program" $args) \
+  (cd "$T/$folder" && timeout -k 10 "$limit" env $envs wine "$T/$program" $args) \
     >"$T/results/$name.out" 2>&1 </dev/null
   rc=$?
   took=$(( $(date +%s) - start ))

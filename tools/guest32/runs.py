@@ -6,7 +6,8 @@
 
 The suites are the ones CTest knows in the i686 test folder (TESTS32): every
 test whose program is a Windows .exe runs in the guest, in a copy of the
-folder it would run in, with its timeout stretched for software emulation.
+folder it would run in, with its timeout stretched for software emulation
+and the environment CTest would give it (host paths made the guest's).
 Host-side tests that make a suite's input (FIXTURES_SETUP) run natively
 before the guest boots; those that read a suite's output (FIXTURES_REQUIRED
 on a fixture a suite sets up) run natively on the files the guest wrote,
@@ -87,6 +88,7 @@ def ctest_plan(tests32):
         plan.append({"name": test["name"], "command": test.get("command") or [],
                      "folder": props.get("WORKING_DIRECTORY", tests32),
                      "timeout": int(props.get("TIMEOUT", 120)),
+                     "environment": props.get("ENVIRONMENT", []),
                      "sets_up": props.get("FIXTURES_SETUP", []),
                      "requires": props.get("FIXTURES_REQUIRED", [])})
     return plan
@@ -118,6 +120,12 @@ class PathMap:
         # Windows programs get DOS paths: Wine's drive Z: is the guest's root.
         rel = self.guest_rel(arg)
         return arg if rel is None else "Z:\\mnt\\t32\\" + rel.replace("/", "\\")
+
+    def guest_env(self, assignment):
+        # Read by the guest's Unix libraries (ALSA's configuration): a Unix path.
+        name, _, value = assignment.partition("=")
+        rel = self.guest_rel(value)
+        return assignment if rel is None else f"{name}=/mnt/t32/{rel}"
 
 
 def run_host(test, pathmap=None, back=None):
@@ -161,7 +169,7 @@ def stage_sessions(stage, product32, tests32, lines):
             (shutil.copytree if os.path.isdir(source) else shutil.copy)(source, target)
         with open(os.path.join(folder, "session.tvs"), "w") as out:
             out.write(session["script"])
-        lines.append(f"{session['name']}|console/{session['name']}|240|"
+        lines.append(f"{session['name']}|console/{session['name']}|240||"
                      f"console/{session['name']}/tvconsole.exe|BRAVIK32.dll session.tvs")
     folder = os.path.join(stage, "stack")
     for sub, files in (("handset", ["handset/core/BRAVIK32.dll"]),
@@ -172,7 +180,7 @@ def stage_sessions(stage, product32, tests32, lines):
             target = os.path.join(folder, sub, os.path.basename(rel))
             (shutil.copytree if os.path.isdir(source) else shutil.copy)(source, target)
     shutil.copy(os.path.join(tests32, "tools/guest32/stack_check.exe"), folder)
-    lines.append("stack_check|stack|300|stack/stack_check.exe|"
+    lines.append("stack_check|stack|300||stack/stack_check.exe|"
                  "handset\\BRAVIK32.dll sip\\BRAVIK32.dll")
 
 
@@ -204,7 +212,9 @@ def stage(root, tests32, product32, stage_dir):
                 (shutil.copytree if os.path.isdir(arg) else shutil.copy)(
                     arg, os.path.join(stage_dir, rel))
         lines.append("|".join([test["name"], pathmap.guest_rel(test["folder"]),
-                               str(test["timeout"] * SLOWDOWN), pathmap.guest_rel(program),
+                               str(test["timeout"] * SLOWDOWN),
+                               " ".join(pathmap.guest_env(e) for e in test["environment"]),
+                               pathmap.guest_rel(program),
                                " ".join(pathmap.guest_arg(a) for a in args)]))
     with open(os.path.join(stage_dir, "runs.txt"), "w") as out:
         out.write("\n".join(lines) + "\n")
