@@ -153,10 +153,9 @@ bool CCycleRunner::ReachDetachMoment(int nOpenAttemptsBefore) {
     }
     // None to all of the desk's devices opened, the handset included.
     const int nOpens = rand() % (m_options.nRefusingDevices + 2);
-    return WaitUntil([this, nOpenAttemptsBefore, nOpens] {
-                         return m_desk.OpenAttemptCount() - nOpenAttemptsBefore >= nOpens;
-                     },
-                     D_dwConditionBoundMs);
+    return WaitUntil(
+        [this, nOpenAttemptsBefore, nOpens] { return m_desk.OpenAttemptCount() - nOpenAttemptsBefore >= nOpens; },
+        D_dwConditionBoundMs);
 }
 
 bool CCycleRunner::Settle(HANDLE hLink) {

@@ -42,8 +42,8 @@ std::string BesideProgram(const char *szName) {
 void PrintThreadsLeft(const std::set<DWORD> &threadsBefore) {
     typedef LONG(NTAPI * PFN_NtQueryInformationThread)(HANDLE, int, PVOID, ULONG, PULONG);
     const int D_nThreadQuerySetWin32StartAddress = 9;
-    auto pfnQuery = reinterpret_cast<PFN_NtQueryInformationThread>(reinterpret_cast<void *>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+    auto pfnQuery = reinterpret_cast<PFN_NtQueryInformationThread>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
     for (DWORD dwId : ThreadsOfThisProcess()) {
         if (threadsBefore.count(dwId)) continue;
         void *pStart = nullptr;
@@ -52,8 +52,9 @@ void PrintThreadsLeft(const std::set<DWORD> &threadsBefore) {
         if (hThread) CloseHandle(hThread);
         HMODULE hModule = nullptr;
         char szModule[MAX_PATH + 1] = "no module";
-        if (pStart && GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                         static_cast<LPCSTR>(pStart), &hModule))
+        if (pStart &&
+            GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                               static_cast<LPCSTR>(pStart), &hModule))
             GetModuleFileNameA(hModule, szModule, MAX_PATH);
         printf("      thread %lu left, started at %p (%s)\n", static_cast<unsigned long>(dwId), pStart, szModule);
     }
