@@ -8,6 +8,17 @@ endfunction()
 # One CTest test per GoogleTest executable: Wine start-up per process is the
 # dominant cost, so the cases of a suite share one process. Every test gets a
 # timeout so that a hang fails instead of stalling the run.
+# A copy of the handset plug-in in dir for target to load, made again
+# whenever the plug-in is rebuilt (./dev test32 finds such copies by their
+# bytes to put the shipped DLL in their place).
+function(tv_copy_plugin_for target dir)
+  add_custom_command(OUTPUT ${dir}/BRAVIK32.dll
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:BRAVIK32> ${dir}/BRAVIK32.dll
+    DEPENDS BRAVIK32)
+  add_custom_target(${target}_plugin ALL DEPENDS ${dir}/BRAVIK32.dll)
+  add_dependencies(${target} ${target}_plugin)
+endfunction()
+
 function(tv_add_gtest name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   if(NOT T_TIMEOUT)

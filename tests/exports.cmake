@@ -4,11 +4,7 @@ tv_add_gtest(exports_dll_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/exports_dll_test
 target_include_directories(exports_dll_test PRIVATE ${PROJECT_SOURCE_DIR}/include)
 set(TV_PLUGIN_TEST_DIR ${CMAKE_CURRENT_BINARY_DIR}/plugin)
 set_target_properties(exports_dll_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TV_PLUGIN_TEST_DIR})
-add_custom_command(OUTPUT ${TV_PLUGIN_TEST_DIR}/BRAVIK32.dll
-  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:BRAVIK32> ${TV_PLUGIN_TEST_DIR}/BRAVIK32.dll
-  DEPENDS BRAVIK32)
-add_custom_target(exports_dll_test_plugin ALL DEPENDS ${TV_PLUGIN_TEST_DIR}/BRAVIK32.dll)
-add_dependencies(exports_dll_test exports_dll_test_plugin)
+tv_copy_plugin_for(exports_dll_test ${TV_PLUGIN_TEST_DIR})
 
 # White-box: the exports drive the plug-in's own handset link over the
 # emulated desk.

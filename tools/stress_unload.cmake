@@ -10,13 +10,7 @@ if(TV_WIDTH EQUAL 64 OR TV_TESTS_32)
   target_link_libraries(stress_unload PRIVATE sim_handset_hid sim_handset_audio)
   target_include_directories(stress_unload PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   tv_static_runtime(stress_unload)
-  # Copied again whenever the plug-in changes: ./dev test32 finds this copy
-  # by its bytes to put the shipped DLL in its place.
-  add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/BRAVIK32.dll
-    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:BRAVIK32> ${CMAKE_CURRENT_BINARY_DIR}/BRAVIK32.dll
-    DEPENDS BRAVIK32)
-  add_custom_target(stress_unload_plugin ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/BRAVIK32.dll)
-  add_dependencies(stress_unload stress_unload_plugin)
+  tv_copy_plugin_for(stress_unload ${CMAKE_CURRENT_BINARY_DIR})
   # ALSA's null device as the default PCM: with XDG_CONFIG_HOME pointing
   # here, Wine's winealsa driver lists one wave output and one wave input.
   set(TV_STRESS_ALSA ${CMAKE_CURRENT_BINARY_DIR}/stress_alsa)
