@@ -223,6 +223,16 @@ TEST_F(CWireTest, EarlyMediaThenAnswer) {
   EXPECT_EQ(TV_UnInitialize(), 0);
 }
 
+TEST_F(CWireTest, HoldAndResumeLeaveTheCallTalking) {
+  PlaceCall();
+  ASSERT_TRUE(Reach(STATE_TALKING));
+  EXPECT_TRUE(WaitFor([]() { return TraceCount("recv INVITE") >= 2; }, D_dwStateMs)) << "hold, then resume";
+  EXPECT_TRUE(WaitFor([]() { return TraceCount("send SIP/2.0 200") >= 2; }, D_dwStateMs)) << "both answered";
+  EXPECT_EQ(Agent().State(), STATE_TALKING);
+  EXPECT_TRUE(Reach(STATE_REGISTERED)) << "the far end's BYE after the resume";
+  EXPECT_EQ(TV_UnInitialize(), 0);
+}
+
 // KIRO_REG_EXPIRES is short here: the line renews every few seconds.
 TEST_F(CWireTest, RenewalDuringACallLeavesItTalking) {
   PlaceCall();

@@ -21,22 +21,30 @@ import time
 
 import wire_services as ws
 
-# name: the far end answering the agent's call (a scenario), the far ends the
-# case asks for while it runs, extra environment, and the recordings' tones
-# (file, frequency in Hz, length of the sound in seconds or None).
+# name (the test's, or "test/variant" with the test named in "test"): the far
+# end answering the agent's call (a scenario, with SIPp -key pairs), the far
+# ends the case asks for while it runs, extra environment, and the
+# recordings' tones (file, frequency in Hz, length of the sound in seconds or
+# None).
+PCMU = {"law": "PCMU", "law_pt": "0"}
 CASES = [
     ("RegisterAndUnregister", {}),
     ("WrongPasswordFailsWithItsLogEntry", {}),
     ("HangUpWhileAlertingSendsCancel", {"far": "ring.xml"}),
-    ("AnsweredCallPlaysTheFile", {"far": "answer.xml", "echo": True, "audio": [("echo.wav", 440, 2.0)]}),
-    ("PlayRefusesOtherFormats", {"far": "answer.xml"}),
+    ("AnsweredCallPlaysTheFile", {"far": "answer.xml", "keys": PCMU, "echo": True,
+                                  "audio": [("echo.wav", 440, 2.0)]}),
+    ("AnsweredCallPlaysTheFile/PCMA", {"test": "AnsweredCallPlaysTheFile", "far": "answer.xml",
+                                       "keys": {"law": "PCMA", "law_pt": "8"}, "echo": True,
+                                       "audio": [("echo.wav", 440, 2.0)]}),
+    ("PlayRefusesOtherFormats", {"far": "answer.xml", "keys": PCMU}),
     ("IncomingCallRingsAndIsRecorded", {"asks": {"call-in": "call_in.xml"}, "audio": [("incoming.wav", 1000, None)]}),
     ("CallerCancelsWhileRinging", {"asks": {"cancel-in": "cancel_in.xml"}}),
     ("BusyGivesTheBusyToneThenRegistered", {"far": "busy.xml"}),
     ("SilentFarEndGetsTheProxysTimeout", {"far": "silent.xml"}),
     ("FarEndByeGivesRegistered", {"far": "hangup.xml"}),
     ("EarlyMediaThenAnswer", {"far": "early.xml"}),
-    ("RenewalDuringACallLeavesItTalking", {"far": "answer.xml", "env": {"KIRO_REG_EXPIRES": "3"}}),
+    ("HoldAndResumeLeaveTheCallTalking", {"far": "hold.xml"}),
+    ("RenewalDuringACallLeavesItTalking", {"far": "answer.xml", "keys": PCMU, "env": {"KIRO_REG_EXPIRES": "3"}}),
     ("RegistrarStoppedThenBack", {"env": {"KIRO_REG_EXPIRES": "3"}}),
 ]
 CASE_SECONDS = 90
@@ -100,14 +108,14 @@ def serve_asks(services, folder, asks):
 
 
 def run_case(wine_run, exe, name, spec):
-    folder = tempfile.mkdtemp(prefix="sip_wire_%s_" % name)
+    folder = tempfile.mkdtemp(prefix="sip_wire_%s_" % name.replace("/", "_"))
     services = ws.Services(folder)
     faults = []
     try:
         make_audio(folder)
         services.start_registrar()
         if "far" in spec:
-            services.start_far_end(spec["far"], ws.FAR, echo=spec.get("echo", False))
+            services.start_far_end(spec["far"], ws.FAR, echo=spec.get("echo", False), keys=spec.get("keys", {}))
         env = dict(os.environ)
         env.update({
             "WIRE_PROXY": "127.0.0.1:%d" % services.port(ws.PROXY),
@@ -119,7 +127,7 @@ def run_case(wine_run, exe, name, spec):
             "KIRO_TRACE": windows_path(os.path.join(folder, "trace.txt")),
         })
         env.update(spec.get("env", {}))
-        test = subprocess.Popen([wine_run, exe, "--gtest_filter=CWireTest." + name, "--gtest_brief=1"],
+        test = subprocess.Popen([wine_run, exe, "--gtest_filter=CWireTest." + spec.get("test", name), "--gtest_brief=1"],
                                 env=env, cwd=os.path.dirname(exe), stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + CASE_SECONDS
         while test.poll() is None and time.monotonic() < deadline:

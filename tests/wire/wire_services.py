@@ -92,7 +92,7 @@ class Services:
         self.kamailio = None
         wait_until(lambda: not port_bound(self.port(PROXY)), 10, "kamailio's port to close")
 
-    def start_far_end(self, scenario, offset, calls_to=None, echo=False, seconds=30):
+    def start_far_end(self, scenario, offset, calls_to=None, echo=False, keys={}, seconds=30):
         """SIPp with one of our scenarios; ends after one call or `seconds`."""
         args = ["sipp", "-sf", os.path.join(HERE, scenario), "-i", "127.0.0.1",
                 "-p", str(self.port(offset)), "-m", "1", "-timeout", "%ds" % seconds, "-timeout_error",
@@ -100,6 +100,8 @@ class Services:
                 "-mi", "127.0.0.1"]
         if echo:
             args.append("-rtp_echo")
+        for key, value in keys.items():
+            args += ["-key", key, value]
         if calls_to:
             args.append(calls_to)
         log = open(os.path.join(self.folder, "sipp-%s.log" % scenario), "ab")
