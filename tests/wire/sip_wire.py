@@ -4,8 +4,10 @@ it needs started before it and stopped after it (wire_services.py), then
 checks what the far ends saw and the audio recorded.
 
     sip_wire.py WINE_RUN SIP_WIRE_TEST_EXE [CASE ...]
+    sip_wire.py WINE_RUN SIP_WIRE_TEST_EXE --soak CALLS [--report-growth-only]
 
-WINE_RUN is cmake/wine-run.sh; with no CASE every case runs. A case passes
+WINE_RUN is cmake/wine-run.sh; with no CASE every case runs. --soak runs the
+wire soak (CWireSoak.Shift) over the same services and prints its table. A case passes
 when its test passes, every far end's scenario ended with success (SIPp's
 exit code 0: the far end saw the messages it expects, and no call of its is
 left), and the recordings hold the tones asked, measured with sox.
@@ -37,8 +39,9 @@ CASES = [
                                        "keys": {"law": "PCMA", "law_pt": "8"}, "echo": True,
                                        "audio": [("echo.wav", 440, 2.0)]}),
     ("PlayRefusesOtherFormats", {"far": "answer.xml", "keys": PCMU}),
-    ("IncomingCallRingsAndIsRecorded", {"asks": {"call-in": "call_in.xml"}, "audio": [("incoming.wav", 1000, None)]}),
-    ("CallerCancelsWhileRinging", {"asks": {"cancel-in": "cancel_in.xml"}}),
+    ("IncomingCallRingsAndIsRecorded", {"asks": {"call-in": ("call_in.xml", ["-d", "2500"])},
+                                        "audio": [("incoming.wav", 1000, None)]}),
+    ("CallerCancelsWhileRinging", {"asks": {"cancel-in": ("cancel_in.xml", [])}}),
     ("BusyGivesTheBusyToneThenRegistered", {"far": "busy.xml"}),
     ("SilentFarEndGetsTheProxysTimeout", {"far": "silent.xml"}),
     ("FarEndByeGivesRegistered", {"far": "hangup.xml"}),
@@ -59,6 +62,8 @@ def make_audio(folder):
     def sox(*args):
         subprocess.run(["sox", "-q", "-n"] + list(args), check=True)
     sox("-r", "8000", "-b", "16", "-c", "1", os.path.join(folder, "prompt440.wav"), "synth", "2", "sine", "440",
+        "vol", "0.5")
+    sox("-r", "8000", "-b", "16", "-c", "1", os.path.join(folder, "prompt200.wav"), "synth", "0.2", "sine", "440",
         "vol", "0.5")
     sox("-r", "16000", "-b", "16", "-c", "1", os.path.join(folder, "prompt16k.wav"), "synth", "1", "sine", "440")
     # SIPp streams the WAV's G.711 bytes as they are.
@@ -103,7 +108,8 @@ def serve_asks(services, folder, asks):
         elif what == "start-registrar":
             services.start_registrar()
         elif what in asks:
-            services.start_far_end(asks[what], ws.CALLER, calls_to="127.0.0.1:%d" % services.port(ws.PROXY))
+            scenario, args = asks[what]
+            services.start_far_end(scenario, ws.CALLER, calls_to="127.0.0.1:%d" % services.port(ws.PROXY), args=args)
         open(os.path.join(folder, "done-" + what), "w").close()
 
 
@@ -115,7 +121,8 @@ def run_case(wine_run, exe, name, spec):
         make_audio(folder)
         services.start_registrar()
         if "far" in spec:
-            services.start_far_end(spec["far"], ws.FAR, echo=spec.get("echo", False), keys=spec.get("keys", {}))
+            services.start_far_end(spec["far"], ws.FAR, echo=spec.get("echo", False), keys=spec.get("keys", {}),
+                                   calls=spec.get("far_calls", 1), seconds=spec.get("seconds", 30))
         env = dict(os.environ)
         env.update({
             "WIRE_PROXY": "127.0.0.1:%d" % services.port(ws.PROXY),
@@ -127,19 +134,21 @@ def run_case(wine_run, exe, name, spec):
             "KIRO_TRACE": windows_path(os.path.join(folder, "trace.txt")),
         })
         env.update(spec.get("env", {}))
-        test = subprocess.Popen([wine_run, exe, "--gtest_filter=CWireTest." + spec.get("test", name), "--gtest_brief=1"],
+        test_name = spec.get("test", name)
+        test_name = test_name if "." in test_name else "CWireTest." + test_name
+        test = subprocess.Popen([wine_run, exe, "--gtest_filter=" + test_name, "--gtest_brief=1"],
                                 env=env, cwd=os.path.dirname(exe), stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        deadline = time.monotonic() + CASE_SECONDS
+        deadline = time.monotonic() + spec.get("seconds", CASE_SECONDS)
         while test.poll() is None and time.monotonic() < deadline:
             serve_asks(services, folder, spec.get("asks", {}))
             time.sleep(0.02)
         if test.poll() is None:
             ws.stop(test, 5)
-            faults.append("the test did not end within %d s" % CASE_SECONDS)
+            faults.append("the test did not end within %d s" % spec.get("seconds", CASE_SECONDS))
         output = test.stdout.read().decode(errors="replace")
         if test.returncode != 0 or "[  PASSED  ] 1 test" not in output:
             faults.append("the test failed:\n" + output)
-        elif os.environ.get("WIRE_VERBOSE"):
+        elif os.environ.get("WIRE_VERBOSE") or spec.get("verbose"):
             print(output)
         for scenario, code in services.far_end_results(40):
             if code != 0:
@@ -159,10 +168,21 @@ def run_case(wine_run, exe, name, spec):
     return faults
 
 
+def soak_spec(calls, judge):
+    """The wire soak: half the calls out to an echoing far end, half in."""
+    return {"test": "CWireSoak.Shift", "far": "answer.xml", "keys": PCMU, "echo": True,
+            "far_calls": (calls + 1) // 2, "seconds": 60 + 3 * calls, "verbose": True,
+            "asks": {"call-in": ("call_in.xml", ["-d", "300"])},
+            "env": {"WIRE_SOAK_CALLS": str(calls), "WIRE_SOAK_JUDGE": "1" if judge else "0"}}
+
+
 def main():
     wine_run, exe = sys.argv[1], sys.argv[2]
-    names = sys.argv[3:] or [name for name, _ in CASES]
     specs = dict(CASES)
+    names = sys.argv[3:] or [name for name, _ in CASES]
+    if names[0] == "--soak":
+        specs = {"soak": soak_spec(int(names[1]), "--report-growth-only" not in names)}
+        names = ["soak"]
     # CTest's timeout ends us with SIGTERM: the services still go.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     failed = []

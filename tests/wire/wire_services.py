@@ -7,8 +7,8 @@ Ports: one block of BLOCK consecutive UDP ports, free when chosen, picked
 from this process's PID so that two suites running at once use different
 blocks. Offsets in the block: PROXY kamailio, FAR the SIPp far end that
 answers, CALLER the SIPp far end that calls in, AGENT the wire KIRO.dll's
-SIP port, FAR_MEDIA SIPp's echo port, FAR_RTP SIPp's streaming ports, and
-AGENT_RTP onward the library's RTP ports.
+SIP port, FAR_MEDIA and CALLER_MEDIA the two far ends' media ports (SIPp
+takes the next few too), and AGENT_RTP onward the library's RTP ports.
 """
 import os
 import signal
@@ -18,7 +18,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BLOCK = 50
-PROXY, FAR, CALLER, AGENT, FAR_MEDIA, FAR_RTP, AGENT_RTP = 0, 1, 2, 3, 4, 8, 16
+PROXY, FAR, CALLER, AGENT, FAR_MEDIA, CALLER_MEDIA, AGENT_RTP = 0, 1, 2, 3, 4, 10, 16
 ACCOUNTS = {"agent1": "secret1", "agent2": "secret2"}
 
 
@@ -92,16 +92,18 @@ class Services:
         self.kamailio = None
         wait_until(lambda: not port_bound(self.port(PROXY)), 10, "kamailio's port to close")
 
-    def start_far_end(self, scenario, offset, calls_to=None, echo=False, keys={}, seconds=30):
-        """SIPp with one of our scenarios; ends after one call or `seconds`."""
+    def start_far_end(self, scenario, offset, calls_to=None, echo=False, keys={}, args=(), calls=1, seconds=30):
+        """SIPp with one of our scenarios; ends after `calls` calls or `seconds`."""
+        extra = args
         args = ["sipp", "-sf", os.path.join(HERE, scenario), "-i", "127.0.0.1",
-                "-p", str(self.port(offset)), "-m", "1", "-timeout", "%ds" % seconds, "-timeout_error",
-                "-nostdin", "-trace_err", "-mp", str(self.port(FAR_MEDIA)),
+                "-p", str(self.port(offset)), "-m", str(calls), "-timeout", "%ds" % seconds, "-timeout_error",
+                "-nostdin", "-trace_err", "-mp", str(self.port(FAR_MEDIA if offset == FAR else CALLER_MEDIA)),
                 "-mi", "127.0.0.1"]
         if echo:
             args.append("-rtp_echo")
         for key, value in keys.items():
             args += ["-key", key, value]
+        args += list(extra)
         if calls_to:
             args.append(calls_to)
         log = open(os.path.join(self.folder, "sipp-%s.log" % scenario), "ab")
