@@ -28,10 +28,12 @@ done
 section "The recorded file"
 sox --i "$DEMO/handset/caller.wav"
 
-section "Session 2: Marenta, the SIP agent plug-in (as BRAVIK32.dll beside KIRO.dll)"
-cp "$X64/tools/tvconsole.exe" "$X64/sim/KIRO.dll" "$X64/sipagent/BRAVIK32.dll" "$HERE/demo/sip.tvs" "$DEMO/sip/"
+section "Session 2: Marenta, the SIP agent plug-in, over real SIP (as BRAVIK32.dll beside our KIRO.dll over libre)"
+cp "$X64/tools/tvconsole.exe" "$X64/sim/wire/KIRO.dll" "$X64/sipagent/BRAVIK32.dll" "$DEMO/sip/"
 cp -r "$X64/sipagent/res" "$DEMO/sip/"
-(cd "$DEMO/sip" && quiet "$RUN" tvconsole.exe BRAVIK32.dll sip.tvs)
+sox -n -r 8000 -b 16 -c 1 "$DEMO/sip/prompt.wav" synth 1.5 sine 440 fade 0.05 1.5 0.05
+# The registrar and the far ends are started and stopped by the session.
+"$HERE/demo/sip_wire_demo.py" "$RUN" "$DEMO/sip"
 section "The SIP plug-in's log"
 tr -d '\r' < "$DEMO/sip/BRAVIK32.log" | sed 's/^/  /'
 echo

@@ -94,6 +94,12 @@ class Services:
 
     def start_far_end(self, scenario, offset, calls_to=None, echo=False, keys={}, args=(), calls=1, seconds=30):
         """SIPp with one of our scenarios; ends after `calls` calls or `seconds`."""
+        # A far end on the same port must have gone (a caller of the last call
+        # may still be finishing its exit).
+        for earlier in self.sipps:
+            if earlier.offset == offset:
+                wait_until(lambda: earlier.poll() is not None, 20, "SIPp (%s) to exit" % earlier.scenario)
+        wait_until(lambda: not port_bound(self.port(offset)), 20, "port %d to be free" % self.port(offset))
         extra = args
         args = ["sipp", "-sf", os.path.join(HERE, scenario), "-i", "127.0.0.1",
                 "-p", str(self.port(offset)), "-m", str(calls), "-timeout", "%ds" % seconds, "-timeout_error",
@@ -110,6 +116,7 @@ class Services:
         sipp = subprocess.Popen(args, cwd=self.folder, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                                 start_new_session=True)
         sipp.scenario = scenario
+        sipp.offset = offset
         self.sipps.append(sipp)
         if not calls_to:
             wait_until(lambda: port_bound(self.port(offset)) or sipp.poll() is not None, 20,

@@ -20,5 +20,9 @@ rc=0
 echo
 (cd "$SOAK/sip" && "$RUN" soak_sip.exe --calls "$CALLS" 2>"$SOAK/sip.stderr") || rc=1
 echo
+# The SIP plug-in over the wire: kamailio and SIPp far ends on loopback.
+python3 "$HERE/../../tests/wire/sip_wire.py" "$RUN" "$BUILD/x86_64/tests/sip_wire/sip_wire_test.exe" \
+  --soak "${WIRE_SOAK_CALLS:-200}" || rc=1
+echo
 echo "== soak of both plug-ins, $CALLS calls each: $(( $(date +%s) - start )) s, $([ $rc = 0 ] && echo PASSED || echo FAILED)"
 exit $rc
