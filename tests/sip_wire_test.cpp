@@ -20,6 +20,8 @@ TEST_F(CWireTest, WrongPasswordFailsWithItsLogEntry) {
   text << log.rdbuf();
   EXPECT_NE(text.str().find("TV_Initialize: register failed, server timeout."), std::string::npos) << text.str();
   EXPECT_EQ(Agent().State(), STATE_UNREGISTERED) << "the registrar's refusal arrived as 23000";
+  EXPECT_EQ(Register(), 0) << "the refused line goes, a new one registers with the right password";
+  EXPECT_EQ(TV_UnInitialize(), 0);
 }
 
 TEST_F(CWireTest, HangUpWhileAlertingSendsCancel) {

@@ -15,6 +15,19 @@ int OnMedia(KIRO_HANDLE hCall, const std::function<int(CWireMedia &)> &fn) {
     return fn(*pCall->pMedia);
   });
 }
+
+int WithFile(KIRO_HANDLE hCall, const char *szFile, int (CWireMedia::*pfnStart)(const char *)) {
+  if (IsEmpty(szFile)) return KIROWIRE_ERR_BAD_ARGUMENT;
+  std::string strFile = szFile;
+  return OnMedia(hCall, [strFile, pfnStart](CWireMedia &media) { return (media.*pfnStart)(strFile.c_str()); });
+}
+
+int Stop(KIRO_HANDLE hCall, void (CWireMedia::*pfnStop)()) {
+  return OnMedia(hCall, [pfnStop](CWireMedia &media) {
+    (media.*pfnStop)();
+    return 0;
+  });
+}
 }  // namespace
 
 extern "C" {
@@ -97,28 +110,14 @@ int __cdecl KIRO_CallDestroy(KIRO_HANDLE *phCall) {
 }
 
 int __cdecl KIRO_CallStartPlayFile(KIRO_HANDLE hCall, const char *szFile, int) {
-  if (IsEmpty(szFile)) return KIROWIRE_ERR_BAD_ARGUMENT;
-  std::string strFile = szFile;
-  return OnMedia(hCall, [strFile](CWireMedia &media) { return media.Play(strFile.c_str()); });
+  return WithFile(hCall, szFile, &CWireMedia::Play);
 }
 
-int __cdecl KIRO_CallStopPlayFile(KIRO_HANDLE hCall) {
-  return OnMedia(hCall, [](CWireMedia &media) {
-    media.StopPlay();
-    return 0;
-  });
-}
+int __cdecl KIRO_CallStopPlayFile(KIRO_HANDLE hCall) { return Stop(hCall, &CWireMedia::StopPlay); }
 
 int __cdecl KIRO_CallRecordStart(KIRO_HANDLE hCall, const char *szFile) {
-  if (IsEmpty(szFile)) return KIROWIRE_ERR_BAD_ARGUMENT;
-  std::string strFile = szFile;
-  return OnMedia(hCall, [strFile](CWireMedia &media) { return media.Record(strFile.c_str()); });
+  return WithFile(hCall, szFile, &CWireMedia::Record);
 }
 
-int __cdecl KIRO_CallRecordStop(KIRO_HANDLE hCall) {
-  return OnMedia(hCall, [](CWireMedia &media) {
-    media.StopRecord();
-    return 0;
-  });
-}
+int __cdecl KIRO_CallRecordStop(KIRO_HANDLE hCall) { return Stop(hCall, &CWireMedia::StopRecord); }
 }
