@@ -4,15 +4,16 @@
 #include <algorithm>
 #include <fstream>
 #include <mutex>
-#include <vector>
+#include <set>
 
 namespace {
+// Each sound asked, once: a soak's thousands of tones must not grow the heap.
 std::mutex g_soundLock;
-std::vector<std::string> g_sounds;
+std::set<std::string> g_sounds;
 
 BOOL WINAPI RecordSound(LPCSTR pszSound, HMODULE, DWORD) {
   std::lock_guard<std::mutex> lock(g_soundLock);
-  g_sounds.push_back(pszSound ? pszSound : "(stop)");
+  g_sounds.insert(pszSound ? pszSound : "(stop)");
   return TRUE;
 }
 }  // namespace

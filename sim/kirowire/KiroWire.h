@@ -80,4 +80,6 @@ extern "C" {
 // Calls and lines the library still holds (tests check that none is left).
 int __cdecl KiroWire_LiveCalls(void);
 int __cdecl KiroWire_LiveLines(void);
+// libre's memory blocks in use (the soak sets them beside the gauges).
+int __cdecl KiroWire_StackBlocks(void);
 }

@@ -193,3 +193,10 @@ int WireAuth(char **pszUser, char **pszPassword, const char *, void *pArg) {
   if (str_dup(pszUser, pWitness->szUser) != 0) return ENOMEM;
   return str_dup(pszPassword, pWitness->szPassword);
 }
+
+int __cdecl KiroWire_StackBlocks(void) {
+  return CWireStack::Get().Run([]() {
+    struct memstat stat;
+    return mem_get_stat(&stat) == 0 ? static_cast<int>(stat.blocks_cur) : -1;
+  });
+}
