@@ -333,6 +333,66 @@ TEST(ThreadEnd, BodyStillRunningAfterTheTimeoutIsEndedByForce) {
     CloseHandle(hThread);
 }
 
+// A TerminateThread that, as the system may, ends the thread only a while
+// after it has returned: it asks a thread of the test's to end it. That
+// thread first gives a probe the chance to take the process heap; the probe
+// notes whether the ended thread was already gone when it got it.
+struct DelayedEnd {
+    HANDLE hTarget;
+    HANDLE hAsked = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE hHeapTaken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> bGoneWhenHeapTaken{false};
+    ~DelayedEnd() {
+        CloseHandle(hAsked);
+        CloseHandle(hHeapTaken);
+    }
+    static DelayedEnd *s_pCurrent;
+    static BOOL WINAPI Ask(HANDLE, DWORD) { return SetEvent(s_pCurrent->hAsked); }
+    // Neither thread allocates: the heap may be locked while they run.
+    static DWORD WINAPI Probe(LPVOID lpEnd) {
+        DelayedEnd *pEnd = static_cast<DelayedEnd *>(lpEnd);
+        if (WaitForSingleObject(pEnd->hAsked, D_dwStartBoundMs) != WAIT_OBJECT_0) return 1;
+        HeapLock(GetProcessHeap());
+        pEnd->bGoneWhenHeapTaken = WaitForSingleObject(pEnd->hTarget, 0) == WAIT_OBJECT_0;
+        HeapUnlock(GetProcessHeap());
+        SetEvent(pEnd->hHeapTaken);
+        return 0;
+    }
+    static DWORD WINAPI Ender(LPVOID lpEnd) {
+        DelayedEnd *pEnd = static_cast<DelayedEnd *>(lpEnd);
+        if (WaitForSingleObject(pEnd->hAsked, D_dwStartBoundMs) != WAIT_OBJECT_0) return 1;
+        // How long the fault has to show; the fixed stop passes either way.
+        WaitForSingleObject(pEnd->hHeapTaken, 300);
+        TerminateThread(pEnd->hTarget, 0);
+        return 0;
+    }
+};
+DelayedEnd *DelayedEnd::s_pCurrent = nullptr;
+
+// Fault: the stop gave the heaps' locks back as soon as TerminateThread
+// returned, but that call only asks for the end; the thread, still running,
+// could then take a heap's lock and die holding it. The heaps now stay
+// locked until the thread is gone.
+TEST(ThreadEnd, RegressionTheHeapsStayLockedUntilAThreadEndedByForceIsGone) {
+    CThreadEnd end;
+    ParkingBody body{&end, 5000, 0};
+    HANDLE hThread = CreateThread(nullptr, 0, ParkingBody::Proc, &body, 0, nullptr);
+    ASSERT_NE(hThread, nullptr);
+    DelayedEnd delayed;
+    delayed.hTarget = hThread;
+    DelayedEnd::s_pCurrent = &delayed;
+    const HANDLE ahHelpers[2] = {CreateThread(nullptr, 0, DelayedEnd::Probe, &delayed, 0, nullptr),
+                                 CreateThread(nullptr, 0, DelayedEnd::Ender, &delayed, 0, nullptr)};
+    ASSERT_TRUE(ahHelpers[0] && ahHelpers[1]);
+    end.UseTerminate(DelayedEnd::Ask);
+    EXPECT_FALSE(end.EndThread(hThread, 100));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, ahHelpers, TRUE, D_dwStartBoundMs)) << "the helpers never ended";
+    EXPECT_EQ(WaitForSingleObject(hThread, 0), WAIT_OBJECT_0) << "the delayed end did not come";
+    EXPECT_TRUE(delayed.bGoneWhenHeapTaken) << "the heap was unlocked while the ended thread still ran";
+    for (HANDLE hHelper : ahHelpers) CloseHandle(hHelper);
+    CloseHandle(hThread);
+}
+
 // The lock a thread ended by force may hold: a waiter takes it over from a
 // dead owner after one look, and gives up on a live one at its bound.
 struct LockHolder {

@@ -13,7 +13,7 @@ const DWORD D_dwShieldReturnMs = 10000;
 
 CThreadEnd::CThreadEnd()
     : m_hBodyDone(CreateEventA(nullptr, TRUE, FALSE, nullptr)), m_hRelease(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      m_dwExitCode(0), m_bShieldHeld(false), m_dwBodyThreadId(0), m_bFinished(false) {}
+      m_dwExitCode(0), m_bShieldHeld(false), m_dwBodyThreadId(0), m_bFinished(false), m_pfnTerminate(TerminateThread) {}
 
 CThreadEnd::~CThreadEnd() {
     if (m_hBodyDone) CloseHandle(m_hBodyDone);
@@ -107,7 +107,7 @@ void CThreadEnd::CollectFinished(HANDLE hThread, const CStopBound &bound) {
         // a few instructions of ours away at most, and gone from our code
         // once the page has signalled. Ended only if it does not get there.
         if (WaitForEnd(hThread, bound.Cap(D_dwExitMs), true) == WAIT_TIMEOUT) {
-            TerminateThread(hThread, m_dwExitCode);
+            m_pfnTerminate(hThread, m_dwExitCode);
             WaitForSingleObject(hThread, bound.Cap(D_dwTerminationMs));
         } else if (!bound.UnderLoaderLock()) {
             // Its exit needs no lock we hold: it is gone within a moment.
@@ -139,17 +139,20 @@ CThreadEnd::EThreadOutcome CThreadEnd::EndAtSafePoint(HANDLE hThread, bool bWatc
     if (WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0) return EThreadOutcome::Gone;
     if (bWatchPark && IsParked()) return EThreadOutcome::Parked;
     if (shield.Held()) {
-        // While the guard holds the heaps, the thread cannot take one before
-        // it is gone, and its death needs none of them.
+        // TerminateThread only asks for the end: the thread runs on until
+        // the system has ended it, which its signalled handle confirms. The
+        // heaps stay locked until then, so it cannot take one before it is
+        // gone; its death runs none of its code and needs none of them.
         CTerminationGuard guard;
-        TerminateThread(hThread, dwExitCode);
-    } else {
-        // No safe point came: whatever the thread holds now stays held.
-        CStopBound::NoteEndedWhereItStood();
-        TerminateThread(hThread, dwExitCode);
-        g_LogReporter.WriteLog("Thread ended by force where it stood: no safe point within %lu ms",
-                               static_cast<unsigned long>(dwSafeEndWaitMs));
+        m_pfnTerminate(hThread, dwExitCode);
+        WaitForSingleObject(hThread, bound.Cap(D_dwTerminationMs));
+        return EThreadOutcome::Ended;
     }
+    // No safe point came: whatever the thread holds now stays held.
+    CStopBound::NoteEndedWhereItStood();
+    m_pfnTerminate(hThread, dwExitCode);
+    g_LogReporter.WriteLog("Thread ended by force where it stood: no safe point within %lu ms",
+                           static_cast<unsigned long>(dwSafeEndWaitMs));
     WaitForSingleObject(hThread, bound.Cap(D_dwTerminationMs));
     return EThreadOutcome::Ended;
 }

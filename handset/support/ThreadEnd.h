@@ -39,7 +39,7 @@
 //     ours (never inside the loader), or after a step that was longer than
 //     the stop timeout has returned;
 //   - the guard (CTerminationGuard): the controller also holds the heaps'
-//     locks while it ends the thread.
+//     locks from before it ends the thread until the thread is gone.
 // Only when no safe point comes within D_dwSafeEndWaitMs (a call into the
 // system that does not return) is the thread ended where it is; that is
 // logged, and the locks it may hold are from then on taken only briefly
@@ -93,6 +93,11 @@ public:
     // ends the thread all the same.
     static constexpr DWORD D_dwSafeEndWaitMs = 2000;
 
+    // The call that ends a thread by force (TerminateThread); a test puts
+    // one in its place that ends the thread later, as the system may.
+    typedef BOOL(WINAPI *PFN_TerminateThread)(HANDLE hThread, DWORD dwExitCode);
+    void UseTerminate(PFN_TerminateThread pfnTerminate) { m_pfnTerminate = pfnTerminate; }
+
 private:
     // Which of the thread's ends came within dwMs: WAIT_OBJECT_0 parked
     // (looked for only with bWatchBody), WAIT_OBJECT_0 + 1 gone,
@@ -118,6 +123,7 @@ private:
     // Set by Park as the body's last act before its signal.
     std::atomic<bool> m_bFinished;
     CEntryStub m_entry;
+    PFN_TerminateThread m_pfnTerminate;
 
     CThreadEnd(const CThreadEnd &) = delete;
     CThreadEnd &operator=(const CThreadEnd &) = delete;
