@@ -19,6 +19,7 @@
 #include "audio/FilePlayback.h"
 
 #include "audio/FileJob.h"
+#include "audio/WaveDirection.h"
 #include "audio/WaveFile.h"
 #include "audio/waveinout.h"
 #include "support/ScopedLock.h"
@@ -91,7 +92,7 @@ int StartPlayFile(const char *pszPath) {
     int nResult = QueueOpeningBlocks();
     // A file with no sound has started nothing; a file that yielded sound
     // the device holds none of would never be ended by a returned block.
-    if (nResult != 0 || g_nWaveOutQueued <= 0) EndPlayJob();
+    if (nResult != 0 || g_WaveOut.m_nHeld <= 0) EndPlayJob();
     return nResult;
 }
 
@@ -113,6 +114,6 @@ int PlayBlockDone(const char *, int) {
     // Nothing of the job left in the device: the file has been played to its
     // end (or the device refused the refill, and no block will come back to
     // carry the playback on).
-    if (g_nWaveOutQueued <= 0) EndPlayJob();
+    if (g_WaveOut.m_nHeld <= 0) EndPlayJob();
     return 0;
 }

@@ -2,7 +2,7 @@
 // of what the device holds, its lock and an event set while it is closed,
 // with the steps both directions take alike. The input (WaveIn.cpp) and the
 // output (WaveOut.cpp) add what their device holds and how it comes back.
-// Internal to waveinout.h; waveinout.cpp has the locking rules.
+// g_WaveIn and g_WaveOut are the two; waveinout.cpp has the locking rules.
 #pragma once
 
 #include <windows.h>
@@ -60,8 +60,9 @@ public:
     // On the wave message thread: a notification, if it is this direction's.
     void OnMessage(UINT uMsg, HWAVE hNotified, WAVEHDR *pHdr);
 
-    // Read by the rest of the module under the names of waveinout.h; written
-    // under the lock.
+    // Read by the player, the recorder and the tests; written under the
+    // lock. The count is the input's buffers or the output's blocks that
+    // the device has not handed back.
     HWAVE m_hDevice = nullptr;
     // The handset's device id, WAVE_MAPPER until it has been found once.
     UINT m_nDevice = WAVE_MAPPER;

@@ -50,17 +50,6 @@ int g_nAvgBytesPerSec = g_nSamplesPerSec * g_nBlockAlign;
 PFN_WAVE_SINK g_pfnWaveInData = nullptr;
 PFN_WAVE_SINK g_pfnWaveOutDone = nullptr;
 
-// Bound as the library loads, before any export can run; g_WaveIn and
-// g_WaveOut are bound before that (to constants), whatever the files' order.
-UINT &g_nWaveInDevice = g_WaveIn.m_nDevice;
-UINT &g_nWaveOutDevice = g_WaveOut.m_nDevice;
-HWAVEIN &g_hWaveIn = g_WaveIn.m_hDevice;
-HWAVEOUT &g_hWaveOut = g_WaveOut.m_hDevice;
-std::atomic<BYTE> &g_bWaveInOpen = g_WaveIn.m_bOpen;
-std::atomic<BYTE> &g_bWaveOutOpen = g_WaveOut.m_bOpen;
-std::atomic<int> &g_nWaveInPending = g_WaveIn.m_nHeld;
-std::atomic<int> &g_nWaveOutQueued = g_WaveOut.m_nHeld;
-
 WAVEFORMATEX DeviceFormat() {
     g_nBlockAlign = g_nChannels * g_nBitsPerSample / 8;
     g_nAvgBytesPerSec = g_nSamplesPerSec * g_nBlockAlign;

@@ -27,19 +27,6 @@ extern int g_nBitsPerSample;
 extern int g_nBlockAlign;
 extern int g_nAvgBytesPerSec;
 
-// Each direction's state (WaveDirection.h) under the names the player, the
-// recorder and the tests know. Device ids are WAVE_MAPPER until the handset
-// has been found once; the counts are the input's buffers and the output's
-// blocks that the device has not handed back.
-extern UINT &g_nWaveInDevice;
-extern UINT &g_nWaveOutDevice;
-extern HWAVEIN &g_hWaveIn;
-extern HWAVEOUT &g_hWaveOut;
-extern std::atomic<BYTE> &g_bWaveInOpen;
-extern std::atomic<BYTE> &g_bWaveOutOpen;
-extern std::atomic<int> &g_nWaveInPending;
-extern std::atomic<int> &g_nWaveOutQueued;
-
 extern int g_nInWaveBufSize;
 // The open input's four headers and its buffer pool (slot i at byte
 // i x D_nInWaveBufMaxSize): heap memory of its own for every open, null
