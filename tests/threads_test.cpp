@@ -6,7 +6,7 @@
 
 #include "loader_lock.h"
 #include "support/BaseThread.h"
-#include "support/RecoverableLock.h"
+#include "support/BoundedLock.h"
 #include "support/ThreadEnd.h"
 #include "audio/WaveMsgThread.h"
 
@@ -308,7 +308,7 @@ TEST(BaseThread, RegressionAWorkerStoppedUnderTheLoaderLockExitsByItself) {
     ResetEvent(g_hWatchedDetached);
     ULONG_PTR ulCookie = 0;
     ASSERT_EQ(0, LdrLockLoaderLock(0, nullptr, &ulCookie));
-    const bool bEndedByItself = worker.StopWithin(CStopBound(true, 3000)) != FALSE;
+    const bool bEndedByItself = worker.StopWithin(CDeadline::ForUnload(true, 3000)) != FALSE;
     LdrUnlockLoaderLock(0, ulCookie);
     EXPECT_TRUE(bEndedByItself);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread, D_dwStartBoundMs)) << "the worker never exited";
@@ -396,34 +396,34 @@ TEST(ThreadEnd, RegressionTheHeapsStayLockedUntilAThreadEndedByForceIsGone) {
 // The lock a thread ended by force may hold: a waiter takes it over from a
 // dead owner after one look, and gives up on a live one at its bound.
 struct LockHolder {
-    CRecoverableLock *pLock;
+    CBoundedLock *pLock;
     HANDLE hHolding;
     static DWORD WINAPI HoldForEver(LPVOID lpHolder) {
         LockHolder *pHolder = static_cast<LockHolder *>(lpHolder);
-        pHolder->pLock->Enter(0);
+        pHolder->pLock->Enter(CDeadline(0));
         SetEvent(pHolder->hHolding);
         Sleep(INFINITE);
         return 0;
     }
 };
 
-TEST(RecoverableLock, IsTakenOverFromADeadOwnerAndNotFromALiveOne) {
-    CRecoverableLock lock;
+TEST(BoundedLock, IsTakenOverFromADeadOwnerAndNotFromALiveOne) {
+    CBoundedLock lock;
     LockHolder holder{&lock, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     HANDLE hOwner = CreateThread(nullptr, 0, LockHolder::HoldForEver, &holder, 0, nullptr);
     ASSERT_NE(hOwner, nullptr);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holder.hHolding, D_dwStartBoundMs));
     DWORD dwStart = GetTickCount();
-    EXPECT_EQ(CRecoverableLock::EEntryResult::TimedOut, lock.Enter(200)) << "the owner lives";
+    EXPECT_EQ(CBoundedLock::EEntryResult::TimedOut, lock.Enter(CDeadline(200))) << "the owner lives";
     EXPECT_GE(ElapsedSince(dwStart), 190u);
     TerminateThread(hOwner, 0);
     WaitForSingleObject(hOwner, D_dwStartBoundMs);
     CloseHandle(hOwner);
     dwStart = GetTickCount();
-    EXPECT_EQ(CRecoverableLock::EEntryResult::EnteredFromDeadOwner, lock.Enter(D_dwStartBoundMs));
+    EXPECT_EQ(CBoundedLock::EEntryResult::EnteredFromDeadOwner, lock.Enter(CDeadline(D_dwStartBoundMs)));
     EXPECT_LT(ElapsedSince(dwStart), D_dwStartBoundMs / 2) << "one look at the owner should do";
     lock.Leave();
-    EXPECT_EQ(CRecoverableLock::EEntryResult::Entered, lock.Enter(0));
+    EXPECT_EQ(CBoundedLock::EEntryResult::Entered, lock.Enter(CDeadline(0)));
     lock.Leave();
     CloseHandle(holder.hHolding);
 }
