@@ -361,8 +361,9 @@ struct DelayedEnd {
     static DWORD WINAPI Ender(LPVOID lpEnd) {
         DelayedEnd *pEnd = static_cast<DelayedEnd *>(lpEnd);
         if (WaitForSingleObject(pEnd->hAsked, D_dwStartBoundMs) != WAIT_OBJECT_0) return 1;
-        // How long the fault has to show; the fixed stop passes either way.
-        WaitForSingleObject(pEnd->hHeapTaken, 300);
+        // How long the fault has to show: a heap unlocked too early is
+        // taken at once. The stop waits far longer for the end to come.
+        WaitForSingleObject(pEnd->hHeapTaken, 100);
         TerminateThread(pEnd->hTarget, 0);
         return 0;
     }
