@@ -100,8 +100,11 @@ void CBoundedLock::Leave() {
 CLockGuard::CLockGuard(CBoundedLock &lock, const CDeadline &deadline, const char *szStep)
     : m_lock(lock), m_result(CBoundedLock::EEntryResult::TimedOut) {
     const DWORD dwBoundMs = deadline.Left();
+    const DWORD dwStart = GetTickCount();
     m_result = lock.Enter(deadline);
     if (Held() || !szStep || !deadline.OfUnload()) return;
+    // The bound, or less when the lock was given up on a dead owner.
+    const DWORD dwWaitedMs = GetTickCount() - dwStart;
     g_LogReporter.WriteLogWithin(deadline, "Unload: the %s lock was not free within %lu ms; its step is skipped",
-                                 szStep, static_cast<unsigned long>(dwBoundMs));
+                                 szStep, static_cast<unsigned long>(dwWaitedMs < dwBoundMs ? dwWaitedMs : dwBoundMs));
 }
