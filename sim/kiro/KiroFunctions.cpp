@@ -83,8 +83,8 @@ int __cdecl KIRO_LineUnRegister(KIRO_HANDLE hLine) {
   KIROSIM_ENTER("KIRO_LineUnRegister", "|%u", hLine);
   if (!sim.IsLine(hLine)) return KIROSIM_ERR_BAD_HANDLE;
   // Nothing to take back from the server once it dropped the registration.
-  if (!sim.IsRegistered(hLine)) return KIROSIM_ERR_WRONG_STATE;
-  sim.Unregistered(hLine);
+  if (sim.IsDropped(hLine)) return KIROSIM_ERR_WRONG_STATE;
+  sim.StopRenewals(hLine);
   sim.QueueLineEvent(hLine, KIRO_LINE_UNREGISTERED);
   return 0;
 }

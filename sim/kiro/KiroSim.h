@@ -9,8 +9,8 @@
 // from a table of as many calls as KIRO_Initialize allows, lowest free first,
 // and are handed out again once a call is closed; a registered line is
 // renewed every KIROSIM_RENEWAL_MS with 21000, during calls too; an outgoing
-// call alerts twice (180, then 183); a line that is not registered (the
-// server dropped it) has its unregistration refused. A mode makes the library as unkind as a
+// call alerts twice (180, then 183); a line whose registration the server
+// dropped has its unregistration refused. A mode makes the library as unkind as a
 // real one can be (KiroSimMode); KiroSim_SetMode(KIROSIM_MODE_HARSHEST)
 // switches the delivery modes on at once.
 //

@@ -114,12 +114,13 @@ void CKiroSim::RemoveLine(KIRO_HANDLE hLine) {
     if (call.second.hLine == hLine) onLine.push_back(call.first);
   for (KIRO_HANDLE hCall : onLine) EndCall(hCall);
   m_lines.erase(std::remove(m_lines.begin(), m_lines.end(), hLine), m_lines.end());
-  Unregistered(hLine);
+  StopRenewals(hLine);
+  m_dropped.erase(hLine);
   if (m_nMode & KIROSIM_MODE_STALE) QueueLineEvent(hLine, D_nStaleLineCode, true);
 }
 
 void CKiroSim::ConfirmRegistration(KIRO_HANDLE hLine) {
-  m_registered[hLine] = true;
+  m_dropped.erase(hLine);
   QueueLineEvent(hLine, KIRO_LINE_REGISTERED);
   if (m_nRenewalMs > 0) m_renewals[hLine] = Now() + TicksFromMs(m_nRenewalMs);
 }
@@ -131,14 +132,10 @@ void CKiroSim::SetRenewal(int nEveryMs) {
   WakeAllConditionVariable(&m_cvWork);
 }
 
-void CKiroSim::Unregistered(KIRO_HANDLE hLine) {
-  m_registered.erase(hLine);
-  StopRenewals(hLine);
-}
-
 int CKiroSim::ExpireLine(KIRO_HANDLE hLine) {
   if (!IsLine(hLine)) return KIROSIM_ERR_BAD_HANDLE;
-  Unregistered(hLine);
+  StopRenewals(hLine);
+  m_dropped[hLine] = true;
   QueueLineEvent(hLine, KIRO_LINE_UNREGISTERED);
   return 0;
 }
@@ -334,7 +331,7 @@ void CKiroSim::Reset() {
   m_lines.clear();
   m_liveCalls.clear();
   m_renewals.clear();
-  m_registered.clear();
+  m_dropped.clear();
   m_statuses.clear();
   m_nRenewalMs = KIROSIM_RENEWAL_MS;
   m_nMode = KIROSIM_MODE_PLAIN;

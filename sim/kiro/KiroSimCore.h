@@ -119,8 +119,8 @@ class CKiroSim {
   // The far end ends the call: 8000 with nStatus; it waits for its destroy.
   int ReleaseByFarEnd(KIRO_HANDLE hCall, int nStatus);
   void SetEventStatus(int nCode, int nStatus) { m_statuses[nCode] = nStatus; }
-  bool IsRegistered(KIRO_HANDLE hLine) const { return m_registered.count(hLine) != 0; }
-  void Unregistered(KIRO_HANDLE hLine);
+  // The server dropped the line's registration: nothing to unregister.
+  bool IsDropped(KIRO_HANDLE hLine) const { return m_dropped.count(hLine) != 0; }
   void EndCalls();
   int LiveCalls() const { return static_cast<int>(m_liveCalls.size()); }
   // Moves a call from eFrom to eTo and sends nCode; a library error if the
@@ -199,7 +199,7 @@ class CKiroSim {
   std::vector<KIRO_HANDLE> m_lines;
   std::map<KIRO_HANDLE, SKiroSimCall> m_liveCalls;
   std::map<KIRO_HANDLE, LONGLONG> m_renewals;  // registered lines: next renewal due
-  std::map<KIRO_HANDLE, bool> m_registered;    // lines the server holds registered
+  std::map<KIRO_HANDLE, bool> m_dropped;       // lines whose registration the server dropped
   std::map<int, int> m_statuses;               // call event code -> status word
   int m_nRenewalMs = KIROSIM_RENEWAL_MS;
   int m_nMaxCalls = 16;
