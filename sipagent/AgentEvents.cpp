@@ -15,11 +15,13 @@
 // forgotten, so a new call on it starts afresh; so is one whose close has
 // not come D_dwForgetUnclosedMs after its destroy was asked for. An event
 // for a handle no call holds is left alone, as is an event of a phase its
-// call has passed (a repeated ringing after the connection). Registration renewals
-// move only an unregistered agent; a call outlives a lost registration. The
-// calls back into the library are made after the lock is released: they are
-// re-entrant by the library's contract and may deliver further events from
-// inside. Their results are ignored. The observers hear of a call event
+// call has passed (a repeated ringing after the connection). Registration
+// renewals move only an unregistered agent; a call outlives a lost
+// registration. The calls back into the library are made after the lock is
+// released: they are re-entrant by the library's contract and may deliver
+// further events from inside. Their results are ignored, but for a destroy
+// of a call no longer the agent's that the library refuses: it has no such
+// call, and the handle is forgotten. The observers hear of a call event
 // before those calls are made, with the state the event set, so that the
 // busy or ring tone still sounds when the call back delivers the next events
 // at once (a released call closed, a ringing call answered). Nothing here
@@ -213,7 +215,7 @@ CSipAgent::ECallAction CSipAgent::ApplyCallEvent(KIRO_HANDLE hCall, int nStatus,
   } else if (pNote && hCall == Call()) {
     eAction = ApplyOwnCall(hCall, nStatus, nCode);
   } else if (pNote) {
-    eAction = ApplyOtherCall(pNote, nStatus, nCode);
+    eAction = ApplyOtherCall(pNote, nCode);
   }
   view = ViewLocked();
   return eAction;
@@ -231,7 +233,7 @@ CSipAgent::ECallAction CSipAgent::ApplyNewCall(KIRO_HANDLE hCall, uint32_t nCode
 
 // Whatever the status word: a failed close closes the call all the same, and
 // a failed release still leaves it to be destroyed.
-CSipAgent::ECallAction CSipAgent::ApplyOtherCall(SCallNote *pNote, int /*nStatus*/, uint32_t nCode) {
+CSipAgent::ECallAction CSipAgent::ApplyOtherCall(SCallNote *pNote, uint32_t nCode) {
   if (nCode == KIRO_CALL_CLOSED) {
     ForgetNote(pNote->hCall);
   } else if (nCode == KIRO_CALL_RELEASED && !pNote->bDestroyed) {

@@ -177,7 +177,7 @@ class CSipAgent {
   // A call the library told of and has not closed yet.
   struct SCallNote {
     KIRO_HANDLE hCall;
-    bool bDestroyed;             // KIRO_CallDestroy asked for it
+    bool bDestroyed;            // KIRO_CallDestroy asked for it
     ULONGLONG ullDestroyAsked;  // AgentClockMs at the latest ask
   };
 
@@ -221,7 +221,7 @@ class CSipAgent {
   bool IsBehindItsCall(uint32_t nCode);
   ECallAction ApplyCallEvent(KIRO_HANDLE hCall, int nStatus, uint32_t nCode, SAgentView &view);
   ECallAction ApplyNewCall(KIRO_HANDLE hCall, uint32_t nCode);
-  ECallAction ApplyOtherCall(SCallNote *pNote, int nStatus, uint32_t nCode);
+  ECallAction ApplyOtherCall(SCallNote *pNote, uint32_t nCode);
   ECallAction ApplyOwnCall(KIRO_HANDLE hCall, int nStatus, uint32_t nCode);
   void ApplyLineEvent(KIRO_HANDLE hEventLine, uint32_t nCode);
   void SetLine(KIRO_HANDLE hLine, KIRO_HANDLE hReleasing, CStateWait *pWait = nullptr);

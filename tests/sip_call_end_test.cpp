@@ -15,9 +15,9 @@ const KIRO_HANDLE D_hFirstCall = 0x3001;
 // How a call ends with status words other than 1, as the far end and the
 // library send them.
 enum class EFailedEnd {
-    Busy,              // outgoing: the far end answers 486
-    BusyCloseFailed,   // 486, and the close after the destroy carries 487
-    ReinviteRefused,   // talking: a re-INVITE refused, status 0; the library keeps the call
+    Busy,             // outgoing: the far end answers 486
+    BusyCloseFailed,  // 486, and the close after the destroy carries 487
+    ReinviteRefused,  // talking: a re-INVITE refused, status 0; the library keeps the call
 };
 
 struct SFailedCallCase {
@@ -170,7 +170,7 @@ TEST_P(SipUnregisterDuringACallTest, EndsTheCallFirst) {
 }
 
 std::string ReachName(const ::testing::TestParamInfo<ESipReach> &info) {
-    static const char *const s_aszNames[] = {"Nothing", "Registered", "Calling", "Placed", "Alerting",
+    static const char *const s_aszNames[] = {"Nothing", "Registered", "Calling",  "Placed", "Alerting",
                                              "Ringing", "Talking",    "Released", "Expired"};
     return s_aszNames[static_cast<int>(info.param)];
 }

@@ -27,14 +27,14 @@ enum class ESipStep {
     FarAnswer,
     FarHangUp,
     Settle,
-    Expire,         // the server drops the line's registration
-    NobodyAnswers,  // from now on outgoing calls are never answered
-    FarBusy,        // the far end answers the call busy (486)
+    Expire,              // the server drops the line's registration
+    NobodyAnswers,       // from now on outgoing calls are never answered
+    FarBusy,             // the far end answers the call busy (486)
     FarRefusesReinvite,  // a re-INVITE on the connected call refused (status 0)
-    ClosesFail,     // from now on every close carries status 487
-    DestroysFail,   // from now on KIRO_CallDestroy fails
-    DestroysLost,   // from now on a destroyed call's end is never reported
-    LibraryKind,    // closes, destroys and their reports work again
+    ClosesFail,          // from now on every close carries status 487
+    DestroysFail,        // from now on KIRO_CallDestroy fails
+    DestroysLost,        // from now on a destroyed call's end is never reported
+    LibraryKind,         // closes, destroys and their reports work again
 };
 
 struct SSipStep {

@@ -59,8 +59,8 @@ enum KiroSimMode {
 
 // Status words of call events the far end or the library failed: a busy
 // far end (486), a cancelled call (487), a refused re-INVITE (0).
-#define KIROSIM_STATUS_BUSY 486
-#define KIROSIM_STATUS_CANCELLED 487
+#define KIROSIM_STATUS_BUSY             486
+#define KIROSIM_STATUS_CANCELLED        487
 #define KIROSIM_STATUS_REINVITE_REFUSED 0
 
 // Line event of a renewal that failed; the plug-in does not act on it.

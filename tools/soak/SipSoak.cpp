@@ -81,9 +81,8 @@ BOOL WINAPI RecordedPlaySound(LPCSTR pszSound, HMODULE, DWORD) {
 CSipSoak::CSipSoak(const SSoakOptions &options)
     : m_options(options), m_random(options.nRandomStart), m_hPlugin(nullptr), m_hKiro(nullptr), m_tv(), m_nCall(0),
       m_nCallFirstRequest(0), m_hHighestCall(0), m_nHandleReuses(0), m_nSecondCallers(0), m_nRenewals(0),
-      m_nBusyCalls(0),
-      m_llLastRenewal(0), m_nKinds(), m_nRegistrations(0), m_nPlacedCalls(0), m_nPickUps(0), m_nRecordCallsSeen(0),
-      m_nLogEntries(0) {}
+      m_nBusyCalls(0), m_llLastRenewal(0), m_nKinds(), m_nRegistrations(0), m_nPlacedCalls(0), m_nPickUps(0),
+      m_nRecordCallsSeen(0), m_nLogEntries(0) {}
 
 bool CSipSoak::Load() {
     m_strFolder = SoakFolder();
@@ -186,7 +185,8 @@ void CSipSoak::BusyCall() {
                    "busy call " + std::to_string(hCall) + " destroyed " + std::to_string(nDestroys) + " times, " +
                        std::to_string(m_sim.LiveCalls()) + " calls live");
     const std::string strTones = g_Tones.Take();
-    m_checks.Check("tones of each call", strTones == "DR.", m_nCall, "busy call's tones " + strTones + ", expected DR.");
+    m_checks.Check("tones of each call", strTones == "DR.", m_nCall,
+                   "busy call's tones " + strTones + ", expected DR.");
 }
 
 void CSipSoak::Register() {
