@@ -52,8 +52,12 @@ public:
         for (const auto &tone : s_aTones)
             if (pszName && strcmp(pszName + 1, tone.szFile) == 0) cLetter = tone.cLetter;
         EnterCriticalSection(&m_cs);
-        // A tone asked for again while it sounds changes nothing audible.
-        if (m_strTones.empty() || m_strTones.back() != cLetter) m_strTones += cLetter;
+        // A tone asked for again while it sounds changes nothing audible, nor
+        // does a stop while silent (after a failed call the library's
+        // renewals each stop the sound until the next call's events come),
+        // also across a Take.
+        if (cLetter != m_cLast) m_strTones += cLetter;
+        m_cLast = cLetter;
         LeaveCriticalSection(&m_cs);
     }
     std::string Take() {
@@ -67,6 +71,7 @@ public:
 private:
     CRITICAL_SECTION m_cs;
     std::string m_strTones;
+    char m_cLast = 0;
 };
 
 CToneRecorder g_Tones;
