@@ -63,7 +63,8 @@
  * once the line is unregistered no call event brings it back, and
  * TV_Initialize registers again. The plug-in posts no messages: the host
  * learns outcomes only from the results, and every negative result leaves
- * an entry in the log that says why (DEPLOY-sip.txt, section 5).
+ * an entry in the log that says why (DEPLOY-sip.txt, section 5); each entry
+ * is written whole, whichever threads write at once.
  *
  * CALLS AND THE LINE. The agent has one call at a time: a call that comes
  * while it has one is declined (ended at once, never accepted or answered,
@@ -73,7 +74,14 @@
  * call; a call goes on, and the agent is unregistered when it ends. Either
  * way the next TV_Initialize registers a new line. When the server never
  * confirms an unregistration, TV_UnInitialize returns -1 after its wait,
- * but the line is gone and the next TV_Initialize works.
+ * and when the library refuses it, -2; either way the line is gone and the
+ * next TV_Initialize works. Unregistering ends the call: TV_UnInitialize
+ * during a call ends it first, as TV_HangUpCall does. Failed calls are
+ * always released: a call that ends with a failure (a busy far end, a
+ * cancelled call, a refused re-INVITE) is ended in the library by the
+ * plug-in, and the agent is registered again. A call whose end the library
+ * never reports is forgotten 5 s after the plug-in last asked to end it;
+ * TV_HangUpCall before then asks the library again.
  *
  * RESULTS. -1, -2 and -3 mean different things for different exports:
  *     export              0              -1                 -2                 -3
@@ -127,11 +135,14 @@ extern "C" {
 
 /* Starts the SIP library (once per process) and registers the line
  * user@domain through outboundProxy. initOption goes to the library and may
- * be empty; the other four may not. -3 also when a line is registered
- * already. */
+ * be empty; the other four may not, and user@domain must fit in 254
+ * characters. -3 also when a line is registered already. */
 int __cdecl TV_Initialize(const char *domain, const char *user, const char *credential,
                           const char *outboundProxy, const char *initOption);
-/* Unregisters and releases the line (the library stays started). */
+/* Ends the agent's call first, if there is one, as TV_HangUpCall does; then
+ * unregisters and releases the line (the library stays started), also when
+ * the library refuses the unregistration (-2). 0 at once, asking the
+ * library nothing, when the agent is unregistered already. */
 int __cdecl TV_UnInitialize(void);
 /* Calls destination; refused while the line is not registered, while a
  * call is in progress or the previous call is still closing (the far end
@@ -140,9 +151,10 @@ int __cdecl TV_UnInitialize(void);
  * being placed. */
 int __cdecl TV_MakeCall(const char *destination);
 /* Ends the agent's call: ringing, alerting, connected or being placed (also
- * before any of its events came); refused otherwise. Waits until the
- * library has closed it (registered again, or unregistered when the server
- * dropped the registration during the call). */
+ * before any of its events came), or one the library was asked to end and
+ * has not closed (the library is asked again); refused otherwise. Waits
+ * until the library has closed it (registered again, or unregistered when
+ * the server dropped the registration during the call). */
 int __cdecl TV_HangUpCall(void);
 /* Answers the ringing call; refused when none rings. */
 int __cdecl TV_OffHook(void);

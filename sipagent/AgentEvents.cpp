@@ -8,14 +8,20 @@
 // releasing. A call event counts for a call the library created or offered
 // and has not closed: the agent's own call moves the state; any other call
 // (a second caller, a call the agent dropped) is only ended, never answered:
-// declined when it comes, destroyed once when released. A handle the library
-// closed is forgotten, so a new call on it starts afresh, and an event for a
-// handle no call holds is left alone, as is an event of a phase its call has
-// passed (a repeated ringing after the connection). Registration renewals
-// move only an unregistered agent; a call outlives a lost registration. The
-// calls back into the library are made after the lock is released: they are
-// re-entrant by the library's contract and may deliver further events from
-// inside. Their results are ignored. The observers hear of a call event
+// declined when it comes, destroyed once when released. A status other than
+// 1 ends the agent's call (a busy far end, a refused re-INVITE): the call is
+// dropped and destroyed at once, so the library never keeps a call the host
+// cannot reach. A handle the library closed, whatever the close's status, is
+// forgotten, so a new call on it starts afresh; so is one whose close has
+// not come D_dwForgetUnclosedMs after its destroy was asked for. An event
+// for a handle no call holds is left alone, as is an event of a phase its
+// call has passed (a repeated ringing after the connection). Registration
+// renewals move only an unregistered agent; a call outlives a lost
+// registration. The calls back into the library are made after the lock is
+// released: they are re-entrant by the library's contract and may deliver
+// further events from inside. Their results are ignored, but for a destroy
+// of a call no longer the agent's that the library refuses: it has no such
+// call, and the handle is forgotten. The observers hear of a call event
 // before those calls are made, with the state the event set, so that the
 // busy or ring tone still sounds when the call back delivers the next events
 // at once (a released call closed, a ringing call answered). Nothing here
@@ -82,6 +88,42 @@ void CSipAgent::ForgetNote(KIRO_HANDLE hCall) {
     }
 }
 
+void CSipAgent::NoteCallLocked(KIRO_HANDLE hCall, bool bDestroyed) {
+  m_calls.push_back(SCallNote{hCall, false, 0});
+  if (bDestroyed) MarkDestroyAsked(m_calls.back());
+}
+
+void CSipAgent::MarkDestroyAsked(SCallNote &note) {
+  note.bDestroyed = true;
+  note.ullDestroyAsked = AgentClockMs();
+}
+
+void CSipAgent::ForgetCallLocked(KIRO_HANDLE hCall) {
+  ForgetNote(hCall);
+  if (hCall == 0 || hCall != Call()) return;
+  SetCallLocked(0);
+  EndCallStateLocked();
+}
+
+bool CSipAgent::ForgetUnclosedLocked() {
+  const ULONGLONG ullNow = AgentClockMs();
+  std::vector<KIRO_HANDLE> overdue;
+  for (const SCallNote &note : m_calls)
+    if (note.bDestroyed && ullNow - note.ullDestroyAsked >= D_dwForgetUnclosedMs) overdue.push_back(note.hCall);
+  for (KIRO_HANDLE hCall : overdue) ForgetCallLocked(hCall);
+  return !overdue.empty();
+}
+
+void CSipAgent::ForgetUnclosed() {
+  bool bForgot = false;
+  {
+    CSrwExclusive lock(m_stateLock);
+    bForgot = ForgetUnclosedLocked();
+  }
+  // A loop of the forgotten call's (a ring tone) stops with it.
+  if (bForgot) NotifyObservers();
+}
+
 namespace {
 // The order of a call's life: an event of an earlier phase than one already
 // seen for its call is stale. -1: the code has no place in it.
@@ -113,7 +155,7 @@ CSipAgent::EPlacedCall CSipAgent::AdoptPlacedCall(KIRO_HANDLE hCall) {
   // call or, behind a caller's, declined it already.
   if (FindNote(hCall)) return Call() == hCall ? EPlacedCall::Adopted : EPlacedCall::Declined;
   bool bFree = Call() == 0;
-  m_calls.push_back(SCallNote{hCall, !bFree});
+  NoteCallLocked(hCall, !bFree);
   if (!bFree) return EPlacedCall::ToDecline;
   SetCallLocked(hCall);
   return EPlacedCall::Adopted;
@@ -163,6 +205,8 @@ void CSipAgent::OnCallEvent(const uint32_t *pRecord) {
 CSipAgent::ECallAction CSipAgent::ApplyCallEvent(KIRO_HANDLE hCall, int nStatus, uint32_t nCode, SAgentView &view) {
   CSrwExclusive lock(m_stateLock);
   ECallAction eAction = ECallAction::None;
+  // A call whose close never came no longer holds its handle, nor the line.
+  ForgetUnclosedLocked();
   SCallNote *pNote = FindNote(hCall);
   bool bNewCall = nStatus == 1 && (nCode == KIRO_CALL_CREATED || nCode == KIRO_CALL_OFFERED);
   if (hCall == 0) {
@@ -171,7 +215,7 @@ CSipAgent::ECallAction CSipAgent::ApplyCallEvent(KIRO_HANDLE hCall, int nStatus,
   } else if (pNote && hCall == Call()) {
     eAction = ApplyOwnCall(hCall, nStatus, nCode);
   } else if (pNote) {
-    eAction = ApplyOtherCall(pNote, nStatus, nCode);
+    eAction = ApplyOtherCall(pNote, nCode);
   }
   view = ViewLocked();
   return eAction;
@@ -181,18 +225,19 @@ CSipAgent::ECallAction CSipAgent::ApplyCallEvent(KIRO_HANDLE hCall, int nStatus,
 // when it is free and registered, else declined.
 CSipAgent::ECallAction CSipAgent::ApplyNewCall(KIRO_HANDLE hCall, uint32_t nCode) {
   bool bFree = Call() == 0 && State() == STATE_REGISTERED;
-  m_calls.push_back(SCallNote{hCall, !bFree});
+  NoteCallLocked(hCall, !bFree);
   if (!bFree) return ECallAction::Decline;
   SetCallLocked(hCall);
   return ApplyOwnCall(hCall, 1, nCode);
 }
 
-CSipAgent::ECallAction CSipAgent::ApplyOtherCall(SCallNote *pNote, int nStatus, uint32_t nCode) {
-  if (nStatus != 1) return ECallAction::None;
+// Whatever the status word: a failed close closes the call all the same, and
+// a failed release still leaves it to be destroyed.
+CSipAgent::ECallAction CSipAgent::ApplyOtherCall(SCallNote *pNote, uint32_t nCode) {
   if (nCode == KIRO_CALL_CLOSED) {
     ForgetNote(pNote->hCall);
   } else if (nCode == KIRO_CALL_RELEASED && !pNote->bDestroyed) {
-    pNote->bDestroyed = true;
+    MarkDestroyAsked(*pNote);
     return ECallAction::DestroyOther;
   }
   return ECallAction::None;
@@ -202,12 +247,21 @@ CSipAgent::ECallAction CSipAgent::ApplyOwnCall(KIRO_HANDLE hCall, int nStatus, u
   if (nStatus == 1 && IsBehindItsCall(nCode)) return ECallAction::None;
   m_nCallStatus.store(nStatus);
   ++m_nChangeSeq;
+  // A close ends the call whatever its status word says.
+  if (nCode == KIRO_CALL_CLOSED) {
+    ForgetCallLocked(hCall);
+    return ECallAction::None;
+  }
   if (nStatus != 1) {
-    // The call is over for the agent; the library's end of it is still
-    // destroyed when it comes.
+    // The call is over for the agent, so it is ended in the library too,
+    // once: the library may keep a call whose release or re-INVITE failed,
+    // and only the agent could end it.
     SetCallLocked(0);
     EndCallStateLocked();
-    return ECallAction::None;
+    SCallNote *pNote = FindNote(hCall);
+    if (pNote->bDestroyed) return ECallAction::None;
+    MarkDestroyAsked(*pNote);
+    return ECallAction::DestroyOther;
   }
   switch (nCode) {
     case KIRO_CALL_OUTGOING: SetCallStateLocked(STATE_CALLING); return ECallAction::None;
@@ -217,16 +271,11 @@ CSipAgent::ECallAction CSipAgent::ApplyOwnCall(KIRO_HANDLE hCall, int nStatus, u
       SetCallStateLocked(STATE_RELEASED);
       SCallNote *pNote = FindNote(hCall);
       if (pNote->bDestroyed) return ECallAction::Released;
-      pNote->bDestroyed = true;
+      MarkDestroyAsked(*pNote);
       return ECallAction::Destroy;
     }
     case KIRO_CALL_OFFERED: return ECallAction::Accept;
     case KIRO_CALL_RINGING: SetCallStateLocked(STATE_RINGING); return ECallAction::Answer;
-    case KIRO_CALL_CLOSED:
-      ForgetNote(hCall);
-      SetCallLocked(0);
-      EndCallStateLocked();
-      return ECallAction::None;
     default: return ECallAction::None;
   }
 }

@@ -1,5 +1,5 @@
-// The agent plug-in's log (see AgentLog.h for who writes and why each piece
-// is its own open-append-close).
+// The agent plug-in's log (see AgentLog.h for who writes and why each entry
+// is one open-append-close).
 #include "AgentLog.h"
 
 #include <stdio.h>
@@ -20,14 +20,29 @@ const char *BaseName(const char *szPath) {
 }
 
 const char *Pad(int nValue) { return nValue < 10 ? "0" : ""; }
+
+// A number as "%d" writes it.
+struct SNumberText {
+  explicit SNumberText(int nNumber) { snprintf(sz, sizeof sz, "%d", nNumber); }
+  char sz[16];
+};
 }  // namespace
+
+CAgentLogEntry::~CAgentLogEntry() { m_log.Append(m_strText.c_str()); }
+
+CAgentLogEntry &CAgentLogEntry::Write(const char *szText) {
+  m_strText += szText ? szText : "";
+  return *this;
+}
+
+CAgentLogEntry &CAgentLogEntry::WriteNumber(int nNumber) { return Write(SNumberText(nNumber).sz); }
 
 CAgentLog::CAgentLog()
     : m_bEnabled(true), m_bShowFile(true), m_bShowLine(true), m_bShowSignature(false), m_bShowTime(true) {
   m_szFileName[0] = '\0';
 }
 
-CAgentLog &CAgentLog::Header(const char *szFile, int nLine, const char *szFunction, const char *szSignature) {
+CAgentLogEntry CAgentLog::Header(const char *szFile, int nLine, const char *szFunction, const char *szSignature) {
   char szHeader[1024];
   size_t nUsed = 0;
   auto add = [&](const char *szFormat, auto... args) {
@@ -49,8 +64,7 @@ CAgentLog &CAgentLog::Header(const char *szFile, int nLine, const char *szFuncti
   if (m_bShowLine) add("%d:", nLine);
   const char *szName = m_bShowSignature ? szSignature : szFunction;
   add("%s%s", szName ? szName : "", ": ");
-  Append(szHeader);
-  return *this;
+  return CAgentLogEntry(*this, szHeader);
 }
 
 CAgentLog &CAgentLog::Write(const char *szText) {
@@ -58,12 +72,7 @@ CAgentLog &CAgentLog::Write(const char *szText) {
   return *this;
 }
 
-CAgentLog &CAgentLog::WriteNumber(int nNumber) {
-  char szNumber[16];
-  snprintf(szNumber, sizeof szNumber, "%d", nNumber);
-  Append(szNumber);
-  return *this;
-}
+CAgentLog &CAgentLog::WriteNumber(int nNumber) { return Write(SNumberText(nNumber).sz); }
 
 void CAgentLog::SetFileName(const char *szName) {
   CSrwExclusive lock(m_fileLock);
@@ -72,8 +81,8 @@ void CAgentLog::SetFileName(const char *szName) {
 
 bool CAgentLog::Append(const char *szText) {
   if (!m_bEnabled) return true;
-  // Readers may share the file; a second writer makes this piece fail, so
-  // the exports' own threads take turns rather than push each other out.
+  // Readers may share the file; a second writer makes this append fail, so
+  // the plug-in's own threads take turns rather than push each other out.
   CSrwExclusive lock(m_fileLock);
   HANDLE hFile = CreateFileA(m_szFileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                              nullptr);

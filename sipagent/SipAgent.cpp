@@ -50,6 +50,13 @@ class CDeadline {
 };
 }  // namespace
 
+ULONGLONG AgentClockMs() {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<ULONGLONG>(now.QuadPart) * 1000 / static_cast<ULONGLONG>(frequency.QuadPart);
+}
+
 CSipAgent &CSipAgent::Instance() {
   static CSipAgent *s_pAgent = new CSipAgent();
   return *s_pAgent;
@@ -115,6 +122,7 @@ bool CSipAgent::RequestRegistration(const char *szDomain, const char *szUser, co
                                     const char *szOutboundProxy, const char *szIdentity, CStateWait &wait) {
   if (IsEmpty(szDomain) || IsEmpty(szOutboundProxy) || IsEmpty(szUser) || IsEmpty(szCredential) || IsEmpty(szIdentity))
     return Refuse(ERR_BAD_ARGUMENT);
+  ForgetUnclosed();
   CSrwExclusive request(m_requestLock);
   // A line whose registration the server dropped is the library's still:
   // it goes, forgotten first so that nothing more of it counts, and a new
@@ -136,9 +144,22 @@ bool CSipAgent::RequestRegistration(const char *szDomain, const char *szUser, co
   return true;
 }
 
+void CSipAgent::EndCallForRelease() {
+  if (Call() == 0) return;
+  // Unregistered is how the call ends once the server dropped the line.
+  CStateWait wait(STATE_REGISTERED | STATE_UNREGISTERED);
+  if (RequestHangUp(wait)) wait.Wait(D_dwWaitMs);
+}
+
 bool CSipAgent::ReleaseLine(CStateWait &wait) {
   CSrwExclusive request(m_requestLock);
   KIRO_HANDLE hLine = Line();
+  if (hLine == 0 && State() == STATE_UNREGISTERED) {
+    // Nothing to release: unregistered is what the wait would find.
+    CSrwExclusive lock(m_stateLock);
+    ArmLocked(wait);
+    return true;
+  }
   // The line stops being the agent's before the request, whose answer may
   // come before it returns: from here only its unregistration counts, found
   // by the mark however late it comes, and a registration event still on its
@@ -146,23 +167,32 @@ bool CSipAgent::ReleaseLine(CStateWait &wait) {
   // released earlier whose unregistration is still missing stays.
   if (hLine != 0) SetLine(0, hLine, &wait);
   int nResult = KIRO_LineUnRegister(hLine);
-  if (nResult != 0) {
-    if (hLine != 0) SetLine(hLine, 0);
-    return Fail(nResult);
+  if (hLine == 0) return nResult == 0 || Fail(nResult);
+  if (nResult == 0) Sleep(D_dwUnregisterPauseMs);
+  // Removed whatever the unregistration's answer: a line the server dropped
+  // or never confirmed is refused its unregistration, yet must not stay
+  // held, or no registration could follow it. Its calls go with it.
+  int nRemoved = KIRO_RemoveLine(hLine);
+  {
+    CSrwExclusive lock(m_stateLock);
+    m_calls.clear();
+    SetCallLocked(0);
   }
-  Sleep(D_dwUnregisterPauseMs);
-  nResult = KIRO_RemoveLine(hLine);
-  return nResult == 0 || Fail(nResult);
+  if (nResult == 0 && nRemoved == 0) return true;
+  // No unregistration to wait for: the agent is unregistered now.
+  AbandonRelease();
+  return Fail(nResult != 0 ? nResult : nRemoved);
 }
 
 void CSipAgent::AbandonRelease() {
   CSrwExclusive lock(m_stateLock);
   m_hReleasingLine = 0;
-  if (Line() == 0 && State() != STATE_UNINITIALISED && !HasCallLocked()) SetStateLocked(STATE_UNREGISTERED);
+  if (Line() == 0 && State() != STATE_UNINITIALISED) SetStateLocked(STATE_UNREGISTERED);
 }
 
 bool CSipAgent::RequestCall(const char *szDestination, CStateWait &wait) {
   if (IsEmpty(szDestination)) return Refuse(ERR_BAD_ARGUMENT);
+  ForgetUnclosed();
   CSrwExclusive request(m_requestLock);
   {
     CSrwExclusive lock(m_stateLock);
@@ -185,16 +215,19 @@ bool CSipAgent::RequestCall(const char *szDestination, CStateWait &wait) {
 bool CSipAgent::RequestHangUp(CStateWait &wait) {
   CSrwExclusive request(m_requestLock);
   KIRO_HANDLE hCall = 0;
+  bool bAskedBefore = false;
   {
     CSrwExclusive lock(m_stateLock);
     hCall = Call();
     SCallNote *pNote = FindNote(hCall);
     // A call being placed counts from its creation on, before any of its
-    // events: the host can always end the call it made.
+    // events: the host can always end the call it made. So does a call the
+    // library was asked to end and has not closed: it is asked again.
     bool bEndable = (State() & (STATE_CALLING | STATE_ALERTING | STATE_RINGING | STATE_TALKING)) ||
                     (State() == STATE_REGISTERED && hCall != 0);
-    if (!bEndable || !pNote || pNote->bDestroyed) return Refuse(ERR_WRONG_STATE);
-    pNote->bDestroyed = true;
+    if (!pNote || (!bEndable && !pNote->bDestroyed)) return Refuse(ERR_WRONG_STATE);
+    bAskedBefore = pNote->bDestroyed;
+    MarkDestroyAsked(*pNote);
     // A call being placed leaves the agent registered: only the close ends it.
     ArmLocked(wait, false);
   }
@@ -205,8 +238,14 @@ bool CSipAgent::RequestHangUp(CStateWait &wait) {
   if (nResult == 0) return true;
   {
     CSrwExclusive lock(m_stateLock);
-    if (SCallNote *pNote = FindNote(hCall)) pNote->bDestroyed = false;
+    // Refused again, the library will not end the call (or has none): it
+    // is forgotten rather than held against the line for good.
+    if (bAskedBefore)
+      ForgetCallLocked(hCall);
+    else if (SCallNote *pNote = FindNote(hCall))
+      pNote->bDestroyed = false;
   }
+  if (bAskedBefore) NotifyObservers();
   return Fail(nResult);
 }
 

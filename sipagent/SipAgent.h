@@ -52,6 +52,13 @@ enum AgentError {
 
 // Every export's wait ends this long after it began, unless the state came.
 const DWORD D_dwWaitMs = 5000;
+// A call the library was asked to end and has not closed this long after the
+// latest request is forgotten, so that it never holds the line: as long as
+// TV_HangUpCall's own wait, so a hang-up that ran out has freed the line.
+const DWORD D_dwForgetUnclosedMs = D_dwWaitMs;
+
+// Milliseconds by the performance counter, the clock the waits keep.
+ULONGLONG AgentClockMs();
 
 // A request to the library on the current call, as the file exports make it.
 typedef int (*PFN_CallRequest)(KIRO_HANDLE hCall, const char *szFile);
@@ -104,10 +111,17 @@ class CSipAgent {
   bool EnsureLibraryStarted(const char *szInitOption);
   bool RequestRegistration(const char *szDomain, const char *szUser, const char *szCredential,
                            const char *szOutboundProxy, const char *szIdentity, CStateWait &wait);
+  // Ends the agent's call as a hang-up would, waiting for its close within
+  // the usual bound, before the line goes; nothing if there is no call.
+  void EndCallForRelease();
+  // Unregisters and removes the line; armed at once, and true, when the
+  // agent is unregistered with no line already. Whatever the library
+  // answers, the line is removed and no longer the agent's, and so is
+  // every call on it.
   bool ReleaseLine(CStateWait &wait);
-  // The release's confirmation did not come in time: the library holds no
-  // line of the agent's any more, so the agent is unregistered (once its
-  // call, if any, has ended) and its unregistration is no longer awaited.
+  // The release's confirmation will not come (or did not in time): the
+  // library holds no line of the agent's any more, so the agent is
+  // unregistered and its unregistration is no longer awaited.
   void AbandonRelease();
   bool RequestCall(const char *szDestination, CStateWait &wait);
   bool RequestHangUp(CStateWait &wait);
@@ -156,14 +170,15 @@ class CSipAgent {
     Answer,
     Released,      // the agent's call released, its destroy already asked for
     Destroy,       // the agent's call released: destroy it
-    DestroyOther,  // another call released: destroy it
+    DestroyOther,  // a call not (or no longer) the agent's ended: destroy it
     Decline,       // another call while the agent has one: destroy it
   };
 
   // A call the library told of and has not closed yet.
   struct SCallNote {
     KIRO_HANDLE hCall;
-    bool bDestroyed;  // KIRO_CallDestroy asked for it
+    bool bDestroyed;            // KIRO_CallDestroy asked for it
+    ULONGLONG ullDestroyAsked;  // AgentClockMs at the latest ask
   };
 
   // One change, as the observers are told of it; nSeq orders the changes.
@@ -194,10 +209,19 @@ class CSipAgent {
   bool LineLiveLocked() const { return Line() != 0 && !m_bLineLost; }
   SCallNote *FindNote(KIRO_HANDLE hCall);
   void ForgetNote(KIRO_HANDLE hCall);
+  void NoteCallLocked(KIRO_HANDLE hCall, bool bDestroyed);
+  static void MarkDestroyAsked(SCallNote &note);
+  // The call is gone for the agent: its note dropped and, when it is the
+  // agent's call, the call over.
+  void ForgetCallLocked(KIRO_HANDLE hCall);
+  // Forgets the calls whose close is D_dwForgetUnclosedMs overdue; true if
+  // there were any. The unlocked one tells the observers.
+  bool ForgetUnclosedLocked();
+  void ForgetUnclosed();
   bool IsBehindItsCall(uint32_t nCode);
   ECallAction ApplyCallEvent(KIRO_HANDLE hCall, int nStatus, uint32_t nCode, SAgentView &view);
   ECallAction ApplyNewCall(KIRO_HANDLE hCall, uint32_t nCode);
-  ECallAction ApplyOtherCall(SCallNote *pNote, int nStatus, uint32_t nCode);
+  ECallAction ApplyOtherCall(SCallNote *pNote, uint32_t nCode);
   ECallAction ApplyOwnCall(KIRO_HANDLE hCall, int nStatus, uint32_t nCode);
   void ApplyLineEvent(KIRO_HANDLE hEventLine, uint32_t nCode);
   void SetLine(KIRO_HANDLE hLine, KIRO_HANDLE hReleasing, CStateWait *pWait = nullptr);

@@ -31,7 +31,7 @@ struct SLogSite {
 };
 #define LOG_SITE() (SLogSite{__FILE__, __LINE__, __FUNCTION__, __PRETTY_FUNCTION__})
 
-CAgentLog &LogAt(const SLogSite &site) {
+CAgentLogEntry LogAt(const SLogSite &site) {
   return g_AgentLog.Header(site.szFile, site.nLine, site.szFunction, site.szSignature);
 }
 
@@ -62,7 +62,8 @@ const char *StateName(AgentState eState) {
 // the result.
 int Failed(const SLogSite &site, int nResult) {
   const CSipAgent &agent = CSipAgent::Instance();
-  CAgentLog &log = LogAt(site).Write("failed (").WriteNumber(nResult).Write("), ");
+  CAgentLogEntry log = LogAt(site);
+  log.Write("failed (").WriteNumber(nResult).Write("), ");
   if (agent.LastErrorIsTheLibrarys())
     log.Write("error code: ").WriteNumber(agent.LastError());
   else if (agent.LastError() == ERR_BAD_ARGUMENT)
@@ -84,7 +85,10 @@ extern "C" {
 int __cdecl TV_Initialize(const char *domain, const char *user, const char *credential, const char *outboundProxy,
                           const char *initOption) {
   char szIdentity[D_nIdentitySize];
-  snprintf(szIdentity, sizeof szIdentity, "%s@%s", OrEmpty(user), OrEmpty(domain));
+  int nIdentity = snprintf(szIdentity, sizeof szIdentity, "%s@%s", OrEmpty(user), OrEmpty(domain));
+  // An identity cut to the buffer would register someone else (or no
+  // domain at all): one that does not fit is refused as a bad argument.
+  if (nIdentity < 0 || static_cast<size_t>(nIdentity) >= sizeof szIdentity) szIdentity[0] = '\0';
   // Named first, so that the first TV_Initialize of a process is logged too.
   g_AgentLog.SetFileName(D_szLogFileName);
   AGENT_LOG_ENTRY();
@@ -101,6 +105,9 @@ int __cdecl TV_Initialize(const char *domain, const char *user, const char *cred
 
 int __cdecl TV_UnInitialize(void) {
   CSipAgent &agent = CSipAgent::Instance();
+  // The call first, or it would outlive the line out of the host's reach;
+  // the result is the unregistration's.
+  agent.EndCallForRelease();
   CSipAgent::CStateWait wait(STATE_UNREGISTERED);
   if (!agent.ReleaseLine(wait)) return Failed(LOG_SITE(), -2);
   if (AwaitState(wait, LOG_SITE(), D_szServerTimeout)) return 0;

@@ -21,16 +21,16 @@ protected:
     }
     void StopAndExpectClosed() {
         StopWaveIn();
-        ExpectWithin([] { return !g_bWaveInOpen; }, 1000, "input close notification");
+        ExpectWithin([] { return !g_WaveIn.m_bOpen; }, 1000, "input close notification");
         EXPECT_EQ(Sim().Closes(ESimWaveDirection::Input), 1);
         EXPECT_EQ(Sim().PreparedAtClose(), 0) << "every buffer retired (unprepared) before the close";
-        EXPECT_EQ(g_hWaveIn, nullptr);
+        EXPECT_EQ(g_WaveIn.m_hDevice, nullptr);
     }
 };
 
 TEST_F(AudioInputTest, OpenQueuesFourBuffersOf1280BytesAndStarts) {
     ASSERT_EQ(OpenWaveIn(), MMSYSERR_NOERROR);
-    EXPECT_TRUE(g_bWaveInOpen);
+    EXPECT_TRUE(g_WaveIn.m_bOpen);
     EXPECT_EQ(g_nInWaveBufSize, 1280);
     EXPECT_EQ(Sim().QueuedBlocks(ESimWaveDirection::Input), 4);
     for (int nSlot = 0; nSlot < 4; ++nSlot) {
@@ -87,7 +87,7 @@ TEST_F(AudioInputTest, EmptyBuffersAreRetiredWithoutDeliveryAndTheFourthCloses) 
     ASSERT_EQ(OpenWaveIn(), MMSYSERR_NOERROR);
     StopAndExpectClosed();
     EXPECT_EQ(g_InSink.Count(), 0u);
-    EXPECT_EQ(g_nWaveInPending, 0);
+    EXPECT_EQ(g_WaveIn.m_nHeld, 0);
     EXPECT_EQ(Sim().Resets(ESimWaveDirection::Input), 1);
 }
 
@@ -95,9 +95,9 @@ TEST_F(AudioInputTest, StartWhileStoppingWaitsForTheCloseThenOpensAgain) {
     ASSERT_EQ(OpenWaveIn(), MMSYSERR_NOERROR);
     HoldWaveThread(ESimWaveDirection::Input);
     StopWaveIn();
-    ASSERT_TRUE(g_bWaveInOpen) << "still closing: its buffers wait behind the held thread";
+    ASSERT_TRUE(g_WaveIn.m_bOpen) << "still closing: its buffers wait behind the held thread";
     EXPECT_EQ(OpenWhileClosing(OpenWaveIn), MMSYSERR_NOERROR);
-    EXPECT_TRUE(g_bWaveInOpen);
+    EXPECT_TRUE(g_WaveIn.m_bOpen);
     EXPECT_EQ(Sim().Closes(ESimWaveDirection::Input), 1);
     EXPECT_EQ(Sim().OpenStreams(ESimWaveDirection::Input), 1) << "opened afresh after the close";
     EXPECT_EQ(Sim().QueuedBlocks(ESimWaveDirection::Input), 4);

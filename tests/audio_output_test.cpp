@@ -14,11 +14,11 @@ class AudioOutputTest : public AudioDeviceTest {
 protected:
     void StopAndExpectClosed() {
         StopWaveOut();
-        ExpectWithin([] { return !g_bWaveOutOpen; }, 1000, "output close notification");
+        ExpectWithin([] { return !g_WaveOut.m_bOpen; }, 1000, "output close notification");
         EXPECT_EQ(Sim().Closes(D_eOut), 1);
         EXPECT_EQ(Sim().PreparedAtClose(), 0) << "every block unprepared before the close";
-        EXPECT_EQ(g_hWaveOut, nullptr);
-        EXPECT_EQ(g_nWaveOutQueued, 0);
+        EXPECT_EQ(g_WaveOut.m_hDevice, nullptr);
+        EXPECT_EQ(g_WaveOut.m_nHeld, 0);
     }
 };
 
@@ -38,7 +38,7 @@ TEST_F(AudioOutputTest, RegressionBlocksWrittenRightAfterTheOpenAreAccepted) {
 TEST_F(AudioOutputTest, EveryBlockComesBackToThePlayerAndIsPlayedByteForByte) {
     ASSERT_EQ(OpenWaveOut(), MMSYSERR_NOERROR);
     Bytes written = WriteBlocks({40960, 10240, 7});
-    EXPECT_EQ(g_nWaveOutQueued, 3);
+    EXPECT_EQ(g_WaveOut.m_nHeld, 3);
     EXPECT_EQ(Sim().PlayOutputBlocks(3), 3);
     ExpectWithin([] { return g_OutSink.Count() == 3; }, 1000, "done notification for each of three blocks");
     std::vector<SinkCall> calls = g_OutSink.Calls();
@@ -47,7 +47,7 @@ TEST_F(AudioOutputTest, EveryBlockComesBackToThePlayerAndIsPlayedByteForByte) {
     EXPECT_EQ(calls[1].bytes.size(), 10240u);
     EXPECT_EQ(calls[2].bytes.size(), 7u);
     EXPECT_EQ(Sim().PlayedBytes(D_nHandsetId), written);
-    EXPECT_EQ(g_nWaveOutQueued, 0);
+    EXPECT_EQ(g_WaveOut.m_nHeld, 0);
     StopAndExpectClosed();
 }
 
@@ -109,8 +109,8 @@ TEST_F(AudioOutputTest, RegressionStartAbandonsAnOutputWhoseCloseNeverComesAndOp
     ReleaseWaveThread();
     ExpectWithin([] { return RetiredWaveDevices() == 0; }, 1000,
                  "late block and close notification of the abandoned output");
-    EXPECT_TRUE(g_bWaveOutOpen) << "the old output's close must not close the new one";
-    EXPECT_EQ(g_nWaveOutQueued, 1) << "the old output's block must not be counted off the new one";
+    EXPECT_TRUE(g_WaveOut.m_bOpen) << "the old output's close must not close the new one";
+    EXPECT_EQ(g_WaveOut.m_nHeld, 1) << "the old output's block must not be counted off the new one";
     EXPECT_EQ(g_OutSink.Count(), 0u) << "the abandoned output's block reached the player";
     EXPECT_EQ(Sim().PlayOutputBlocks(1), 1);
     EXPECT_EQ(Sim().PlayedBytes(D_nHandsetId), written);
@@ -121,7 +121,7 @@ TEST_F(AudioOutputTest, BlockTheDeviceRefusesIsNeitherCountedNorKept) {
     Sim().RefuseWrites(MMSYSERR_NOMEM);
     char cByte = 0;
     EXPECT_EQ(WriteWaveOut(&cByte, 1), 0);
-    EXPECT_EQ(g_nWaveOutQueued, 0);
+    EXPECT_EQ(g_WaveOut.m_nHeld, 0);
     EXPECT_EQ(Sim().QueuedBlocks(D_eOut), 0);
     Sim().RefuseWrites(MMSYSERR_NOERROR);
     StopAndExpectClosed();

@@ -149,8 +149,8 @@ TEST_P(EndpointDeskTest, BothDirectionsOfTheHandsetAreFound) {
     }
     ASSERT_EQ(OpenWaveOut(), MMSYSERR_NOERROR);
     ASSERT_EQ(OpenWaveIn(), MMSYSERR_NOERROR);
-    EXPECT_EQ(g_nWaveOutDevice, 1u);
-    EXPECT_EQ(g_nWaveInDevice, 1u);
+    EXPECT_EQ(g_WaveOut.m_nDevice, 1u);
+    EXPECT_EQ(g_WaveIn.m_nDevice, 1u);
 }
 
 // clang-format off

@@ -27,9 +27,9 @@ int RecordOutputSink(const char *pBytes, int nLength) {
 }  // namespace
 
 const WaveDirectionOps D_OutputOps = {ESimWaveDirection::Output, "Output",         OpenWaveOut, StopWaveOut,
-                                      &g_bWaveOutOpen,           &g_nWaveOutDevice};
+                                      &g_WaveOut.m_bOpen,           &g_WaveOut.m_nDevice};
 const WaveDirectionOps D_InputOps = {ESimWaveDirection::Input, "Input",         OpenWaveIn, StopWaveIn,
-                                     &g_bWaveInOpen,           &g_nWaveInDevice};
+                                     &g_WaveIn.m_bOpen,           &g_WaveIn.m_nDevice};
 
 CSinkRecorder::CSinkRecorder()
     : m_bGateArmed(false), m_hGateOpen(CreateEventA(nullptr, TRUE, TRUE, nullptr)),
@@ -44,7 +44,7 @@ CSinkRecorder::~CSinkRecorder() {
 }
 
 void CSinkRecorder::Record(ESimWaveDirection eDirection, const char *pBytes, int nLength) {
-    SinkCall call{GetCurrentThreadId(), Bytes(pBytes, pBytes + nLength), g_nWaveOutQueued,
+    SinkCall call{GetCurrentThreadId(), Bytes(pBytes, pBytes + nLength), g_WaveOut.m_nHeld,
                   CEmulatedWave::Instance().Closes(eDirection)};
     EnterCriticalSection(&m_cs);
     m_calls.push_back(call);
@@ -108,8 +108,8 @@ void AudioDeviceTest::SetUp() {
     Sim().AddTypicalDevices();
     Sim().SetClock(ESimWaveClock::OnDemand);
     Sim().Install();
-    g_nWaveInDevice = WAVE_MAPPER;
-    g_nWaveOutDevice = WAVE_MAPPER;
+    g_WaveIn.m_nDevice = WAVE_MAPPER;
+    g_WaveOut.m_nDevice = WAVE_MAPPER;
     g_pfnWaveInData = RecordInputSink;
     g_pfnWaveOutDone = RecordOutputSink;
     g_InSink.Clear();
@@ -120,7 +120,7 @@ void AudioDeviceTest::TearDown() {
     ReleaseWaveThread();
     StopWaveOut();
     StopWaveIn();
-    ExpectWithin([] { return !g_bWaveOutOpen && !g_bWaveInOpen; }, D_dwCloseTimeout,
+    ExpectWithin([] { return !g_WaveOut.m_bOpen && !g_WaveIn.m_bOpen; }, D_dwCloseTimeout,
                  "the close notifications of both directions after the test");
     g_nBitsPerSample = 16;
     Sim().Uninstall();

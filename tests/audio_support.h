@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "audio/EmulatedWave.h"
+#include "audio/WaveDirection.h"
 #include "audio/waveinout.h"
 #include "audio/WaveMsgThread.h"
 

@@ -112,29 +112,29 @@ public:
 
     std::string StartPlayback() {
         std::string strResult = "start " + std::to_string(TV_StartPlayFile(0, m_strPrompt.c_str(), 0, 0));
-        return strResult + (IsPlayingFile() ? ", job stays" : ", job ended") + Where(g_nWaveOutDevice);
+        return strResult + (IsPlayingFile() ? ", job stays" : ", job ended") + Where(g_WaveOut.m_nDevice);
     }
     std::string Refill() {
         LONG nBefore = s_nPlayerReturns;
         Sim().PlayOutputBlocks(1);
         ExpectWithin([nBefore] { return s_nPlayerReturns > nBefore; }, D_dwMargin, "the player's refill");
         if (!IsPlayingFile()) return "playback ended";
-        return "plays on with " + std::to_string(g_nWaveOutQueued) + " blocks queued";
+        return "plays on with " + std::to_string(g_WaveOut.m_nHeld) + " blocks queued";
     }
     std::string StopPlayback() {
         TV_StopPlayFile(0);
-        ExpectWithin([] { return !g_bWaveOutOpen; }, D_dwMargin, "the output closed or abandoned");
+        ExpectWithin([] { return !g_WaveOut.m_bOpen; }, D_dwMargin, "the output closed or abandoned");
         return "stopped";
     }
     std::string StartRecording() {
         std::string strResult = "start " + std::to_string(TV_StartRecordFile(0, m_strRecording.c_str(), 0, 0));
-        return strResult + (IsRecordingFile() ? ", job stays" : ", no job") + Where(g_nWaveInDevice);
+        return strResult + (IsRecordingFile() ? ", job stays" : ", no job") + Where(g_WaveIn.m_nDevice);
     }
     std::string Capture() {
         Sim().CaptureInput(D_nRecordBuf);
-        ExpectWithin([this] { return Sim().QueuedBlocks(ESimWaveDirection::Input) == g_nWaveInPending; }, D_dwMargin,
+        ExpectWithin([this] { return Sim().QueuedBlocks(ESimWaveDirection::Input) == g_WaveIn.m_nHeld; }, D_dwMargin,
                      "the recorder's handling of the buffer");
-        return "records on with " + std::to_string(g_nWaveInPending) + " buffers";
+        return "records on with " + std::to_string(g_WaveIn.m_nHeld) + " buffers";
     }
     std::string StopRecording() {
         TV_StopRecordFile(0);
@@ -180,7 +180,7 @@ bool FaultWaveTest::StepCallsTheFunction() {
 void FaultWaveTest::Settle() {
     StopPlayFile();
     StopRecordFile();
-    ExpectWithin([] { return !g_bWaveOutOpen && !g_bWaveInOpen; }, D_dwSettleTimeout, "both directions closed");
+    ExpectWithin([] { return !g_WaveOut.m_bOpen && !g_WaveIn.m_bOpen; }, D_dwSettleTimeout, "both directions closed");
     ExpectWithin(
         [this] {
             if (Sim().QueuedBlocks(ESimWaveDirection::Output) + Sim().QueuedBlocks(ESimWaveDirection::Input) == 0)
@@ -195,7 +195,7 @@ void FaultWaveTest::Settle() {
 void FaultWaveTest::RunWithFault(MMRESULT nError) {
     SCOPED_TRACE(ErrorName(nError));
     // As after the load: the handset not yet found.
-    g_nWaveOutDevice = g_nWaveInDevice = WAVE_MAPPER;
+    g_WaveOut.m_nDevice = g_WaveIn.m_nDevice = WAVE_MAPPER;
     (this->*Scene().pfnPrepare)();
     int nAbandoned = WaveDevicesAbandoned();
     CLogLines::Get().Mark();

@@ -92,8 +92,8 @@ void FileAudioTest::ExpectPlaybackAndRecordingWork(const std::function<void()> &
     ASSERT_EQ(StartRecordFile(strRecording.c_str()), 0) << "the next recording";
     // Each start may wait once for a device that no longer answers.
     EXPECT_LT(GetTickCount() - dwStart, 2 * D_dwCloseWaitTimeout + 1000) << "the next starts waited past their bounds";
-    EXPECT_EQ(g_nWaveOutDevice, D_nHandsetOutId) << "the next playback is not on the handset";
-    EXPECT_EQ(g_nWaveInDevice, D_nHandsetInId) << "the next recording is not from the handset";
+    EXPECT_EQ(g_WaveOut.m_nDevice, D_nHandsetOutId) << "the next playback is not on the handset";
+    EXPECT_EQ(g_WaveIn.m_nDevice, D_nHandsetInId) << "the next recording is not from the handset";
     fnWhileRunning();
     ASSERT_TRUE(PlayUntilTheJobEnds(3000)) << "the next playback did not end";
     CaptureBuffers(3);

@@ -217,7 +217,7 @@ TEST(FileExportsWithoutHandset, CommandsAreDroppedAndTheAudioRunsAllTheSame) {
     EXPECT_TRUE(WaitUntil([] { return TV_PlayFileRest(0) == 0; }, 1000)) << "the playback did not end";
     EXPECT_EQ(sim.PlayedBytes(D_nHandsetOutId), samples);
     EXPECT_TRUE(CEmulatedHid::Instance().FeatureReports().empty());
-    EXPECT_TRUE(WaitUntil([] { return !g_bWaveOutOpen; }, 1000)) << "no output close notification";
+    EXPECT_TRUE(WaitUntil([] { return !g_WaveOut.m_bOpen; }, 1000)) << "no output close notification";
     sim.Uninstall();
 }
 

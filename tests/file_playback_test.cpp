@@ -22,7 +22,7 @@ TEST_F(FilePlaybackTest, FileOf30000BytesQueuesOneBlockAndEndsWhenItReturns) {
     EXPECT_EQ(Sim().QueuedBlocks(D_eOut), 1) << "one block: the second opening read finds nothing";
     PlayOneBlock();
     EXPECT_EQ(IsPlayingFile(), 0) << "the refill found the end of the file with nothing queued";
-    ExpectWithin([] { return !g_bWaveOutOpen; }, 1000, "output close notification after the last block");
+    ExpectWithin([] { return !g_WaveOut.m_bOpen; }, 1000, "output close notification after the last block");
     EXPECT_EQ(Sim().Closes(D_eOut), 1);
     EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
 }
@@ -68,7 +68,7 @@ TEST_P(PlaybackEndTest, RegressionEndOfFileLetsTheQueuedBlocksPlayOut) {
     EXPECT_EQ(IsPlayingFile(), 0) << "the job ends with the last block";
     EXPECT_EQ(Sim().Resets(D_eOut), 1) << "the end's stop finds nothing left to cut";
     EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
-    ExpectWithin([] { return !g_bWaveOutOpen; }, 1000, "output close notification at the end");
+    ExpectWithin([] { return !g_WaveOut.m_bOpen; }, 1000, "output close notification at the end");
 }
 
 // clang-format off
@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(Files, OutsidePromptTest,
 TEST_F(FilePlaybackTest, RegressionFileWithNoSamplesFailsAndClosesTheOutputItOpened) {
     ASSERT_EQ(StartPlayFile(WritePrompt(Bytes()).c_str()), -1);
     EXPECT_EQ(IsPlayingFile(), 0) << "a failed start left its job";
-    ExpectWithin([] { return !g_bWaveOutOpen; }, 1000, "output close notification after the failed start");
+    ExpectWithin([] { return !g_WaveOut.m_bOpen; }, 1000, "output close notification after the failed start");
     EXPECT_EQ(Sim().Closes(D_eOut), 1);
 }
 
@@ -161,7 +161,7 @@ TEST_F(FilePlaybackTest, HostStopCutsAtOnceAndReturnedBlocksRefillNothing) {
     PlayOneBlock();
     EXPECT_EQ(StopPlayFile(), 0);
     EXPECT_EQ(IsPlayingFile(), 0);
-    ExpectWithin([] { return !g_bWaveOutOpen; }, 1000, "output close notification after the stop");
+    ExpectWithin([] { return !g_WaveOut.m_bOpen; }, 1000, "output close notification after the stop");
     EXPECT_EQ(s_nPlayerReturns, 3) << "the two blocks the reset returned reached the player";
     EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId).size(), D_nOpening) << "nothing played after the stop";
     EXPECT_EQ(Sim().OpenStreams(D_eOut), 0) << "no refill reopened or fed the output";
@@ -184,7 +184,7 @@ TEST_F(FilePlaybackTest, HostStopMeetingTheEndOfTheFileEndsTheJobOnce) {
     EXPECT_EQ(StopPlayFile(), 0);
     ReleaseWaveThread();
     ExpectWithin([] { return s_nPlayerReturns == 1; }, 1000, "handling of the last block's return");
-    ExpectWithin([] { return !g_bWaveOutOpen; }, 1000, "output close notification");
+    ExpectWithin([] { return !g_WaveOut.m_bOpen; }, 1000, "output close notification");
     EXPECT_EQ(IsPlayingFile(), 0);
     EXPECT_EQ(Sim().Closes(D_eOut), 1);
     EXPECT_EQ(Sim().Resets(D_eOut), 1) << "only the host's stop reset the output";
@@ -224,7 +224,7 @@ TEST_F(FilePlaybackTest, RegressionPlaybackWhoseOpeningBlocksAreAllRefusedEnds) 
     Sim().RefuseWrites(MMSYSERR_NOMEM);
     EXPECT_EQ(StartPlayFile(WritePrompt(CountingSamples(100000)).c_str()), 0) << "the file yielded sound";
     EXPECT_EQ(IsPlayingFile(), 0) << "nothing of the playback is queued, so no returned block would ever end it";
-    ExpectWithin([] { return !g_bWaveOutOpen; }, 1000, "output close notification");
+    ExpectWithin([] { return !g_WaveOut.m_bOpen; }, 1000, "output close notification");
     Sim().RefuseWrites(MMSYSERR_NOERROR);
     Bytes samples = CountingSamples(30000, 3);
     ASSERT_EQ(StartPlayFile(WritePrompt(samples).c_str()), 0);

@@ -68,7 +68,7 @@ TEST_F(FileRecordingTest, RegressionStopKeepsTheBuffersTheResetReturns) {
     Bytes expected = CountingSamples(3 * D_nRecordBuf + 300);
     expected.resize(4 * D_nRecordBuf, 0x00);
     EXPECT_EQ(SamplesOf(file), expected);
-    EXPECT_FALSE(g_bWaveInOpen) << "the input closed before the stop returned";
+    EXPECT_FALSE(g_WaveIn.m_bOpen) << "the input closed before the stop returned";
 }
 
 TEST_F(FileRecordingTest, RegressionStartWhileAnInputStillClosesNeitherHoldsTheRecorderNorFails) {

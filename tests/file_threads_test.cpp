@@ -57,16 +57,16 @@ TEST_P(FileThreadsTest, StartsAndStopsFromTwoHostThreadsWhileSoundMoves) {
     ExpectWithin([pbOpen] { return !*pbOpen; }, 2000, "close notification after the last stop");
     EXPECT_EQ(Sim().PreparedAtClose(), 0) << "a block or buffer was still prepared when the device closed";
     EXPECT_EQ(Sim().LostNotifications(), 0);
-    EXPECT_EQ(g_nWaveOutQueued, 0);
+    EXPECT_EQ(g_WaveOut.m_nHeld, 0);
 }
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Directions, FileThreadsTest,
     ::testing::Values(Direction{"Playback", ESimWaveDirection::Output, StartPlayFile, StopPlayFile,
-                                [] { CEmulatedWave::Instance().PlayOutputBlocks(1); }, &g_bWaveOutOpen},
+                                [] { CEmulatedWave::Instance().PlayOutputBlocks(1); }, &g_WaveOut.m_bOpen},
                       Direction{"Recording", ESimWaveDirection::Input, StartRecordFile, StopRecordFile,
-                                [] { CEmulatedWave::Instance().CaptureInput(D_nRecordBuf); }, &g_bWaveInOpen}),
+                                [] { CEmulatedWave::Instance().CaptureInput(D_nRecordBuf); }, &g_WaveIn.m_bOpen}),
     [](const ::testing::TestParamInfo<Direction> &info) { return std::string(info.param.pszName); });
 // clang-format on
 

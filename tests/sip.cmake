@@ -21,7 +21,7 @@ set(TV_SIP_ISOLATED ${TV_SIP_FIXTURE} ${CMAKE_CURRENT_LIST_DIR}/sip_isolated_mai
 tv_add_sip_test(sip_line_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_line_test.cpp
   ${TV_SIP_ISOLATED})
 tv_add_sip_test(sip_call_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_call_test.cpp
-  ${TV_SIP_ISOLATED})
+  ${CMAKE_CURRENT_LIST_DIR}/sip_call_end_test.cpp ${TV_SIP_ISOLATED})
 tv_add_sip_test(sip_log_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/sip_log_test.cpp
   ${TV_SIP_ISOLATED} LIBS marenta_static)
 # The 5 s waits running out, in a process of their own so they overlap others.

@@ -19,7 +19,7 @@ public:
         agent.m_hInstance = 0;
         agent.m_hLine.store(hLine);
         agent.m_calls.clear();
-        if (hCall) agent.m_calls.push_back(CSipAgent::SCallNote{hCall, false});
+        if (hCall) agent.NoteCallLocked(hCall, false);
         agent.SetCallLocked(hCall);
         agent.m_state.store(eState);
         agent.m_nLastError.store(0);
@@ -37,9 +37,9 @@ public:
         CSipAgent &agent = CSipAgent::Instance();
         CSrwExclusive lock(agent.m_stateLock);
         if (CSipAgent::SCallNote *pNote = agent.FindNote(hCall))
-            pNote->bDestroyed = true;
+            CSipAgent::MarkDestroyAsked(*pNote);
         else
-            agent.m_calls.push_back(CSipAgent::SCallNote{hCall, true});
+            agent.NoteCallLocked(hCall, true);
     }
     static size_t KnownCalls() {
         CSipAgent &agent = CSipAgent::Instance();

@@ -71,6 +71,7 @@ struct SHangUpCase {
     ESipReach eWhere;
     int nResult;
     bool bRenewedFirst;
+    bool bAskedAgain = false;  // a call whose destroy was asked for and never closed
 };
 inline void PrintTo(const SHangUpCase &c, std::ostream *pOut) { *pOut << c.szName; }
 
@@ -85,6 +86,12 @@ TEST_P(SipHangUpTest, AnswersAsTheStateAllows) {
         EXPECT_GT(CountCalls("KIRO_CallDestroy"), nDestroys);
         Settle();
         EXPECT_EQ(m_sim.LiveCalls(), 0) << "the call ended in the library";
+    } else if (GetParam().bAskedAgain) {
+        EXPECT_EQ(CountCalls("KIRO_CallDestroy"), nDestroys + 1) << "the library is asked again";
+        EXPECT_NE(ReadLog().find("TV_HangUpCall: failed, error code: " + std::to_string(KIROSIM_ERR_BAD_HANDLE)),
+                  std::string::npos)
+            << "log was: " << ReadLog();
+        EXPECT_EQ(m_tv.MakeCall("100"), 0) << "the call the library no longer has is forgotten";
     } else {
         EXPECT_EQ(CountCalls("KIRO_CallDestroy"), nDestroys) << "a refused hang-up destroys nothing";
         EXPECT_NE(ReadLog().find("TV_HangUpCall: failed, error code: 10"), std::string::npos)
@@ -102,7 +109,9 @@ INSTANTIATE_TEST_SUITE_P(
                       // until the far end alerted, nor at all if nobody did.
                       SHangUpCase{"Calling", ESipReach::Calling, 0, false},
                       SHangUpCase{"PlacedBeforeAnyEvent", ESipReach::Placed, 0, false},
-                      SHangUpCase{"Released", ESipReach::Released, -2, false},
+                      // Regression: a released call whose close never came
+                      // could not be ended, and held the line for good.
+                      SHangUpCase{"Released", ESipReach::Released, -2, false, true},
                       SHangUpCase{"Registered", ESipReach::Registered, -2, false},
                       // Regression: a renewal during a call moved the agent to
                       // registered, and the call could no longer be ended.

@@ -91,11 +91,21 @@ INSTANTIATE_TEST_SUITE_P(
                        STATE_UNREGISTERED, ""},
         SCallEventCase{"ConnectedBeforeTheLibraryStarted", STATE_UNINITIALISED,
                        KIRO_CALL_CONNECTED, 1, STATE_UNINITIALISED, ""},
+        // Regression: a status other than 1 dropped the agent's call but
+        // never destroyed it, so the library kept a call (a busy or
+        // cancelled one, or one whose re-INVITE was refused) out of the
+        // host's reach. It is destroyed at once, by its own handle.
         SCallEventCase{"ConnectedWithStatusZero", STATE_RINGING, KIRO_CALL_CONNECTED, 0,
-                       STATE_REGISTERED, ""},
+                       STATE_REGISTERED, "KIRO_CallDestroy|12289"},
+        SCallEventCase{"ReinviteRefusedWhileTalking", STATE_TALKING, KIRO_CALL_CONNECTED, 0,
+                       STATE_REGISTERED, "KIRO_CallDestroy|12289"},
         SCallEventCase{"OfferedWithStatusTwo", STATE_REGISTERED, KIRO_CALL_OFFERED, 2,
-                       STATE_REGISTERED, ""},
+                       STATE_REGISTERED, "KIRO_CallDestroy|12289"},
         SCallEventCase{"ReleasedWithStatusZero", STATE_TALKING, KIRO_CALL_RELEASED, 0,
+                       STATE_REGISTERED, "KIRO_CallDestroy|12289"},
+        SCallEventCase{"ReleasedBusy", STATE_ALERTING, KIRO_CALL_RELEASED, 486,
+                       STATE_REGISTERED, "KIRO_CallDestroy|12289"},
+        SCallEventCase{"ClosedWithStatusZero", STATE_RELEASED, KIRO_CALL_CLOSED, 0,
                        STATE_REGISTERED, ""}),
     [](const ::testing::TestParamInfo<SCallEventCase> &info) { return info.param.szName; });
 // clang-format on
@@ -245,8 +255,8 @@ TEST_F(SipEventTest, ClosedCallIsGoneForLaterEvents) {
 
 // Regression: a call the agent no longer tracked (here dropped by a failed
 // status) was never destroyed when the library released it, or its release
-// took the agent's state with it.
-TEST_F(SipEventTest, ReleaseOfACallTheAgentDroppedDestroysItAndLeavesTheState) {
+// took the agent's state with it. It is destroyed once, when it is dropped.
+TEST_F(SipEventTest, ReleaseOfACallTheAgentDroppedDestroysItOnceAndLeavesTheState) {
     CSipAgentProbe::Restart(STATE_TALKING, D_hLine, D_hCall);
     InjectCallEvent(D_hCall, KIRO_CALL_CONNECTED, 0);
     ASSERT_EQ(Agent().State(), STATE_REGISTERED);
@@ -254,6 +264,48 @@ TEST_F(SipEventTest, ReleaseOfACallTheAgentDroppedDestroysItAndLeavesTheState) {
     EXPECT_EQ(Agent().State(), STATE_REGISTERED) << "the dropped call no longer moves the agent";
     EXPECT_EQ(m_sim.Calls(), std::vector<std::string>{"KIRO_CallDestroy|12289"});
 }
+
+// A call that ends with failed status words, event by event: destroyed in the
+// library exactly once, its record dropped at its close whatever the close's
+// status, so that the library's next call on the same handle is taken.
+struct SFailedEndCase {
+    const char *szName;
+    AgentState eBefore;
+    std::vector<std::pair<uint32_t, uint32_t>> events;  // code, status
+};
+inline void PrintTo(const SFailedEndCase &c, std::ostream *pOut) { *pOut << c.szName; }
+
+class SipFailedEndTest : public SipEventTest, public ::testing::WithParamInterface<SFailedEndCase> {};
+
+TEST_P(SipFailedEndTest, DestroysOnceAndFreesTheHandle) {
+    CSipAgentProbe::Restart(GetParam().eBefore, D_hLine, D_hCall);
+    for (const auto &event : GetParam().events) InjectCallEvent(D_hCall, event.first, event.second);
+    EXPECT_EQ(Agent().State(), STATE_REGISTERED);
+    EXPECT_EQ(m_sim.CallsOf("KIRO_CallDestroy"), std::vector<std::string>{"KIRO_CallDestroy|12289"});
+    EXPECT_EQ(CSipAgentProbe::KnownCalls(), 0u) << "the closed call's record is dropped";
+    InjectCallEvent(D_hCall, KIRO_CALL_CREATED, 1);
+    InjectCallEvent(D_hCall, KIRO_CALL_OFFERED, 1);
+    EXPECT_EQ(m_sim.CallsOf("KIRO_CallAccept"), std::vector<std::string>{"KIRO_CallAccept|12289"})
+        << "a new call on the handle is accepted, not declined";
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Table, SipFailedEndTest,
+    ::testing::Values(
+        SFailedEndCase{"BusyThenClosed", STATE_ALERTING,
+                       {{KIRO_CALL_RELEASED, 486}, {KIRO_CALL_CLOSED, 1}}},
+        // Regression: with the release and the close both failed the record
+        // stayed, and every later call the library put on the handle was
+        // neither taken nor ended.
+        SFailedEndCase{"ReleaseAndCloseBothFailed", STATE_TALKING,
+                       {{KIRO_CALL_RELEASED, 487}, {KIRO_CALL_CLOSED, 487}}},
+        SFailedEndCase{"FailedReleaseRepeated", STATE_ALERTING,
+                       {{KIRO_CALL_RELEASED, 486}, {KIRO_CALL_RELEASED, 486}, {KIRO_CALL_CLOSED, 404}}},
+        SFailedEndCase{"ReinviteRefusedThenReleased", STATE_TALKING,
+                       {{KIRO_CALL_CONNECTED, 0}, {KIRO_CALL_RELEASED, 1}, {KIRO_CALL_CLOSED, 1}}}),
+    [](const ::testing::TestParamInfo<SFailedEndCase> &info) { return info.param.szName; });
+// clang-format on
 
 TEST_F(SipEventTest, ReleaseClearsAutoAnswer) {
     Agent().SetAutoAnswer();

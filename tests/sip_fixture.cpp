@@ -139,6 +139,11 @@ KIRO_HANDLE CSipPluginTest::Reach(ESipReach eWhere) {
         Settle();
         return hCall;
     }
+    case ESipReach::Expired:
+        EXPECT_EQ(Register(), 0) << "registration";
+        EXPECT_EQ(m_sim.ExpireLine(m_sim.LatestLine()), 0) << "the server drops the registration";
+        Settle();
+        return 0;
     }
     return 0;
 }

@@ -52,6 +52,7 @@ enum class ESipReach {
     Ringing,
     Talking,   // incoming call answered with TV_OffHook
     Released,  // far end hung up, the closing event never comes
+    Expired,   // registered, then the server dropped the registration
 };
 
 // Exports a table can name.

@@ -7,6 +7,10 @@
 
 namespace {
 const KIRO_HANDLE D_hFirstLine = 0x2001;
+// A user whose identity with "@example.com" is one character too long for
+// the 254 the identity holds, and one that just fits.
+const std::string D_strUserTooLong(255 - 12, 'u');
+const std::string D_strUserThatFits(254 - 12, 'u');
 
 std::vector<std::string> Tail(const std::vector<std::string> &calls, size_t nCount) {
     return std::vector<std::string>(calls.end() - static_cast<long>(std::min(nCount, calls.size())), calls.end());
@@ -81,13 +85,28 @@ INSTANTIATE_TEST_SUITE_P(
         SMissingArgument{"NullDomain", {nullptr, "1001", "secret", "proxy"}},
         SMissingArgument{"NullUser", {"example.com", nullptr, "secret", "proxy"}},
         SMissingArgument{"NullCredential", {"example.com", "1001", nullptr, "proxy"}},
-        SMissingArgument{"NullProxy", {"example.com", "1001", "secret", nullptr}}),
+        SMissingArgument{"NullProxy", {"example.com", "1001", "secret", nullptr}},
+        // Regression: an identity too long for its buffer was cut and
+        // registered, here without its "@domain".
+        SMissingArgument{"IdentityTooLong", {"example.com", D_strUserTooLong.c_str(), "secret", "proxy"}}),
     [](const ::testing::TestParamInfo<SMissingArgument> &info) { return info.param.szName; });
 // clang-format on
 
-TEST_F(SipLineTest, UnInitializeWithoutALineIsRefused) {
+TEST_F(SipLineTest, UnInitializeBeforeTheLibraryStartedIsRefused) {
     EXPECT_EQ(m_tv.UnInitialize(), -2);
     EXPECT_EQ(m_sim.Calls(), std::vector<std::string>{"KIRO_LineUnRegister|0"});
+}
+
+// Regression: a second TV_UnInitialize asked the library to unregister a
+// line the agent no longer held, and answered its refusal (or timed out).
+TEST_F(SipLineTest, UnInitializeWhenUnregisteredAnswersZeroAndAsksNothing) {
+    ASSERT_EQ(Register(), 0);
+    ASSERT_EQ(m_tv.UnInitialize(), 0);
+    Settle();
+    size_t nCalls = m_sim.Calls().size();
+    EXPECT_EQ(m_tv.UnInitialize(), 0) << "already unregistered";
+    EXPECT_EQ(m_sim.Calls().size(), nCalls) << "no library request without a line";
+    EXPECT_EQ(Register(), 0);
 }
 
 // A library function failing under an export, then working again.
@@ -108,10 +127,10 @@ class SipLibraryFailureTest : public CSipPluginTest, public ::testing::WithParam
 TEST_P(SipLibraryFailureTest, ComesBackAsTheExportsResult) {
     const SLibraryFailure &c = GetParam();
     Reach(c.eBefore);
-    m_sim.ForceResult(c.szFunction, 77);
+    if (*c.szFunction) m_sim.ForceResult(c.szFunction, 77);
     EXPECT_EQ(Do(c.eAction), c.nResult);
     EXPECT_EQ(m_sim.Calls().back(), c.szLastCall);
-    m_sim.ForceResult(c.szFunction, 0);
+    if (*c.szFunction) m_sim.ForceResult(c.szFunction, 0);
     Settle();
     EXPECT_EQ(Do(c.eThen), c.nThenResult) << "once " << c.szFunction << " works again";
 }
@@ -135,8 +154,14 @@ INSTANTIATE_TEST_SUITE_P(
         SLibraryFailure{"OutboundProxyIgnored", ESipReach::Nothing, "KIRO_SetOutboundProxy",
                         ESipAction::Register, 0, "KIRO_LineRegister|8193|example.com|1001|secret|1001@example.com",
                         ESipAction::Unregister, 0},
+        // Regression: a refused unregistration kept the line, and every later
+        // TV_Initialize answered -3. The line is removed all the same.
         SLibraryFailure{"LineUnRegister", ESipReach::Registered, "KIRO_LineUnRegister", ESipAction::Unregister,
-                        -2, "KIRO_LineUnRegister|8193", ESipAction::Unregister, 0},
+                        -2, "KIRO_RemoveLine|8193", ESipAction::Register, 0},
+        // The server dropped the registration, so the library refuses to
+        // unregister it (no forced failure here).
+        SLibraryFailure{"UnregistrationOfADroppedLine", ESipReach::Expired, "", ESipAction::Unregister,
+                        -2, "KIRO_RemoveLine|8193", ESipAction::Register, 0},
         // The line is forgotten anyway and its unregistration still comes.
         SLibraryFailure{"RemoveLine", ESipReach::Registered, "KIRO_RemoveLine", ESipAction::Unregister, -2,
                         "KIRO_RemoveLine|8193", ESipAction::Register, 0},
@@ -221,12 +246,11 @@ TEST_F(SipLineTest, FailingRenewalsKeepTheAgentRegistered) {
 }
 
 // Regression: user and domain were formatted into the identity unbounded.
-TEST_F(SipLineTest, LongIdentityIsCutToTheBuffer) {
-    std::string strUser(300, 'u');
-    ASSERT_EQ(m_tv.Initialize("example.com", strUser.c_str(), "secret", "proxy", ""), 0);
-    std::vector<std::string> addLine = m_sim.CallsOf("KIRO_AddLine");
-    ASSERT_EQ(addLine.size(), 1u);
-    EXPECT_EQ(addLine[0], "KIRO_AddLine|4097|" + std::string(254, 'u')) << "identity is at most 254 characters";
+// One too long is refused (SipMissingArgumentTest); 254 characters fit.
+TEST_F(SipLineTest, IdentityOfTheFullLengthRegistersWhole) {
+    ASSERT_EQ(m_tv.Initialize("example.com", D_strUserThatFits.c_str(), "secret", "proxy", ""), 0);
+    EXPECT_EQ(m_sim.CallsOf("KIRO_AddLine"),
+              std::vector<std::string>{"KIRO_AddLine|4097|" + D_strUserThatFits + "@example.com"});
 }
 
 TEST_F(SipLineTest, ExportsBeforeInitializeNeedNoLibrary) {

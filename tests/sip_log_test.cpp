@@ -1,6 +1,7 @@
 // SIP plug-in log: CAgentLog's header format and file handling (white-box,
 // on a log object of the test's own), then the bytes a short session with the
 // built plug-in leaves in "BRAVIK32.log" (black-box).
+#include <algorithm>
 #include <functional>
 #include <regex>
 #include <string>
@@ -212,6 +213,13 @@ INSTANTIATE_TEST_SUITE_P(
         SFailureEntry{"RegistrationBadArgument", ESipReach::Nothing, "",
                       [](const CMarentaExports &tv) { return tv.Initialize("", "1", "s", "p", ""); },
                       -3, EntryPattern("TV_Initialize", "failed \\(-3\\), bad argument\\.")},
+        // Regression: an identity too long for its 254 characters was cut
+        // and registered.
+        SFailureEntry{"IdentityTooLong", ESipReach::Nothing, "",
+                      [](const CMarentaExports &tv) {
+                          return tv.Initialize("example.com", std::string(243, 'u').c_str(), "s", "p", "");
+                      },
+                      -3, EntryPattern("TV_Initialize", "failed \\(-3\\), bad argument\\.")},
         SFailureEntry{"RegistrationRefusedByTheLibrary", ESipReach::Nothing, "KIRO_AddLine", D_fnRegister,
                       -3, EntryPattern("TV_Initialize", "failed \\(-3\\), error code: 77\\.")},
         SFailureEntry{"UnregistrationFailed", ESipReach::Registered, "KIRO_LineUnRegister",
@@ -250,6 +258,45 @@ INSTANTIATE_TEST_SUITE_P(
                                    "failed \\(-1\\), wrong state: ringing\\.")}),
     [](const ::testing::TestParamInfo<SFailureEntry> &info) { return info.param.szName; });
 // clang-format on
+
+namespace {
+// Calls one export nCount times, as one of the host's threads.
+struct SLogWriter {
+    PFN_TV_NoArgument pfnExport;
+    int nCount;
+    static DWORD WINAPI Run(void *pParam) {
+        const SLogWriter *pWriter = static_cast<const SLogWriter *>(pParam);
+        for (int i = 0; i < pWriter->nCount; ++i) pWriter->pfnExport();
+        return 0;
+    }
+};
+}  // namespace
+
+// Regression: each piece of an entry was its own append, so entries made by
+// two host threads at once interleaved (one export's text under the other's
+// header). Each entry now reaches the file whole.
+TEST_F(SipLogFileTest, EntriesFromTwoHostThreadsStayWhole) {
+    ASSERT_EQ(Register(), 0);
+    const int nEach = 300;
+    SLogWriter writers[2] = {{m_tv.PickUp, nEach}, {m_tv.Installed, nEach}};
+    HANDLE ahThreads[2];
+    for (int i = 0; i < 2; ++i) ahThreads[i] = CreateThread(nullptr, 0, &SLogWriter::Run, &writers[i], 0, nullptr);
+    ASSERT_EQ(WaitForMultipleObjects(2, ahThreads, TRUE, 60000), WAIT_OBJECT_0) << "the writers never finished";
+    for (HANDLE h : ahThreads) CloseHandle(h);
+    const std::regex entry(std::string(D_szTime) +
+                           "UA_KIRO\\.cpp:\\d+:(TV_Initialize: |TV_PickUp: Picked up\\.|"
+                           "TV_Installed: Just called\\(DUMMY USE\\)\\.)");
+    const std::string strLog = ReadLog();
+    ASSERT_EQ(strLog.compare(0, 2, "\r\n"), 0);
+    int nEntries = 0, nBroken = 0;
+    for (size_t nStart = 2; nStart <= strLog.size(); ++nEntries) {
+        size_t nEnd = std::min(strLog.find("\r\n", nStart), strLog.size());
+        if (!std::regex_match(strLog.substr(nStart, nEnd - nStart), entry)) ++nBroken;
+        nStart = nEnd + 2;
+    }
+    EXPECT_EQ(nBroken, 0) << "entries not whole, of " << nEntries;
+    EXPECT_EQ(nEntries, 1 + 2 * nEach) << "every entry written";
+}
 
 TEST_F(SipLogFileTest, LogFollowsTheCurrentFolderOfEachWrite) {
     ASSERT_EQ(Register(), 0);

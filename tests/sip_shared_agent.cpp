@@ -55,6 +55,50 @@ const std::vector<SSipFlow> &SipFlows() {
           {ESipStep::Call, -2},
           {ESipStep::Register, 0}}},
         {"NobodyAnswersHangUpWhileCalling", {{ESipStep::NobodyAnswers, 0}, {ESipStep::Call, 0}, {ESipStep::HangUp, 0}}},
+        {"FarEndBusyWithAFailedClose",
+         {{ESipStep::ClosesFail, 0},
+          {ESipStep::Call, 0},
+          {ESipStep::Settle, 0},
+          {ESipStep::FarBusy, 0},
+          {ESipStep::LibraryKind, 0},
+          {ESipStep::Offer, 0},
+          {ESipStep::Answer, 0},
+          {ESipStep::HangUp, 0}}},
+        {"ReinviteRefused",
+         {{ESipStep::Offer, 0},
+          {ESipStep::Answer, 0},
+          {ESipStep::Settle, 0},
+          {ESipStep::FarRefusesReinvite, 0},
+          {ESipStep::HangUp, -2},
+          {ESipStep::Call, 0},
+          {ESipStep::HangUp, 0}}},
+        {"DestroyRefusedAtTheFarEndsRelease",
+         {{ESipStep::Offer, 0},
+          {ESipStep::Answer, 0},
+          {ESipStep::Settle, 0},
+          {ESipStep::DestroysFail, 0},
+          {ESipStep::FarHangUp, 0},
+          {ESipStep::LibraryKind, 0},
+          {ESipStep::HangUp, 0},
+          {ESipStep::Call, 0},
+          {ESipStep::HangUp, 0}}},
+        {"CloseNeverComesThenReregister",
+         {{ESipStep::Offer, 0},
+          {ESipStep::Answer, 0},
+          {ESipStep::Settle, 0},
+          {ESipStep::DestroysLost, 0},
+          {ESipStep::FarHangUp, 0},
+          {ESipStep::LibraryKind, 0},
+          {ESipStep::Unregister, 0},
+          {ESipStep::Register, 0},
+          {ESipStep::Call, 0},
+          {ESipStep::HangUp, 0}}},
+        {"UnregistrationRefusedAfterTheLineDropped",
+         {{ESipStep::Expire, 0},
+          {ESipStep::Unregister, -2},
+          {ESipStep::Register, 0},
+          {ESipStep::Call, 0},
+          {ESipStep::HangUp, 0}}},
         {"NobodyAnswersTheLibraryGivesUp",
          {{ESipStep::NobodyAnswers, 0},
           {ESipStep::Call, 0},
@@ -121,6 +165,12 @@ int CSipSharedAgentTest::DoStep(ESipStep eStep) {
     case ESipStep::FarHangUp: m_sim.RemoteHangUp(m_hFlowCall); return 0;
     case ESipStep::Expire: m_sim.ExpireLine(m_sim.LatestLine()); return 0;
     case ESipStep::NobodyAnswers: m_sim.SetMode(m_sim.GetMode() | KIROSIM_MODE_NO_ANSWER); return 0;
+    case ESipStep::FarBusy: m_sim.RemoteRelease(m_hFlowCall, KIROSIM_STATUS_BUSY); return 0;
+    case ESipStep::FarRefusesReinvite: m_sim.RefuseReinvite(m_hFlowCall); return 0;
+    case ESipStep::ClosesFail: m_sim.SetEventStatus(KIRO_CALL_CLOSED, KIROSIM_STATUS_CANCELLED); return 0;
+    case ESipStep::DestroysFail: m_sim.ForceResult("KIRO_CallDestroy", 77); return 0;
+    case ESipStep::DestroysLost: m_sim.SetMode(m_sim.GetMode() | KIROSIM_MODE_DESTROY_LOST); return 0;
+    case ESipStep::LibraryKind: MakeLibraryKind(); return 0;
     case ESipStep::Settle: return 0;
     }
     return 0;
@@ -172,9 +222,16 @@ void CSipSharedAgentTest::ExpectConsistent() {
     EXPECT_TRUE(CallAndHangUp() || (Register() == 0 && CallAndHangUp())) << "the agent neither calls nor registers";
 }
 
+void CSipSharedAgentTest::MakeLibraryKind() {
+    m_sim.SetMode(m_sim.GetMode() & ~KIROSIM_MODE_DESTROY_LOST);
+    m_sim.SetEventStatus(KIRO_CALL_CLOSED, 1);
+    m_sim.ForceResult("KIRO_CallDestroy", 0);
+}
+
 void CSipSharedAgentTest::ExpectUsable(const std::string &strCase) {
     m_sim.SetMode(KIROSIM_MODE_PLAIN);
     m_sim.FailStep(-1, 0);
+    MakeLibraryKind();
     Settle();
     // Calls the agent could not take or end are the far end's to give up.
     m_sim.EndCalls();

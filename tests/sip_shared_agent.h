@@ -27,8 +27,14 @@ enum class ESipStep {
     FarAnswer,
     FarHangUp,
     Settle,
-    Expire,         // the server drops the line's registration
-    NobodyAnswers,  // from now on outgoing calls are never answered
+    Expire,              // the server drops the line's registration
+    NobodyAnswers,       // from now on outgoing calls are never answered
+    FarBusy,             // the far end answers the call busy (486)
+    FarRefusesReinvite,  // a re-INVITE on the connected call refused (status 0)
+    ClosesFail,          // from now on every close carries status 487
+    DestroysFail,        // from now on KIRO_CallDestroy fails
+    DestroysLost,        // from now on a destroyed call's end is never reported
+    LibraryKind,         // closes, destroys and their reports work again
 };
 
 struct SSipStep {
@@ -68,6 +74,8 @@ protected:
     void ExpectUsable(const std::string &strCase = "");
     // The agent's call and hang-up on a kind library; false at the first miss.
     bool CallAndHangUp();
+    // Closes, destroys and their reports as a kind library has them.
+    void MakeLibraryKind();
     // The agent's state is the library's: a call the library still has, the
     // agent ends; without one it calls, or registers and calls.
     void ExpectConsistent();

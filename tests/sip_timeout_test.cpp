@@ -55,6 +55,58 @@ TEST_F(SipTimeoutTest, HangUpNeverClosedReturnsMinusOne) {
     EXPECT_TIMES_OUT(m_tv.HangUpCall(), -1, D_dWaitMs, "TV_HangUpCall: failed, server timeout.");
 }
 
+// Regression: a registration wait that timed out, then a refused
+// unregistration, kept the line for good: every later TV_Initialize
+// answered -3. The line is removed all the same.
+TEST_F(SipTimeoutTest, RegistrationNeverConfirmedThenUnregistrationRefusedFreesTheLine) {
+    m_sim.SetEventDelay(KIRO_LINE_REGISTERED, KIROSIM_DROP);
+    EXPECT_TIMES_OUT(Register(), -2, D_dWaitMs, "TV_Initialize: register failed, server timeout.");
+    m_sim.SetEventDelay(KIRO_LINE_REGISTERED, KIROSIM_DEFAULT_DELAY_MS);
+    m_sim.ForceResult("KIRO_LineUnRegister", 77);
+    EXPECT_EQ(m_tv.UnInitialize(), -2);
+    EXPECT_EQ(m_sim.Calls().back(), "KIRO_RemoveLine|8193");
+    m_sim.ForceResult("KIRO_LineUnRegister", 0);
+    EXPECT_EQ(Register(), 0) << "a new line registers";
+}
+
+// A hang-up whose close never comes (the library ends the call and never
+// says so), then what the host does next.
+enum class EAfterUnclosed { HangUpAgain, Call, Caller };
+class SipUnclosedHangUpTest : public CSipPluginTest, public ::testing::WithParamInterface<EAfterUnclosed> {};
+
+// Regression: the call stayed the agent's for good: a second TV_HangUpCall
+// never asked the library again, TV_MakeCall answered -2 and every caller
+// was declined. By the end of the hang-up's own wait the call is forgotten.
+TEST_P(SipUnclosedHangUpTest, FreesTheLineOnceTheHangUpRanOut) {
+    ReachTalking();
+    m_sim.SetMode(m_sim.GetMode() | KIROSIM_MODE_DESTROY_LOST);
+    EXPECT_TIMES_OUT(m_tv.HangUpCall(), -1, D_dWaitMs, "TV_HangUpCall: failed, server timeout.");
+    m_sim.SetMode(m_sim.GetMode() & ~KIROSIM_MODE_DESTROY_LOST);
+    size_t nDestroys = CountCalls("KIRO_CallDestroy");
+    if (GetParam() == EAfterUnclosed::HangUpAgain) {
+        EXPECT_EQ(m_tv.HangUpCall(), -2) << "the library has no such call";
+        EXPECT_EQ(CountCalls("KIRO_CallDestroy"), nDestroys + 1) << "the library is asked again";
+    }
+    if (GetParam() == EAfterUnclosed::Caller) {
+        m_sim.OfferCall(m_sim.LatestLine());
+        Settle();
+        EXPECT_EQ(m_tv.OffHook(), 0) << "the caller is taken, not declined";
+    } else {
+        EXPECT_EQ(m_tv.MakeCall("100"), 0);
+        Settle();
+        EXPECT_EQ(m_tv.HangUpCall(), 0);
+    }
+}
+
+std::string AfterUnclosedName(const ::testing::TestParamInfo<EAfterUnclosed> &info) {
+    static const char *const s_aszNames[] = {"HangUpAgain", "Call", "Caller"};
+    return s_aszNames[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, SipUnclosedHangUpTest,
+                         ::testing::Values(EAfterUnclosed::HangUpAgain, EAfterUnclosed::Call, EAfterUnclosed::Caller),
+                         AfterUnclosedName);
+
 TEST_F(SipTimeoutTest, AnswerNeverConnectedReturnsMinusOne) {
     ReachRinging();
     m_sim.SetEventDelay(KIRO_CALL_CONNECTED, KIROSIM_DROP);

@@ -6,7 +6,7 @@
 
 #include "loader_lock.h"
 #include "support/BaseThread.h"
-#include "support/RecoverableLock.h"
+#include "support/BoundedLock.h"
 #include "support/ThreadEnd.h"
 #include "audio/WaveMsgThread.h"
 
@@ -308,7 +308,7 @@ TEST(BaseThread, RegressionAWorkerStoppedUnderTheLoaderLockExitsByItself) {
     ResetEvent(g_hWatchedDetached);
     ULONG_PTR ulCookie = 0;
     ASSERT_EQ(0, LdrLockLoaderLock(0, nullptr, &ulCookie));
-    const bool bEndedByItself = worker.StopWithin(CStopBound(true, 3000)) != FALSE;
+    const bool bEndedByItself = worker.StopWithin(CDeadline::ForUnload(true, 3000)) != FALSE;
     LdrUnlockLoaderLock(0, ulCookie);
     EXPECT_TRUE(bEndedByItself);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread, D_dwStartBoundMs)) << "the worker never exited";
@@ -333,37 +333,98 @@ TEST(ThreadEnd, BodyStillRunningAfterTheTimeoutIsEndedByForce) {
     CloseHandle(hThread);
 }
 
+// A TerminateThread that, as the system may, ends the thread only a while
+// after it has returned: it asks a thread of the test's to end it. That
+// thread first gives a probe the chance to take the process heap; the probe
+// notes whether the ended thread was already gone when it got it.
+struct DelayedEnd {
+    HANDLE hTarget;
+    HANDLE hAsked = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE hHeapTaken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> bGoneWhenHeapTaken{false};
+    ~DelayedEnd() {
+        CloseHandle(hAsked);
+        CloseHandle(hHeapTaken);
+    }
+    static DelayedEnd *s_pCurrent;
+    static BOOL WINAPI Ask(HANDLE, DWORD) { return SetEvent(s_pCurrent->hAsked); }
+    // Neither thread allocates: the heap may be locked while they run.
+    static DWORD WINAPI Probe(LPVOID lpEnd) {
+        DelayedEnd *pEnd = static_cast<DelayedEnd *>(lpEnd);
+        if (WaitForSingleObject(pEnd->hAsked, D_dwStartBoundMs) != WAIT_OBJECT_0) return 1;
+        HeapLock(GetProcessHeap());
+        pEnd->bGoneWhenHeapTaken = WaitForSingleObject(pEnd->hTarget, 0) == WAIT_OBJECT_0;
+        HeapUnlock(GetProcessHeap());
+        SetEvent(pEnd->hHeapTaken);
+        return 0;
+    }
+    static DWORD WINAPI Ender(LPVOID lpEnd) {
+        DelayedEnd *pEnd = static_cast<DelayedEnd *>(lpEnd);
+        if (WaitForSingleObject(pEnd->hAsked, D_dwStartBoundMs) != WAIT_OBJECT_0) return 1;
+        // How long the fault has to show: a heap unlocked too early is
+        // taken at once. The stop waits far longer for the end to come.
+        WaitForSingleObject(pEnd->hHeapTaken, 100);
+        TerminateThread(pEnd->hTarget, 0);
+        return 0;
+    }
+};
+DelayedEnd *DelayedEnd::s_pCurrent = nullptr;
+
+// Fault: the stop gave the heaps' locks back as soon as TerminateThread
+// returned, but that call only asks for the end; the thread, still running,
+// could then take a heap's lock and die holding it. The heaps now stay
+// locked until the thread is gone.
+TEST(ThreadEnd, RegressionTheHeapsStayLockedUntilAThreadEndedByForceIsGone) {
+    CThreadEnd end;
+    ParkingBody body{&end, 5000, 0};
+    HANDLE hThread = CreateThread(nullptr, 0, ParkingBody::Proc, &body, 0, nullptr);
+    ASSERT_NE(hThread, nullptr);
+    DelayedEnd delayed;
+    delayed.hTarget = hThread;
+    DelayedEnd::s_pCurrent = &delayed;
+    const HANDLE ahHelpers[2] = {CreateThread(nullptr, 0, DelayedEnd::Probe, &delayed, 0, nullptr),
+                                 CreateThread(nullptr, 0, DelayedEnd::Ender, &delayed, 0, nullptr)};
+    ASSERT_TRUE(ahHelpers[0] && ahHelpers[1]);
+    end.UseTerminate(DelayedEnd::Ask);
+    EXPECT_FALSE(end.EndThread(hThread, 100));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, ahHelpers, TRUE, D_dwStartBoundMs)) << "the helpers never ended";
+    EXPECT_EQ(WaitForSingleObject(hThread, 0), WAIT_OBJECT_0) << "the delayed end did not come";
+    EXPECT_TRUE(delayed.bGoneWhenHeapTaken) << "the heap was unlocked while the ended thread still ran";
+    for (HANDLE hHelper : ahHelpers) CloseHandle(hHelper);
+    CloseHandle(hThread);
+}
+
 // The lock a thread ended by force may hold: a waiter takes it over from a
 // dead owner after one look, and gives up on a live one at its bound.
 struct LockHolder {
-    CRecoverableLock *pLock;
+    CBoundedLock *pLock;
     HANDLE hHolding;
     static DWORD WINAPI HoldForEver(LPVOID lpHolder) {
         LockHolder *pHolder = static_cast<LockHolder *>(lpHolder);
-        pHolder->pLock->Enter(0);
+        pHolder->pLock->Enter(CDeadline(0));
         SetEvent(pHolder->hHolding);
         Sleep(INFINITE);
         return 0;
     }
 };
 
-TEST(RecoverableLock, IsTakenOverFromADeadOwnerAndNotFromALiveOne) {
-    CRecoverableLock lock;
+TEST(BoundedLock, IsTakenOverFromADeadOwnerAndNotFromALiveOne) {
+    CBoundedLock lock;
     LockHolder holder{&lock, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     HANDLE hOwner = CreateThread(nullptr, 0, LockHolder::HoldForEver, &holder, 0, nullptr);
     ASSERT_NE(hOwner, nullptr);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holder.hHolding, D_dwStartBoundMs));
     DWORD dwStart = GetTickCount();
-    EXPECT_EQ(CRecoverableLock::EEntryResult::TimedOut, lock.Enter(200)) << "the owner lives";
+    EXPECT_EQ(CBoundedLock::EEntryResult::TimedOut, lock.Enter(CDeadline(200))) << "the owner lives";
     EXPECT_GE(ElapsedSince(dwStart), 190u);
     TerminateThread(hOwner, 0);
     WaitForSingleObject(hOwner, D_dwStartBoundMs);
     CloseHandle(hOwner);
     dwStart = GetTickCount();
-    EXPECT_EQ(CRecoverableLock::EEntryResult::EnteredFromDeadOwner, lock.Enter(D_dwStartBoundMs));
+    EXPECT_EQ(CBoundedLock::EEntryResult::EnteredFromDeadOwner, lock.Enter(CDeadline(D_dwStartBoundMs)));
     EXPECT_LT(ElapsedSince(dwStart), D_dwStartBoundMs / 2) << "one look at the owner should do";
     lock.Leave();
-    EXPECT_EQ(CRecoverableLock::EEntryResult::Entered, lock.Enter(0));
+    EXPECT_EQ(CBoundedLock::EEntryResult::Entered, lock.Enter(CDeadline(0)));
     lock.Leave();
     CloseHandle(holder.hHolding);
 }

@@ -6,14 +6,9 @@
 
 #include "audio/WaveFile.h"
 
-CFileJob::CFileJob(WaveFile *&pFile) : m_pFile(pFile), m_bLive(false), m_nGeneration(0) {
-    InitializeCriticalSection(&m_cs);
-}
+CFileJob::CFileJob(WaveFile *&pFile) : m_pFile(pFile), m_bLive(false), m_nGeneration(0) {}
 
-CFileJob::~CFileJob() {
-    Release();
-    DeleteCriticalSection(&m_cs);
-}
+CFileJob::~CFileJob() { Release(); }
 
 bool CFileJob::Create(const char *pszPath, char cMode) {
     m_bLive = false;

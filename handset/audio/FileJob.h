@@ -16,6 +16,8 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include "support/BoundedLock.h"
+
 class WaveFile;
 
 class CFileJob {
@@ -52,12 +54,17 @@ public:
     // it waits and must not end a job that another thread started meanwhile.
     unsigned Generation() const { return m_nGeneration; }
 
-    // Held across every operation on the job (CScopedLock), but never while
-    // waiting for the wave message thread.
-    CRITICAL_SECTION &Guard() { return m_cs; }
+    // Held across every operation on the job, but never while waiting for
+    // the wave message thread. A thread ended by force inside a sink may
+    // leave the job's file half written and its C library stream locked:
+    // its lock is given up, never taken over.
+    CBoundedLock &Lock() { return m_lock; }
+    // How long a host call or a sink waits for the job: the lock is held
+    // across device calls that return at once and a file read or write.
+    static constexpr DWORD D_dwLockBoundMs = 10000;
 
 private:
-    CRITICAL_SECTION m_cs;
+    CBoundedLock m_lock{CBoundedLock::EDeadOwner::GiveUp};
     WaveFile *&m_pFile;
     bool m_bLive;
     unsigned m_nGeneration;

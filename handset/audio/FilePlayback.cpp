@@ -19,10 +19,9 @@
 #include "audio/FilePlayback.h"
 
 #include "audio/FileJob.h"
+#include "audio/WaveDirection.h"
 #include "audio/WaveFile.h"
 #include "audio/waveinout.h"
-#include "support/ScopedLock.h"
-#include "support/StopBound.h"
 
 WaveFile *g_pPlayFile = nullptr;
 
@@ -61,12 +60,12 @@ void QueueRefill() {
 }
 
 // Under the job's lock.
-void EndPlayJob() {
+void EndPlayJob(const CDeadline &deadline) {
     if (!g_PlayJob.Release()) return;
     g_bPlayFileAtEnd = false;
     // Every block still queued comes back at once and finds no job; the
     // output closes after the last one.
-    StopWaveOut();
+    StopWaveOut(deadline);
 }
 
 }  // namespace
@@ -74,8 +73,8 @@ void EndPlayJob() {
 int StartPlayFile(const char *pszPath) {
     unsigned nJob = 0;
     {
-        CScopedLock lock(g_PlayJob.Guard());
-        if (g_PlayJob.Exists()) return -1;
+        CLockGuard lock(g_PlayJob.Lock(), CDeadline(CFileJob::D_dwLockBoundMs));
+        if (!lock.Held() || g_PlayJob.Exists()) return -1;
         g_bPlayFileAtEnd = false;
         if (!g_PlayJob.Create(pszPath ? pszPath : "", 'r')) return -1;
         g_pfnWaveOutDone = PlayBlockDone;
@@ -85,34 +84,38 @@ int StartPlayFile(const char *pszPath) {
     // may still be returning its blocks to PlayBlockDone, which needs the
     // lock, and the open waits for that output's close.
     MMRESULT nOpened = OpenWaveOut();
-    CScopedLock lock(g_PlayJob.Guard());
-    if (!g_PlayJob.OpenedFor(nJob, nOpened, StopWaveOut)) return -1;
+    const CDeadline deadline(CFileJob::D_dwLockBoundMs);
+    CLockGuard lock(g_PlayJob.Lock(), deadline);
+    if (!lock.Held() || !g_PlayJob.OpenedFor(nJob, nOpened, StopWaveOut)) return -1;
     g_PlayJob.SetLive();
     int nResult = QueueOpeningBlocks();
     // A file with no sound has started nothing; a file that yielded sound
     // the device holds none of would never be ended by a returned block.
-    if (nResult != 0 || g_nWaveOutQueued <= 0) EndPlayJob();
+    if (nResult != 0 || g_WaveOut.m_nHeld <= 0) EndPlayJob(deadline);
     return nResult;
 }
 
-int StopPlayFile() {
-    CBoundedScope lock(g_PlayJob.Guard(), "playback job");
-    if (lock.Held()) EndPlayJob();
+int StopPlayFile() { return StopPlayFile(CDeadline(CFileJob::D_dwLockBoundMs)); }
+
+int StopPlayFile(const CDeadline &deadline) {
+    CLockGuard lock(g_PlayJob.Lock(), deadline.ForOneLock(), "playback job");
+    if (lock.Held()) EndPlayJob(deadline);
     return 0;
 }
 
 int IsPlayingFile() {
-    CScopedLock lock(g_PlayJob.Guard());
-    return g_PlayJob.Exists() ? 1 : 0;
+    CLockGuard lock(g_PlayJob.Lock(), CDeadline(CFileJob::D_dwLockBoundMs));
+    return lock.Held() && g_PlayJob.Exists() ? 1 : 0;
 }
 
 int PlayBlockDone(const char *, int) {
-    CScopedLock lock(g_PlayJob.Guard());
-    if (!g_PlayJob.Exists() || !g_PlayJob.IsLive()) return 0;
+    const CDeadline deadline(CFileJob::D_dwLockBoundMs);
+    CLockGuard lock(g_PlayJob.Lock(), deadline);
+    if (!lock.Held() || !g_PlayJob.Exists() || !g_PlayJob.IsLive()) return 0;
     if (!g_bPlayFileAtEnd) QueueRefill();
     // Nothing of the job left in the device: the file has been played to its
     // end (or the device refused the refill, and no block will come back to
     // carry the playback on).
-    if (g_nWaveOutQueued <= 0) EndPlayJob();
+    if (g_WaveOut.m_nHeld <= 0) EndPlayJob(deadline);
     return 0;
 }

@@ -12,6 +12,8 @@
 
 #include <windows.h>
 
+#include "support/BoundedLock.h"
+
 class WaveFile;
 
 // The job: set from the start until the stop or the end of the file. A start
@@ -28,6 +30,8 @@ extern WaveFile *g_pPlayFile;
 int StartPlayFile(const char *pszPath);
 // Always 0; never waits.
 int StopPlayFile();
+// The same by the unload's deadline.
+int StopPlayFile(const CDeadline &deadline);
 // 1 while a play job exists, else 0.
 int IsPlayingFile();
 

@@ -22,8 +22,6 @@
 #include "audio/FileRecording.h"
 #include "audio/WaveFile.h"
 #include "audio/waveinout.h"
-#include "support/ScopedLock.h"
-#include "support/StopBound.h"
 
 WaveFile *g_pRecordFile = nullptr;
 
@@ -36,29 +34,31 @@ CFileJob g_RecordJob(g_pRecordFile);
 int StartRecordFile(const char *pszPath) {
     unsigned nJob = 0;
     {
-        CScopedLock lock(g_RecordJob.Guard());
-        if (g_RecordJob.Exists() || !pszPath || !*pszPath) return -1;
+        CLockGuard lock(g_RecordJob.Lock(), CDeadline(CFileJob::D_dwLockBoundMs));
+        if (!lock.Held() || g_RecordJob.Exists() || !pszPath || !*pszPath) return -1;
         if (!g_RecordJob.Create(pszPath, 'w')) return -1;
         g_pfnWaveInData = RecordBlockReady;
         g_RecordJob.SetLive();
         nJob = g_RecordJob.Generation();
     }
     MMRESULT nOpened = OpenWaveIn();
-    CScopedLock lock(g_RecordJob.Guard());
+    CLockGuard lock(g_RecordJob.Lock(), CDeadline(CFileJob::D_dwLockBoundMs));
     // No input: nothing was recorded, and the header-only file goes too.
-    return g_RecordJob.OpenedFor(nJob, nOpened, StopWaveIn) ? 0 : -1;
+    return lock.Held() && g_RecordJob.OpenedFor(nJob, nOpened, StopWaveIn) ? 0 : -1;
 }
 
-int StopRecordFile() {
+int StopRecordFile() { return StopRecordFile(CDeadline(CFileJob::D_dwLockBoundMs)); }
+
+int StopRecordFile(const CDeadline &deadline) {
     unsigned nJob = 0;
     {
-        CBoundedScope lock(g_RecordJob.Guard(), "recording job");
+        CLockGuard lock(g_RecordJob.Lock(), deadline.ForOneLock(), "recording job");
         if (!lock.Held() || !g_RecordJob.Exists()) return 0;
         nJob = g_RecordJob.Generation();
-        StopWaveIn();
+        StopWaveIn(deadline);
     }
-    FinishWaveInClose(D_dwRecordStopTimeout);
-    CBoundedScope lock(g_RecordJob.Guard(), "recording job");
+    FinishWaveInClose(deadline.Within(D_dwRecordStopTimeout), deadline.ForOneLock());
+    CLockGuard lock(g_RecordJob.Lock(), deadline.ForOneLock(), "recording job");
     // Another host thread's stop may have ended the job meanwhile, and a
     // start may even have begun the next one.
     if (lock.Held() && g_RecordJob.Generation() == nJob) g_RecordJob.Release();
@@ -66,12 +66,12 @@ int StopRecordFile() {
 }
 
 int IsRecordingFile() {
-    CScopedLock lock(g_RecordJob.Guard());
-    return g_RecordJob.Exists() ? 1 : 0;
+    CLockGuard lock(g_RecordJob.Lock(), CDeadline(CFileJob::D_dwLockBoundMs));
+    return lock.Held() && g_RecordJob.Exists() ? 1 : 0;
 }
 
 int RecordBlockReady(const char *pBytes, int nLength) {
-    CScopedLock lock(g_RecordJob.Guard());
-    if (g_RecordJob.Exists() && g_RecordJob.IsLive()) g_pRecordFile->Write(pBytes, nLength);
+    CLockGuard lock(g_RecordJob.Lock(), CDeadline(CFileJob::D_dwLockBoundMs));
+    if (lock.Held() && g_RecordJob.Exists() && g_RecordJob.IsLive()) g_pRecordFile->Write(pBytes, nLength);
     return 0;
 }

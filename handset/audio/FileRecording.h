@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+#include "support/BoundedLock.h"
+
 class WaveFile;
 
 // The job: set from the start until the stop. A start that fails leaves none,
@@ -28,6 +30,8 @@ const DWORD D_dwRecordStopTimeout = 2000;
 int StartRecordFile(const char *pszPath);
 // Always 0; waits at most D_dwRecordStopTimeout.
 int StopRecordFile();
+// The same by the unload's deadline.
+int StopRecordFile(const CDeadline &deadline);
 // 1 while a record job exists, else 0.
 int IsRecordingFile();
 

@@ -23,6 +23,16 @@
 // A handed-off close counts as done at once for the direction: nobody will
 // be left to handle its notification. Memory the device may still own is
 // not freed (the callers retire it, WaveRetired.h).
+//
+// Why not as Wine's own winmm ends its device thread, which holds a
+// reference on its module and leaves with FreeLibraryAndExitThread once no
+// device is open, so that no close is ever made under the loader lock: a
+// FreeLibrary during a playback or a recording would then unload nothing.
+// The plug-in would stay mapped, its log open and its jobs running, until
+// the device closed: minutes for a long prompt, for ever for a device that
+// stops answering, and a host that unloads to load the plug-in afresh would
+// find the old one still in its process. The hand-off keeps what the unload
+// promises: it returns within its bound, and no code of ours runs after it.
 #pragma once
 
 #include <windows.h>

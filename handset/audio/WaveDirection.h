@@ -2,7 +2,7 @@
 // of what the device holds, its lock and an event set while it is closed,
 // with the steps both directions take alike. The input (WaveIn.cpp) and the
 // output (WaveOut.cpp) add what their device holds and how it comes back.
-// Internal to waveinout.h; waveinout.cpp has the locking rules.
+// g_WaveIn and g_WaveOut are the two; waveinout.cpp has the locking rules.
 #pragma once
 
 #include <windows.h>
@@ -11,7 +11,9 @@
 #include <atomic>
 #include <type_traits>
 
+#include "audio/WaveMsgThread.h"
 #include "audio/WaveRetired.h"
+#include "support/BoundedLock.h"
 
 WAVEFORMATEX DeviceFormat();
 
@@ -20,48 +22,38 @@ class CWaveDirection {
 public:
     static constexpr bool D_bInput = std::is_same<HWAVE, HWAVEIN>::value;
 
-    CWaveDirection() { InitializeCriticalSection(&m_cs); }
+    CWaveDirection() = default;
     CWaveDirection(const CWaveDirection &) = delete;
     CWaveDirection &operator=(const CWaveDirection &) = delete;
     virtual ~CWaveDirection() {
         if (m_hClosed) CloseHandle(m_hClosed);
-        DeleteCriticalSection(&m_cs);
     }
 
-    // Holds the direction's lock for its scope once the direction is not
-    // closing. Waits at most dwTimeout for the close notification, and not
-    // at all on the wave message thread, which is the one to handle it; then
-    // abandons the device, under the lock. bOpening: the caller opens the
-    // direction, so what the closing device still returns belongs to no job.
-    class CWhenNotClosing {
-    public:
-        CWhenNotClosing(CWaveDirection &direction, DWORD dwTimeout, bool bOpening);
-        CWhenNotClosing(const CWhenNotClosing &) = delete;
-        CWhenNotClosing &operator=(const CWhenNotClosing &) = delete;
-        ~CWhenNotClosing() { LeaveCriticalSection(&m_direction.m_cs); }
-        // False when the device had to be abandoned.
-        bool ClosedByItself() const { return m_bClosedByItself; }
-
-    private:
-        CWaveDirection &m_direction;
-        bool m_bClosedByItself;
-    };
+    // Runs fnUnderLock(bClosedByItself) under the direction's lock once the
+    // direction is not closing. Waits until closeWait for the close
+    // notification, and not at all on the wave message thread, which is the
+    // one to handle it; then abandons the device, under the lock. bOpening:
+    // the caller opens the direction, so what the closing device still
+    // returns belongs to no job. False when the lock was not had by lockWait.
+    template <class FN>
+    bool WhenNotClosing(const CDeadline &closeWait, const CDeadline &lockWait, bool bOpening, FN fnUnderLock);
 
     // "wave input" or "wave output", for log lines.
     static const char *Name() { return D_bInput ? "wave input" : "wave output"; }
-    CRITICAL_SECTION &Lock() { return m_cs; }
+    CBoundedLock &Lock() { return m_lock; }
 
     // The open and the stop of waveinout.h; the open also closes retired
     // devices whose close failed before it searches for the handset.
     MMRESULT Open();
-    void Stop();
-    // At the library's unload, within its bound (AbandonOpenWaveDevices).
-    void AbandonIfOpen();
+    void Stop(const CDeadline &deadline);
+    // At the library's unload, by its deadline (AbandonOpenWaveDevices).
+    void AbandonIfOpen(const CDeadline &deadline);
     // On the wave message thread: a notification, if it is this direction's.
     void OnMessage(UINT uMsg, HWAVE hNotified, WAVEHDR *pHdr);
 
-    // Read by the rest of the module under the names of waveinout.h; written
-    // under the lock.
+    // Read by the player, the recorder and the tests; written under the
+    // lock. The count is the input's buffers or the output's blocks that
+    // the device has not handed back.
     HWAVE m_hDevice = nullptr;
     // The handset's device id, WAVE_MAPPER until it has been found once.
     UINT m_nDevice = WAVE_MAPPER;
@@ -75,20 +67,20 @@ public:
     std::atomic<int> m_nHeld{0};
 
 protected:
-    // Under the lock.
-    void CloseWhenDrained();
+    // Under the lock; the retired devices' lock is waited for until deadline.
+    void CloseWhenDrained(const CDeadline &deadline);
     // Under the lock: forget the device that does not answer (WaveRetired.h);
     // the direction is closed afterwards.
-    void Abandon();
+    void Abandon(const CDeadline &deadline);
 
     // Under the lock, the device just opened and marked open: what it needs
     // to run. A device that fails here is abandoned before the error returns.
-    virtual MMRESULT Start() { return MMSYSERR_NOERROR; }
+    virtual MMRESULT Start(const CDeadline &) { return MMSYSERR_NOERROR; }
     // Under the lock, the device's close call made: it holds nothing now.
     virtual void FreeHeld() {}
     // Under the lock: what the abandoned device holds, and the notifications
     // it owes, go to the retired devices.
-    virtual void RetireHeld(WaveOwed owed) = 0;
+    virtual void RetireHeld(WaveOwed owed, const CDeadline &deadline) = 0;
     // Under the lock: the open device's buffer or block is back (false when
     // it is not the open device's).
     virtual bool TakeBack(HWAVE hNotified, WAVEHDR *pHdr) = 0;
@@ -98,6 +90,8 @@ protected:
     virtual void HandBack(HWAVE hNotified, WAVEHDR *pHdr, bool bDeliver) = 0;
 
 private:
+    // Under the lock, the direction not closing.
+    MMRESULT OpenHere(const CDeadline &deadline);
     void OnOpenNotice(HWAVE hNotified);
     void OnCloseNotice(HWAVE hNotified);
     void OnReturned(HWAVE hNotified, WAVEHDR *pHdr);
@@ -105,7 +99,9 @@ private:
     void MarkClosed();
     void CloseIssued();
 
-    CRITICAL_SECTION m_cs;
+    // Given up, never taken over, when its owner dies: a direction changed
+    // halfway is left alone.
+    CBoundedLock m_lock{CBoundedLock::EDeadOwner::GiveUp};
     HANDLE m_hClosed = CreateEventA(nullptr, TRUE, TRUE, nullptr);
     // The open device's open notification has been handled; a close call
     // succeeded since the open (its notification is due); an open is waiting
@@ -115,3 +111,23 @@ private:
 
 extern CWaveDirection<HWAVEIN> &g_WaveIn;
 extern CWaveDirection<HWAVEOUT> &g_WaveOut;
+
+template <class HWAVE>
+template <class FN>
+bool CWaveDirection<HWAVE>::WhenNotClosing(const CDeadline &closeWait, const CDeadline &lockWait, bool bOpening,
+                                           FN fnUnderLock) {
+    for (;;) {
+        {
+            CLockGuard lock(m_lock, lockWait, Name());
+            if (!lock.Held()) return false;
+            const bool bClosing = m_bOpen && m_bClosing;
+            if (bClosing && bOpening) m_bDropReturns = true;
+            if (!bClosing || closeWait.Left() == 0 || GetCurrentThreadId() == g_dwWaveThreadId) {
+                if (bClosing) Abandon(lockWait);
+                fnUnderLock(!bClosing);
+                return true;
+            }
+        }
+        WaitForSingleObject(m_hClosed, closeWait.Left());
+    }
+}

@@ -14,8 +14,6 @@
 #include "audio/WaveDirection.h"
 #include "audio/waveinout.h"
 #include "platform/wave_api.h"
-#include "support/ScopedLock.h"
-#include "support/StopBound.h"
 
 int g_nInWaveBufSize = 0;
 WAVEHDR *g_InWaveHdr = nullptr;
@@ -41,13 +39,13 @@ protected:
     // Buffers queued and capture started. An input that could take no
     // buffer, or would not start, would record nothing: it is reset and
     // abandoned, and the open fails.
-    MMRESULT Start() override {
+    MMRESULT Start(const CDeadline &deadline) override {
         UseBlock(NewWaveInBlock());
         MMRESULT nResult = m_pBlock ? QueueBuffers() : static_cast<MMRESULT>(MMSYSERR_NOMEM);
         if (nResult == MMSYSERR_NOERROR) nResult = g_Wave.waveInStart(m_hDevice);
         if (nResult != MMSYSERR_NOERROR) {
             g_Wave.waveInReset(m_hDevice);
-            Abandon();
+            Abandon(deadline);
         }
         return nResult;
     }
@@ -58,8 +56,8 @@ protected:
         UseBlock(nullptr);
     }
 
-    void RetireHeld(WaveOwed owed) override {
-        RetireWaveIn(m_hDevice, owed, m_pBlock, m_nHeld);
+    void RetireHeld(WaveOwed owed, const CDeadline &deadline) override {
+        RetireWaveIn(m_hDevice, owed, m_pBlock, m_nHeld, deadline);
         UseBlock(nullptr);
     }
 
@@ -71,9 +69,11 @@ protected:
     // abandonment meanwhile retires its memory instead of freeing it.
     void HandBack(HWAVEIN hwi, WAVEHDR *pHdr, bool bDeliver) override {
         if (bDeliver && pHdr->dwBytesRecorded > 0) DeliverInputBuffer(pHdr);
-        CScopedLock lock(Lock());
+        const CDeadline deadline(D_dwWaveLockBoundMs);
+        CLockGuard lock(Lock(), deadline);
+        if (!lock.Held()) return;
         if (TakeBack(hwi, pHdr)) {
-            RequeueOrRetire(pHdr);
+            RequeueOrRetire(pHdr, deadline);
         } else {
             TakeRetiredInputData(pHdr);
         }
@@ -111,7 +111,7 @@ private:
     }
 
     // Under the lock: requeued, or retired when stopping or refused.
-    void RequeueOrRetire(WAVEHDR *pHdr) {
+    void RequeueOrRetire(WAVEHDR *pHdr, const CDeadline &deadline) {
         if (!m_bClosing) {
             pHdr->dwBufferLength = static_cast<DWORD>(g_nInWaveBufSize);
             pHdr->dwBytesRecorded = 0;
@@ -120,7 +120,7 @@ private:
         }
         g_Wave.waveInUnprepareHeader(m_hDevice, pHdr, sizeof(WAVEHDR));
         --m_nHeld;
-        CloseWhenDrained();
+        CloseWhenDrained(deadline);
     }
 
     WaveInBlock *m_pBlock = nullptr;
@@ -134,16 +134,14 @@ CWaveDirection<HWAVEIN> &g_WaveIn = g_Input;
 
 MMRESULT OpenWaveIn() { return g_Input.Open(); }
 
-void StopWaveIn() { g_Input.Stop(); }
+void StopWaveIn(const CDeadline &deadline) { g_Input.Stop(deadline); }
 
-bool FinishWaveInClose(DWORD dwTimeout) {
+void StopWaveIn() { g_Input.Stop(CDeadline(D_dwWaveLockBoundMs)); }
+
+bool FinishWaveInClose(const CDeadline &closeWait, const CDeadline &lockWait) {
     // Handed off, the input was given up at its stop: nothing comes back.
     if (WaveClosesHandedOff()) return false;
-    if (const CStopBound *pBound = CStopBound::Current()) {
-        // On the detach step the input's lock may belong to a stuck wave
-        // message thread: looked at within the bound first.
-        dwTimeout = pBound->Cap(dwTimeout);
-        if (!CBoundedScope(g_Input.Lock(), g_Input.Name()).Held()) return false;
-    }
-    return CWaveInput::CWhenNotClosing(g_Input, dwTimeout, false).ClosedByItself();
+    bool bClosed = false;
+    g_Input.WhenNotClosing(closeWait, lockWait, false, [&](bool bClosedByItself) { bClosed = bClosedByItself; });
+    return bClosed;
 }

@@ -1,7 +1,7 @@
 // The wave message thread: see WaveMsgThread.h.
 //
 // Start and stop may be called from several host threads (every device open
-// starts it), so both run under one critical section; the thread itself only
+// starts it), so both run under one lock; the thread itself only
 // reads its queue. Windows creates a thread's message queue on its first
 // message call, so the starter waits (bounded) on an event that the thread
 // sets once PeekMessage has made the queue exist. The thread gets that event
@@ -60,12 +60,9 @@ private:
     std::atomic<HANDLE> m_hQueueReady{nullptr};
 };
 
-CRITICAL_SECTION g_csWaveThread;
-// Constructed before any export can run, so the first open finds it ready.
-struct WaveThreadLockInit {
-    WaveThreadLockInit() { InitializeCriticalSection(&g_csWaveThread); }
-    ~WaveThreadLockInit() { DeleteCriticalSection(&g_csWaveThread); }
-} g_WaveThreadLockInit;
+// Held across a start's wait for the queue or a stop's for the thread.
+CBoundedLock g_waveThreadLock{CBoundedLock::EDeadOwner::GiveUp};
+const DWORD D_dwWaveThreadLockBoundMs = D_dwWaveThreadStopTimeout + CThreadEnd::D_dwMostBeyondTimeoutMs;
 CWaveMsgThread g_WaveThread;
 
 // A handle of the thread's own to the starter's event, or null.
@@ -81,7 +78,7 @@ HANDLE HandleForThread(HANDLE hEvent) {
 }  // namespace
 
 int StartWaveMsgThread() {
-    CBoundedScope lock(g_csWaveThread, "wave thread");
+    CLockGuard lock(g_waveThreadLock, CDeadline(D_dwWaveThreadLockBoundMs));
     if (!lock.Held()) return -1;
     if (g_dwWaveThreadId != 0) return 0;
     HANDLE hQueueReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -102,10 +99,12 @@ int StartWaveMsgThread() {
 
 void RequestWaveMsgThreadStop() { g_WaveThread.RequestStop(); }
 
-void StopWaveMsgThread(const CStopBound &bound) {
-    CBoundedScope lock(g_csWaveThread, "wave thread");
+void StopWaveMsgThread() { StopWaveMsgThread(CDeadline(2 * D_dwWaveThreadLockBoundMs)); }
+
+void StopWaveMsgThread(const CDeadline &deadline) {
+    CLockGuard lock(g_waveThreadLock, deadline.ForOneLock(), "wave thread");
     if (!lock.Held() || g_dwWaveThreadId == 0) return;
-    g_WaveThread.StopWithin(bound);
+    g_WaveThread.StopWithin(deadline);
     g_dwWaveThreadId = 0;
     g_hWaveThread = nullptr;
 }

@@ -12,7 +12,7 @@
 
 #include <atomic>
 
-#include "support/StopBound.h"
+#include "support/BoundedLock.h"
 
 extern std::atomic<DWORD> g_dwWaveThreadId;
 extern HANDLE g_hWaveThread;
@@ -31,5 +31,7 @@ int StartWaveMsgThread();
 void RequestWaveMsgThreadStop();
 // Asks the thread to end; after 500 ms it is ended by force, exit code -1,
 // while it waits for a message (or, when it does not come to that within
-// CThreadEnd::D_dwSafeEndWaitMs, where it is). Every wait within bound.
-void StopWaveMsgThread(const CStopBound &bound = CStopBound());
+// CThreadEnd::D_dwSafeEndWaitMs, where it is). Every wait by deadline (the
+// unload's), or within the time they take together.
+void StopWaveMsgThread(const CDeadline &deadline);
+void StopWaveMsgThread();

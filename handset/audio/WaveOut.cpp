@@ -11,7 +11,6 @@
 #include "audio/WaveDirection.h"
 #include "audio/waveinout.h"
 #include "platform/wave_api.h"
-#include "support/ScopedLock.h"
 
 namespace {
 
@@ -43,8 +42,8 @@ public:
     // Copies the bytes into a block of their own and queues it.
     int Write(const char *pBytes, int nLength) {
         if (!pBytes || nLength <= 0) return -1;
-        CScopedLock lock(Lock());
-        if (!m_bOpen || m_bClosing) return -1;
+        CLockGuard lock(Lock(), CDeadline(D_dwWaveLockBoundMs));
+        if (!lock.Held() || !m_bOpen || m_bClosing) return -1;
         WAVEHDR *pHdr = NewOutputBlock(pBytes, nLength);
         if (!pHdr) return -1;
         g_Wave.waveOutPrepareHeader(m_hDevice, pHdr, sizeof(WAVEHDR));
@@ -61,8 +60,8 @@ public:
     }
 
 protected:
-    void RetireHeld(WaveOwed owed) override {
-        RetireWaveOut(m_hDevice, owed, m_pBlocks);
+    void RetireHeld(WaveOwed owed, const CDeadline &deadline) override {
+        RetireWaveOut(m_hDevice, owed, m_pBlocks, deadline);
         m_pBlocks = nullptr;
     }
 
@@ -78,8 +77,9 @@ protected:
     void HandBack(HWAVEOUT hwo, WAVEHDR *pHdr, bool bDeliver) override {
         if (bDeliver && g_pfnWaveOutDone) g_pfnWaveOutDone(pHdr->lpData, static_cast<int>(pHdr->dwBufferLength));
         FreeOutputBlock(pHdr);
-        CScopedLock lock(Lock());
-        if (hwo == m_hDevice) CloseWhenDrained();
+        const CDeadline deadline(D_dwWaveLockBoundMs);
+        CLockGuard lock(Lock(), deadline);
+        if (lock.Held() && hwo == m_hDevice) CloseWhenDrained(deadline);
     }
 
 private:
@@ -94,6 +94,8 @@ CWaveDirection<HWAVEOUT> &g_WaveOut = g_Output;
 
 MMRESULT OpenWaveOut() { return g_Output.Open(); }
 
-void StopWaveOut() { g_Output.Stop(); }
+void StopWaveOut(const CDeadline &deadline) { g_Output.Stop(deadline); }
+
+void StopWaveOut() { g_Output.Stop(CDeadline(D_dwWaveLockBoundMs)); }
 
 int WriteWaveOut(const char *pBytes, int nLength) { return g_Output.Write(pBytes, nLength); }

@@ -6,8 +6,6 @@
 
 #include "audio/WaveClose.h"
 #include "platform/wave_api.h"
-#include "support/ScopedLock.h"
-#include "support/StopBound.h"
 
 namespace {
 
@@ -23,16 +21,10 @@ struct RetiredDevice {
     DWORD dwSerial;       // order of retirement
 };
 
-CRITICAL_SECTION g_csRetired;
+CBoundedLock g_retiredLock{CBoundedLock::EDeadOwner::GiveUp};
 RetiredDevice g_aRetired[D_nMaxRetiredDevices];
 DWORD g_dwRetireSerial = 0;
 int g_nAbandoned = 0;
-
-// Constructed before any export can run.
-struct RetiredLockInit {
-    RetiredLockInit() { InitializeCriticalSection(&g_csRetired); }
-    ~RetiredLockInit() { DeleteCriticalSection(&g_csRetired); }
-} g_RetiredLockInit;
 
 WAVEHDR *NextOutputBlock(const WAVEHDR *pHdr) { return reinterpret_cast<WAVEHDR *>(pHdr->dwUser); }
 
@@ -85,10 +77,10 @@ void Settle(RetiredDevice &device) {
     if (OwesNothing(device)) device = RetiredDevice{};
 }
 
-void Retire(RetiredDevice device) {
+void Retire(RetiredDevice device, const CDeadline &deadline) {
     // Not had (its owner stuck or ended in a late notification): what the
     // device holds is never freed, which is safe.
-    CBoundedScope lock(g_csRetired, "retired devices");
+    CLockGuard lock(g_retiredLock, deadline.ForOneLock(), "retired devices");
     if (!lock.Held()) return;
     ++g_nAbandoned;
     device.bUsed = true;
@@ -157,16 +149,17 @@ bool UnlinkOutputBlock(WAVEHDR *&pFirst, const WAVEHDR *pHdr) {
     return false;
 }
 
-void RetireWaveIn(HWAVEIN hwi, WaveOwed owed, WaveInBlock *pBlock, int nOutstanding) {
-    Retire(RetiredDevice{false, true, hwi, pBlock, pBlock ? nOutstanding : 0, nullptr, owed, false, 0});
+void RetireWaveIn(HWAVEIN hwi, WaveOwed owed, WaveInBlock *pBlock, int nOutstanding, const CDeadline &deadline) {
+    Retire(RetiredDevice{false, true, hwi, pBlock, pBlock ? nOutstanding : 0, nullptr, owed, false, 0}, deadline);
 }
 
-void RetireWaveOut(HWAVEOUT hwo, WaveOwed owed, WAVEHDR *pFirst) {
-    Retire(RetiredDevice{false, false, hwo, nullptr, 0, pFirst, owed, false, 0});
+void RetireWaveOut(HWAVEOUT hwo, WaveOwed owed, WAVEHDR *pFirst, const CDeadline &deadline) {
+    Retire(RetiredDevice{false, false, hwo, nullptr, 0, pFirst, owed, false, 0}, deadline);
 }
 
-void CloseRetiredAgain(bool bInput) {
-    CScopedLock lock(g_csRetired);
+void CloseRetiredAgain(bool bInput, const CDeadline &deadline) {
+    CLockGuard lock(g_retiredLock, deadline);
+    if (!lock.Held()) return;
     for (RetiredDevice &device : g_aRetired) {
         if (!device.bUsed || device.bInput != bInput) continue;
         CloseAgain(device);
@@ -175,7 +168,8 @@ void CloseRetiredAgain(bool bInput) {
 }
 
 bool TakeRetiredInputData(const WAVEHDR *pHdr) {
-    CScopedLock lock(g_csRetired);
+    CLockGuard lock(g_retiredLock, CDeadline(D_dwWaveLockBoundMs));
+    if (!lock.Held()) return false;
     for (RetiredDevice &device : g_aRetired) {
         if (!device.bUsed || !device.bInput || !device.pBlock || !IsHeaderOf(pHdr, device.pBlock)) continue;
         g_Wave.waveInUnprepareHeader(static_cast<HWAVEIN>(device.hWave), const_cast<WAVEHDR *>(pHdr), sizeof(WAVEHDR));
@@ -187,7 +181,8 @@ bool TakeRetiredInputData(const WAVEHDR *pHdr) {
 }
 
 bool TakeRetiredOutputDone(const WAVEHDR *pHdr) {
-    CScopedLock lock(g_csRetired);
+    CLockGuard lock(g_retiredLock, CDeadline(D_dwWaveLockBoundMs));
+    if (!lock.Held()) return false;
     for (RetiredDevice &device : g_aRetired) {
         if (!device.bUsed || device.bInput) continue;
         if (!UnlinkOutputBlock(device.pFirst, pHdr)) continue;
@@ -201,7 +196,8 @@ bool TakeRetiredOutputDone(const WAVEHDR *pHdr) {
 }
 
 bool TakeRetiredOpen(bool bInput, HANDLE hWave) {
-    CScopedLock lock(g_csRetired);
+    CLockGuard lock(g_retiredLock, CDeadline(D_dwWaveLockBoundMs));
+    if (!lock.Held()) return false;
     if (TakeNotice(bInput, hWave, &WaveOwed::bOpenNotice)) return true;
     while (TakeNotice(bInput, hWave, &WaveOwed::bCloseNotice)) {
     }
@@ -209,24 +205,25 @@ bool TakeRetiredOpen(bool bInput, HANDLE hWave) {
 }
 
 bool TakeRetiredClose(bool bInput, HANDLE hWave) {
-    CScopedLock lock(g_csRetired);
-    return TakeNotice(bInput, hWave, &WaveOwed::bCloseNotice);
+    CLockGuard lock(g_retiredLock, CDeadline(D_dwWaveLockBoundMs));
+    return lock.Held() && TakeNotice(bInput, hWave, &WaveOwed::bCloseNotice);
 }
 
 int WaveDevicesAbandoned() {
-    CScopedLock lock(g_csRetired);
+    CLockGuard lock(g_retiredLock, CDeadline(D_dwWaveLockBoundMs));
     return g_nAbandoned;
 }
 
 int RetiredWaveDevices() {
-    CScopedLock lock(g_csRetired);
+    CLockGuard lock(g_retiredLock, CDeadline(D_dwWaveLockBoundMs));
     int nCount = 0;
     for (const RetiredDevice &device : g_aRetired) nCount += device.bUsed;
     return nCount;
 }
 
 void ForgetRetiredWaveDevices() {
-    CScopedLock lock(g_csRetired);
+    CLockGuard lock(g_retiredLock, CDeadline(D_dwWaveLockBoundMs));
+    if (!lock.Held()) return;
     for (RetiredDevice &device : g_aRetired)
         if (device.bUsed) Forget(device);
 }

@@ -23,8 +23,10 @@
 //
 // Threads: host threads retire (from an open or a stop, under the
 // direction's lock); the wave message thread hands in late notifications.
-// One critical section guards the list, innermost of the module's locks; the
-// wave calls made under it (unprepare, close) return at once.
+// One lock guards the list, innermost of the module's locks; the wave calls
+// made under it (unprepare, close) return at once. A retirement waits for it
+// until the deadline it is given; a device not retired then keeps what it
+// holds for good, which is safe.
 #pragma once
 
 #include <windows.h>
@@ -60,12 +62,12 @@ struct WaveOwed {
     bool bCloseNotice;
 };
 // Takes over what an abandoned device holds and awaits what it owes.
-void RetireWaveIn(HWAVEIN hwi, WaveOwed owed, WaveInBlock *pBlock, int nOutstanding);
-void RetireWaveOut(HWAVEOUT hwo, WaveOwed owed, WAVEHDR *pFirst);
+void RetireWaveIn(HWAVEIN hwi, WaveOwed owed, WaveInBlock *pBlock, int nOutstanding, const CDeadline &deadline);
+void RetireWaveOut(HWAVEOUT hwo, WaveOwed owed, WAVEHDR *pFirst, const CDeadline &deadline);
 
 // Before an open of the direction: closes the retired devices that hold
 // nothing but whose close failed.
-void CloseRetiredAgain(bool bInput);
+void CloseRetiredAgain(bool bInput, const CDeadline &deadline);
 
 // Late notifications; true when they belonged to a retired device. The
 // notifications of one handle arrive in order: a retired device's open and

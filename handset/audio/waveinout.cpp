@@ -8,7 +8,7 @@
 // notification and, from inside the sinks, writes refills and stops the
 // output at the end of a playback.
 //
-// Guarding: each direction has one critical section over its flags, its
+// Guarding: each direction has one lock over its flags, its
 // handle, what the device holds and its close decision, held only across
 // calls that return at once (the wave API posts its notifications, it never
 // waits for our thread). The sinks are called without it: they take the
@@ -38,8 +38,6 @@
 #include "audio/WaveDirection.h"
 #include "audio/WaveMsgThread.h"
 #include "platform/wave_api.h"
-#include "support/ScopedLock.h"
-#include "support/StopBound.h"
 
 int g_nChannels = 1;
 int g_nSamplesPerSec = 8000;
@@ -49,17 +47,6 @@ int g_nAvgBytesPerSec = g_nSamplesPerSec * g_nBlockAlign;
 
 PFN_WAVE_SINK g_pfnWaveInData = nullptr;
 PFN_WAVE_SINK g_pfnWaveOutDone = nullptr;
-
-// Bound as the library loads, before any export can run; g_WaveIn and
-// g_WaveOut are bound before that (to constants), whatever the files' order.
-UINT &g_nWaveInDevice = g_WaveIn.m_nDevice;
-UINT &g_nWaveOutDevice = g_WaveOut.m_nDevice;
-HWAVEIN &g_hWaveIn = g_WaveIn.m_hDevice;
-HWAVEOUT &g_hWaveOut = g_WaveOut.m_hDevice;
-std::atomic<BYTE> &g_bWaveInOpen = g_WaveIn.m_bOpen;
-std::atomic<BYTE> &g_bWaveOutOpen = g_WaveOut.m_bOpen;
-std::atomic<int> &g_nWaveInPending = g_WaveIn.m_nHeld;
-std::atomic<int> &g_nWaveOutQueued = g_WaveOut.m_nHeld;
 
 WAVEFORMATEX DeviceFormat() {
     g_nBlockAlign = g_nChannels * g_nBitsPerSample / 8;
@@ -108,46 +95,34 @@ MMRESULT ResetDevice(HWAVEOUT hwo) { return g_Wave.waveOutReset(hwo); }
 }  // namespace
 
 template <class HWAVE>
-CWaveDirection<HWAVE>::CWhenNotClosing::CWhenNotClosing(CWaveDirection &direction, DWORD dwTimeout, bool bOpening)
-    : m_direction(direction), m_bClosedByItself(true) {
-    DWORD dwStart = GetTickCount();
-    for (;;) {
-        EnterCriticalSection(&direction.m_cs);
-        if (!(direction.m_bOpen && direction.m_bClosing)) return;
-        if (bOpening) direction.m_bDropReturns = true;
-        DWORD dwWaited = GetTickCount() - dwStart;
-        if (dwWaited >= dwTimeout || GetCurrentThreadId() == g_dwWaveThreadId) {
-            direction.Abandon();
-            m_bClosedByItself = false;
-            return;
-        }
-        LeaveCriticalSection(&direction.m_cs);
-        WaitForSingleObject(direction.m_hClosed, dwTimeout - dwWaited);
-    }
+MMRESULT CWaveDirection<HWAVE>::Open() {
+    if (g_dwWaveThreadId == 0) StartWaveMsgThread();
+    const CDeadline lockWait(D_dwWaveLockBoundMs);
+    MMRESULT nResult = MMSYSERR_ERROR;
+    WhenNotClosing(CDeadline(D_dwCloseWaitTimeout), lockWait, true, [&](bool) { nResult = OpenHere(lockWait); });
+    return nResult;
 }
 
 template <class HWAVE>
-MMRESULT CWaveDirection<HWAVE>::Open() {
-    if (g_dwWaveThreadId == 0) StartWaveMsgThread();
-    CWhenNotClosing lock(*this, D_dwCloseWaitTimeout, true);
+MMRESULT CWaveDirection<HWAVE>::OpenHere(const CDeadline &deadline) {
     if (m_bOpen) return MMSYSERR_NOERROR;
-    CloseRetiredAgain(D_bInput);
+    CloseRetiredAgain(D_bInput, deadline);
     HWAVE hWave = nullptr;
     MMRESULT nResult = OpenDevice(m_nDevice, &hWave);
     if (nResult != MMSYSERR_NOERROR) return nResult;
     m_hDevice = hWave;
     MarkOpened();
-    return Start();
+    return Start(deadline);
 }
 
 template <class HWAVE>
-void CWaveDirection<HWAVE>::Stop() {
-    CBoundedScope lock(m_cs, Name());
+void CWaveDirection<HWAVE>::Stop(const CDeadline &deadline) {
+    CLockGuard lock(m_lock, deadline.ForOneLock(), Name());
     if (!lock.Held() || !m_bOpen) return;
     if (WaveClosesHandedOff()) {
         // No wave call here, and nobody left to handle what a reset returns:
         // the device's reset and close go to a thread of their own.
-        Abandon();
+        Abandon(deadline);
         return;
     }
     if (m_bClosing) return;
@@ -157,16 +132,16 @@ void CWaveDirection<HWAVE>::Stop() {
     m_bClosing = 1;
     if (ResetDevice(m_hDevice) != MMSYSERR_NOERROR) {
         // What the device holds may never come back: nothing to wait for.
-        Abandon();
+        Abandon(deadline);
         return;
     }
-    CloseWhenDrained();
+    CloseWhenDrained(deadline);
 }
 
 template <class HWAVE>
-void CWaveDirection<HWAVE>::AbandonIfOpen() {
-    CBoundedScope lock(m_cs, Name());
-    if (lock.Held() && m_bOpen) Abandon();
+void CWaveDirection<HWAVE>::AbandonIfOpen(const CDeadline &deadline) {
+    CLockGuard lock(m_lock, deadline.ForOneLock(), Name());
+    if (lock.Held() && m_bOpen) Abandon(deadline);
 }
 
 // Notifications of a device that is no longer ours change nothing. A
@@ -186,16 +161,16 @@ void CWaveDirection<HWAVE>::OnMessage(UINT uMsg, HWAVE hNotified, WAVEHDR *pHdr)
 
 template <class HWAVE>
 void CWaveDirection<HWAVE>::OnOpenNotice(HWAVE hNotified) {
-    CScopedLock lock(m_cs);
-    if (TakeRetiredOpen(D_bInput, hNotified) || hNotified != m_hDevice) return;
+    CLockGuard lock(m_lock, CDeadline(D_dwWaveLockBoundMs));
+    if (!lock.Held() || TakeRetiredOpen(D_bInput, hNotified) || hNotified != m_hDevice) return;
     m_bOpen = 1;
     m_bOpenNoticed = true;
 }
 
 template <class HWAVE>
 void CWaveDirection<HWAVE>::OnCloseNotice(HWAVE hNotified) {
-    CScopedLock lock(m_cs);
-    if (TakeRetiredClose(D_bInput, hNotified) || hNotified != m_hDevice) return;
+    CLockGuard lock(m_lock, CDeadline(D_dwWaveLockBoundMs));
+    if (!lock.Held() || TakeRetiredClose(D_bInput, hNotified) || hNotified != m_hDevice) return;
     m_hDevice = nullptr;
     m_bOpen = 0;
     m_bCloseIssued = false;
@@ -206,7 +181,8 @@ template <class HWAVE>
 void CWaveDirection<HWAVE>::OnReturned(HWAVE hNotified, WAVEHDR *pHdr) {
     bool bDeliver = false;
     {
-        CScopedLock lock(m_cs);
+        CLockGuard lock(m_lock, CDeadline(D_dwWaveLockBoundMs));
+        if (!lock.Held()) return;
         if (!TakeBack(hNotified, pHdr)) {
             D_bInput ? TakeRetiredInputData(pHdr) : TakeRetiredOutputDone(pHdr);
             return;
@@ -217,10 +193,10 @@ void CWaveDirection<HWAVE>::OnReturned(HWAVE hNotified, WAVEHDR *pHdr) {
 }
 
 template <class HWAVE>
-void CWaveDirection<HWAVE>::CloseWhenDrained() {
+void CWaveDirection<HWAVE>::CloseWhenDrained(const CDeadline &deadline) {
     if (!m_bClosing || m_bCloseIssued || m_nHeld > 0) return;
     if (CloseWaveDevice(D_bInput, m_hDevice) != MMSYSERR_NOERROR) {
-        Abandon();
+        Abandon(deadline);
         return;
     }
     FreeHeld();
@@ -228,9 +204,9 @@ void CWaveDirection<HWAVE>::CloseWhenDrained() {
 }
 
 template <class HWAVE>
-void CWaveDirection<HWAVE>::Abandon() {
+void CWaveDirection<HWAVE>::Abandon(const CDeadline &deadline) {
     bool bClosed = m_bCloseIssued || CloseWaveDevice(D_bInput, m_hDevice) == MMSYSERR_NOERROR;
-    RetireHeld(WaveOwed{!m_bOpenNoticed, bClosed});
+    RetireHeld(WaveOwed{!m_bOpenNoticed, bClosed}, deadline);
     m_nHeld = 0;
     m_hDevice = nullptr;
     MarkClosed();
@@ -269,9 +245,9 @@ void CWaveDirection<HWAVE>::CloseIssued() {
 template class CWaveDirection<HWAVEIN>;
 template class CWaveDirection<HWAVEOUT>;
 
-void AbandonOpenWaveDevices() {
-    g_WaveIn.AbandonIfOpen();
-    g_WaveOut.AbandonIfOpen();
+void AbandonOpenWaveDevices(const CDeadline &deadline) {
+    g_WaveIn.AbandonIfOpen(deadline);
+    g_WaveOut.AbandonIfOpen(deadline);
 }
 
 void HandleWaveMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {

@@ -10,7 +10,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-#include <atomic>
+#include "support/BoundedLock.h"
 
 // A sink receives (bytes, length); its result is not read.
 typedef int (*PFN_WAVE_SINK)(const char *pBytes, int nLength);
@@ -27,19 +27,6 @@ extern int g_nBitsPerSample;
 extern int g_nBlockAlign;
 extern int g_nAvgBytesPerSec;
 
-// Each direction's state (WaveDirection.h) under the names the player, the
-// recorder and the tests know. Device ids are WAVE_MAPPER until the handset
-// has been found once; the counts are the input's buffers and the output's
-// blocks that the device has not handed back.
-extern UINT &g_nWaveInDevice;
-extern UINT &g_nWaveOutDevice;
-extern HWAVEIN &g_hWaveIn;
-extern HWAVEOUT &g_hWaveOut;
-extern std::atomic<BYTE> &g_bWaveInOpen;
-extern std::atomic<BYTE> &g_bWaveOutOpen;
-extern std::atomic<int> &g_nWaveInPending;
-extern std::atomic<int> &g_nWaveOutQueued;
-
 extern int g_nInWaveBufSize;
 // The open input's four headers and its buffer pool (slot i at byte
 // i x D_nInWaveBufMaxSize): heap memory of its own for every open, null
@@ -54,6 +41,9 @@ extern PFN_WAVE_SINK g_pfnWaveOutDone;
 // How long an open waits for its direction's close before it abandons the
 // device that does not answer.
 const DWORD D_dwCloseWaitTimeout = 1000;
+// How long an ordinary call waits for a direction's lock or the retired
+// devices' lock: both are held only across wave calls that return at once.
+const DWORD D_dwWaveLockBoundMs = 5000;
 
 // Wave API result codes, 0 on success. Both return 0 at once while their
 // direction is open. While it is still closing they wait for the close, at
@@ -64,21 +54,24 @@ const DWORD D_dwCloseWaitTimeout = 1000;
 MMRESULT OpenWaveIn();
 MMRESULT OpenWaveOut();
 // The input closes itself once its four buffers have come back. A reset
-// that fails abandons it at once.
+// that fails abandons it at once. Its locks are waited for until deadline
+// (the unload's), or D_dwWaveLockBoundMs.
+void StopWaveIn(const CDeadline &deadline);
 void StopWaveIn();
 // Returns every queued block; the output closes after the last one. A reset
 // that fails abandons it at once.
+void StopWaveOut(const CDeadline &deadline);
 void StopWaveOut();
-// While a stopped input is still closing, waits at most dwTimeout for its
+// While a stopped input is still closing, waits until closeWait for its
 // close notification, which comes after the last returned buffer has been
 // through the sink; when the time runs out (or on the wave message thread,
 // at once) the input is abandoned. Afterwards the input is not closing. True
-// when it closed by itself.
-bool FinishWaveInClose(DWORD dwTimeout);
+// when it closed by itself; false also when its lock was not had by lockWait.
+bool FinishWaveInClose(const CDeadline &closeWait, const CDeadline &lockWait);
 // At the library's unload, once the wave message thread has stopped: a
 // direction still open (its returns never handled) is abandoned, its close
 // made or handed off (WaveClose.h), what it may still hold kept.
-void AbandonOpenWaveDevices();
+void AbandonOpenWaveDevices(const CDeadline &deadline);
 // Copies the bytes into a block of their own and queues it: 0, or -1 when
 // the output is not open, is closing, or no memory is to be had.
 int WriteWaveOut(const char *pBytes, int nLength);

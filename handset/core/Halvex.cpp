@@ -9,7 +9,6 @@
 
 #include "platform/hid_api.h"
 #include "support/LogReporter.h"
-#include "support/ScopedLock.h"
 
 namespace {
 
@@ -58,15 +57,12 @@ int BuildFrame(char (&cmdChar)[64], char cLetter, int nLength, const char *pPayl
 
 Halvex::Halvex()
     : m_szANI(), m_cStopIO(0), m_hNotifyWnd(nullptr), m_hDevice(INVALID_HANDLE_VALUE), m_decoder(),
-      m_dwLinePauseMs(D_dwLinePauseMs), m_abReport(), m_ovRead() {
-    InitializeCriticalSection(&m_csANI);
-}
+      m_dwLinePauseMs(D_dwLinePauseMs), m_abReport(), m_ovRead() {}
 
 Halvex::~Halvex() {
     // The link thread has been stopped by now; a handle it left open (it was
     // ended by force) is closed here.
     CloseDevice();
-    DeleteCriticalSection(&m_csANI);
 }
 
 bool Halvex::IsOpen() const { return m_hDevice.load() != INVALID_HANDLE_VALUE; }
@@ -77,7 +73,11 @@ int Halvex::SetNotifyWindow(HWND hWnd) {
 }
 
 void Halvex::CopyANI(char *szOut) const {
-    CScopedLock lock(m_csANI);
+    CLockGuard lock(m_aniLock, CDeadline(D_dwANILockBoundMs));
+    if (!lock.Held()) {
+        szOut[0] = '\0';
+        return;
+    }
     memcpy(szOut, m_szANI, strlen(m_szANI) + 1);
 }
 
@@ -152,7 +152,7 @@ void Halvex::SendCommand(char cLetter, BYTE nLength, const char *pPayload) {
     if (!IsOpen()) return;
     char cmdChar[64];
     const int nFrameLength = BuildFrame(cmdChar, cLetter, nLength, pPayload);
-    CRecoverableScope lock(m_sendLock, D_dwSendLockBoundMs);
+    CLockGuard lock(m_sendLock, CDeadline(D_dwSendLockBoundMs));
     if (!lock.Held()) {
         // The line before is stuck in the device: this one is not sent.
         g_LogReporter.WriteLog("发送数据失败!");
@@ -173,7 +173,7 @@ void Halvex::CloseDevice() {
     HANDLE hDevice;
     bool bSafeToClose;
     {
-        CRecoverableScope lock(m_sendLock, D_dwSendLockBoundMs);
+        CLockGuard lock(m_sendLock, CDeadline(D_dwSendLockBoundMs));
         hDevice = m_hDevice.exchange(INVALID_HANDLE_VALUE);
         // A command line stuck in the device past the bound still uses the
         // handle: it is left open rather than closed under the sender.

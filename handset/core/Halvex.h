@@ -13,7 +13,7 @@
 //                of two lines never interleave.
 //   m_qDTMF, m_qKeys  each guarded by its own lock (CQueue).
 //   m_szANI      written by the link thread, copied out by CopyANI, both under
-//                m_csANI.
+//                m_aniLock.
 //   m_hNotifyWnd, m_cStopIO  single words written by host threads (atomic).
 // Every wait of the link thread also watches the stop event, so Stop finds it
 // ending by itself well inside its 100 ms.
@@ -26,7 +26,6 @@
 #include "core/LineDecoder.h"
 #include "core/Queue.h"
 #include "support/BaseThread.h"
-#include "support/RecoverableLock.h"
 
 // Notifications posted to the host window.
 const UINT D_nMsgRing = WM_USER + 100;          // R: the handset rings
@@ -51,6 +50,8 @@ public:
     // How long a command line waits for the one before it (or for the link
     // thread swapping the handle), and the link thread for a command line.
     static constexpr DWORD D_dwSendLockBoundMs = 2000;
+    // How long a copy of the caller number waits for the link thread's.
+    static constexpr DWORD D_dwANILockBoundMs = 1000;
 
     Halvex();
     ~Halvex() override;
@@ -111,11 +112,11 @@ private:
 
     std::atomic<HWND> m_hNotifyWnd;
     std::atomic<HANDLE> m_hDevice;
-    // Recoverable, not a critical section: the link thread takes it to swap
-    // the handle out and may be ended by force while it holds it; a command
-    // line waits D_dwSendLockBoundMs at most behind another one.
-    CRecoverableLock m_sendLock;
-    mutable CRITICAL_SECTION m_csANI;
+    // The link thread takes it to swap the handle out and may be ended by
+    // force while it holds it (taken over then); a command line waits
+    // D_dwSendLockBoundMs at most behind another one.
+    CBoundedLock m_sendLock;
+    mutable CBoundedLock m_aniLock;
 
     // Owned by the link thread. The read's report buffer and OVERLAPPED live
     // in the object, not on the thread's stack, so that a read still pending

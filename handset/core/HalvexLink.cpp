@@ -19,7 +19,6 @@
 
 #include "platform/hid_api.h"
 #include "support/LogReporter.h"
-#include "support/ScopedLock.h"
 
 namespace {
 
@@ -197,9 +196,11 @@ void Halvex::QueueDigits(const char *pDigits, int nCount) {
 // pszNumber lies in the decoder's ListBuf, which outlives the message.
 void Halvex::ReportCallerNumber(const char *pszNumber, int nLength) {
     {
-        CScopedLock lock(m_csANI);
-        memset(m_szANI, 0, sizeof m_szANI);
-        memcpy(m_szANI, pszNumber, nLength);
+        CLockGuard lock(m_aniLock, CDeadline(D_dwANILockBoundMs));
+        if (lock.Held()) {
+            memset(m_szANI, 0, sizeof m_szANI);
+            memcpy(m_szANI, pszNumber, nLength);
+        }
     }
     Notify(D_nMsgCallerNumber, reinterpret_cast<WPARAM>(pszNumber), nLength);
 }

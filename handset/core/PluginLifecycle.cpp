@@ -5,10 +5,10 @@
 // the loader lock is released. Detach stops the link thread and the wave
 // message thread before the last log line, so that no thread of ours is left
 // running code that is about to be unmapped. Both are asked to stop at once
-// and then waited for, so that their bounds overlap; every wait of the step,
-// down to the locks the audio code takes, is cut to the step's own bound
-// (support/StopBound.h), and a lock whose owner was ended where it stood is
-// skipped with a log line.
+// and then waited for, so that their bounds overlap. The step's deadline is
+// handed down to every function that may wait, down to the locks the audio
+// code takes (support/BoundedLock.h); a lock not had in time, or whose owner
+// was ended where it stood, is skipped with a log line.
 #include "core/PluginLifecycle.h"
 
 #include "audio/FilePlayback.h"
@@ -18,20 +18,20 @@
 #include "audio/waveinout.h"
 #include "core/Halvex.h"
 #include "support/LogReporter.h"
-#include "support/StopBound.h"
+#include "support/BoundedLock.h"
 
 namespace {
 
-void StopJobs() {
-    StopPlayFile();
-    StopRecordFile();
+void StopJobs(const CDeadline &deadline) {
+    StopPlayFile(deadline);
+    StopRecordFile(deadline);
 }
 
-void StopWorkers(const CStopBound &bound) {
+void StopWorkers(const CDeadline &deadline) {
     g_Halvex.RequestStop();
     RequestWaveMsgThreadStop();
-    g_Halvex.StopWithin(bound);
-    StopWaveMsgThread(bound);
+    g_Halvex.StopWithin(deadline);
+    StopWaveMsgThread(deadline);
 }
 
 }  // namespace
@@ -43,30 +43,23 @@ void PluginAttach() {
 }
 
 void PluginDetach(bool bProcessExiting, bool bUnderLoaderLock) {
-    const CStopBound bound(bUnderLoaderLock, D_dwDetachBoundMs);
-    const CStopBound::Scope scope(bound);
+    const CDeadline deadline = CDeadline::ForUnload(bUnderLoaderLock, D_dwDetachBoundMs);
     const bool bHandOff = !bProcessExiting && bUnderLoaderLock;
     // Under the loader lock no wave call is made here, nor on the wave
     // message thread while this step waits for it (WaveClose.h).
     HandWaveClosesOff(bHandOff);
-    const CStopBound first = bound.Until(D_dwDetachFirstPartMs);
-    const CStopBound second = bound.Until(D_dwDetachSecondPartMs);
-    {
-        const CStopBound::Scope firstScope(first);
-        if (bHandOff)
-            StopWorkers(first);
-        else if (!bProcessExiting)
-            StopJobs();
-    }
-    {
-        const CStopBound::Scope secondScope(second);
-        if (bHandOff)
-            StopJobs();
-        else
-            StopWorkers(second);
-        if (!bProcessExiting) AbandonOpenWaveDevices();
-    }
+    const CDeadline first = deadline.Until(D_dwDetachFirstPartMs);
+    const CDeadline second = deadline.Until(D_dwDetachSecondPartMs);
+    if (bHandOff)
+        StopWorkers(first);
+    else if (!bProcessExiting)
+        StopJobs(first);
+    if (bHandOff)
+        StopJobs(second);
+    else
+        StopWorkers(second);
+    if (!bProcessExiting) AbandonOpenWaveDevices(second);
     HandWaveClosesOff(false);
-    g_LogReporter.WriteLog("HalvexV4 BRAVIK32.dll Log Exited");
-    g_LogReporter.Close();
+    g_LogReporter.WriteLogWithin(deadline, "HalvexV4 BRAVIK32.dll Log Exited");
+    g_LogReporter.Close(deadline);
 }

@@ -5,14 +5,9 @@
 
 #include <string.h>
 
-#include "support/ScopedLock.h"
+CQueue::CQueue() : m_pBuf(new BYTE[D_nCapacity]), m_nCount(0) {}
 
-CQueue::CQueue() : m_pBuf(new BYTE[D_nCapacity]), m_nCount(0) { InitializeCriticalSection(&m_csQueue); }
-
-CQueue::~CQueue() {
-    DeleteCriticalSection(&m_csQueue);
-    delete[] m_pBuf;
-}
+CQueue::~CQueue() { delete[] m_pBuf; }
 
 void CQueue::DropOldest(int nBytes) {
     memmove(m_pBuf, m_pBuf + nBytes, m_nCount - nBytes);
@@ -20,7 +15,8 @@ void CQueue::DropOldest(int nBytes) {
 }
 
 void CQueue::Push(BYTE cByte) {
-    CScopedLock lock(m_csQueue);
+    CLockGuard lock(m_lock, CDeadline(D_dwLockBoundMs));
+    if (!lock.Held()) return;
     if (m_nCount == D_nCapacity) DropOldest(1);
     m_pBuf[m_nCount++] = cByte;
 }
@@ -31,8 +27,8 @@ BYTE CQueue::Pop() {
 }
 
 int CQueue::PopUpTo(char *pOut, int nMax) {
-    if (nMax <= 0) return 0;
-    CScopedLock lock(m_csQueue);
+    CLockGuard lock(m_lock, CDeadline(D_dwLockBoundMs));
+    if (nMax <= 0 || !lock.Held()) return 0;
     const int nTaken = m_nCount < nMax ? m_nCount : nMax;
     memcpy(pOut, m_pBuf, nTaken);
     DropOldest(nTaken);
@@ -40,8 +36,8 @@ int CQueue::PopUpTo(char *pOut, int nMax) {
 }
 
 int CQueue::DrainUpTo(char *pOut, int nMax) {
-    if (nMax <= 0) return 0;
-    CScopedLock lock(m_csQueue);
+    CLockGuard lock(m_lock, CDeadline(D_dwLockBoundMs));
+    if (nMax <= 0 || !lock.Held()) return 0;
     int nTaken = 0;
     while (nTaken < m_nCount && nTaken < nMax && m_pBuf[nTaken] != D_cEmpty) ++nTaken;
     memcpy(pOut, m_pBuf, nTaken);
@@ -52,11 +48,11 @@ int CQueue::DrainUpTo(char *pOut, int nMax) {
 }
 
 void CQueue::Clear() {
-    CScopedLock lock(m_csQueue);
-    m_nCount = 0;
+    CLockGuard lock(m_lock, CDeadline(D_dwLockBoundMs));
+    if (lock.Held()) m_nCount = 0;
 }
 
 int CQueue::Count() const {
-    CScopedLock lock(m_csQueue);
-    return m_nCount;
+    CLockGuard lock(m_lock, CDeadline(D_dwLockBoundMs));
+    return lock.Held() ? m_nCount : 0;
 }

@@ -2,17 +2,21 @@
 //
 // The link thread pushes and clears (DTMF digits, hang-up), host threads pop
 // and clear through the exports, all at the same time. Every operation holds
-// the queue's own critical section for the few hundred bytes it moves, so no
-// digit is lost or handed out twice, and no operation waits on anything else
-// while holding it.
+// the queue's own lock for the few hundred bytes it moves, so no digit is
+// lost or handed out twice, and no operation waits on anything else while
+// holding it. The lock of a link thread ended by force is taken over; an
+// operation that cannot have it within D_dwLockBoundMs moves nothing.
 #pragma once
 
 #include <windows.h>
+
+#include "support/BoundedLock.h"
 
 class CQueue {
 public:
     static constexpr int D_nCapacity = 1024;
     static constexpr BYTE D_cEmpty = 255;
+    static constexpr DWORD D_dwLockBoundMs = 1000;
 
     CQueue();
     virtual ~CQueue();
@@ -36,7 +40,7 @@ private:
 
     BYTE *m_pBuf;
     int m_nCount;
-    mutable CRITICAL_SECTION m_csQueue;
+    mutable CBoundedLock m_lock;
 
     CQueue(const CQueue &) = delete;
     CQueue &operator=(const CQueue &) = delete;

@@ -30,12 +30,12 @@ void CBaseThread::RequestStop() {
     if (m_hStopEvent) SetEvent(m_hStopEvent);
 }
 
-BOOL CBaseThread::Stop() { return StopWithin(CStopBound()); }
+BOOL CBaseThread::Stop() { return StopWithin(CDeadline(m_dwStopTimeout + CThreadEnd::D_dwMostBeyondTimeoutMs)); }
 
-BOOL CBaseThread::StopWithin(const CStopBound &bound) {
+BOOL CBaseThread::StopWithin(const CDeadline &deadline) {
     RequestStop();
     if (!m_hThread) return TRUE;
-    BOOL bEndedByItself = m_threadEnd.EndThread(m_hThread, m_dwStopTimeout, m_dwForcedExitCode, bound);
+    BOOL bEndedByItself = m_threadEnd.EndThread(m_hThread, m_dwStopTimeout, m_dwForcedExitCode, deadline);
     CloseHandle(m_hThread);
     m_hThread = nullptr;
     return bEndedByItself;

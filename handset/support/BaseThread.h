@@ -15,7 +15,6 @@
 
 #include <windows.h>
 
-#include "support/StopBound.h"
 #include "support/ThreadEnd.h"
 
 class CBaseThread {
@@ -30,9 +29,9 @@ public:
     virtual void RequestStop();
 
     BOOL Start(DWORD dwParam);
-    // Stop within a bound that also tells whether the caller holds the
-    // loader lock (StopBound.h); Stop() is StopWithin an ordinary bound.
-    BOOL StopWithin(const CStopBound &bound);
+    // Stop by a deadline that also tells whether the caller holds the
+    // loader lock; Stop() gives its waits all the time they take together.
+    BOOL StopWithin(const CDeadline &deadline);
     // The running worker's identifier and handle (0 and null while none).
     DWORD ThreadId() const { return m_hThread ? m_dwThreadId : 0; }
     HANDLE ThreadHandle() const { return m_hThread; }

@@ -7,21 +7,12 @@
 // lock, neither ours nor a C library stream's, so a writer ended by force
 // there leaves only m_lock behind, which the next writer takes over.
 #include "support/LogReporter.h"
-#include "support/StopBound.h"
 
 #include <share.h>
 
 #include <cstdarg>
 #include <cstring>
 #include <ctime>
-
-namespace {
-// A writer on the detach step's thread waits no longer than that step may.
-DWORD LockBoundMs() {
-    const CStopBound *pBound = CStopBound::Current();
-    return pBound ? pBound->Cap(CLogReporter::D_dwLockBoundMs) : CLogReporter::D_dwLockBoundMs;
-}
-}  // namespace
 
 namespace {
 
@@ -92,7 +83,7 @@ CLogReporter::CLogReporter(long lMaxLines)
 CLogReporter::~CLogReporter() { CloseFile(); }
 
 int CLogReporter::Open(const char *szName, const char *szSeparator, bool bContinue) {
-    CRecoverableScope lock(m_lock, LockBoundMs());
+    CLockGuard lock(m_lock, CDeadline(D_dwLockBoundMs));
     // A writer stuck past the bound still uses the open file: leave it be.
     if (!lock.Held()) return 1;
     CloseFile();
@@ -106,8 +97,8 @@ int CLogReporter::Open(const char *szName, const char *szSeparator, bool bContin
     return 1;
 }
 
-int CLogReporter::Close() {
-    CRecoverableScope lock(m_lock, LockBoundMs());
+int CLogReporter::Close(const CDeadline &deadline) {
+    CLockGuard lock(m_lock, deadline.Within(D_dwLockBoundMs));
     if (!lock.Held()) return 1;
     CloseFile();
     m_bOpened = false;
@@ -115,6 +106,20 @@ int CLogReporter::Close() {
 }
 
 void CLogReporter::WriteLog(const char *szFormat, ...) {
+    va_list args;
+    va_start(args, szFormat);
+    WriteLogArgs(CDeadline(D_dwLockBoundMs), szFormat, args);
+    va_end(args);
+}
+
+void CLogReporter::WriteLogWithin(const CDeadline &deadline, const char *szFormat, ...) {
+    va_list args;
+    va_start(args, szFormat);
+    WriteLogArgs(deadline.Within(D_dwLockBoundMs), szFormat, args);
+    va_end(args);
+}
+
+void CLogReporter::WriteLogArgs(const CDeadline &deadline, const char *szFormat, va_list args) {
     if (!m_bEnabled) return;
     try {
         // The time of the call, before anything can make the caller wait.
@@ -122,14 +127,11 @@ void CLogReporter::WriteLog(const char *szFormat, ...) {
 
         char szBuffer[D_nLineBufSize];
         szBuffer[0] = '\0';
-        va_list args;
-        va_start(args, szFormat);
         // Cut to the buffer: some C libraries answer a cut with -1 and no NUL.
         vsnprintf(szBuffer, sizeof szBuffer, szFormat ? szFormat : "(null)", args);
-        va_end(args);
         szBuffer[sizeof szBuffer - 1] = '\0';
 
-        CRecoverableScope lock(m_lock, LockBoundMs());
+        CLockGuard lock(m_lock, deadline);
         if (!lock.Held()) return;
         char szTime[32];
         GetTimeString(tNow, szTime);

@@ -15,12 +15,13 @@
 // The detach step may have to end the link thread by force while it writes
 // a line, and then writes "Log Exited" itself, under the loader lock. So
 // nothing a writer holds may stay locked when the writer dies: the lock is a
-// CRecoverableLock (a dead owner's lock is taken over), and the file is a
+// CBoundedLock that takes a dead owner's lock over, and the file is a
 // plain Win32 handle written with one WriteFile per line, not a C library
 // stream, whose own lock would die with the writer. Every wait for the lock
-// is bounded (D_dwLockBoundMs): a line that cannot be written in that time
-// is lost, and a Close that cannot get the lock leaves the file open rather
-// than close it under a writer.
+// is bounded (D_dwLockBoundMs, or less by the detach step's deadline, which
+// WriteLogWithin and Close are given): a line that cannot be written in that
+// time is lost, and a Close that cannot get the lock leaves the file open
+// rather than close it under a writer.
 //
 // The file is opened for appending and shared for reading and writing: the
 // host's support staff read and copy the log while the host runs. Every
@@ -30,11 +31,12 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <string>
 
-#include "support/RecoverableLock.h"
+#include "support/BoundedLock.h"
 
 class CLogReporter {
 public:
@@ -48,10 +50,16 @@ public:
     virtual ~CLogReporter();
 
     int Open(const char *szName, const char *szSeparator, bool bContinue);
-    int Close();
+    int Close() { return Close(CDeadline(D_dwLockBoundMs)); }
+    int Close(const CDeadline &deadline);
     void WriteLog(const char *szFormat, ...)
 #if defined(__GNUC__)
         __attribute__((format(printf, 2, 3)))
+#endif
+        ;
+    void WriteLogWithin(const CDeadline &deadline, const char *szFormat, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 3, 4)))
 #endif
         ;
 
@@ -70,6 +78,7 @@ private:
     std::string NewFileName();
     void OpenFile(const std::string &strFileName);
     void CloseFile();
+    void WriteLogArgs(const CDeadline &deadline, const char *szFormat, va_list args);
     void WriteLine(const char *szLine, int nLength);
     enum class ELineRead { Line, FileEnd, TooLong };
     void CountLines(FILE *pfLog, std::string &strCandidate);
@@ -88,7 +97,7 @@ private:
     // Set by Open, cleared by Close: a roll-over opens a file only in between,
     // so nothing is written before the attach step or after the detach step.
     bool m_bOpened;
-    CRecoverableLock m_lock;
+    CBoundedLock m_lock;
     // The last second turned into a timestamp, under m_lock: the C library's
     // local-time conversion costs more than the write of a line, and one
     // second sees many lines.

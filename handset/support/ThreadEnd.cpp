@@ -13,7 +13,7 @@ const DWORD D_dwShieldReturnMs = 10000;
 
 CThreadEnd::CThreadEnd()
     : m_hBodyDone(CreateEventA(nullptr, TRUE, FALSE, nullptr)), m_hRelease(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      m_dwExitCode(0), m_bShieldHeld(false), m_dwBodyThreadId(0), m_bFinished(false) {}
+      m_dwExitCode(0), m_bShieldHeld(false), m_dwBodyThreadId(0), m_bFinished(false), m_pfnTerminate(TerminateThread) {}
 
 CThreadEnd::~CThreadEnd() {
     if (m_hBodyDone) CloseHandle(m_hBodyDone);
@@ -43,7 +43,7 @@ void CThreadEnd::ForbidEnd() {
     if (!IsBodyThread() || m_bShieldHeld) return;
     // Not had within the bound: the body goes on unshielded, as threads did
     // before there was a shield.
-    m_bShieldHeld = m_shield.Enter(D_dwShieldReturnMs) != CRecoverableLock::EEntryResult::TimedOut;
+    m_bShieldHeld = m_shield.Enter(CDeadline(D_dwShieldReturnMs)) != CBoundedLock::EEntryResult::TimedOut;
 }
 
 void CThreadEnd::Park(DWORD dwExitCode) {
@@ -77,9 +77,9 @@ bool CThreadEnd::IsParked() const {
     return m_bFinished || (m_hBodyDone && WaitForSingleObject(m_hBodyDone, 0) == WAIT_OBJECT_0);
 }
 
-bool CThreadEnd::EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode, const CStopBound &bound) {
+bool CThreadEnd::EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode, const CDeadline &deadline) {
     if (!hThread) return true;
-    const DWORD dwEnded = WaitForEnd(hThread, bound.Cap(dwTimeout), true);
+    const DWORD dwEnded = WaitForEnd(hThread, deadline.Cap(dwTimeout), true);
     if (dwEnded == WAIT_OBJECT_0 + 1) {
         m_entry.Release(true);
         return true;
@@ -91,27 +91,27 @@ bool CThreadEnd::EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCo
         if (m_entry.Abandon(dwForcedExitCode)) return false;
         // Still running its body. The forced fallback, at a safe point,
         // unless the body finishes meanwhile.
-        const EThreadOutcome outcome = EndAtSafePoint(hThread, true, dwForcedExitCode, bound);
+        const EThreadOutcome outcome = EndAtSafePoint(hThread, true, dwForcedExitCode, deadline);
         if (outcome != EThreadOutcome::Parked) {
             m_entry.Release(WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0);
             return outcome == EThreadOutcome::Gone;
         }
     }
-    CollectFinished(hThread, bound);
+    CollectFinished(hThread, deadline);
     return true;
 }
 
-void CThreadEnd::CollectFinished(HANDLE hThread, const CStopBound &bound) {
+void CThreadEnd::CollectFinished(HANDLE hThread, const CDeadline &deadline) {
     if (m_entry.HasPage()) {
         // The body has finished; the thread is on its way to the start page,
         // a few instructions of ours away at most, and gone from our code
         // once the page has signalled. Ended only if it does not get there.
-        if (WaitForEnd(hThread, bound.Cap(D_dwExitMs), true) == WAIT_TIMEOUT) {
-            TerminateThread(hThread, m_dwExitCode);
-            WaitForSingleObject(hThread, bound.Cap(D_dwTerminationMs));
-        } else if (!bound.UnderLoaderLock()) {
+        if (WaitForEnd(hThread, deadline.Cap(D_dwExitMs), true) == WAIT_TIMEOUT) {
+            m_pfnTerminate(hThread, m_dwExitCode);
+            WaitForSingleObject(hThread, deadline.Cap(D_dwTerminationMs));
+        } else if (!deadline.UnderLoaderLock()) {
             // Its exit needs no lock we hold: it is gone within a moment.
-            WaitForSingleObject(hThread, bound.Cap(D_dwExitMs));
+            WaitForSingleObject(hThread, deadline.Cap(D_dwExitMs));
         }
         m_entry.Release(WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0);
         return;
@@ -122,34 +122,36 @@ void CThreadEnd::CollectFinished(HANDLE hThread, const CStopBound &bound) {
     // Otherwise it is let go to exit as threads do; one that has not exited
     // within D_dwExitMs is left to finish, never ended inside that exit,
     // which takes the loader lock, the heaps' and the window manager's.
-    if (!bound.UnderLoaderLock() && m_hRelease) {
+    if (!deadline.UnderLoaderLock() && m_hRelease) {
         SetEvent(m_hRelease);
-        WaitForSingleObject(hThread, bound.Cap(D_dwExitMs));
+        WaitForSingleObject(hThread, deadline.Cap(D_dwExitMs));
         return;
     }
-    EndAtSafePoint(hThread, false, m_dwExitCode, bound);
+    EndAtSafePoint(hThread, false, m_dwExitCode, deadline);
 }
 
 CThreadEnd::EThreadOutcome CThreadEnd::EndAtSafePoint(HANDLE hThread, bool bWatchPark, DWORD dwExitCode,
-                                                      const CStopBound &bound) {
+                                                      const CDeadline &deadline) {
     // First the shield, then the heaps: a body inside a system call may need
     // a heap's lock to come out of it. A dead body's shield is taken over.
-    const DWORD dwSafeEndWaitMs = bound.Cap(D_dwSafeEndWaitMs);
-    CRecoverableScope shield(m_shield, dwSafeEndWaitMs);
+    const DWORD dwSafeEndWaitMs = deadline.Cap(D_dwSafeEndWaitMs);
+    CLockGuard shield(m_shield, deadline.Within(D_dwSafeEndWaitMs));
     if (WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0) return EThreadOutcome::Gone;
     if (bWatchPark && IsParked()) return EThreadOutcome::Parked;
     if (shield.Held()) {
-        // While the guard holds the heaps, the thread cannot take one before
-        // it is gone, and its death needs none of them.
+        // TerminateThread only asks for the end: the thread runs on until
+        // the system has ended it, which its signalled handle confirms. The
+        // heaps stay locked until then, so it cannot take one before it is
+        // gone; its death runs none of its code and needs none of them.
         CTerminationGuard guard;
-        TerminateThread(hThread, dwExitCode);
-    } else {
-        // No safe point came: whatever the thread holds now stays held.
-        CStopBound::NoteEndedWhereItStood();
-        TerminateThread(hThread, dwExitCode);
-        g_LogReporter.WriteLog("Thread ended by force where it stood: no safe point within %lu ms",
-                               static_cast<unsigned long>(dwSafeEndWaitMs));
+        m_pfnTerminate(hThread, dwExitCode);
+        WaitForSingleObject(hThread, deadline.Cap(D_dwTerminationMs));
+        return EThreadOutcome::Ended;
     }
-    WaitForSingleObject(hThread, bound.Cap(D_dwTerminationMs));
+    // No safe point came: whatever the thread holds now stays held.
+    m_pfnTerminate(hThread, dwExitCode);
+    g_LogReporter.WriteLogWithin(deadline, "Thread ended by force where it stood: no safe point within %lu ms",
+                                 static_cast<unsigned long>(dwSafeEndWaitMs));
+    WaitForSingleObject(hThread, deadline.Cap(D_dwTerminationMs));
     return EThreadOutcome::Ended;
 }

@@ -39,11 +39,11 @@
 //     ours (never inside the loader), or after a step that was longer than
 //     the stop timeout has returned;
 //   - the guard (CTerminationGuard): the controller also holds the heaps'
-//     locks while it ends the thread.
+//     locks from before it ends the thread until the thread is gone.
 // Only when no safe point comes within D_dwSafeEndWaitMs (a call into the
 // system that does not return) is the thread ended where it is; that is
-// logged, and the locks it may hold are from then on taken only briefly
-// (StopBound.h). Every wait is also cut to what is left of the stop's bound.
+// logged; a lock of ours it held is taken over or given up by the next
+// waiter (BoundedLock.h). Every wait is also cut to the stop's deadline.
 // A thread that has not yet left the loader when it is stopped (it may wait
 // for the very loader lock the detach step holds) is let go through its
 // start page, never ended inside that wait.
@@ -54,8 +54,7 @@
 #include <atomic>
 
 #include "support/EntryStub.h"
-#include "support/RecoverableLock.h"
-#include "support/StopBound.h"
+#include "support/BoundedLock.h"
 
 class CThreadEnd {
 public:
@@ -80,9 +79,13 @@ public:
     // the thread (by force, with dwForcedExitCode, if the body is still
     // running) at a safe point, and waits, bounded, until it is gone. True
     // when the body had finished by itself, also when it did so while the
-    // controller waited for a safe point. Every wait is cut to what is left
-    // of bound, which also says whether the caller holds the loader lock.
-    bool EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode = 0, const CStopBound &bound = CStopBound());
+    // controller waited for a safe point. Every wait is cut to deadline,
+    // which also says whether the caller holds the loader lock.
+    bool EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode, const CDeadline &deadline);
+    // An ordinary stop: a deadline no shorter than its waits together.
+    bool EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode = 0) {
+        return EndThread(hThread, dwTimeout, dwForcedExitCode, CDeadline(dwTimeout + D_dwMostBeyondTimeoutMs));
+    }
 
     static constexpr DWORD D_dwUncollectedParkMs = 1000;
     // How long Stop waits for a released thread to exit.
@@ -92,6 +95,13 @@ public:
     // How long EndThread waits, beyond dwTimeout, for a safe point before it
     // ends the thread all the same.
     static constexpr DWORD D_dwSafeEndWaitMs = 2000;
+    // The most EndThread waits beyond dwTimeout.
+    static constexpr DWORD D_dwMostBeyondTimeoutMs = D_dwSafeEndWaitMs + D_dwExitMs + D_dwTerminationMs;
+
+    // The call that ends a thread by force (TerminateThread); a test puts
+    // one in its place that ends the thread later, as the system may.
+    typedef BOOL(WINAPI *PFN_TerminateThread)(HANDLE hThread, DWORD dwExitCode);
+    void UseTerminate(PFN_TerminateThread pfnTerminate) { m_pfnTerminate = pfnTerminate; }
 
 private:
     // Which of the thread's ends came within dwMs: WAIT_OBJECT_0 parked
@@ -103,21 +113,22 @@ private:
     // Ends the thread at a safe point (the shield and the guard held, see
     // above), with dwExitCode, or after D_dwSafeEndWaitMs wherever it is.
     // Returns early when it is gone or, with bWatchPark, parked.
-    EThreadOutcome EndAtSafePoint(HANDLE hThread, bool bWatchPark, DWORD dwExitCode, const CStopBound &bound);
+    EThreadOutcome EndAtSafePoint(HANDLE hThread, bool bWatchPark, DWORD dwExitCode, const CDeadline &deadline);
     // The body has finished: let the thread finish its exit (see above).
-    void CollectFinished(HANDLE hThread, const CStopBound &bound);
+    void CollectFinished(HANDLE hThread, const CDeadline &deadline);
 
     HANDLE m_hBodyDone;
     HANDLE m_hRelease;
     // Written by the worker before it signals m_hBodyDone.
     DWORD m_dwExitCode;
-    CRecoverableLock m_shield;
+    CBoundedLock m_shield;
     // The worker's own: whether it holds the shield, and which thread it is.
     bool m_bShieldHeld;
     std::atomic<DWORD> m_dwBodyThreadId;
     // Set by Park as the body's last act before its signal.
     std::atomic<bool> m_bFinished;
     CEntryStub m_entry;
+    PFN_TerminateThread m_pfnTerminate;
 
     CThreadEnd(const CThreadEnd &) = delete;
     CThreadEnd &operator=(const CThreadEnd &) = delete;

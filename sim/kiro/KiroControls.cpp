@@ -45,14 +45,28 @@ int __cdecl KiroSim_RemoteAnswer(uint32_t hCall) {
 // The far end hangs up: 8000; the call then waits for KIRO_CallDestroy.
 int __cdecl KiroSim_RemoteHangUp(uint32_t hCall) {
   CKiroSim::CGuard guard;
+  return CKiroSim::Get().ReleaseByFarEnd(hCall, CKiroSim::D_nStatusOfCode);
+}
+
+int __cdecl KiroSim_RemoteRelease(uint32_t hCall, int nStatus) {
+  CKiroSim::CGuard guard;
+  return CKiroSim::Get().ReleaseByFarEnd(hCall, nStatus);
+}
+
+int __cdecl KiroSim_RefuseReinvite(uint32_t hCall) {
+  CKiroSim::CGuard guard;
   CKiroSim &sim = CKiroSim::Get();
   SKiroSimCall *pCall = sim.FindCall(hCall);
   if (!pCall) return KIROSIM_ERR_BAD_HANDLE;
-  if (pCall->eState == EKiroSimCallState::Released) return KIROSIM_ERR_WRONG_STATE;
-  pCall->eState = EKiroSimCallState::Released;
-  const int nReleased = KIRO_CALL_RELEASED;
-  sim.QueueCallEvents(hCall, &nReleased, 1);
+  if (pCall->eState != EKiroSimCallState::Connected) return KIROSIM_ERR_WRONG_STATE;
+  const int nConnected = KIRO_CALL_CONNECTED;
+  sim.QueueCallEvents(hCall, &nConnected, 1, false, KIROSIM_STATUS_REINVITE_REFUSED);
   return 0;
+}
+
+void __cdecl KiroSim_SetEventStatus(int nCode, int nStatus) {
+  CKiroSim::CGuard guard;
+  CKiroSim::Get().SetEventStatus(nCode, nStatus);
 }
 
 int __cdecl KiroSim_WaitIdle(int nTimeoutMs) {

@@ -12,7 +12,8 @@
 // released after KIROSIM_NO_ANSWER_MS when nobody answers; accept -> 10000;
 // answer -> 4000; destroy ->
 // 8000, 11000 (only 11000 when the far end released first and the call waits
-// for its destroy).
+// for its destroy). Call events carry status word 1 unless a test set
+// another for their code (or the far end's release carries its own).
 #include <stdio.h>
 
 #include "KiroSim.h"
@@ -81,6 +82,8 @@ int __cdecl KIRO_LineRegister(KIRO_HANDLE hLine, const char *szDomain, const cha
 int __cdecl KIRO_LineUnRegister(KIRO_HANDLE hLine) {
   KIROSIM_ENTER("KIRO_LineUnRegister", "|%u", hLine);
   if (!sim.IsLine(hLine)) return KIROSIM_ERR_BAD_HANDLE;
+  // Nothing to take back from the server once it dropped the registration.
+  if (sim.IsDropped(hLine)) return KIROSIM_ERR_WRONG_STATE;
   sim.StopRenewals(hLine);
   sim.QueueLineEvent(hLine, KIRO_LINE_UNREGISTERED);
   return 0;
@@ -124,13 +127,8 @@ int __cdecl KIRO_CallDestroy(KIRO_HANDLE *phCall) {
   SKiroSimCall *pCall = sim.FindCall(*phCall);
   if (!pCall) return KIROSIM_ERR_BAD_HANDLE;
   KIRO_HANDLE hCall = *phCall;
-  if (pCall->eState == EKiroSimCallState::Released) {
-    const int nClosed = KIRO_CALL_CLOSED;
-    sim.QueueCallEvents(hCall, &nClosed, 1);
-  } else {
-    const int aEnd[] = {KIRO_CALL_RELEASED, KIRO_CALL_CLOSED};
-    sim.QueueCallEvents(hCall, aEnd, 2);
-  }
+  // In the lost mode the call ends all the same, its end never told.
+  if (!(sim.Mode() & KIROSIM_MODE_DESTROY_LOST)) sim.QueueEnd(hCall);
   sim.RemoveCall(hCall);
   *phCall = 0;
   return 0;

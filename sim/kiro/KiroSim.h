@@ -9,7 +9,8 @@
 // from a table of as many calls as KIRO_Initialize allows, lowest free first,
 // and are handed out again once a call is closed; a registered line is
 // renewed every KIROSIM_RENEWAL_MS with 21000, during calls too; an outgoing
-// call alerts twice (180, then 183). A mode makes the library as unkind as a
+// call alerts twice (180, then 183); a line whose registration the server
+// dropped has its unregistration refused. A mode makes the library as unkind as a
 // real one can be (KiroSimMode); KiroSim_SetMode(KIROSIM_MODE_HARSHEST)
 // switches the delivery modes on at once.
 //
@@ -52,7 +53,15 @@ enum KiroSimMode {
                                      // released by the library after KIROSIM_NO_ANSWER_MS
   KIROSIM_MODE_GLARE = 512,          // a caller is offered on the line as the agent places a
                                      // call, its events ahead of the placed call's
+  KIROSIM_MODE_DESTROY_LOST = 1024,  // KIRO_CallDestroy ends the call but never reports it:
+                                     // no 8000, no 11000
 };
+
+// Status words of call events the far end or the library failed: a busy
+// far end (486), a cancelled call (487), a refused re-INVITE (0).
+#define KIROSIM_STATUS_BUSY             486
+#define KIROSIM_STATUS_CANCELLED        487
+#define KIROSIM_STATUS_REINVITE_REFUSED 0
 
 // Line event of a renewal that failed; the plug-in does not act on it.
 #define KIROSIM_LINE_RENEWAL_FAILED 22000
@@ -88,6 +97,9 @@ typedef void(__cdecl *PFN_KiroSim_EndCalls)(void);
 typedef int(__cdecl *PFN_KiroSim_GetMode)(void);
 typedef void(__cdecl *PFN_KiroSim_SetRenewal)(int nEveryMs);
 typedef int(__cdecl *PFN_KiroSim_ExpireLine)(uint32_t hLine);
+typedef void(__cdecl *PFN_KiroSim_SetEventStatus)(int nCode, int nStatus);
+typedef int(__cdecl *PFN_KiroSim_RemoteRelease)(uint32_t hCall, int nStatus);
+typedef int(__cdecl *PFN_KiroSim_RefuseReinvite)(uint32_t hCall);
 }
 
 // The controls bound from a loaded simulated KIRO.dll.
@@ -122,6 +134,15 @@ struct CKiroSimControls {
   // The server drops the line's registration: 23000, unasked; the line stays
   // in the library, unregistered and without renewals.
   PFN_KiroSim_ExpireLine ExpireLine = nullptr;
+  // The status word of every later call event with this code (1 until set;
+  // the release of RemoteRelease keeps its own).
+  PFN_KiroSim_SetEventStatus SetEventStatus = nullptr;
+  // The far end ends the call with this status word on its 8000 (486 for a
+  // busy far end); the call then waits for KIRO_CallDestroy.
+  PFN_KiroSim_RemoteRelease RemoteRelease = nullptr;
+  // The far end refuses a re-INVITE on the connected call: 4000 with status
+  // 0, and the call stays connected in the library.
+  PFN_KiroSim_RefuseReinvite RefuseReinvite = nullptr;
 
   // Binds every control; false if the module lacks one of them.
   bool Bind(HMODULE hKiro) {
@@ -135,7 +156,10 @@ struct CKiroSimControls {
            BindOne(hKiro, FailStep, "KiroSim_FailStep") && BindOne(hKiro, ListenerCount, "KiroSim_ListenerCount") &&
            BindOne(hKiro, LiveCalls, "KiroSim_LiveCalls") && BindOne(hKiro, EndCalls, "KiroSim_EndCalls") &&
            BindOne(hKiro, GetMode, "KiroSim_GetMode") && BindOne(hKiro, SetRenewal, "KiroSim_SetRenewal") &&
-           BindOne(hKiro, ExpireLine, "KiroSim_ExpireLine");
+           BindOne(hKiro, ExpireLine, "KiroSim_ExpireLine") &&
+           BindOne(hKiro, SetEventStatus, "KiroSim_SetEventStatus") &&
+           BindOne(hKiro, RemoteRelease, "KiroSim_RemoteRelease") &&
+           BindOne(hKiro, RefuseReinvite, "KiroSim_RefuseReinvite");
   }
 
   // Every KIRO_ call recorded since the last reset, oldest first.

@@ -115,10 +115,12 @@ void CKiroSim::RemoveLine(KIRO_HANDLE hLine) {
   for (KIRO_HANDLE hCall : onLine) EndCall(hCall);
   m_lines.erase(std::remove(m_lines.begin(), m_lines.end(), hLine), m_lines.end());
   StopRenewals(hLine);
+  m_dropped.erase(hLine);
   if (m_nMode & KIROSIM_MODE_STALE) QueueLineEvent(hLine, D_nStaleLineCode, true);
 }
 
 void CKiroSim::ConfirmRegistration(KIRO_HANDLE hLine) {
+  m_dropped.erase(hLine);
   QueueLineEvent(hLine, KIRO_LINE_REGISTERED);
   if (m_nRenewalMs > 0) m_renewals[hLine] = Now() + TicksFromMs(m_nRenewalMs);
 }
@@ -133,6 +135,7 @@ void CKiroSim::SetRenewal(int nEveryMs) {
 int CKiroSim::ExpireLine(KIRO_HANDLE hLine) {
   if (!IsLine(hLine)) return KIROSIM_ERR_BAD_HANDLE;
   StopRenewals(hLine);
+  m_dropped[hLine] = true;
   QueueLineEvent(hLine, KIRO_LINE_UNREGISTERED);
   return 0;
 }
@@ -208,13 +211,28 @@ void CKiroSim::RemoveCall(KIRO_HANDLE hCall) {
   if (m_nMode & KIROSIM_MODE_STALE) QueueCallEvents(hCall, D_aStaleCallCodes, 2, true);
 }
 
-void CKiroSim::EndCall(KIRO_HANDLE hCall) {
+void CKiroSim::QueueEnd(KIRO_HANDLE hCall) {
   const SKiroSimCall *pCall = FindCall(hCall);
   if (!pCall) return;
   const int aEnd[] = {KIRO_CALL_RELEASED, KIRO_CALL_CLOSED};
   bool bReleased = pCall->eState == EKiroSimCallState::Released;
   QueueCallEvents(hCall, bReleased ? aEnd + 1 : aEnd, bReleased ? 1 : 2);
+}
+
+void CKiroSim::EndCall(KIRO_HANDLE hCall) {
+  QueueEnd(hCall);
   RemoveCall(hCall);
+}
+
+int CKiroSim::ReleaseByFarEnd(KIRO_HANDLE hCall, int nStatus) {
+  SKiroSimCall *pCall = FindCall(hCall);
+  if (!pCall) return KIROSIM_ERR_BAD_HANDLE;
+  if (pCall->eState == EKiroSimCallState::Released) return KIROSIM_ERR_WRONG_STATE;
+  pCall->eState = EKiroSimCallState::Released;
+  pCall->llGiveUp = 0;
+  const int nReleased = KIRO_CALL_RELEASED;
+  QueueCallEvents(hCall, &nReleased, 1, false, nStatus);
+  return 0;
 }
 
 void CKiroSim::EndCalls() {
@@ -263,7 +281,7 @@ void CKiroSim::QueueLineEvent(KIRO_HANDLE hLine, int nCode, bool bLate, bool bRe
   Enqueue(event);
 }
 
-void CKiroSim::QueueCallEvents(KIRO_HANDLE hCall, const int *pCodes, int nCodes, bool bLate) {
+void CKiroSim::QueueCallEvents(KIRO_HANDLE hCall, const int *pCodes, int nCodes, bool bLate, int nStatus) {
   const SKiroSimCall *pCall = FindCall(hCall);
   LONGLONG llDue = Now();
   for (int i = 0; i < nCodes; ++i) {
@@ -273,7 +291,9 @@ void CKiroSim::QueueCallEvents(KIRO_HANDLE hCall, const int *pCodes, int nCodes,
     SKiroSimEvent event = NewEvent(KIRO_EVENT_CALL, hCall, llDue, bLate);
     event.aWords[2] = pCall ? pCall->hLine : 0;
     event.aWords[KIRO_WORD_CALL_CODE] = static_cast<uint32_t>(pCodes[i]);
-    event.aWords[KIRO_WORD_STATUS] = 1;
+    auto status = m_statuses.find(pCodes[i]);
+    int nWord = nStatus != D_nStatusOfCode ? nStatus : status == m_statuses.end() ? 1 : status->second;
+    event.aWords[KIRO_WORD_STATUS] = static_cast<uint32_t>(nWord);
     Enqueue(event);
   }
 }
@@ -311,6 +331,8 @@ void CKiroSim::Reset() {
   m_lines.clear();
   m_liveCalls.clear();
   m_renewals.clear();
+  m_dropped.clear();
+  m_statuses.clear();
   m_nRenewalMs = KIROSIM_RENEWAL_MS;
   m_nMode = KIROSIM_MODE_PLAIN;
   m_nFailStep = -1;

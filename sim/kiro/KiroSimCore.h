@@ -112,8 +112,15 @@ class CKiroSim {
   KIRO_HANDLE OfferCall(KIRO_HANDLE hLine);
   SKiroSimCall *FindCall(KIRO_HANDLE hCall);
   void RemoveCall(KIRO_HANDLE hCall);
-  // The call ends without anyone's destroy: 8000 unless released, 11000.
+  // The events of a call's end: 8000 unless released, then 11000.
+  void QueueEnd(KIRO_HANDLE hCall);
+  // The call ends without anyone's destroy: its end's events, and it is gone.
   void EndCall(KIRO_HANDLE hCall);
+  // The far end ends the call: 8000 with nStatus; it waits for its destroy.
+  int ReleaseByFarEnd(KIRO_HANDLE hCall, int nStatus);
+  void SetEventStatus(int nCode, int nStatus) { m_statuses[nCode] = nStatus; }
+  // The server dropped the line's registration: nothing to unregister.
+  bool IsDropped(KIRO_HANDLE hLine) const { return m_dropped.count(hLine) != 0; }
   void EndCalls();
   int LiveCalls() const { return static_cast<int>(m_liveCalls.size()); }
   // Moves a call from eFrom to eTo and sends nCode; a library error if the
@@ -125,7 +132,10 @@ class CKiroSim {
   // Queue events as the library sends them: each after its code's delay,
   // counted from the previous event of the same batch.
   void QueueLineEvent(KIRO_HANDLE hLine, int nCode, bool bLate = false, bool bRenewal = false);
-  void QueueCallEvents(KIRO_HANDLE hCall, const int *pCodes, int nCodes, bool bLate = false);
+  // nStatus: the status word of each; D_nStatusOfCode for the code's own.
+  static constexpr int D_nStatusOfCode = -0x7fffffff;
+  void QueueCallEvents(KIRO_HANDLE hCall, const int *pCodes, int nCodes, bool bLate = false,
+                       int nStatus = D_nStatusOfCode);
   void QueueRawEvent(int nType, const uint32_t *pWords, int nWords, int nDelayMs);
 
   int CallCount() const { return static_cast<int>(m_calls.size()); }
@@ -189,6 +199,8 @@ class CKiroSim {
   std::vector<KIRO_HANDLE> m_lines;
   std::map<KIRO_HANDLE, SKiroSimCall> m_liveCalls;
   std::map<KIRO_HANDLE, LONGLONG> m_renewals;  // registered lines: next renewal due
+  std::map<KIRO_HANDLE, bool> m_dropped;       // lines whose registration the server dropped
+  std::map<int, int> m_statuses;               // call event code -> status word
   int m_nRenewalMs = KIROSIM_RENEWAL_MS;
   int m_nMaxCalls = 16;
   KIRO_HANDLE m_hNextInstance = 0, m_hNextLine = 0;

@@ -1,8 +1,9 @@
 // The SIP plug-in's soak (see SipSoak.h): register, then calls out and in,
 // answered by TV_OffHook or by auto-answer, play and record on each call,
 // hang-ups from both ends, a re-registration every so many calls, a second
-// caller every D_nSecondCallerEvery calls, renewals every D_nRenewalMs, and
-// the gauges read after the warm-up and at the end.
+// caller every D_nSecondCallerEvery calls, a busy far end every
+// D_nBusyEvery calls, renewals every D_nRenewalMs, and the gauges read after
+// the warm-up and at the end.
 #include "SipSoak.h"
 
 #include <stdio.h>
@@ -30,6 +31,8 @@ const char D_szRecording[] = "soak_recording.wav";
 const SSoakTolerance D_Tolerance = {{0, 0, 256 * 1024, D_llNotJudged, 1024, 0, 0, 0}};
 // A second caller comes this often, during the agent's call.
 const int D_nSecondCallerEvery = 50;
+// A call is placed to a busy far end this often, before the call of the turn.
+const int D_nBusyEvery = 20;
 // The library renews the registration this often: every few calls.
 const int D_nRenewalMs = 250;
 
@@ -49,8 +52,12 @@ public:
         for (const auto &tone : s_aTones)
             if (pszName && strcmp(pszName + 1, tone.szFile) == 0) cLetter = tone.cLetter;
         EnterCriticalSection(&m_cs);
-        // A tone asked for again while it sounds changes nothing audible.
-        if (m_strTones.empty() || m_strTones.back() != cLetter) m_strTones += cLetter;
+        // A tone asked for again while it sounds changes nothing audible, nor
+        // does a stop while silent (after a failed call the library's
+        // renewals each stop the sound until the next call's events come),
+        // also across a Take.
+        if (cLetter != m_cLast) m_strTones += cLetter;
+        m_cLast = cLetter;
         LeaveCriticalSection(&m_cs);
     }
     std::string Take() {
@@ -64,6 +71,7 @@ public:
 private:
     CRITICAL_SECTION m_cs;
     std::string m_strTones;
+    char m_cLast = 0;
 };
 
 CToneRecorder g_Tones;
@@ -78,8 +86,8 @@ BOOL WINAPI RecordedPlaySound(LPCSTR pszSound, HMODULE, DWORD) {
 CSipSoak::CSipSoak(const SSoakOptions &options)
     : m_options(options), m_random(options.nRandomStart), m_hPlugin(nullptr), m_hKiro(nullptr), m_tv(), m_nCall(0),
       m_nCallFirstRequest(0), m_hHighestCall(0), m_nHandleReuses(0), m_nSecondCallers(0), m_nRenewals(0),
-      m_llLastRenewal(0), m_nKinds(), m_nRegistrations(0), m_nPlacedCalls(0), m_nPickUps(0), m_nRecordCallsSeen(0),
-      m_nLogEntries(0) {}
+      m_nBusyCalls(0), m_llLastRenewal(0), m_nKinds(), m_nRegistrations(0), m_nPlacedCalls(0), m_nPickUps(0),
+      m_nRecordCallsSeen(0), m_nLogEntries(0) {}
 
 bool CSipSoak::Load() {
     m_strFolder = SoakFolder();
@@ -132,12 +140,13 @@ void CSipSoak::Settle(const char *szWhat) {
     m_checks.Check("library events delivered", m_sim.WaitIdle(D_nSettleMs) != 0, m_nCall, szWhat);
 }
 
-bool CSipSoak::LibraryGot(const std::string &strCall, int nFrom) {
+int CSipSoak::LibraryCount(const std::string &strCall, int nFrom) {
     char szLine[512];
+    int nFound = 0;
     const int nCount = m_sim.CallCount();
     for (int i = nCount - 1; i >= 0 && i >= (nFrom < 0 ? m_nCallFirstRequest : nFrom); --i)
-        if (m_sim.GetCall(i, szLine, sizeof szLine) >= 0 && strCall == szLine) return true;
-    return false;
+        if (m_sim.GetCall(i, szLine, sizeof szLine) >= 0 && strCall == szLine) ++nFound;
+    return nFound;
 }
 
 // The library renewed the registration since the last look (counted once
@@ -161,6 +170,28 @@ void CSipSoak::SecondCaller() {
                        !LibraryGot("KIRO_CallAccept|" + strSecond, nFrom) &&
                        !LibraryGot("KIRO_CallAnswer|" + strSecond, nFrom),
                    m_nCall, "call " + strSecond + " offered during the agent's call");
+}
+
+// The far end answers busy (486): the call is over, and the plug-in ends it
+// in the library, exactly once, by its own handle; no call stays live. The
+// tones: dial tone, ringback, then silence (a failed call plays no busy tone).
+void CSipSoak::BusyCall() {
+    ++m_nBusyCalls;
+    ++m_nPlacedCalls;
+    const int nFrom = m_sim.CallCount();
+    Expect("TV_MakeCall", m_tv.pfn_TV_MakeCall("299"), 0);
+    const KIRO_HANDLE hCall = m_sim.LatestCall();
+    Settle("the busy call's progress");
+    m_checks.Check("busy far end", m_sim.RemoteRelease(hCall, KIROSIM_STATUS_BUSY) == 0, m_nCall,
+                   "the far end answers busy");
+    Settle("the busy call's end");
+    const int nDestroys = LibraryCount("KIRO_CallDestroy|" + std::to_string(hCall), nFrom);
+    m_checks.Check("busy far end", nDestroys == 1 && m_sim.LiveCalls() == 0, m_nCall,
+                   "busy call " + std::to_string(hCall) + " destroyed " + std::to_string(nDestroys) + " times, " +
+                       std::to_string(m_sim.LiveCalls()) + " calls live");
+    const std::string strTones = g_Tones.Take();
+    m_checks.Check("tones of each call", strTones == "DR.", m_nCall,
+                   "busy call's tones " + strTones + ", expected DR.");
 }
 
 void CSipSoak::Register() {
@@ -247,6 +278,7 @@ void CSipSoak::RunCall() {
     const ECallKind eKind = static_cast<ECallKind>(
         m_nCall <= m_options.WarmUpCalls() ? m_nCall % kKinds : m_random.Between(0, kKinds - 1));
     ++m_nKinds[eKind];
+    if (m_nCall % D_nBusyEvery == 0) BusyCall();
     m_nCallFirstRequest = m_sim.CallCount();
     KIRO_HANDLE hCall;
     switch (eKind) {
@@ -318,6 +350,7 @@ int CSipSoak::Report(double dSeconds) {
         {"library events delivered", "library's events delivered after each step"},
         {"tones of each call", "tones of each call asked of the sound API"},
         {"second callers declined", "second callers declined, the agent's call going on"},
+        {"busy far end", "busy far ends' calls destroyed once, none left live"},
         {"call handles reused", "call handles from the library's table of 16, reused"},
         {"documented export results", "exports return a documented result"},
         {"log entries whole", "log entries whole"},
@@ -332,7 +365,7 @@ int CSipSoak::Report(double dSeconds) {
         m_nKinds[kInAutoAnswered], m_nRegistrations, m_nLogEntries);
     printf(
         "   library: call handles up to %u, a handle handed out again %lld times; registration renewed every %d ms,\n"
-        "            seen after at least %lld calls; second callers declined %lld\n",
-        m_hHighestCall, m_nHandleReuses, D_nRenewalMs, m_nRenewals, m_nSecondCallers);
+        "            seen after at least %lld calls; second callers declined %lld; busy far ends %lld\n",
+        m_hHighestCall, m_nHandleReuses, D_nRenewalMs, m_nRenewals, m_nSecondCallers, m_nBusyCalls);
     return PrintVerdict(m_checks, m_options.nCalls, dSeconds);
 }

@@ -3,7 +3,8 @@
 // shift of calls out and in, with the library delivering its events in its
 // harshest mode, handing call handles out again as real libraries do,
 // renewing the registration every few calls and, every so many calls, a
-// second caller whom the plug-in must decline while its call goes on.
+// second caller whom the plug-in must decline while its call goes on, and a
+// busy far end whose failed call the plug-in must destroy.
 //
 // Threads: the main thread is the host's one calling thread (the plug-in's
 // exports are called one at a time) and plays the far end through the
@@ -51,12 +52,15 @@ private:
     KIRO_HANDLE TakeCall(bool bAutoAnswer);
     void PlayAndRecord(KIRO_HANDLE hCall);
     void SecondCaller();
+    void BusyCall();
     void CountRenewals();
     void HangUp(KIRO_HANDLE hCall, bool bFarEnd);
     void Settle(const char *szWhat);
     bool Expect(const char *szExport, int nResult, int nExpected);
-    // True if one of the library's requests since the call began is exactly strCall.
-    bool LibraryGot(const std::string &strCall, int nFrom = -1);
+    // How many of the library's requests since the call began are exactly
+    // strCall; whether there is one.
+    int LibraryCount(const std::string &strCall, int nFrom = -1);
+    bool LibraryGot(const std::string &strCall, int nFrom = -1) { return LibraryCount(strCall, nFrom) > 0; }
     void Measure(SSoakGauges *pGauges);
     void CheckLog();
     void CheckTones(ECallKind eKind);
@@ -73,7 +77,7 @@ private:
     int m_nCall;
     int m_nCallFirstRequest;
     KIRO_HANDLE m_hHighestCall;
-    long long m_nHandleReuses, m_nSecondCallers, m_nRenewals;
+    long long m_nHandleReuses, m_nSecondCallers, m_nRenewals, m_nBusyCalls;
     int64_t m_llLastRenewal;
     int m_nKinds[kKinds];
     long long m_nRegistrations, m_nPlacedCalls, m_nPickUps, m_nRecordCallsSeen;

@@ -1,0 +1,110 @@
+// CBoundedLock, CLockGuard and CDeadline: see BoundedLock.h for why a dead
+// owner must not lock everybody out.
+//
+// A waiter announces itself in m_lWaiters before its last try and before it
+// sleeps; Leave frees the word before it looks at m_lWaiters. Both are full
+// barriers, so either the waiter's last try sees the lock free or Leave sees
+// the waiter and wakes it: no wake-up is lost. A spare wake-up only costs a
+// waiter one more try.
+#include "support/BoundedLock.h"
+
+#include "support/LogReporter.h"
+
+namespace {
+
+// A thread id that names no thread, or a thread that has ended, is dead.
+// An id that has been reused by a new thread counts as alive: the waiter
+// then runs into its deadline instead.
+bool IsThreadAlive(DWORD dwThreadId) {
+    HANDLE hThread = OpenThread(SYNCHRONIZE, FALSE, dwThreadId);
+    if (!hThread) return GetLastError() != ERROR_INVALID_PARAMETER;
+    const bool bAlive = WaitForSingleObject(hThread, 0) == WAIT_TIMEOUT;
+    CloseHandle(hThread);
+    return bAlive;
+}
+
+}  // namespace
+
+DWORD CDeadline::Left() const {
+    const DWORD dwElapsed = GetTickCount() - m_dwStart;
+    return dwElapsed >= m_dwLengthMs ? 0 : m_dwLengthMs - dwElapsed;
+}
+
+DWORD CDeadline::Cap(DWORD dwOwnMs) const {
+    const DWORD dwLeft = Left();
+    return dwOwnMs < dwLeft ? dwOwnMs : dwLeft;
+}
+
+CDeadline CDeadline::Within(DWORD dwMs) const { return CDeadline(m_bUnload, m_bUnderLoaderLock, Cap(dwMs)); }
+
+CDeadline CDeadline::Until(DWORD dwMsFromStart) const {
+    CDeadline deadline(*this);
+    if (dwMsFromStart < m_dwLengthMs) deadline.m_dwLengthMs = dwMsFromStart;
+    return deadline;
+}
+
+CBoundedLock::CBoundedLock(EDeadOwner deadOwner)
+    : m_deadOwner(deadOwner), m_lOwner(0), m_lWaiters(0), m_hWake(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+
+CBoundedLock::~CBoundedLock() {
+    if (m_hWake) CloseHandle(m_hWake);
+}
+
+bool CBoundedLock::TryTake(DWORD dwSelf) {
+    LONG lFree = 0;
+    return m_lOwner.compare_exchange_strong(lFree, static_cast<LONG>(dwSelf));
+}
+
+bool CBoundedLock::OwnerLives(DWORD dwSelf, bool &bTaken) {
+    LONG lOwner = m_lOwner;
+    if (lOwner == 0 || IsThreadAlive(static_cast<DWORD>(lOwner))) return true;
+    if (m_deadOwner == EDeadOwner::GiveUp) return false;
+    bTaken = m_lOwner.compare_exchange_strong(lOwner, static_cast<LONG>(dwSelf));
+    return !bTaken;
+}
+
+CBoundedLock::EEntryResult CBoundedLock::Enter(const CDeadline &deadline) {
+    const DWORD dwSelf = GetCurrentThreadId();
+    if (TryTake(dwSelf)) return EEntryResult::Entered;
+    DWORD dwLastCheck = GetTickCount();
+    for (;;) {
+        ++m_lWaiters;
+        const bool bTaken = TryTake(dwSelf);
+        const DWORD dwLeft = deadline.Left();
+        if (!bTaken && dwLeft > 0) {
+            // Woken by a Leave, or the slice ran out and the owner is due
+            // for a look. Without the event, poll.
+            if (m_hWake)
+                WaitForSingleObject(m_hWake, dwLeft < D_dwOwnerCheckSliceMs ? dwLeft : D_dwOwnerCheckSliceMs);
+            else
+                Sleep(1);
+        }
+        --m_lWaiters;
+        if (bTaken || TryTake(dwSelf)) return EEntryResult::Entered;
+        const DWORD dwNow = GetTickCount();
+        if (dwNow - dwLastCheck >= D_dwOwnerCheckSliceMs) {
+            dwLastCheck = dwNow;
+            bool bTakenOver = false;
+            if (!OwnerLives(dwSelf, bTakenOver))
+                return bTakenOver ? EEntryResult::EnteredFromDeadOwner : EEntryResult::TimedOut;
+        }
+        if (deadline.Left() == 0) return EEntryResult::TimedOut;
+    }
+}
+
+void CBoundedLock::Leave() {
+    m_lOwner = 0;
+    if (m_lWaiters > 0 && m_hWake) SetEvent(m_hWake);
+}
+
+CLockGuard::CLockGuard(CBoundedLock &lock, const CDeadline &deadline, const char *szStep)
+    : m_lock(lock), m_result(CBoundedLock::EEntryResult::TimedOut) {
+    const DWORD dwBoundMs = deadline.Left();
+    const DWORD dwStart = GetTickCount();
+    m_result = lock.Enter(deadline);
+    if (Held() || !szStep || !deadline.OfUnload()) return;
+    // The bound, or less when the lock was given up on a dead owner.
+    const DWORD dwWaitedMs = GetTickCount() - dwStart;
+    g_LogReporter.WriteLogWithin(deadline, "Unload: the %s lock was not free within %lu ms; its step is skipped",
+                                 szStep, static_cast<unsigned long>(dwWaitedMs < dwBoundMs ? dwWaitedMs : dwBoundMs));
+}
