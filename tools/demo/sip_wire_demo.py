@@ -28,7 +28,8 @@ def follow(path, stop):
         while True:
             line = f.readline()
             if line:
-                print("  SIP %s" % line.rstrip()[13:], flush=True)
+                # With the library's own time: the console's lines may come first.
+                print("  SIP %s" % line.rstrip(), flush=True)
             elif stop.is_set():
                 return
             else:
