@@ -11,6 +11,7 @@
 #include "core/PluginLifecycle.h"
 #include "hid/EmulatedHid.h"
 #include "process_threads.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -32,9 +33,9 @@ std::string BesideExecutable(const char *szName) {
 }
 
 bool WaitUntil(const std::function<bool()> &condition, DWORD dwBoundMs) {
-    const DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     while (!condition()) {
-        if (GetTickCount() - dwStart >= dwBoundMs) return false;
+        if (sinceStart.ElapsedMs() >= dwBoundMs) return false;
         Sleep(1);
     }
     return true;
@@ -121,9 +122,9 @@ bool CCycleRunner::Cycle(int nCycle) {
         if (!threadsBefore.count(dwId) && !hLink)
             hLink = OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, dwId);
     const bool bReached = ReachDetachMoment(nOpenAttemptsBefore);
-    const DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     PluginDetach(false, false);
-    const DWORD dwDetachMs = GetTickCount() - dwStart;
+    const DWORD dwDetachMs = sinceStart.ElapsedMs();
     m_report.dwDetachTotalMs += dwDetachMs;
     if (dwDetachMs > m_report.dwDetachMaxMs) m_report.dwDetachMaxMs = dwDetachMs;
     const bool bSettled = Settle(hLink);
@@ -167,7 +168,9 @@ bool CCycleRunner::Settle(HANDLE hLink) {
         CloseHandle(hLink);
     }
     int nThreadsLeft = 0, nHandlesLeft = 0;
-    const bool bSettled = WaitUntil(
+    // The link thread is gone; the wave message thread and Wine's audio
+    // threads end shortly after.
+    const bool bSettled = SettledWithin(
         [&] {
             nThreadsLeft = static_cast<int>(ThreadsOfThisProcess().size()) - m_report.nThreadsBefore;
             nHandlesLeft = HandlesOfThisProcess() - m_report.nHandlesBefore;
