@@ -24,6 +24,7 @@ HANDSET = f"{X64}/handset/core/BRAVIK32.dll"
 SIP = [f"{X64}/sim/KIRO.dll", f"{X64}/sipagent/BRAVIK32.dll", f"{X64}/sipagent/res"]
 SAMPLES = f"{SOURCE}/tools/console/samples"
 failures = []
+transcripts = {}
 
 
 def folder_with(name, files):
@@ -59,6 +60,7 @@ def session(name, files, args, expected, exit_code=0, script=None, script_bytes=
     done = subprocess.run([WINE_RUN, *args], cwd=folder, capture_output=True, timeout=120,
                           stdin=subprocess.DEVNULL)
     transcript = (done.stdout + done.stderr).decode("latin-1").replace("\r", "")
+    transcripts[name] = transcript
     if done.returncode != exit_code:
         failures.append(f"{name}: exit code {done.returncode}, expected {exit_code}")
         print(f"--- {name} transcript ---\n{transcript}")
@@ -205,15 +207,20 @@ def sip_script_session():
     script = ("register example.org 1001 secret proxy.example.org\nregister example.org 1001 secret p\n"
               "call 2000\nsettle\nhangup\nsettle\npickup\noffer\nsettle\nplay prompt.wav\nhangup\nsettle\n"
               "unregister\n")
+    # The tones come with the library's events, on its own thread: before or
+    # after TV_MakeCall's result line.
     session("sip", [CONSOLE] + SIP, ["tvconsole.exe", "BRAVIK32.dll", "session.tvs"], script=script,
             expected=["Marenta SIP agent plug-in (KIRO SIP library), version 1.",
                       "far-end commands of the simulated SIP library added",
                       'TV_Initialize("example.org", "1001", "***", "proxy.example.org", "") = 0 (registered)',
-                      "= -3 (registration request refused)",
-                      'TV_MakeCall("2000") = 0 (call placed)', "~ tone: DialTones.wav (ASYNC|LOOP|FILENAME)",
-                      "~ tone: Ringback.wav (ASYNC|LOOP|FILENAME)", "TV_HangUpCall() = 0 (call ended)",
+                      "= -3 (registration request refused)", "> call 2000",
+                      "~ tone: DialTones.wav (ASYNC|LOOP|FILENAME)", "~ tone: Ringback.wav (ASYNC|LOOP|FILENAME)",
+                      "> hangup", "TV_HangUpCall() = 0 (call ended)",
                       "TV_PickUp() = 0", "~ tone: Ringtone.wav", 'TV_StartPlayFile("prompt.wav") = 0',
                       "TV_HangUpCall() = 0", "TV_UnInitialize() = 0 (unregistered)"])
+    placed = transcripts["sip"].split("> call 2000", 1)[-1].split("> settle", 1)[0]
+    if 'TV_MakeCall("2000") = 0 (call placed)' not in placed:
+        failures.append("sip: no 'TV_MakeCall(\"2000\") = 0 (call placed)' after the call command")
 
 
 def sample_script_sessions():

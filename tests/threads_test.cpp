@@ -246,7 +246,7 @@ TEST(WaveMsgThread, StartTwiceGivesOneThreadAndQuitEndsIt) {
 // and the thread still ends with the body's result.
 TEST(ThreadEnd, FinishedBodyIsCollectedAtOnceWithItsResult) {
     CThreadEnd end;
-    ParkingBody body{&end, 0};
+    ParkingBody body{&end, 0, {}, {false}};
     HANDLE hThread = CreateThread(nullptr, 0, ParkingBody::Proc, &body, 0, nullptr);
     ASSERT_NE(hThread, nullptr);
     EXPECT_TRUE(end.EndThread(hThread, D_dwStartBoundMs));
@@ -268,7 +268,7 @@ TEST(ThreadEnd, FinishedBodyIsCollectedAtOnceWithItsResult) {
 // thread's stack. The thread is now let go without running our code.
 TEST(ThreadEnd, RegressionAThreadStoppedBeforeItLeftTheLoaderExitsInsteadOfBeingEndedInItsWait) {
     CThreadEnd end;
-    ParkingBody body{&end, 0};
+    ParkingBody body{&end, 0, {}, {false}};
     ULONG_PTR ulCookie = 0;
     ASSERT_EQ(0, LdrLockLoaderLock(0, nullptr, &ulCookie));
     ResetEvent(g_hWatchedDetached);
@@ -325,7 +325,7 @@ TEST(BaseThread, RegressionAWorkerStoppedUnderTheLoaderLockExitsByItself) {
 
 TEST(ThreadEnd, BodyStillRunningAfterTheTimeoutIsEndedByForce) {
     CThreadEnd end;
-    ParkingBody body{&end, 5000};
+    ParkingBody body{&end, 5000, {}, {false}};
     HANDLE hThread = CreateThread(nullptr, 0, ParkingBody::Proc, &body, 0, nullptr);
     ASSERT_NE(hThread, nullptr);
     EXPECT_FALSE(end.EndThread(hThread, 100));
@@ -358,7 +358,9 @@ TEST(RecoverableLock, IsTakenOverFromADeadOwnerAndNotFromALiveOne) {
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(holder.hHolding, D_dwStartBoundMs));
     CStopwatch sinceStart;
     EXPECT_EQ(CRecoverableLock::EEntryResult::TimedOut, lock.Enter(200)) << "the owner lives";
-    EXPECT_GE(sinceStart.ElapsedMs(), 190u);
+    // The lock counts its bound on the tick count, which under Wine moves in
+    // late steps: by the performance counter it gave up after 188 ms once.
+    EXPECT_GE(sinceStart.ElapsedMs(), 150u);
     TerminateThread(hOwner, 0);
     WaitForSingleObject(hOwner, D_dwStartBoundMs);
     CloseHandle(hOwner);
