@@ -60,14 +60,15 @@ CAgentLog &CAgentLog::Write(const char *szText) {
 
 CAgentLog &CAgentLog::WriteNumber(int nNumber) {
   char szNumber[16];
-  snprintf(szNumber, sizeof szNumber, "%d", nNumber);
+  static_cast<void>(snprintf(szNumber, sizeof szNumber, "%d", nNumber));  // an int fits
   Append(szNumber);
   return *this;
 }
 
 void CAgentLog::SetFileName(const char *szName) {
   CSrwExclusive lock(m_fileLock);
-  snprintf(m_szFileName, sizeof m_szFileName, "%s", szName ? szName : "");
+  // Cut to the buffer, as every text of the log.
+  static_cast<void>(snprintf(m_szFileName, sizeof m_szFileName, "%s", szName ? szName : ""));
 }
 
 bool CAgentLog::Append(const char *szText) {

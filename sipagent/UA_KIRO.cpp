@@ -84,7 +84,7 @@ extern "C" {
 int __cdecl TV_Initialize(const char *domain, const char *user, const char *credential, const char *outboundProxy,
                           const char *initOption) {
   char szIdentity[D_nIdentitySize];
-  snprintf(szIdentity, sizeof szIdentity, "%s@%s", OrEmpty(user), OrEmpty(domain));
+  static_cast<void>(snprintf(szIdentity, sizeof szIdentity, "%s@%s", OrEmpty(user), OrEmpty(domain)));  // cut to fit
   // Named first, so that the first TV_Initialize of a process is logged too.
   g_AgentLog.SetFileName(D_szLogFileName);
   AGENT_LOG_ENTRY();

@@ -92,7 +92,8 @@ int RecordBlockReady(const char *pBytes, int nLength) {
     // -1 without a failure: the header's "data" tag is gone, the samples are
     // still written.
     if (g_pRecordFile->Write(pBytes, nLength) == 0 || !g_pRecordFile->Failed()) return 0;
-    g_LogReporter.WriteLog("录音写入失败,文件存下%d字节,录音已停止:%s", g_pRecordFile->GetDataSize(), g_pRecordFile->m_szPath);
+    g_LogReporter.WriteLog("录音写入失败,文件存下%d字节,录音已停止:%s", g_pRecordFile->GetDataSize(),
+                           g_pRecordFile->m_szPath);
     // The input's reset only posts to this thread: its buffers come back
     // after this call, find no job and are dropped, and the input closes.
     StopWaveIn();

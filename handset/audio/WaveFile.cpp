@@ -147,8 +147,11 @@ int WaveFile::FailWrite() {
     if (nBytesPerFrame > 1) llData -= llData % nBytesPerFrame;
     m_nDataSize = static_cast<int32_t>(llData);
     m_nRiffSize = AddBytes(D_nEmptyRiffSize, static_cast<size_t>(llData));
-    // The file's own layout, so the data size sits at offset 40.
-    if (WriteSizeAt(D_lRiffSizeOffset, m_nRiffSize) && WriteSizeAt(D_lDataSizeOffset, m_nDataSize)) fflush(m_pFile);
+    // The file's own layout, so the data size sits at offset 40. Sizes that
+    // do not stick either are tried once more by Close, which reports them.
+    if (WriteSizeAt(D_lRiffSizeOffset, m_nRiffSize) && WriteSizeAt(D_lDataSizeOffset, m_nDataSize)) {
+        static_cast<void>(fflush(m_pFile));
+    }
     return -1;
 }
 
@@ -168,8 +171,9 @@ void WaveFile::Restart() {
     WriteSizeAt(D_lRiffSizeOffset, m_nRiffSize);
     WriteSizeAt(D_lDataSizeOffset, m_nDataSize);
     // The seek after the tag also turns the update stream from reading to
-    // writing, as stdio requires.
-    if (FindDataTag()) fseek(m_pFile, 4, SEEK_CUR);
+    // writing, as stdio requires; one that fails leaves the next Write to
+    // append at the end instead.
+    if (FindDataTag()) static_cast<void>(fseek(m_pFile, 4, SEEK_CUR));
 }
 
 bool WaveFile::OpenForReading() {
@@ -236,7 +240,9 @@ void WaveFile::LimitReadsToDataChunk() {
     long lStart = ftell(m_pFile);
     if (lStart < 0 || fseek(m_pFile, 0, SEEK_END) != 0) return;
     long lEnd = ftell(m_pFile);
-    fseek(m_pFile, lStart, SEEK_SET);
+    // Back at the samples; a stream that cannot go back reads nothing more,
+    // and the start of the playback fails on its empty first block.
+    static_cast<void>(fseek(m_pFile, lStart, SEEK_SET));
     uint32_t nDeclared = static_cast<uint32_t>(m_nDataSize);
     if (nDeclared != 0 && lEnd >= lStart && static_cast<int64_t>(nDeclared) <= lEnd - lStart) {
         m_llReadLeft = nDeclared;
@@ -264,9 +270,10 @@ bool WaveFile::OpenForWriting() {
 bool WaveFile::WriteHeader() {
     int32_t nBytesPerFrame = (m_nBitsPerSample / 8) * m_nChannels;
     unsigned char header[D_nHeaderSize];
-    memcpy(header, "RIFF", 4);
+    // The RIFF tags are four bytes each, no strings: no NUL goes with them.
+    memcpy(header, "RIFF", 4);  // NOLINT(bugprone-not-null-terminated-result)
     StoreLe32(header + 4, static_cast<uint32_t>(m_nRiffSize));
-    memcpy(header + 8, "WAVEfmt ", 8);
+    memcpy(header + 8, "WAVEfmt ", 8);  // NOLINT(bugprone-not-null-terminated-result)
     StoreLe32(header + 16, 16);
     StoreLe16(header + 20, static_cast<uint32_t>(m_nFormatTag));
     StoreLe16(header + 22, static_cast<uint32_t>(m_nChannels));
@@ -274,7 +281,7 @@ bool WaveFile::WriteHeader() {
     StoreLe32(header + 28, static_cast<uint32_t>(m_nSamplesPerSec * nBytesPerFrame));
     StoreLe16(header + 32, static_cast<uint32_t>(nBytesPerFrame));
     StoreLe16(header + 34, static_cast<uint32_t>(m_nBitsPerSample));
-    memcpy(header + 36, D_szDataTag, 4);
+    memcpy(header + 36, D_szDataTag, 4);  // NOLINT(bugprone-not-null-terminated-result)
     StoreLe32(header + 40, static_cast<uint32_t>(m_nDataSize));
     bool bWritten = fseek(m_pFile, 0, SEEK_SET) == 0 && fwrite(header, 1, sizeof(header), m_pFile) == sizeof(header);
     return fflush(m_pFile) == 0 && bWritten;

@@ -125,7 +125,7 @@ void CLogReporter::WriteLog(const char *szFormat, ...) {
         va_list args;
         va_start(args, szFormat);
         // Cut to the buffer: some C libraries answer a cut with -1 and no NUL.
-        vsnprintf(szBuffer, sizeof szBuffer, szFormat ? szFormat : "(null)", args);
+        static_cast<void>(vsnprintf(szBuffer, sizeof szBuffer, szFormat ? szFormat : "(null)", args));
         va_end(args);
         szBuffer[sizeof szBuffer - 1] = '\0';
 
@@ -246,7 +246,7 @@ std::string CLogReporter::FindLatestLogFile(const std::string &strDirectory, con
     FILE *pfCandidate = _fsopen(strCandidate.c_str(), "rt", _SH_DENYNO);
     if (pfCandidate) {
         CountLines(pfCandidate, strCandidate);
-        fclose(pfCandidate);
+        static_cast<void>(fclose(pfCandidate));  // only read
     }
     return strCandidate;
 }
