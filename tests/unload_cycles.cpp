@@ -8,6 +8,7 @@
 
 #include "audio/EmulatedWave.h"
 #include "bravik32.h"
+#include "core/Halvex.h"
 #include "core/PluginLifecycle.h"
 #include "hid/EmulatedHid.h"
 #include "process_threads.h"
@@ -111,16 +112,17 @@ void CCycleRunner::Run() {
 }
 
 bool CCycleRunner::Cycle(int nCycle) {
-    const std::set<DWORD> threadsBefore = ThreadsOfThisProcess();
     // Counted before the attach: the search opens devices from its start,
     // and a slow host may let it open many before the attach returns.
     const int nOpenAttemptsBefore = m_desk.OpenAttemptCount();
     PluginAttach();
-    // The one thread the attach step starts: the link thread.
+    // The one thread the attach step starts, the link thread, by its own
+    // handle: a snapshot of the threads here would be taken while that
+    // thread is being created (process_threads.h).
     HANDLE hLink = nullptr;
-    for (DWORD dwId : ThreadsOfThisProcess())
-        if (!threadsBefore.count(dwId) && !hLink)
-            hLink = OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, dwId);
+    if (HANDLE hThread = g_Halvex.ThreadHandle())
+        DuplicateHandle(GetCurrentProcess(), hThread, GetCurrentProcess(), &hLink,
+                        SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0);
     const bool bReached = ReachDetachMoment(nOpenAttemptsBefore);
     CStopwatch sinceStart;
     PluginDetach(false, false);
