@@ -5,6 +5,14 @@ function(tv_static_runtime target)
   target_link_options(${target} PRIVATE ${TV_STATIC_RUNTIME})
 endfunction()
 
+# Product code (handset/, sipagent/) builds without a warning: any is an
+# error there. Tests, tools and stand-ins keep warnings as warnings.
+function(tv_product_code)
+  foreach(target ${ARGN})
+    target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-Werror>)
+  endforeach()
+endfunction()
+
 # One CTest test per GoogleTest executable: Wine start-up per process is the
 # dominant cost, so the cases of a suite share one process. Every test gets a
 # timeout so that a hang fails instead of stalling the run.

@@ -23,7 +23,7 @@ const char *Pad(int nValue) { return nValue < 10 ? "0" : ""; }
 
 // A number as "%d" writes it.
 struct SNumberText {
-  explicit SNumberText(int nNumber) { snprintf(sz, sizeof sz, "%d", nNumber); }
+  explicit SNumberText(int nNumber) { static_cast<void>(snprintf(sz, sizeof sz, "%d", nNumber)); }  // an int fits
   char sz[16];
 };
 }  // namespace
@@ -76,7 +76,8 @@ CAgentLog &CAgentLog::WriteNumber(int nNumber) { return Write(SNumberText(nNumbe
 
 void CAgentLog::SetFileName(const char *szName) {
   CSrwExclusive lock(m_fileLock);
-  snprintf(m_szFileName, sizeof m_szFileName, "%s", szName ? szName : "");
+  // Cut to the buffer, as every text of the log.
+  static_cast<void>(snprintf(m_szFileName, sizeof m_szFileName, "%s", szName ? szName : ""));
 }
 
 bool CAgentLog::Append(const char *szText) {

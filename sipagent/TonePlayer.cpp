@@ -19,7 +19,7 @@ static_assert(D_dwLoopedTone == 0x20009 && D_dwToneOnce == 0x20001 && SND_ALIAS 
 // does not fit.
 void AppendCut(char *szBuffer, size_t nSize, const char *szText) {
   size_t nUsed = strlen(szBuffer);
-  if (nUsed + 1 < nSize) snprintf(szBuffer + nUsed, nSize - nUsed, "%s", szText);
+  if (nUsed + 1 < nSize) static_cast<void>(snprintf(szBuffer + nUsed, nSize - nUsed, "%s", szText));
 }
 
 // Path of the module loaded as the plug-in's file name, else of the host
@@ -70,7 +70,7 @@ void CTonePlayer::OnAgentChanged(CSipAgent &agent) {
 
 void CTonePlayer::Play(const char *szFile, DWORD dwFlags) {
   char szPath[D_nTonePathSize];
-  snprintf(szPath, sizeof szPath, "%s%s", m_szToneDir, szFile);
+  static_cast<void>(snprintf(szPath, sizeof szPath, "%s%s", m_szToneDir, szFile));  // cut: no such tone
   m_bLooping = (dwFlags & SND_LOOP) != 0;
   g_Sound.PlaySoundA(szPath, nullptr, dwFlags);
 }

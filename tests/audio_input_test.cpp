@@ -2,6 +2,7 @@
 // buffers for the recorder (a partial last one padded with silence), the
 // close after the last buffer, and a start while the input is closing.
 #include "audio_support.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -105,10 +106,10 @@ TEST_F(AudioInputTest, StartWhileStoppingWaitsForTheCloseThenOpensAgain) {
 
 TEST_F(AudioInputTest, RealTimeCaptureDeliversABufferEvery80ms) {
     Sim().SetClock(ESimWaveClock::RealTime);
-    DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     ASSERT_EQ(OpenWaveIn(), MMSYSERR_NOERROR);
     ExpectWithin([] { return g_InSink.Count() >= 3; }, 2000, "three data notifications at 16000 bytes/s");
-    DWORD dwElapsed = GetTickCount() - dwStart;
+    DWORD dwElapsed = sinceStart.ElapsedMs();
     EXPECT_GE(dwElapsed, 200u) << "three buffers are 240 ms of sound";
     Bytes recorded;
     for (const SinkCall &call : g_InSink.Calls()) recorded.insert(recorded.end(), call.bytes.begin(), call.bytes.end());

@@ -4,6 +4,7 @@
 // notifications are handled on the one wave message thread.
 #include "audio/WaveRetired.h"
 #include "audio_support.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -99,9 +100,9 @@ TEST_F(AudioOutputTest, RegressionStartAbandonsAnOutputWhoseCloseNeverComesAndOp
     WriteBlocks({1280});
     HoldWaveThread(D_eOut);
     StopWaveOut();
-    DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     EXPECT_EQ(OpenWaveOut(), MMSYSERR_NOERROR) << "the start after the bounded wait for the close";
-    DWORD dwElapsed = GetTickCount() - dwStart;
+    DWORD dwElapsed = sinceStart.ElapsedMs();
     EXPECT_GE(dwElapsed, 900u);
     EXPECT_LT(dwElapsed, 3000u);
     EXPECT_EQ(Sim().OpenStreams(D_eOut), 1) << "the old output closed, a new one open";
@@ -141,10 +142,10 @@ TEST_F(AudioOutputTest, WritesWithoutAnOpenOutputOrBytesAreRefused) {
 TEST_F(AudioOutputTest, RealTimePlaybackTakesTheBlocksDuration) {
     Sim().SetClock(ESimWaveClock::RealTime);
     ASSERT_EQ(OpenWaveOut(), MMSYSERR_NOERROR);
-    DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     Bytes written = WriteBlocks({1600});
     ExpectWithin([] { return g_OutSink.Count() == 1; }, 2000, "done notification of a 100 ms block");
-    DWORD dwElapsed = GetTickCount() - dwStart;
+    DWORD dwElapsed = sinceStart.ElapsedMs();
     EXPECT_GE(dwElapsed, 80u) << "1600 bytes at 16000 bytes/s";
     EXPECT_LT(dwElapsed, 1000u);
     EXPECT_EQ(Sim().PlayedBytes(D_nHandsetId), written);

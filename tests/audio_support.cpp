@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "audio/WaveRetired.h"
+#include "stopwatch.h"
 
 CSinkRecorder g_InSink;
 CSinkRecorder g_OutSink;
@@ -92,9 +93,9 @@ void CSinkRecorder::ReleaseGate() {
 }
 
 bool WaitUntil(const std::function<bool()> &bCondition, DWORD dwMilliseconds) {
-    DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     while (!bCondition()) {
-        if (GetTickCount() - dwStart >= dwMilliseconds) return false;
+        if (sinceStart.ElapsedMs() >= dwMilliseconds) return false;
         Sleep(1);
     }
     return true;

@@ -1,6 +1,7 @@
 // The wave message thread's start when its starter gives up waiting, and
 // its end by force.
 #include "audio_support.h"
+#include "stopwatch.h"
 
 extern "C" {
 LONG NTAPI LdrLockLoaderLock(ULONG ulFlags, ULONG *pulDisposition, ULONG_PTR *pCookie);
@@ -48,9 +49,9 @@ private:
 __attribute__((noinline)) DWORD StartFromDeepInTheStack() {
     volatile char acDepth[8192];
     acDepth[0] = 0;
-    DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     StartWaveMsgThread();
-    DWORD dwWaited = GetTickCount() - dwStart;
+    DWORD dwWaited = sinceStart.ElapsedMs();
     return dwWaited + acDepth[0];
 }
 

@@ -24,6 +24,7 @@ HANDSET = f"{X64}/handset/core/BRAVIK32.dll"
 SIP = [f"{X64}/sim/KIRO.dll", f"{X64}/sipagent/BRAVIK32.dll", f"{X64}/sipagent/res"]
 SAMPLES = f"{SOURCE}/tools/console/samples"
 failures = []
+transcripts = {}
 
 
 def folder_with(name, files):
@@ -59,6 +60,7 @@ def session(name, files, args, expected, exit_code=0, script=None, script_bytes=
     done = subprocess.run([WINE_RUN, *args], cwd=folder, capture_output=True, timeout=120,
                           stdin=subprocess.DEVNULL)
     transcript = (done.stdout + done.stderr).decode("latin-1").replace("\r", "")
+    transcripts[name] = transcript
     if done.returncode != exit_code:
         failures.append(f"{name}: exit code {done.returncode}, expected {exit_code}")
         print(f"--- {name} transcript ---\n{transcript}")
@@ -105,10 +107,18 @@ def read_until(transcript, wanted, seconds):
     return wanted in transcript[0]
 
 
+def failed_searches(folder):
+    """The handset searches that found nothing, as the log beside the console
+    has them so far: each is followed by its 1134."""
+    lines = b"".join(open(log, "rb").read() for log in glob.glob(os.path.join(folder, "halvex_*.log")))
+    return lines.count("获取HID设备信息失败!".encode("gbk"))
+
+
 def keyboard_session(name, files, typed, expected):
     """The console at the keyboard (a pipe): each (line, awaited) pair types
     the line, then reads on until the awaited text shows, so a notification
-    must be printed while the console waits for its next line."""
+    must be printed while the console waits for its next line. An awaited
+    number n instead waits until the log shows n more failed searches."""
     folder = folder_with(name, files)
     console = subprocess.Popen([WINE_RUN, "tvconsole.exe", "BRAVIK32.dll"], cwd=folder, stdin=subprocess.PIPE,
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
@@ -123,7 +133,14 @@ def keyboard_session(name, files, typed, expected):
     for line, awaited in typed:
         console.stdin.write(line.encode("ascii") + b"\n")
         console.stdin.flush()
-        if awaited and not read_until(transcript, awaited, 20):
+        if isinstance(awaited, int):
+            searches = failed_searches(folder) + awaited
+            deadline = time.monotonic() + 60
+            while failed_searches(folder) < searches and time.monotonic() < deadline:
+                time.sleep(0.1)
+            if failed_searches(folder) < searches:
+                failures.append(f"{name}: the log shows no {awaited} more failed searches after {line!r} in 60 s")
+        elif awaited and not read_until(transcript, awaited, 20):
             failures.append(f"{name}: no {awaited!r} printed while the console waited for its next line")
     try:
         code = console.wait(timeout=30)
@@ -160,16 +177,19 @@ def check_help_documented(name, transcript):
 
 
 def handset_keyboard_session():
-    # Notifications off, then a wait of two searches' time: no 1134 line
-    # breaks up help, and turning them on says how many were held back.
+    # Notifications off, then two more failed searches (the second one's
+    # line comes 2.2 s after the first one's 1134, which the console has
+    # then held back; a fixed wait of two searches' time was too short on a
+    # busy machine): no 1134 line breaks up help, and turning them on says
+    # how many were held back.
     transcript = keyboard_session(
         "keyboard", [CONSOLE, HANDSET],
         [("installed", "<- 1134 no handset"), ("notifications off", None), ("help", "wait MILLISECONDS"),
-         ("wait 5000", "handset> wait 5000"), ("notifications on", "while they were off"), ("quit", None)],
+         ("wait 100", 2), ("notifications on", "while they were off"), ("quit", None)],
         ["handset> installed", "TV_Installed() = 1", "<- 1134 no handset", "handset> notifications off",
          "handset> help", "The plug-in's commands:", "bell on|off", "dial DIGITS", "play FILE",
          "The console's own commands:", "exit", "expect RESULT", "notifications on|off", "quit",
-         "wait MILLISECONDS", "handset> notifications on", "notification(s) arrived while they were off",
+         "wait MILLISECONDS", "handset> wait 100", "handset> notifications on", "notification(s) arrived while they were off",
          "handset> quit", "bye"])
     muted = transcript.split("handset> notifications off", 1)[-1].split("handset> notifications on", 1)[0]
     if "<- 11" in muted:
@@ -187,15 +207,20 @@ def sip_script_session():
     script = ("register example.org 1001 secret proxy.example.org\nregister example.org 1001 secret p\n"
               "call 2000\nsettle\nhangup\nsettle\npickup\noffer\nsettle\nplay prompt.wav\nhangup\nsettle\n"
               "unregister\n")
+    # The tones come with the library's events, on its own thread: before or
+    # after TV_MakeCall's result line.
     session("sip", [CONSOLE] + SIP, ["tvconsole.exe", "BRAVIK32.dll", "session.tvs"], script=script,
             expected=["Marenta SIP agent plug-in (KIRO SIP library), version 1.",
                       "far-end commands of the simulated SIP library added",
                       'TV_Initialize("example.org", "1001", "***", "proxy.example.org", "") = 0 (registered)',
-                      "= -3 (registration request refused)",
-                      'TV_MakeCall("2000") = 0 (call placed)', "~ tone: DialTones.wav (ASYNC|LOOP|FILENAME)",
-                      "~ tone: Ringback.wav (ASYNC|LOOP|FILENAME)", "TV_HangUpCall() = 0 (call ended)",
+                      "= -3 (registration request refused)", "> call 2000",
+                      "~ tone: DialTones.wav (ASYNC|LOOP|FILENAME)", "~ tone: Ringback.wav (ASYNC|LOOP|FILENAME)",
+                      "> hangup", "TV_HangUpCall() = 0 (call ended)",
                       "TV_PickUp() = 0", "~ tone: Ringtone.wav", 'TV_StartPlayFile("prompt.wav") = 0',
                       "TV_HangUpCall() = 0", "TV_UnInitialize() = 0 (unregistered)"])
+    placed = transcripts["sip"].split("> call 2000", 1)[-1].split("> settle", 1)[0]
+    if 'TV_MakeCall("2000") = 0 (call placed)' not in placed:
+        failures.append("sip: no 'TV_MakeCall(\"2000\") = 0 (call placed)' after the call command")
 
 
 def sample_script_sessions():

@@ -13,6 +13,7 @@
 
 #include "log_files.h"
 #include "process_threads.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -249,15 +250,15 @@ TEST_F(LoadedPlugin, OutputBuffersGetExactlyTheirBytes) {
 
 TEST_F(LoadedPlugin, StartDialPauses300msUnlessTheNumberIsRefused) {
     auto pfnStartDial = Bind<IS>("TV_StartDial");
-    DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     EXPECT_EQ(pfnStartDial(0, ""), 0);
-    DWORD dwElapsed = GetTickCount() - dwStart;
+    DWORD dwElapsed = sinceStart.ElapsedMs();
     EXPECT_GE(dwElapsed, 280u) << "an empty number still goes off hook, pauses, then dials";
     EXPECT_LT(dwElapsed, 1000u);
 
-    dwStart = GetTickCount();
+    sinceStart.Restart();
     EXPECT_EQ(pfnStartDial(0, D_strTooLong.c_str()), 0);
-    EXPECT_LT(GetTickCount() - dwStart, 150u) << "a 27-digit number is refused at once";
+    EXPECT_LT(sinceStart.ElapsedMs(), 150u) << "a 27-digit number is refused at once";
     EXPECT_EQ(HostMessages(), (std::vector<std::string>{"TV_StartDial:", "TV_StartDial:" + D_strTooLong}));
 }
 
@@ -269,8 +270,8 @@ TEST_F(LoadedPlugin, NoHandsetNoticesReachTheWindowAlsoAfterStopMonitor) {
     // A search with no handset ends every 2.2 s at most.
     MSG msg = {};
     bool bNoticed = false;
-    const DWORD dwStart = GetTickCount();
-    while (!bNoticed && GetTickCount() - dwStart < 3000) {
+    CStopwatch sinceStart;
+    while (!bNoticed && sinceStart.ElapsedMs() < 3000) {
         if (PeekMessageA(&msg, hWnd, BRAVIK32_MSG_NO_HANDSET, BRAVIK32_MSG_NO_HANDSET, PM_REMOVE))
             bNoticed = true;
         else
@@ -312,15 +313,15 @@ TEST(PluginLifecycle, LoadUseUnloadSeveralTimesLeavesNoThreadAndEndsTheLog) {
         std::vector<HANDLE> pluginThreads = OpenThreadsStartedSince(threadsBefore);
         EXPECT_EQ(pluginThreads.size(), 1u) << "the plug-in runs one thread of its own: the link";
         Sleep(moment.dwAfterLoadMs);
-        const DWORD dwSearchStart = GetTickCount();
+        CStopwatch sinceSearchStart;
         while (moment.bAfterFirstSearch && MessagesSince(nLinesBefore, false).empty()) {
-            ASSERT_LT(GetTickCount() - dwSearchStart, 10000u) << "the link thread's search wrote no line in 10 s";
+            ASSERT_LT(sinceSearchStart.ElapsedMs(), 10000u) << "the link thread's search wrote no line in 10 s";
             Sleep(10);
         }
 
-        const DWORD dwStart = GetTickCount();
+        CStopwatch sinceStart;
         EXPECT_TRUE(FreeLibrary(hPlugin));
-        EXPECT_LT(GetTickCount() - dwStart, 1000u) << "unloading must not hang";
+        EXPECT_LT(sinceStart.ElapsedMs(), 1000u) << "unloading must not hang";
         EXPECT_EQ(GetModuleHandleA(D_szPlugin), nullptr);
         for (HANDLE hThread : pluginThreads) {
             EXPECT_EQ(WaitForSingleObject(hThread, 5000), WAIT_OBJECT_0) << "a thread outlived the plug-in";
@@ -328,7 +329,7 @@ TEST(PluginLifecycle, LoadUseUnloadSeveralTimesLeavesNoThreadAndEndsTheLog) {
             GetExitCodeThread(hThread, &dwExitCode);
             if (moment.bAfterFirstSearch) {
                 EXPECT_EQ(dwExitCode, 1u) << "the link thread must end by itself on the stop request; "
-                                          << "unloaded in " << GetTickCount() - dwStart << " ms";
+                                          << "unloaded in " << sinceStart.ElapsedMs() << " ms";
             }
             CloseHandle(hThread);
         }
@@ -353,10 +354,10 @@ TEST(PluginLifecycle, RegressionEachUnloadLeftTwoHandlesOfTheHostThreadBehind) {
         const size_t nLinesBefore = LogLineCount();
         HMODULE hPlugin = LoadLibraryA(D_szPlugin);
         ASSERT_NE(hPlugin, nullptr);
-        const DWORD dwStart = GetTickCount();
+        CStopwatch sinceStart;
         while (MessagesSince(nLinesBefore, false).empty()) {
             // Wide for an emulated 32-bit guest, where a search takes up to 20 s.
-            ASSERT_LT(GetTickCount() - dwStart, 60000u) << "the link thread's search wrote no line in 60 s";
+            ASSERT_LT(sinceStart.ElapsedMs(), 60000u) << "the link thread's search wrote no line in 60 s";
             Sleep(10);
         }
         ASSERT_TRUE(FreeLibrary(hPlugin));
@@ -365,12 +366,14 @@ TEST(PluginLifecycle, RegressionEachUnloadLeftTwoHandlesOfTheHostThreadBehind) {
     const int nHandlesBefore = HandlesOfThisProcess();
     const int nCycles = 4;
     for (int nCycle = 0; nCycle < nCycles; ++nCycle) loadSearchUnload();
-    int nHandlesAfter = HandlesOfThisProcess();
+    int nHandlesAfter = 0;
     // A thread of the last cycle may still be on its way out.
-    for (DWORD dwStart = GetTickCount(); nHandlesAfter > nHandlesBefore && GetTickCount() - dwStart < 5000;) {
-        Sleep(20);
-        nHandlesAfter = HandlesOfThisProcess();
-    }
+    SettledWithin(
+        [&] {
+            nHandlesAfter = HandlesOfThisProcess();
+            return nHandlesAfter <= nHandlesBefore;
+        },
+        5000);
     EXPECT_LE(nHandlesAfter, nHandlesBefore) << nCycles << " loads and unloads";
     RemoveLogEntries();
 }

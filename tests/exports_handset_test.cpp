@@ -14,6 +14,7 @@
 #include "bravik32.h"
 #include "core/Halvex.h"
 #include "link_support.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -25,8 +26,8 @@ void StartLinkConnected(HWND hWnd) {
     CLogLines::Get();  // the log is open before the link writes to it
     g_Halvex.SetNotifyWindow(hWnd);
     g_Halvex.Start(0);
-    ASSERT_TRUE(CEmulatedHid::Instance().WaitUntilReading(1000))
-        << "the link should open the emulated handset within 1 s";
+    ASSERT_TRUE(CEmulatedHid::Instance().WaitUntilReading(D_dwHandsetFoundBoundMs))
+        << "the link should open the emulated handset";
 }
 
 // One link for the whole suite: a search costs 200 ms, and the cases only
@@ -183,13 +184,13 @@ TEST(ExportsLosingTheHandset, UnplugDuringADialAnswersAsUsualAndTheNextDialWorks
     CEmulatedHid &hid = CEmulatedHid::Instance();
     CLogLines::Get().Mark();
     std::thread unplugger([&hid] {
-        const DWORD dwStart = GetTickCount();
-        while (hid.CommandLines().empty() && GetTickCount() - dwStart < 5000) Sleep(1);
+        CStopwatch sinceStart;
+        while (hid.CommandLines().empty() && sinceStart.ElapsedMs() < 5000) Sleep(1);
         hid.Unplug();
     });
-    const DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     EXPECT_EQ(TV_StartDial(0, "123"), 0);
-    EXPECT_LT(GetTickCount() - dwStart, 1000u) << "the dial pauses 300 ms, nothing more";
+    EXPECT_LT(sinceStart.ElapsedMs(), 1000u) << "the dial pauses 300 ms, nothing more";
     unplugger.join();
     EXPECT_EQ(Lines{"ATZ\r\n"}, hid.CommandLines()) << "the digits never reach the unplugged handset";
     EXPECT_TRUE(window.WaitFor(BRAVIK32_MSG_NO_HANDSET, 3000)) << "expected 1134 after the next search";

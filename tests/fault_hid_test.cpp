@@ -6,11 +6,13 @@
 // and that, once the fault is lifted, the link finds the handset again and
 // commands and events work. Each case prints its outcome, a row of the
 // campaign's matrix. A new member of the seam gets its rows here.
+#include <algorithm>
 #include <functional>
 #include <vector>
 
 #include "fault/HidFaults.h"
 #include "link_support.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -111,13 +113,13 @@ void HidFaultTest::ExpectFullRecovery() {
 // The search alone, on a link of its own, as the link thread runs it.
 void HidFaultTest::RunSearch() {
     Arm();
-    const DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     bool bFound;
     {
         CTestableHalvex probe;
         bFound = probe.OpenDevice(0x0C70, 0x0000, 0x0100) != INVALID_HANDLE_VALUE;
     }
-    EXPECT_LT(GetTickCount() - dwStart, D_dwSearchBoundMs);
+    EXPECT_LT(sinceStart.ElapsedMs(), D_dwSearchBoundMs);
     ExpectFaultTaken();
     EXPECT_EQ(GetParam().bFindsHandset, bFound);
     ExpectLines("the search");
@@ -129,9 +131,9 @@ void HidFaultTest::RunCommandSend() {
     CLogLines::Get().Mark();
     Desk().ClearReports();
     Arm();
-    const DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     m_link.SendCommand('F', 0, nullptr);
-    EXPECT_LT(GetTickCount() - dwStart, Halvex::D_dwSendLockBoundMs);
+    EXPECT_LT(sinceStart.ElapsedMs(), Halvex::D_dwSendLockBoundMs);
     ExpectFaultTaken();
     ExpectLines("the command line");
     EXPECT_TRUE(Desk().CommandLines().empty()) << "the rest of the line is not sent";
@@ -150,8 +152,8 @@ void HidFaultTest::RunEventRead() {
         ASSERT_TRUE(Desk().SendInput("\n"));
     }
     const DWORD dwBound = bCancel ? Halvex::D_dwReadSliceMs + D_dwReconnectBoundMs : D_dwReconnectBoundMs;
-    const DWORD dwStart = GetTickCount();
-    while (m_plan.Failures(GetParam().nSlot) == 0 && GetTickCount() - dwStart < dwBound) Sleep(10);
+    CStopwatch sinceStart;
+    while (m_plan.Failures(GetParam().nSlot) == 0 && sinceStart.ElapsedMs() < dwBound) Sleep(10);
     ExpectFaultTaken();
     EXPECT_TRUE(Desk().WaitUntilReading(D_dwReconnectBoundMs)) << "the link should be reading again";
     ExpectLines("the read");
@@ -181,16 +183,16 @@ void HidFaultTest::RunUnload() {
         Desk().SetOpenDelay(300);
         m_link.Start(0);
         m_bStarted = true;
-        const DWORD dwStart = GetTickCount();
-        while (Desk().OpenAttemptCount() == 0 && GetTickCount() - dwStart < D_dwSearchBoundMs) Sleep(1);
+        CStopwatch sinceStart;
+        while (Desk().OpenAttemptCount() == 0 && sinceStart.ElapsedMs() < D_dwSearchBoundMs) Sleep(1);
     } else {
         StartConnected();
     }
     CLogLines::Get().Mark();
     Arm();
-    const DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     EXPECT_TRUE(StopLink()) << "the link thread ends by itself";
-    EXPECT_LT(GetTickCount() - dwStart, D_dwStopBoundMs);
+    EXPECT_LT(sinceStart.ElapsedMs(), D_dwStopBoundMs);
     Desk().SetOpenDelay(0);
     ExpectFaultTaken();
     ExpectLines("the stop");
@@ -211,9 +213,32 @@ TEST_P(HidFaultTest, EndsWithinItsBoundAndRecovers) {
 #define SLOT(Member) #Member, TV_SEAM_SLOT(HID_API, Member)
 using Lines = std::vector<std::wstring>;
 
+// Every function of the HID table, and whether Windows lets it fail: each one
+// that can fail has cases below (FunctionTable.EveryFunctionThatCanFailHasCases
+// checks it), and a new member of the table needs its row here first.
+struct HidFunction {
+    const char *szName;
+    int nSlot;
+    bool bCanFail;
+};
+
+// clang-format off
+const HidFunction D_HidFunctions[] = {
+    {SLOT(HidD_GetHidGuid), false},           {SLOT(SetupDiGetClassDevsA), true},
+    {SLOT(SetupDiEnumDeviceInterfaces), true}, {SLOT(SetupDiGetDeviceInterfaceDetailA), true},
+    {SLOT(SetupDiDestroyDeviceInfoList), true}, {SLOT(HidD_GetAttributes), true},
+    {SLOT(HidD_SetFeature), true},            {SLOT(CreateFileA), true},
+    {SLOT(ReadFile), true},                   {SLOT(GetOverlappedResult), true},
+    {SLOT(CancelIo), true},                   {SLOT(CloseHandle), true},
+};
+// clang-format on
+static_assert(sizeof(D_HidFunctions) / sizeof(D_HidFunctions[0]) == sizeof(HID_API) / sizeof(void *),
+              "every function of the HID table has its row");
+
 // The functions of a search and the errors Windows gives there: out of
 // memory, a device gone between the listing and the next step, a device that
 // another program holds or that stalls.
+// clang-format off
 std::vector<HidFaultCase> SearchCases(EScenario eScenario) {
     return {
         {SLOT(SetupDiGetClassDevsA), ERROR_NOT_ENOUGH_MEMORY, 0, eScenario, {D_wszNoInfo}, false},
@@ -250,18 +275,8 @@ std::vector<HidFaultCase> AllCases() {
         {SLOT(ReadFile), ERROR_INVALID_HANDLE, 0, EScenario::EventRead, {L"读操作错误: 6"}, true},
         {SLOT(ReadFile), ERROR_NO_SYSTEM_RESOURCES, 0, EScenario::EventRead, {L"读操作错误: 1450"}, true},
         {SLOT(ReadFile), ERROR_OPERATION_ABORTED, 0, EScenario::EventRead, {}, true},
-        {SLOT(GetOverlappedResult),
-         ERROR_DEVICE_NOT_CONNECTED,
-         0,
-         EScenario::EventRead,
-         {L"GetOverlappedResult例程错误: 1167"},
-         true},
-        {SLOT(GetOverlappedResult),
-         ERROR_GEN_FAILURE,
-         0,
-         EScenario::EventRead,
-         {L"GetOverlappedResult例程错误: 31"},
-         true},
+        {SLOT(GetOverlappedResult), ERROR_DEVICE_NOT_CONNECTED, 0, EScenario::EventRead, {L"GetOverlappedResult例程错误: 1167"}, true},
+        {SLOT(GetOverlappedResult), ERROR_GEN_FAILURE, 0, EScenario::EventRead, {L"GetOverlappedResult例程错误: 31"}, true},
         {SLOT(GetOverlappedResult), ERROR_OPERATION_ABORTED, 0, EScenario::EventRead, {}, true},
         {SLOT(CancelIo), ERROR_INVALID_HANDLE, 0, EScenario::EventRead, {}, true},
         // The stop cancels the read and closes the handset, or releases the
@@ -273,10 +288,22 @@ std::vector<HidFaultCase> AllCases() {
     cases.insert(cases.end(), others.begin(), others.end());
     return cases;
 }
+// clang-format on
 
-// clang-format off
 INSTANTIATE_TEST_SUITE_P(Campaign, HidFaultTest, ::testing::ValuesIn(AllCases()),
                          [](const ::testing::TestParamInfo<HidFaultCase> &info) { return NameOf(info.param); });
-// clang-format on
+
+TEST(FunctionTable, EveryFunctionThatCanFailHasCases) {
+    const std::vector<HidFaultCase> cases = AllCases();
+    for (const HidFunction &function : D_HidFunctions) {
+        const int nCases = static_cast<int>(std::count_if(
+            cases.begin(), cases.end(), [&](const HidFaultCase &c) { return c.nSlot == function.nSlot; }));
+        if (function.bCanFail) {
+            EXPECT_GT(nCases, 0) << function.szName << " can fail on Windows but no case makes it fail";
+        } else {
+            EXPECT_EQ(nCases, 0) << function.szName << " cannot fail; its wrapper is never armed";
+        }
+    }
+}
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "fault/WaveFaults.h"
 #include "file_audio_support.h"
 #include "link_support.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -200,9 +201,9 @@ void FaultWaveTest::RunWithFault(MMRESULT nError) {
     int nAbandoned = WaveDevicesAbandoned();
     CLogLines::Get().Mark();
     m_plan.FailFrom(Function().nSlot, nError);
-    DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     std::string strOutcome = (this->*Scene().pfnStep)();
-    DWORD dwElapsed = GetTickCount() - dwStart;
+    DWORD dwElapsed = sinceStart.ElapsedMs();
     m_plan.Lift();
     EXPECT_LT(dwElapsed, Scene().dwBound + D_dwMargin) << "the step waited past its bound";
     if (Scene().pszLogLine) {

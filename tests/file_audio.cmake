@@ -35,3 +35,10 @@ add_test(NAME file_audio_recordings_read_by_outside_tools
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/wav_check_written.py ${TV_FILE_AUDIO_DATA}/ours)
 set_tests_properties(file_audio_recordings_read_by_outside_tools PROPERTIES
   FIXTURES_REQUIRED file_audio_recordings TIMEOUT 60)
+
+# The writer and the recording exports onto a full disk: a tmpfs mapped as a
+# drive (needs root to mount; skipped, code 77, without).
+add_test(NAME file_recording_full_disk
+  COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/file_recording_full_disk.sh ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh
+          ${PROJECT_SOURCE_DIR}/build/wineprefix $<TARGET_FILE:wav_test> $<TARGET_FILE:file_exports_test>)
+set_tests_properties(file_recording_full_disk PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77)

@@ -2,6 +2,7 @@
 #include "file_audio_support.h"
 
 #include <algorithm>
+#include "stopwatch.h"
 
 const char D_szOutsideFiles[] = "file_audio_data";
 const char D_szOursDir[] = "file_audio_data/ours";
@@ -87,11 +88,11 @@ void FileAudioTest::ExpectPlaybackAndRecordingWork(const std::function<void()> &
     std::string strPrompt = WritePrompt(prompt);
     std::string strRecording = TestTempPath() + ".next.wav";
     size_t nPlayedBefore = Sim().PlayedBytes(D_nHandsetOutId).size();
-    DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     ASSERT_EQ(StartPlayFile(strPrompt.c_str()), 0) << "the next playback";
     ASSERT_EQ(StartRecordFile(strRecording.c_str()), 0) << "the next recording";
     // Each start may wait once for a device that no longer answers.
-    EXPECT_LT(GetTickCount() - dwStart, 2 * D_dwCloseWaitTimeout + 1000) << "the next starts waited past their bounds";
+    EXPECT_LT(sinceStart.ElapsedMs(), 2 * D_dwCloseWaitTimeout + 1000) << "the next starts waited past their bounds";
     EXPECT_EQ(g_WaveOut.m_nDevice, D_nHandsetOutId) << "the next playback is not on the handset";
     EXPECT_EQ(g_WaveIn.m_nDevice, D_nHandsetInId) << "the next recording is not from the handset";
     fnWhileRunning();

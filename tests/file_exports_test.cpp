@@ -6,6 +6,7 @@
 #include "link_support.h"
 
 #include "bravik32.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -171,9 +172,9 @@ TEST_F(FileExportsTest, UnplugDuringPlaybackAndRecordingGivesUsualMessagesAndRes
     EXPECT_TRUE(window.WaitFor(WM_USER + 110, 5000)) << "no 1134 after the handset was unplugged";
     EXPECT_TRUE(WaitUntil([] { return TV_PlayFileRest(0) == 0; }, 2000)) << "the lost device's playback did not end";
     EXPECT_EQ(TV_RecordFileRest(0), 1);
-    DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     EXPECT_EQ(TV_StopRecordFile(0), 0);
-    EXPECT_LT(GetTickCount() - dwStart, D_dwRecordStopTimeout + 1000);
+    EXPECT_LT(sinceStart.ElapsedMs(), D_dwRecordStopTimeout + 1000);
     EXPECT_EQ(SamplesOf(ReadWholeFile(D_szRecording)), CountingSamples(D_nRecordBuf));
 
     Desk().Plug();
@@ -197,6 +198,47 @@ TEST_F(FileExportsTest, UnplugDuringPlaybackAndRecordingGivesUsualMessagesAndRes
               CountingSamples(D_nPromptBytes));
     EXPECT_EQ(SamplesOf(ReadWholeFile(D_szOtherRecording)), CountingSamples(2 * D_nRecordBuf));
     CT_StartMonitor(nullptr);
+}
+
+// ------------------------------------------------------------ full disk
+
+// Run by file_recording_full_disk.sh, which maps the drive letter it names
+// in TV_FULL_DISK_DRIVE to a tmpfs of 96 KB; skipped in the suite's own run.
+// The recording ran on with its header claiming every block while the disk
+// had taken only 96 KB of them, and nothing in the log or in the results
+// said so.
+TEST_F(FileExportsTest, RegressionARecordingOntoAFullDiskEndsWithItsHeaderTrueAndALogLine) {
+    const char *pszDrive = getenv("TV_FULL_DISK_DRIVE");
+    if (!pszDrive) GTEST_SKIP() << "needs the full disk of file_recording_full_disk.sh";
+    const std::string strPath = std::string(pszDrive) + ":\\full_disk_recording.wav";
+    const size_t nDiskBytes = 96 * 1024;
+    const DWORD dwHandledBoundMs = 5000;
+    ASSERT_EQ(TV_StartRecordFile(0, strPath.c_str(), 0, 0), 0);
+    // Twice what the disk holds, four buffers a round.
+    for (int nRound = 0; nRound < 40 && IsRecordingFile(); ++nRound) {
+        Sim().CaptureInput(4 * D_nRecordBuf);
+        WaitUntil([] { return Sim().QueuedBlocks(ESimWaveDirection::Input) == 4 || !IsRecordingFile(); },
+                  dwHandledBoundMs);
+    }
+    EXPECT_EQ(TV_RecordFileRest(0), 0) << "the recording should have ended when the disk was full";
+    EXPECT_EQ(TV_StopRecordFile(0), 0);
+    Bytes file = ReadWholeFile(strPath);
+    ASSERT_GE(file.size(), 44u);
+    EXPECT_LE(file.size(), nDiskBytes);
+    EXPECT_GT(file.size(), nDiskBytes - 4096) << "the disk was not filled";
+    EXPECT_EQ(Le32At(file, 4), file.size() - 8) << "RIFF size at offset 4, for a file of " << file.size() << " bytes";
+    EXPECT_EQ(Le32At(file, 40), file.size() - 44) << "data size at offset 40";
+    EXPECT_EQ(SamplesOf(file), CountingSamples(file.size() - 44)) << "every sample that reached the disk, in order";
+    const std::wstring wstrLine = L"录音写入失败,文件存下" + std::to_wstring(file.size() - 44) + L"字节,录音已停止:" +
+                                  Wide(strPath.c_str());
+    EXPECT_EQ(CLogLines::Get().CountSince(wstrLine), 1) << "expected the line " << Describe({wstrLine}) << " in "
+                                                        << Describe(CLogLines::Get().Since());
+    EXPECT_TRUE(WaitUntil([] { return !g_WaveIn.m_bOpen; }, dwHandledBoundMs)) << "the input stayed open";
+    // The next recording, on a disk with room, holds its own sound.
+    ASSERT_EQ(TV_StartRecordFile(0, D_szRecording, 0, 0), 0);
+    CaptureBuffers(2);
+    EXPECT_EQ(TV_StopRecordFile(0), 0);
+    EXPECT_EQ(SamplesOf(ReadWholeFile(D_szRecording)), CountingSamples(2 * D_nRecordBuf));
 }
 
 // ------------------------------------------------------ without a handset

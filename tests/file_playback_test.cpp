@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "file_audio_support.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -235,10 +236,10 @@ TEST_F(FilePlaybackTest, RegressionPlaybackWhoseOpeningBlocksAreAllRefusedEnds) 
 TEST_F(FilePlaybackTest, RealTimePlaybackEndsOnItsOwn) {
     Sim().SetClock(ESimWaveClock::RealTime);
     Bytes samples = CountingSamples(8000);  // 0.5 s
-    DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     ASSERT_EQ(StartPlayFile(WritePrompt(samples).c_str()), 0);
     ExpectWithin([] { return IsPlayingFile() == 0; }, 3000, "end of the playback");
-    EXPECT_GE(GetTickCount() - dwStart, 400u) << "the job lasts as long as its sound";
+    EXPECT_GE(sinceStart.ElapsedMs(), 400u) << "the job lasts as long as its sound";
     EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
 }
 

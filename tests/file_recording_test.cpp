@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "file_audio_support.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -86,9 +87,9 @@ TEST_F(FileRecordingTest, RegressionStartWhileAnInputStillClosesNeitherHoldsTheR
     std::atomic<LONG> nResult{99};
     std::atomic<DWORD> dwElapsed{0};
     std::thread starter([&] {
-        DWORD dwStart = GetTickCount();
+        CStopwatch sinceStart;
         nResult = StartRecordFile(strPath.c_str());
-        dwElapsed = GetTickCount() - dwStart;
+        dwElapsed = sinceStart.ElapsedMs();
     });
     EXPECT_TRUE(WaitUntil([&] { return nResult != 99; }, 4000)) << "the start still waits";
     ReleaseWaveThread();

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "file_audio_support.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -42,11 +43,11 @@ TEST_P(FileThreadsTest, StartsAndStopsFromTwoHostThreadsWhileSoundMoves) {
             if (i % 3 == 0) direction.pfnStop();
         }
     };
-    DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     std::thread other(host);
     host();
     other.join();
-    DWORD dwElapsed = GetTickCount() - dwStart;
+    DWORD dwElapsed = sinceStart.ElapsedMs();
     bRunning = false;
     device.join();
     direction.pfnStop();

@@ -9,6 +9,7 @@
 #include "audio/WaveRetired.h"
 #include "file_audio_support.h"
 #include "hid/EmulatedHid.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -36,9 +37,9 @@ const DWORD D_dwMargin = 1000;
 
 template <class FN>
 DWORD MillisecondsOf(FN fn) {
-    DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     fn();
-    return GetTickCount() - dwStart;
+    return sinceStart.ElapsedMs();
 }
 
 class FileUnplugTest : public FileAudioTest, public ::testing::WithParamInterface<std::tuple<EJobs, LostDevice>> {

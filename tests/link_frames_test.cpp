@@ -148,7 +148,7 @@ TEST_F(SendWhileReconnectingTest, CommandNeverReachesAClosedHandle) {
     EXPECT_EQ(0, Desk().ClosedHandleUseCount()) << DescribeReports(Desk().FeatureReports());
     EXPECT_EQ(std::vector<std::string>{"ATB" + D_str26Digits + "\r\n"}, Desk().CommandLines())
         << "the line started before the reconnect arrives whole";
-    ASSERT_TRUE(Desk().WaitUntilReading(1000)) << "the link reconnects after the read error";
+    ASSERT_TRUE(Desk().WaitUntilReading(D_dwHandsetFoundBoundMs)) << "the link reconnects after the read error";
     Desk().ClearReports();
     m_link.SendCommand('H', 0, nullptr);
     EXPECT_EQ(std::vector<std::string>{"ATH\r\n"}, Desk().CommandLines())

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "link_support.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ TEST_P(SearchTest, LogsItsOutcomeAndTellsTheHostOfAMiss) {
     m_link.Start(0);
     m_bStarted = true;
     if (search.bFindsHandset) {
-        ASSERT_TRUE(Desk().WaitUntilReading(1000)) << "the handset should be found and read";
+        ASSERT_TRUE(Desk().WaitUntilReading(D_dwHandsetFoundBoundMs)) << "the handset should be found and read";
         EXPECT_TRUE(m_link.IsOpen());
     } else {
         ASSERT_TRUE(m_window.WaitFor(D_nNoHandset, 1000)) << "expected 1134 after the search";
@@ -141,13 +142,13 @@ TEST_F(OpenDeviceTest, RegressionUnloadCanFreezeTheHostStopDuringALongSearch) {
     Desk().SetOpenDelay(1);
     m_link.Start(0);
     m_bStarted = true;
-    const DWORD dwStart = GetTickCount();
-    while (Desk().OpenAttemptCount() < 20 && GetTickCount() - dwStart < 10000) Sleep(1);
+    CStopwatch sinceStart;
+    while (Desk().OpenAttemptCount() < 20 && sinceStart.ElapsedMs() < 10000) Sleep(1);
     ASSERT_GE(Desk().OpenAttemptCount(), 20) << "the search should be under way";
     ASSERT_LT(Desk().OpenAttemptCount(), nCrowd) << "the search should not be over yet";
-    const DWORD dwStopStart = GetTickCount();
+    CStopwatch sinceStopStart;
     EXPECT_TRUE(StopLink()) << "the link thread should end by itself between two devices";
-    EXPECT_LT(GetTickCount() - dwStopStart, 100 + CThreadEnd::D_dwSafeEndWaitMs);
+    EXPECT_LT(sinceStopStart.ElapsedMs(), 100 + CThreadEnd::D_dwSafeEndWaitMs);
     m_window.Pump(100);
     EXPECT_TRUE(m_window.Received().empty())
         << "a search ended by a stop is not a failed search; " << DescribeMessages(m_window.ReceivedNumbers());
@@ -164,8 +165,8 @@ TEST_F(OpenDeviceTest, UnplugDuringASearchFailsItAndTheNextSearchFindsTheReplug)
     Desk().SetOpenDelay(200);
     m_link.Start(0);
     m_bStarted = true;
-    const DWORD dwStart = GetTickCount();
-    while (Desk().OpenAttemptCount() == 0 && GetTickCount() - dwStart < 10000) Sleep(1);
+    CStopwatch sinceStart;
+    while (Desk().OpenAttemptCount() == 0 && sinceStart.ElapsedMs() < 10000) Sleep(1);
     Desk().Unplug();  // while the first device opens
     ASSERT_TRUE(m_window.WaitFor(D_nNoHandset, 2000)) << "expected 1134 after the search";
     EXPECT_EQ((std::vector<std::wstring>{D_wszNoHandle, D_wszNoInfo}), CLogLines::Get().Since())

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "stopwatch.h"
 #include "support/LogReporter.h"
 
 namespace {
@@ -53,7 +54,7 @@ bool CHostWindow::PumpOnce(DWORD dwTimeoutMs) {
 }
 
 bool CHostWindow::WaitFor(UINT nMessage, DWORD dwTimeoutMs, MSG *pMsg) {
-    const DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     for (;;) {
         for (; m_nSeen < m_received.size(); ++m_nSeen) {
             if (m_received[m_nSeen].message != nMessage) continue;
@@ -61,7 +62,7 @@ bool CHostWindow::WaitFor(UINT nMessage, DWORD dwTimeoutMs, MSG *pMsg) {
             ++m_nSeen;
             return true;
         }
-        const DWORD dwElapsed = GetTickCount() - dwStart;
+        const DWORD dwElapsed = sinceStart.ElapsedMs();
         if (dwElapsed >= dwTimeoutMs) return false;
         PumpOnce(dwTimeoutMs - dwElapsed);
     }
@@ -69,14 +70,14 @@ bool CHostWindow::WaitFor(UINT nMessage, DWORD dwTimeoutMs, MSG *pMsg) {
 
 DWORD CHostWindow::MillisecondsBetween(UINT nFirst, UINT nSecond, DWORD dwTimeoutMs) {
     if (!WaitFor(nFirst, dwTimeoutMs)) return INFINITE;
-    const DWORD dwFirst = GetTickCount();
+    CStopwatch sinceFirst;
     if (!WaitFor(nSecond, dwTimeoutMs)) return INFINITE;
-    return GetTickCount() - dwFirst;
+    return sinceFirst.ElapsedMs();
 }
 
 void CHostWindow::Pump(DWORD dwMilliseconds) {
-    const DWORD dwStart = GetTickCount();
-    for (DWORD dwElapsed = 0; dwElapsed < dwMilliseconds; dwElapsed = GetTickCount() - dwStart)
+    CStopwatch sinceStart;
+    for (DWORD dwElapsed = 0; dwElapsed < dwMilliseconds; dwElapsed = sinceStart.ElapsedMs())
         PumpOnce(dwMilliseconds - dwElapsed);
 }
 
@@ -174,8 +175,8 @@ void LinkFixture::TearDown() { StopLink(); }
 void LinkFixture::StartConnected() {
     m_link.Start(0);
     m_bStarted = true;
-    ASSERT_TRUE(Desk().WaitUntilReading(1000))
-        << "the link thread should open the handset and start reading within 1 s";
+    ASSERT_TRUE(Desk().WaitUntilReading(D_dwHandsetFoundBoundMs))
+        << "the link thread should open the handset and start reading";
 }
 
 bool LinkFixture::StopLink() {

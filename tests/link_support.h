@@ -13,6 +13,11 @@
 #include "core/Halvex.h"
 #include "hid/EmulatedHid.h"
 
+// How long a fresh link may take to find and open the emulated handset. The
+// search itself takes about 200 ms; the bound is for a machine whose cores
+// are busy with other suites, where 1 s did not always hold.
+const DWORD D_dwHandsetFoundBoundMs = 10000;
+
 // A message-only window on the test thread, like the host's monitor window.
 // Messages reach it only while the test thread pumps (WaitFor, Pump).
 class CHostWindow {

@@ -6,6 +6,7 @@
 
 #include "link_support.h"
 #include "process_threads.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -115,9 +116,9 @@ public:
 // flight. Every wait now watches the stop event as well.
 TEST_P(StopTest, LinkThreadEndsByItselfAtOnce) {
     GetParam().reach(*this, Desk(), m_window);
-    const DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     EXPECT_TRUE(StopLink()) << "Stop should not have to end the link thread by force";
-    EXPECT_LT(GetTickCount() - dwStart, 100u);
+    EXPECT_LT(sinceStart.ElapsedMs(), 100u);
     EXPECT_EQ(0, Desk().OpenHandleCount()) << "the link closes the handset when it ends";
     EXPECT_FALSE(m_link.IsOpen());
 }

@@ -1,14 +1,26 @@
 // The identifiers of the threads of this process, for tests and benchmarks
 // that find the threads a plug-in or a link started, and the count of the
 // process's handles, for those that check that nothing is left behind.
+//
+// Both come from system-wide lists that Wine's server builds from every
+// process and thread. Asked for about once a millisecond while threads came
+// and went, they brought the server down (a SIGSEGV, after which every test
+// process blocked for good): take one snapshot when the state has settled
+// (after waiting on the thread's handle), or poll with SettledWithin.
 #pragma once
 
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <functional>
 #include <map>
 #include <set>
 #include <vector>
+
+#include "stopwatch.h"
+
+// The pace of a poll of the system-wide lists.
+const DWORD D_dwSystemListPollMs = 50;
 
 inline std::set<DWORD> ThreadsOfThisProcess() {
     std::set<DWORD> ids;
@@ -63,4 +75,12 @@ inline int HandlesOfThisProcess() {
     if (GetProcessHandleCount(GetCurrentProcess(), &dwCount) && dwCount > 0) return static_cast<int>(dwCount);
     std::map<ULONG_PTR, PVOID> handles;
     return HandleListOfThisProcess(handles) ? static_cast<int>(handles.size()) : -1;
+}
+
+// Polls bSettled, which reads the system-wide lists, every
+// D_dwSystemListPollMs until it holds; false when dwBoundMs passed first.
+inline bool SettledWithin(const std::function<bool()> &bSettled, DWORD dwBoundMs) {
+    for (CStopwatch sinceStart; !bSettled(); Sleep(D_dwSystemListPollMs))
+        if (sinceStart.ElapsedMs() >= dwBoundMs) return false;
+    return true;
 }

@@ -18,7 +18,7 @@
 #include "KiroApi.h"
 #include "KiroSim.h"
 #include "marenta.h"
-#include "sip_stopwatch.h"
+#include "stopwatch.h"
 
 // Bound for the simulated library to deliver what it has queued. A passing
 // run waits milliseconds; the bound is wide because an emulated 32-bit guest

@@ -7,7 +7,7 @@
 #include "KiroSim.h"
 #include "SipAgent.h"
 #include "sip_agent_probe.h"
-#include "sip_stopwatch.h"
+#include "stopwatch.h"
 
 namespace {
 const KIRO_HANDLE D_hLine = 0x2001;

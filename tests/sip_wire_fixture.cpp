@@ -6,6 +6,8 @@
 #include <mutex>
 #include <set>
 
+#include "stopwatch.h"
+
 namespace {
 // Each sound asked, once: a soak's thousands of tones must not grow the heap.
 std::mutex g_soundLock;
@@ -25,9 +27,9 @@ std::string Env(const char *szName) {
 }
 
 bool WaitFor(const std::function<bool()> &condition, DWORD dwMs) {
-  for (ULONGLONG nEnd = GetTickCount64() + dwMs;; Sleep(10)) {
+  for (CStopwatch sinceStart;; Sleep(10)) {
     if (condition()) return true;
-    if (GetTickCount64() >= nEnd) return false;
+    if (sinceStart.ElapsedMs() >= dwMs) return false;
   }
 }
 

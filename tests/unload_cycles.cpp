@@ -8,9 +8,11 @@
 
 #include "audio/EmulatedWave.h"
 #include "bravik32.h"
+#include "core/Halvex.h"
 #include "core/PluginLifecycle.h"
 #include "hid/EmulatedHid.h"
 #include "process_threads.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -32,9 +34,9 @@ std::string BesideExecutable(const char *szName) {
 }
 
 bool WaitUntil(const std::function<bool()> &condition, DWORD dwBoundMs) {
-    const DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     while (!condition()) {
-        if (GetTickCount() - dwStart >= dwBoundMs) return false;
+        if (sinceStart.ElapsedMs() >= dwBoundMs) return false;
         Sleep(1);
     }
     return true;
@@ -110,20 +112,21 @@ void CCycleRunner::Run() {
 }
 
 bool CCycleRunner::Cycle(int nCycle) {
-    const std::set<DWORD> threadsBefore = ThreadsOfThisProcess();
     // Counted before the attach: the search opens devices from its start,
     // and a slow host may let it open many before the attach returns.
     const int nOpenAttemptsBefore = m_desk.OpenAttemptCount();
     PluginAttach();
-    // The one thread the attach step starts: the link thread.
+    // The one thread the attach step starts, the link thread, by its own
+    // handle: a snapshot of the threads here would be taken while that
+    // thread is being created (process_threads.h).
     HANDLE hLink = nullptr;
-    for (DWORD dwId : ThreadsOfThisProcess())
-        if (!threadsBefore.count(dwId) && !hLink)
-            hLink = OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, dwId);
+    if (HANDLE hThread = g_Halvex.ThreadHandle())
+        DuplicateHandle(GetCurrentProcess(), hThread, GetCurrentProcess(), &hLink,
+                        SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, 0);
     const bool bReached = ReachDetachMoment(nOpenAttemptsBefore);
-    const DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     PluginDetach(false, false);
-    const DWORD dwDetachMs = GetTickCount() - dwStart;
+    const DWORD dwDetachMs = sinceStart.ElapsedMs();
     m_report.dwDetachTotalMs += dwDetachMs;
     if (dwDetachMs > m_report.dwDetachMaxMs) m_report.dwDetachMaxMs = dwDetachMs;
     const bool bSettled = Settle(hLink);
@@ -167,7 +170,9 @@ bool CCycleRunner::Settle(HANDLE hLink) {
         CloseHandle(hLink);
     }
     int nThreadsLeft = 0, nHandlesLeft = 0;
-    const bool bSettled = WaitUntil(
+    // The link thread is gone; the wave message thread and Wine's audio
+    // threads end shortly after.
+    const bool bSettled = SettledWithin(
         [&] {
             nThreadsLeft = static_cast<int>(ThreadsOfThisProcess().size()) - m_report.nThreadsBefore;
             nHandlesLeft = HandlesOfThisProcess() - m_report.nHandlesBefore;

@@ -11,6 +11,7 @@
 #include "core/PluginLifecycle.h"
 #include "platform/wave_api.h"
 #include "silent_prompt.h"
+#include "stopwatch.h"
 #include "unload_cycles.h"
 
 namespace {
@@ -60,9 +61,9 @@ struct LoadingThread {
     static DWORD WINAPI Proc(LPVOID lpContext) {
         LoadingThread *pThis = static_cast<LoadingThread *>(lpContext);
         WaitForSingleObject(pThis->hGo, INFINITE);
-        const DWORD dwStart = GetTickCount();
+        CStopwatch sinceStart;
         HMODULE hModule = LoadLibraryA("version.dll");
-        pThis->dwLoadMs = GetTickCount() - dwStart;
+        pThis->dwLoadMs = sinceStart.ElapsedMs();
         if (hModule) FreeLibrary(hModule);
         return 0;
     }
@@ -96,10 +97,10 @@ TEST(UnloadHangProbe, RegressionAStallUnderTheOutputLockNoLongerHangsTheHost) {
     LoadingThread loading{CreateEventA(nullptr, TRUE, FALSE, nullptr), 0};
     HANDLE hLoading = CreateThread(nullptr, 0, LoadingThread::Proc, &loading, 0, nullptr);
     ASSERT_NE(hLoading, nullptr);
-    const DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     SetEvent(loading.hGo);
     FreeLibrary(hProbe);
-    const DWORD dwUnloadMs = GetTickCount() - dwStart;
+    const DWORD dwUnloadMs = sinceStart.ElapsedMs();
     EXPECT_LT(dwUnloadMs, D_dwDetachBoundMs + D_dwUnloadMarginMs) << "FreeLibrary took past the detach bound";
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hLoading, D_dwEventBoundMs));
     EXPECT_LT(loading.dwLoadMs, D_dwDetachBoundMs + D_dwUnloadMarginMs) << "another thread's load waited past it";
@@ -127,7 +128,7 @@ class UnloadCycles : public ::testing::TestWithParam<UnloadCase> {};
 
 TEST_P(UnloadCycles, LeaveNoThreadNoHandleAndNoDeviceOpen) {
     UnloadCycleOptions options = GetParam().options;
-    options.uRandomStart = GetTickCount();
+    options.uRandomStart = CStopwatch::Seed();
     const UnloadCycleReport report = RunUnloadCycles(options);
     printf("  %s (random start %u)\n", Describe(report).c_str(), options.uRandomStart);
     EXPECT_EQ("", report.strProblem) << Describe(report);

@@ -19,6 +19,7 @@
 
 #include "process_threads.h"
 #include "silent_prompt.h"
+#include "stopwatch.h"
 #include "unload_cycles.h"
 
 namespace {
@@ -62,8 +63,8 @@ void PrintThreadsLeft(const std::set<DWORD> &threadsBefore) {
 
 int RunWhiteBox(int nCycles) {
     bool bClean = true;
-    const UnloadCycleOptions aRuns[] = {{nCycles, 3000, false, GetTickCount()},
-                                        {nCycles / 10 ? nCycles / 10 : 1, 3, true, GetTickCount()}};
+    const UnloadCycleOptions aRuns[] = {{nCycles, 3000, false, CStopwatch::Seed()},
+                                        {nCycles / 10 ? nCycles / 10 : 1, 3, true, CStopwatch::Seed()}};
     for (const UnloadCycleOptions &options : aRuns) {
         printf("== detach %s\n", options.bDuringAudioJobs ? "during a playback and a recording"
                                                           : "at random moments of a search of 3000 devices");
@@ -117,19 +118,20 @@ int RunRealDll(int nCycles) {
         Sleep(300);  // let both run for a while: a load, not a measurement
         const int nRunning = pfnPlayRest(0) + pfnRecordRest(0);
         fprintf(stderr, ", unloading\n");
-        const DWORD dwStart = GetTickCount();
+        CStopwatch sinceStart;
         FreeLibrary(hPlugin);
-        const DWORD dwUnloadMs = GetTickCount() - dwStart;
+        const DWORD dwUnloadMs = sinceStart.ElapsedMs();
         // The devices are closed by threads that start once the unload has
         // released the loader lock, and the system's audio threads end after
         // them: the counts come back shortly after.
         int nThreadsLeft = 0, nHandlesLeft = 0;
-        const DWORD dwSettleStart = GetTickCount();
-        do {
-            Sleep(20);
-            nThreadsLeft = static_cast<int>(ThreadsOfThisProcess().size()) - nThreadsBefore;
-            nHandlesLeft = HandlesOfThisProcess() - nHandlesBefore;
-        } while ((nThreadsLeft > 0 || nHandlesLeft > 0) && GetTickCount() - dwSettleStart < D_dwSettleBoundMs);
+        SettledWithin(
+            [&] {
+                nThreadsLeft = static_cast<int>(ThreadsOfThisProcess().size()) - nThreadsBefore;
+                nHandlesLeft = HandlesOfThisProcess() - nHandlesBefore;
+                return nThreadsLeft <= 0 && nHandlesLeft <= 0;
+            },
+            D_dwSettleBoundMs);
         if (dwUnloadMs > dwUnloadMaxMs) dwUnloadMaxMs = dwUnloadMs;
         printf("   cycle %2d: play %d, record %d, jobs running %d of 2, unload %lu ms, threads %+d, handles %+d\n",
                nCycle, nPlay, nRecord, nRunning, static_cast<unsigned long>(dwUnloadMs), nThreadsLeft, nHandlesLeft);

@@ -18,16 +18,32 @@
 // before the open, so the first buffers of the new input are not missed; a
 // buffer that a closing input returns while an open waits for it, or that an
 // abandoned input returns later, never reaches the recorder.
+//
+// A buffer the disk does not take (it is full) ends the recording there, on
+// the wave message thread, as a stop would: the input is stopped, the file
+// closed with the sizes of what reached it, the job ended, so the host's
+// next look at the recording sees it over. The log says why; a stop is the
+// host's own, so only its failures are logged.
 #include "audio/FileJob.h"
 #include "audio/FileRecording.h"
 #include "audio/WaveFile.h"
 #include "audio/waveinout.h"
+#include "support/LogReporter.h"
 
 WaveFile *g_pRecordFile = nullptr;
 
 namespace {
 
 CFileJob g_RecordJob(g_pRecordFile);
+
+// Under the job's lock: closes the job's file, saying so in the log when its
+// sizes could not be finished, and ends the job.
+void ReleaseJob() {
+    if (g_pRecordFile && !g_pRecordFile->Close()) {
+        g_LogReporter.WriteLog("录音文件收尾失败:%s", g_pRecordFile->m_szPath);
+    }
+    g_RecordJob.Release();
+}
 
 }  // namespace
 
@@ -61,7 +77,7 @@ int StopRecordFile(const CDeadline &deadline) {
     CLockGuard lock(g_RecordJob.Lock(), deadline.ForOneLock(), "recording job");
     // Another host thread's stop may have ended the job meanwhile, and a
     // start may even have begun the next one.
-    if (lock.Held() && g_RecordJob.Generation() == nJob) g_RecordJob.Release();
+    if (lock.Held() && g_RecordJob.Generation() == nJob) ReleaseJob();
     return 0;
 }
 
@@ -72,6 +88,15 @@ int IsRecordingFile() {
 
 int RecordBlockReady(const char *pBytes, int nLength) {
     CLockGuard lock(g_RecordJob.Lock(), CDeadline(CFileJob::D_dwLockBoundMs));
-    if (lock.Held() && g_RecordJob.Exists() && g_RecordJob.IsLive()) g_pRecordFile->Write(pBytes, nLength);
+    if (!lock.Held() || !g_RecordJob.Exists() || !g_RecordJob.IsLive()) return 0;
+    // -1 without a failure: the header's "data" tag is gone, the samples are
+    // still written.
+    if (g_pRecordFile->Write(pBytes, nLength) == 0 || !g_pRecordFile->Failed()) return 0;
+    g_LogReporter.WriteLog("录音写入失败,文件存下%d字节,录音已停止:%s", g_pRecordFile->GetDataSize(),
+                           g_pRecordFile->m_szPath);
+    // The input's reset only posts to this thread: its buffers come back
+    // after this call, find no job and are dropped, and the input closes.
+    StopWaveIn();
+    ReleaseJob();
     return 0;
 }

@@ -4,8 +4,9 @@
 // device's input, one on its output.
 //
 // Recording appends every 1280-byte input buffer to the file as it arrives
-// and never ends by itself. See FileRecording.cpp for which thread runs what
-// and how the job is guarded.
+// and ends by itself only when the file cannot take a buffer (a full disk).
+// See FileRecording.cpp for which thread runs what and how the job is
+// guarded.
 #pragma once
 
 #include <windows.h>
@@ -14,8 +15,8 @@
 
 class WaveFile;
 
-// The job: set from the start until the stop. A start that fails leaves none,
-// and no file either.
+// The job: set from the start until the stop, or until a buffer could not be
+// written. A start that fails leaves none, and no file either.
 extern WaveFile *g_pRecordFile;
 
 // How long the start and the stop may wait. The start waits only for the

@@ -8,12 +8,21 @@
 // chunk is not played as noise; a size of 0 or one past the end of the file,
 // as left by recorders that never patched their header, reads to the end.
 //
-// Writing: stdio flushes pending output on every seek, so the seek back to
-// the end after the size patches leaves samples and header with the system
-// after each Write: a reader (or a crash) sees a complete file at any moment.
+// Writing: every Write flushes the samples, then the size patches, so both
+// are with the system when it returns: a reader (or a crash) sees a complete
+// file at any moment. The flush is also where a full disk shows: stdio takes
+// a block into its buffer whatever the disk can hold, and a seek's flush
+// reports nothing. The C libraries of Windows drop a buffer whose flush
+// failed, so what reached the file is measured on the file itself, and the
+// sizes, which overwrite bytes already on disk, can still be written.
 #include "audio/WaveFile.h"
 
 #include <cstring>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -39,6 +48,17 @@ void StoreLe32(unsigned char *pBytes, uint32_t nValue) {
     StoreLe16(pBytes + 2, nValue >> 16);
 }
 
+// The file's length as the system has it, whatever stdio still buffers; -1
+// when it cannot be had.
+int64_t LengthOnDisk(FILE *pFile) {
+#ifdef _WIN32
+    return _filelengthi64(_fileno(pFile));
+#else
+    struct stat st;
+    return fstat(fileno(pFile), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+#endif
+}
+
 int32_t AddBytes(int32_t nSize, size_t nBytes) {
     // Sizes on disk are unsigned 32-bit: wrap like them instead of
     // overflowing a signed value.
@@ -49,7 +69,7 @@ int32_t AddBytes(int32_t nSize, size_t nBytes) {
 
 WaveFile::WaveFile(const char *pszPath)
     : m_pFile(nullptr), m_cMode('r'), m_nDataSize(0), m_nRiffSize(0), m_nFormatTag(1), m_nChannels(1),
-      m_nSamplesPerSec(8000), m_nBitsPerSample(16), m_bPatchHeader(false), m_llReadLeft(-1) {
+      m_nSamplesPerSec(8000), m_nBitsPerSample(16), m_bPatchHeader(false), m_llReadLeft(-1), m_bFailed(false) {
     memset(m_szPath, 0, sizeof(m_szPath));
     if (pszPath) memcpy(m_szPath, pszPath, strnlen(pszPath, D_nMaxPathLength));
 }
@@ -70,15 +90,17 @@ bool WaveFile::Open(char cMode) {
     return false;
 }
 
-void WaveFile::Close() {
-    if (!m_pFile) return;
+bool WaveFile::Close() {
+    if (!m_pFile) return true;
+    bool bClosed = true;
     if (m_bPatchHeader) {
-        WriteSizeAt(D_lRiffSizeOffset, m_nRiffSize);
-        WriteSizeAt(D_lDataSizeOffset, m_nDataSize);
-        fflush(m_pFile);
+        bClosed = NoteFailure(WriteSizeAt(D_lRiffSizeOffset, m_nRiffSize) &&
+                              WriteSizeAt(D_lDataSizeOffset, m_nDataSize) && fflush(m_pFile) == 0);
     }
-    fclose(m_pFile);
+    // The close flushes too: a failure there is one of the file's.
+    bClosed = NoteFailure(fclose(m_pFile) == 0) && bClosed;
     m_pFile = nullptr;
+    return bClosed;
 }
 
 int WaveFile::GetDataSize() { return m_nDataSize; }
@@ -96,19 +118,47 @@ int WaveFile::Read(void *pBuffer, int nCount) {
 }
 
 int WaveFile::Write(const void *pBuffer, int nCount) {
-    if (m_cMode == 'r' || !m_pFile || !pBuffer) return -1;
+    if (m_cMode == 'r' || !m_pFile || !pBuffer || m_bFailed) return -1;
     if (nCount <= 0) return 0;
     size_t nWritten = fwrite(pBuffer, 1, static_cast<size_t>(nCount), m_pFile);
-    if (nWritten == 0) return 0;
+    if (nWritten != static_cast<size_t>(nCount) || fflush(m_pFile) != 0) return FailWrite();
 
     long lEnd = ftell(m_pFile);
     m_nRiffSize = AddBytes(m_nRiffSize, nWritten);
-    WriteSizeAt(D_lRiffSizeOffset, m_nRiffSize);
     m_nDataSize = AddBytes(m_nDataSize, nWritten);
-    bool bPatched = WriteDataSizeAfterTag();
+    bool bSized = WriteSizeAt(D_lRiffSizeOffset, m_nRiffSize);
+    bool bTagged = WriteDataSizeAfterTag();
     // Back to the end even when the tag is gone, so later blocks still append.
-    fseek(m_pFile, lEnd, SEEK_SET);
-    return bPatched ? 0 : -1;
+    bSized = fseek(m_pFile, lEnd, SEEK_SET) == 0 && fflush(m_pFile) == 0 && bSized;
+    if (!bSized) return FailWrite();
+    return bTagged ? 0 : -1;
+}
+
+// The block, or a size after it, did not reach the disk. The header is set
+// to the whole frames that did; the stream stays open for Close, which
+// writes the same sizes again.
+int WaveFile::FailWrite() {
+    NoteFailure(false);
+    clearerr(m_pFile);
+    int64_t llLength = LengthOnDisk(m_pFile);
+    if (llLength < D_nHeaderSize) return -1;  // not even the header is there
+    int32_t nBytesPerFrame = (m_nBitsPerSample / 8) * m_nChannels;
+    int64_t llData = llLength - D_nHeaderSize;
+    if (nBytesPerFrame > 1) llData -= llData % nBytesPerFrame;
+    m_nDataSize = static_cast<int32_t>(llData);
+    m_nRiffSize = AddBytes(D_nEmptyRiffSize, static_cast<size_t>(llData));
+    // The file's own layout, so the data size sits at offset 40. Sizes that
+    // do not stick either are tried once more by Close, which reports them.
+    if (WriteSizeAt(D_lRiffSizeOffset, m_nRiffSize) && WriteSizeAt(D_lDataSizeOffset, m_nDataSize)) {
+        static_cast<void>(fflush(m_pFile));
+    }
+    return -1;
+}
+
+// Passes bSucceeded on; a failure is the file's for good.
+bool WaveFile::NoteFailure(bool bSucceeded) {
+    if (!bSucceeded) m_bFailed = true;
+    return bSucceeded;
 }
 
 void WaveFile::Restart() {
@@ -121,8 +171,9 @@ void WaveFile::Restart() {
     WriteSizeAt(D_lRiffSizeOffset, m_nRiffSize);
     WriteSizeAt(D_lDataSizeOffset, m_nDataSize);
     // The seek after the tag also turns the update stream from reading to
-    // writing, as stdio requires.
-    if (FindDataTag()) fseek(m_pFile, 4, SEEK_CUR);
+    // writing, as stdio requires; one that fails leaves the next Write to
+    // append at the end instead.
+    if (FindDataTag()) static_cast<void>(fseek(m_pFile, 4, SEEK_CUR));
 }
 
 bool WaveFile::OpenForReading() {
@@ -189,7 +240,9 @@ void WaveFile::LimitReadsToDataChunk() {
     long lStart = ftell(m_pFile);
     if (lStart < 0 || fseek(m_pFile, 0, SEEK_END) != 0) return;
     long lEnd = ftell(m_pFile);
-    fseek(m_pFile, lStart, SEEK_SET);
+    // Back at the samples; a stream that cannot go back reads nothing more,
+    // and the start of the playback fails on its empty first block.
+    static_cast<void>(fseek(m_pFile, lStart, SEEK_SET));
     uint32_t nDeclared = static_cast<uint32_t>(m_nDataSize);
     if (nDeclared != 0 && lEnd >= lStart && static_cast<int64_t>(nDeclared) <= lEnd - lStart) {
         m_llReadLeft = nDeclared;
@@ -217,9 +270,10 @@ bool WaveFile::OpenForWriting() {
 bool WaveFile::WriteHeader() {
     int32_t nBytesPerFrame = (m_nBitsPerSample / 8) * m_nChannels;
     unsigned char header[D_nHeaderSize];
-    memcpy(header, "RIFF", 4);
+    // The RIFF tags are four bytes each, no strings: no NUL goes with them.
+    memcpy(header, "RIFF", 4);  // NOLINT(bugprone-not-null-terminated-result)
     StoreLe32(header + 4, static_cast<uint32_t>(m_nRiffSize));
-    memcpy(header + 8, "WAVEfmt ", 8);
+    memcpy(header + 8, "WAVEfmt ", 8);  // NOLINT(bugprone-not-null-terminated-result)
     StoreLe32(header + 16, 16);
     StoreLe16(header + 20, static_cast<uint32_t>(m_nFormatTag));
     StoreLe16(header + 22, static_cast<uint32_t>(m_nChannels));
@@ -227,16 +281,16 @@ bool WaveFile::WriteHeader() {
     StoreLe32(header + 28, static_cast<uint32_t>(m_nSamplesPerSec * nBytesPerFrame));
     StoreLe16(header + 32, static_cast<uint32_t>(nBytesPerFrame));
     StoreLe16(header + 34, static_cast<uint32_t>(m_nBitsPerSample));
-    memcpy(header + 36, D_szDataTag, 4);
+    memcpy(header + 36, D_szDataTag, 4);  // NOLINT(bugprone-not-null-terminated-result)
     StoreLe32(header + 40, static_cast<uint32_t>(m_nDataSize));
     bool bWritten = fseek(m_pFile, 0, SEEK_SET) == 0 && fwrite(header, 1, sizeof(header), m_pFile) == sizeof(header);
     return fflush(m_pFile) == 0 && bWritten;
 }
 
-void WaveFile::WriteSizeAt(long lOffset, int32_t nValue) {
+bool WaveFile::WriteSizeAt(long lOffset, int32_t nValue) {
     unsigned char size[4];
     StoreLe32(size, static_cast<uint32_t>(nValue));
-    if (fseek(m_pFile, lOffset, SEEK_SET) == 0) fwrite(size, 1, sizeof(size), m_pFile);
+    return fseek(m_pFile, lOffset, SEEK_SET) == 0 && fwrite(size, 1, sizeof(size), m_pFile) == sizeof(size);
 }
 
 bool WaveFile::WriteDataSizeAfterTag() {
@@ -244,6 +298,5 @@ bool WaveFile::WriteDataSizeAfterTag() {
     unsigned char size[4];
     StoreLe32(size, static_cast<uint32_t>(m_nDataSize));
     // stdio wants a seek between reading and writing an update stream.
-    fseek(m_pFile, 0, SEEK_CUR);
-    return fwrite(size, 1, sizeof(size), m_pFile) == sizeof(size);
+    return fseek(m_pFile, 0, SEEK_CUR) == 0 && fwrite(size, 1, sizeof(size), m_pFile) == sizeof(size);
 }

@@ -7,7 +7,9 @@
 // converting them. Writing lays down a fixed 44-byte PCM header (mono, 8000
 // Hz, 16 bits) and patches its two size fields after every block, so the file
 // on disk is a complete WAV file at any moment, even if the host dies in the
-// middle of a recording.
+// middle of a recording. A block the disk does not take (it is full) fails
+// the write for good: the header is set to the samples that did reach the
+// file, and later blocks are refused rather than appended after a gap.
 //
 // File access is plain C stdio on purpose: the same source builds for the
 // plug-in and natively for the fuzzer.
@@ -27,17 +29,25 @@ public:
 
     // 'r' or 'w'; any other mode opens nothing.
     virtual bool Open(char cMode);
-    // Patches the sizes of a written file, then closes the stream. Does
-    // nothing when no stream is open.
-    virtual void Close();
+    // Patches the sizes of a written file, then closes the stream. False
+    // when the patch or the close failed (Failed is then set); the file
+    // then keeps the sizes of its last good Write. Does nothing, and is
+    // true, when no stream is open.
+    virtual bool Close();
     virtual int GetDataSize();
     // Bytes read (0 at the end of the samples), or -1.
     virtual int Read(void *pBuffer, int nCount);
-    // 0 after the bytes and the header sizes are on disk, -1 on refusal or
-    // when the header's "data" tag cannot be found again.
+    // 0 after the bytes and the header sizes are on disk, -1 on refusal,
+    // when the header's "data" tag cannot be found again, or when the bytes
+    // or the sizes could not be written (Failed is then set, and every later
+    // Write is refused).
     virtual int Write(const void *pBuffer, int nCount);
     // Rewinds a file being written to an empty recording (offset 44).
     virtual void Restart();
+    // A write or the close failed. Why is not told reliably: a write the
+    // disk took only in part is no error to the system, and Wine's C library
+    // then reports whatever error came before.
+    bool Failed() const { return m_bFailed; }
 
     char m_szPath[D_nMaxPathLength + 1];
     FILE *m_pFile;
@@ -58,12 +68,15 @@ private:
     void LimitReadsToDataChunk();
     void ResetFormat();
     bool WriteHeader();
-    void WriteSizeAt(long lOffset, int32_t nValue);
+    bool WriteSizeAt(long lOffset, int32_t nValue);
     bool WriteDataSizeAfterTag();
+    int FailWrite();
+    bool NoteFailure(bool bSucceeded);
 
     // Sample bytes a Read may still hand out; -1 when reads run to the end of
     // the file (a declared size of 0 or one past the end of the file).
     int64_t m_llReadLeft;
+    bool m_bFailed;
 
     WaveFile(const WaveFile &) = delete;
     WaveFile &operator=(const WaveFile &) = delete;

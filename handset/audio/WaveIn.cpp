@@ -94,7 +94,7 @@ private:
         MMRESULT nRefusal = MMSYSERR_NOERROR;
         for (int nSlot = 0; nSlot < D_nInWaveBufCount; ++nSlot) {
             WAVEHDR &hdr = g_InWaveHdr[nSlot];
-            hdr.lpData = g_InWaveBuf + nSlot * D_nInWaveBufMaxSize;
+            hdr.lpData = g_InWaveBuf + static_cast<ptrdiff_t>(nSlot) * D_nInWaveBufMaxSize;
             hdr.dwBufferLength = static_cast<DWORD>(g_nInWaveBufSize);
             hdr.dwFlags = 0;
             g_Wave.waveInPrepareHeader(m_hDevice, &hdr, sizeof(WAVEHDR));

@@ -51,10 +51,12 @@ public:
         for (BYTE b : bytes) *m_pAt++ = b;
         return *this;
     }
+    // T is often a pointer: its own bytes go into the code, not what it
+    // points to.
     template <typename T>
     CCode &Value(T value) {
-        memcpy(m_pAt, &value, sizeof value);
-        m_pAt += sizeof value;
+        memcpy(m_pAt, &value, sizeof value);  // NOLINT(bugprone-sizeof-expression)
+        m_pAt += sizeof value;  // NOLINT(bugprone-sizeof-expression)
         return *this;
     }
     // The displacement of a field of StubData, as one signed byte.

@@ -128,7 +128,7 @@ void CLogReporter::WriteLogArgs(const CDeadline &deadline, const char *szFormat,
         char szBuffer[D_nLineBufSize];
         szBuffer[0] = '\0';
         // Cut to the buffer: some C libraries answer a cut with -1 and no NUL.
-        vsnprintf(szBuffer, sizeof szBuffer, szFormat ? szFormat : "(null)", args);
+        static_cast<void>(vsnprintf(szBuffer, sizeof szBuffer, szFormat ? szFormat : "(null)", args));
         szBuffer[sizeof szBuffer - 1] = '\0';
 
         CLockGuard lock(m_lock, deadline);
@@ -248,7 +248,7 @@ std::string CLogReporter::FindLatestLogFile(const std::string &strDirectory, con
     FILE *pfCandidate = _fsopen(strCandidate.c_str(), "rt", _SH_DENYNO);
     if (pfCandidate) {
         CountLines(pfCandidate, strCandidate);
-        fclose(pfCandidate);
+        static_cast<void>(fclose(pfCandidate));  // only read
     }
     return strCandidate;
 }

@@ -154,8 +154,20 @@ MMRESULT CEmulatedWave::Open(ESimWaveDirection eDirection, void **phWave, UINT n
     m_opens.push_back(record);
     if (record.nResult != MMSYSERR_NOERROR || bQuery) return record.nResult;
 
-    Stream stream{eDirection, static_cast<UINT>(nIndex), m_nNextHandle, dwCallback, fdwOpen, *pFormat, {}, {}, 0, false,
-                  0,          GetTickCount64(),          0.0,           false};
+    Stream stream{eDirection,
+                  static_cast<UINT>(nIndex),
+                  m_nNextHandle,
+                  dwCallback,
+                  fdwOpen,
+                  *pFormat,
+                  {},
+                  {},
+                  0,
+                  false,
+                  0,
+                  NowMs(),
+                  0.0,
+                  false};
     m_nNextHandle += 0x10;
     *phWave = reinterpret_cast<void *>(stream.nHandle);
     Notify(stream, OpenMessage(eDirection), nullptr);
@@ -200,7 +212,7 @@ MMRESULT CEmulatedWave::Start(void *hWaveIn) {
     if (!pStream) return MMSYSERR_INVALHANDLE;
     if (MMRESULT nLost = LostCallResult(*pStream)) return nLost;
     pStream->bStarted = true;
-    pStream->llLastTick = GetTickCount64();
+    pStream->llLastTick = NowMs();
     pStream->dCredit = 0;
     return MMSYSERR_NOERROR;
 }

@@ -191,6 +191,10 @@ private:
     void StartClock();
     void StopClock();
     static DWORD WINAPI ClockThread(LPVOID pContext);
+    // Milliseconds of the performance counter: the real-time clock moves
+    // sound by it, as the suites measure it (Wine's tick count moves in
+    // late steps under load).
+    static ULONGLONG NowMs();
 
     mutable CRITICAL_SECTION m_cs;
     std::vector<Device> m_devices[2];

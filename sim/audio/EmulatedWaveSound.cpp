@@ -20,7 +20,7 @@ void CEmulatedWave::SetClock(ESimWaveClock eClock) {
     CLock lock(m_cs);
     m_eClock = eClock;
     for (auto &entry : m_streams) {
-        entry.second.llLastTick = GetTickCount64();
+        entry.second.llLastTick = NowMs();
         entry.second.dCredit = 0;
     }
 }
@@ -106,9 +106,16 @@ size_t CEmulatedWave::CaptureBytes(Stream &stream, size_t nBytes) {
     return nTaken;
 }
 
+ULONGLONG CEmulatedWave::NowMs() {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<ULONGLONG>(now.QuadPart / (frequency.QuadPart / 1000));
+}
+
 void CEmulatedWave::Tick() {
     CLock lock(m_cs);
-    ULONGLONG llNow = GetTickCount64();
+    ULONGLONG llNow = NowMs();
     for (auto &entry : m_streams) {
         Stream &stream = entry.second;
         ULONGLONG llElapsed = llNow - stream.llLastTick;

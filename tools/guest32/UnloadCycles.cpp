@@ -10,6 +10,7 @@
 #include "StackProbe.h"
 #include "bravik32.h"
 #include "process_threads.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -17,9 +18,9 @@ const DWORD D_dwNoticeTimeoutMs = 60000;
 const DWORD D_dwThreadEndTimeoutMs = 10000;
 
 bool AwaitNoHandsetNotice(HWND hWnd) {
-    const DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     MSG msg;
-    while (GetTickCount() - dwStart < D_dwNoticeTimeoutMs) {
+    while (sinceStart.ElapsedMs() < D_dwNoticeTimeoutMs) {
         if (PeekMessageA(&msg, hWnd, BRAVIK32_MSG_NO_HANDSET, BRAVIK32_MSG_NO_HANDSET, PM_REMOVE)) return true;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_POSTMESSAGE);
     }
@@ -40,9 +41,9 @@ bool OneCycle(const char *pszFull, HWND hWnd, int nCycle) {
         reinterpret_cast<void *>(GetProcAddress(hPlugin, "CT_StartMonitor")));
     if (pfnStartMonitor) pfnStartMonitor(hWnd);
     const bool bNoticed = AwaitNoHandsetNotice(hWnd);
-    const DWORD dwStart = GetTickCount();
+    CStopwatch sinceStart;
     FreeLibrary(hPlugin);
-    const DWORD dwUnloadMs = GetTickCount() - dwStart;
+    const DWORD dwUnloadMs = sinceStart.ElapsedMs();
     int nCleanEnds = 0;
     for (HANDLE hThread : threads) {
         DWORD dwExitCode = 0;

@@ -18,6 +18,7 @@
 #include <set>
 
 #include "process_threads.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -77,10 +78,7 @@ std::set<std::string> ModulesNow() {
 }
 
 void WaitForThreads(size_t nThreadsBefore) {
-    for (DWORD dwStart = GetTickCount(); GetTickCount() - dwStart < 20000;) {
-        if (ThreadsOfThisProcess().size() <= nThreadsBefore) return;
-        Sleep(50);
-    }
+    if (SettledWithin([&] { return ThreadsOfThisProcess().size() <= nThreadsBefore; }, 20000)) return;
     printf("  (threads still there after 20 s: %u, were %u)\n", (unsigned)ThreadsOfThisProcess().size(),
            (unsigned)nThreadsBefore);
 }
