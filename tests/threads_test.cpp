@@ -379,7 +379,7 @@ DelayedEnd *DelayedEnd::s_pCurrent = nullptr;
 // locked until the thread is gone.
 TEST(ThreadEnd, RegressionTheHeapsStayLockedUntilAThreadEndedByForceIsGone) {
     CThreadEnd end;
-    ParkingBody body{&end, 5000, 0};
+    ParkingBody body{&end, 5000, {}, {false}};
     HANDLE hThread = CreateThread(nullptr, 0, ParkingBody::Proc, &body, 0, nullptr);
     ASSERT_NE(hThread, nullptr);
     DelayedEnd delayed;
