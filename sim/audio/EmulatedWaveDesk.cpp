@@ -27,6 +27,13 @@ const DeskNames D_ChineseDesk = {{u8"扬声器 (Realtek High Definition Audio)",
                                  {u8"麦克风 (Realtek High Definition Audio)", u8"麦克风 (C-Media USB Headphone Set)",
                                   u8"线路输入 (Realtek High Definition Audio)"}};
 
+// Wine's names are its prefix and the ALSA device's name (AddDevice takes
+// them whole: the capabilities cut them).
+const DeskNames D_WineDesk = {{"Out: default", "Out: Headset (C-Media USB Headphone Set  )",
+                               "Out: Loopback: Loopback PCM (hw:0,0)"},
+                              {"In: default", "In: Headset (C-Media USB Headphone Set  )",
+                               "In: Loopback: Loopback PCM (hw:0,0)"}};
+
 }  // namespace
 
 void CEmulatedWave::AddTypicalDevices() {
@@ -44,6 +51,12 @@ void CEmulatedWave::AddEndpointDevices(ESimDeskLanguage eLanguage) {
     SetAnsiCodePage(bChinese ? 936 : 1252);
     for (const char *pszName : names.apszOutputs) AddDevice(ESimWaveDirection::Output, pszName);
     for (const char *pszName : names.apszInputs) AddDevice(ESimWaveDirection::Input, pszName);
+}
+
+void CEmulatedWave::AddWineDevices() {
+    SetAnsiCodePage(1252);
+    for (const char *pszName : D_WineDesk.apszOutputs) AddDevice(ESimWaveDirection::Output, pszName);
+    for (const char *pszName : D_WineDesk.apszInputs) AddDevice(ESimWaveDirection::Input, pszName);
 }
 
 UINT CEmulatedWave::AddDevice(ESimWaveDirection eDirection, const char *pszName) {
