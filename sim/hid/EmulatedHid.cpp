@@ -272,6 +272,12 @@ BOOLEAN CEmulatedHid::GetAttributes(HANDLE hDevice, PHIDD_ATTRIBUTES pAttributes
     return TRUE;
 }
 
+// Windows takes exactly the report's length; Wine's HID class driver also a
+// longer buffer, of which the device gets the report's 3 bytes.
+bool CEmulatedHid::FeatureLengthTaken(ULONG nLength) const {
+    return nLength == D_nFeatureReportLength || (m_eStack == ESimHidStack::Wine && nLength > D_nFeatureReportLength);
+}
+
 BOOLEAN CEmulatedHid::SetFeature(HANDLE hDevice, PVOID pReport, ULONG nLength) {
     DWORD dwDelay;
     {
@@ -292,7 +298,7 @@ BOOLEAN CEmulatedHid::SetFeature(HANDLE hDevice, PVOID pReport, ULONG nLength) {
         dwError = UnpluggedError();
     else if (!m_devices[pHandle->nDevice].bHandset)
         dwError = ERROR_INVALID_FUNCTION;  // no feature report 6 on other devices
-    else if (nLength != D_nFeatureReportLength || report.abReport[0] != D_cFeatureReportID)
+    else if (!FeatureLengthTaken(nLength) || report.abReport[0] != D_cFeatureReportID)
         dwError = ERROR_INVALID_PARAMETER;
     else if (m_nFeatureFailCountdown == 0)
         dwError = D_dwDeviceFailure;  // the device stalled the transfer

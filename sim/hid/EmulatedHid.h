@@ -45,6 +45,7 @@ struct SimHidDevice {
 // and fails every later call with STATUS_DEVICE_NOT_CONNECTED (error 1167);
 // Wine's ends them with STATUS_DELETE_PENDING, which GetLastError shows as
 // ERROR_ACCESS_DENIED (5), as the real-stack run in the 32-bit guest saw.
+// Wine also sends a feature report from a buffer longer than the report.
 enum class ESimHidStack { Windows, Wine };
 
 struct SimFeatureReport {
@@ -159,6 +160,7 @@ private:
     void Complete(Handle &handle, LONG nStatus);
     void DeliverWaitingInput(Handle &handle);
     void TakeCommandCharacter(char cChar);
+    bool FeatureLengthTaken(ULONG nLength) const;
 
     mutable CRITICAL_SECTION m_cs;
     HANDLE m_hReading;  // set while a read is pending on the handset
