@@ -4,6 +4,7 @@
  * reports: input ID 1 with one data byte, feature ID 6 with two. */
 #include "gadget.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -97,19 +98,51 @@ int GadgetCreate(void) {
     return 0;
 }
 
+/* The handset's device on the host side of dummy_hcd, by its vendor ID:
+ * its sysfs folder ("/sys/bus/usb/devices/2-1") in pszOut, or 0. */
+static int HostSideDevice(char *pszOut, size_t nBytes) {
+    DIR *pDir = opendir("/sys/bus/usb/devices");
+    struct dirent *pEntry;
+    int bFound = 0;
+    while (pDir && !bFound && (pEntry = readdir(pDir))) {
+        char szPath[300], szId[16] = {0};
+        snprintf(szPath, sizeof szPath, "/sys/bus/usb/devices/%s/idVendor", pEntry->d_name);
+        FILE *p = fopen(szPath, "r");
+        if (p && fgets(szId, sizeof szId, p) && !strncmp(szId, "0c70", 4)) {
+            snprintf(pszOut, nBytes, "/sys/bus/usb/devices/%s/authorized", pEntry->d_name);
+            bFound = 1;
+        }
+        if (p) fclose(p);
+    }
+    if (pDir) closedir(pDir);
+    return bFound;
+}
+
+/* Bound once. Unplug and replug withdraw and restore the PC's authorisation
+ * of the device (its "authorized" file): the host side drops the device's
+ * interfaces, hidraw with them, and sets them up afresh, while the gadget
+ * only sees its configuration go and come. Unbinding the gadget instead
+ * deletes the HID function's character device, and the next bind sets it up
+ * afresh in the same memory: 6.1's f_hid then corrupts the kernel's list of
+ * that device's inodes (a BUG in cd_forget when a process exits). */
 int GadgetPlug(int bPlugged) {
-    int nResult = WriteText(G "/UDC", bPlugged ? UDC_NAME : "\n");
+    static int bBound;
+    static char szAuthorized[320];
+    int nResult = -1;
+    if (!bBound && bPlugged) {
+        nResult = WriteText(G "/UDC", UDC_NAME);
+        bBound = nResult == 0;
+        Settle();
+        /* The host enumerates it on its own time: up to 10 s. */
+        for (int i = 0; bBound && i < 100 && !HostSideDevice(szAuthorized, sizeof szAuthorized); ++i) usleep(100000);
+        if (bBound && !szAuthorized[0]) fprintf(stderr, "handsetd: the host side does not show the handset\n");
+        return nResult;
+    }
+    if (szAuthorized[0]) nResult = WriteText(szAuthorized, bPlugged ? "1" : "0");
     Settle();
     return nResult;
 }
 
-void GadgetRemove(void) {
-    WriteText(G "/UDC", "\n");
-    unlink(G "/configs/c.1/hid.usb0");
-    rmdir(G "/configs/c.1/strings/0x409");
-    rmdir(G "/configs/c.1");
-    rmdir(G "/functions/hid.usb0");
-    rmdir(G "/strings/0x409");
-    rmdir(G);
-    Settle();
-}
+/* Off the bus for good, but never unbound or removed (see GadgetPlug): the
+ * handset run is the guest's last, so the idle gadget harms nothing. */
+void GadgetRemove(void) { GadgetPlug(0); }

@@ -5,10 +5,10 @@
 
 /* Creates the gadget, not yet bound; 0 or -1 (the reason on stderr). */
 int GadgetCreate(void);
-/* Binds it to the dummy UDC (plug) or unbinds it (unplug), then waits for
- * udev to settle; 0 or -1. */
+/* Plugs it into the dummy UDC's bus or takes it off, then waits for udev
+ * to settle; 0 or -1. */
 int GadgetPlug(int bPlugged);
-/* Unbinds and removes everything GadgetCreate made. */
+/* Takes it off the bus for good (see gadget.c for why it stays bound). */
 void GadgetRemove(void);
 
 #endif

@@ -20,7 +20,13 @@ pcm."Headset (C-Media USB Headphone Set  )" {
 }
 ALSA
 udevadm settle --timeout=30
-./handsetd -- wine "$@"
+# Every process of the guest on its first CPU: the reader of the feature
+# reports, at real-time priority, then runs the moment a report arrives,
+# before the sender can send the next one, which the gadget would otherwise
+# let overwrite it (see hidside.c). On two CPUs the reader waited for the
+# other emulated CPU to be scheduled and reports were lost.
+for p in /proc/[0-9]*; do taskset -a -p 1 "${p#/proc/}" >/dev/null 2>&1; done
+taskset 1 ./handsetd -- wine "$@"
 rc=$?
 rm -f /root/.asoundrc
 modprobe -r snd_aloop 2>/dev/null

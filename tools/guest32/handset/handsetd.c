@@ -15,6 +15,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -171,6 +172,8 @@ int main(int argc, char **argv) {
         return 2;
     }
     signal(SIGPIPE, SIG_IGN);
+    /* No page fault may delay the reader of the feature reports. */
+    mlockall(MCL_CURRENT | MCL_FUTURE);
     setvbuf(stdout, NULL, _IOLBF, 0);
     if (GadgetCreate() || GadgetPlug(1) || HidStart("handset.log")) {
         GadgetRemove();

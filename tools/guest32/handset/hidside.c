@@ -1,8 +1,10 @@
 /* The reader thread takes every SET_REPORT out of /dev/hidg0 as soon as it
- * is there: the gadget's HID function holds one at a time, so a reader that
- * comes late loses the report before it. It therefore runs at real-time
- * priority and does nothing but read, time-stamp and store; the log is
- * written from the stored reports as they come, after the read. */
+ * is there: the gadget's HID function holds one at a time and acknowledges
+ * the next at once, so a reader that comes late loses the report before it
+ * (a log write to the disk between two reads did lose one). It therefore
+ * runs at real-time priority and does nothing but read, time-stamp and
+ * store; the log is written from the stored reports at the end. The input
+ * lines sent go to the log at the end as well, in time order. */
 #include "hidside.h"
 
 #include <errno.h>
@@ -25,6 +27,13 @@ static pthread_cond_t g_arrived = PTHREAD_COND_INITIALIZER;
 static SFeatureReport g_aReports[HID_MAX_REPORTS];
 static int g_nReports;
 static char g_szLine[128];
+#define HID_MAX_INPUTS 256
+typedef struct {
+    double dTime;
+    char szLine[64];
+} SInputLine;
+static SInputLine g_aInputs[HID_MAX_INPUTS]; /* main thread only */
+static int g_nInputs;
 static size_t g_nLine;
 
 double NowSeconds(void) {
@@ -50,7 +59,7 @@ static void LogReport(const SFeatureReport *pReport) {
 
 static void *ReaderThread(void *pUnused) {
     (void)pUnused;
-    struct sched_param param = {.sched_priority = 50};
+    struct sched_param param = {.sched_priority = 90};
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
     while (!g_bStop) {
         struct pollfd pfd = {.fd = g_fdHid, .events = POLLIN};
@@ -68,8 +77,6 @@ static void *ReaderThread(void *pUnused) {
         if (g_nReports < HID_MAX_REPORTS) g_aReports[g_nReports++] = report;
         pthread_cond_broadcast(&g_arrived);
         pthread_mutex_unlock(&g_lock);
-        LogReport(&report);
-        fflush(g_pLog);
     }
     return NULL;
 }
@@ -109,7 +116,16 @@ int HidReattach(void) {
 
 void HidStop(void) {
     StopReading();
-    if (g_pLog) fclose(g_pLog);
+    if (!g_pLog) return;
+    int iInput = 0;
+    for (int i = 0; i < g_nReports; ++i) {
+        for (; iInput < g_nInputs && g_aInputs[iInput].dTime < g_aReports[i].dTime; ++iInput)
+            fprintf(g_pLog, "%.3f input %s\n", g_aInputs[iInput].dTime, g_aInputs[iInput].szLine);
+        LogReport(&g_aReports[i]);
+    }
+    for (; iInput < g_nInputs; ++iInput)
+        fprintf(g_pLog, "%.3f input %s\n", g_aInputs[iInput].dTime, g_aInputs[iInput].szLine);
+    fclose(g_pLog);
     g_pLog = NULL;
 }
 
@@ -154,10 +170,13 @@ int HidSendLine(const char *pszChars, size_t nChars, int nPaceMs, double *pdFirs
         if (i == 0) *pdFirst = NowSeconds();
         *pdLast = NowSeconds();
     }
-    fprintf(g_pLog, "%.3f input ", *pdLast);
-    for (size_t i = 0; i < nChars; ++i)
-        if (pszChars[i] != '\r' && pszChars[i] != '\n') fputc(pszChars[i], g_pLog);
-    fputc('\n', g_pLog);
-    fflush(g_pLog);
+    if (g_nInputs < HID_MAX_INPUTS) {
+        SInputLine *pLine = &g_aInputs[g_nInputs++];
+        size_t n = 0;
+        for (size_t i = 0; i < nChars && n < sizeof pLine->szLine - 1; ++i)
+            if (pszChars[i] != '\r' && pszChars[i] != '\n') pLine->szLine[n++] = pszChars[i];
+        pLine->szLine[n] = 0;
+        pLine->dTime = *pdLast;
+    }
     return 0;
 }

@@ -17,7 +17,7 @@ typedef struct {
  * report. 0 or -1. */
 int HidStart(const char *pszLogPath);
 void HidStop(void);
-/* After a plug: opens /dev/hidg0 afresh if the unplug took the node. */
+/* After a plug: opens /dev/hidg0 afresh if its node went away. */
 int HidReattach(void);
 /* Waits up to nTimeoutMs until at least nFrom + nCount reports have come;
  * returns how many have come in all. */
