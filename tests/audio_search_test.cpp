@@ -34,6 +34,11 @@ const NameCase D_NameCases[] = {
     {"ChineseSpeakersFilling32Bytes", D_strSpeakersGbk + " (C-Media USB Headphone Se", EWaveNameMatch::Endpoint},
     {"ChineseMicrophoneNoBlank", D_strMicrophoneGbk + "(C-Media USB Headphone Set", EWaveNameMatch::Endpoint},
     {"ShortestProductPart", "Haut-parleurs (2- C-Media USB H", EWaveNameMatch::Endpoint},
+    // Wine names a device "Out: " or "In: " and its ALSA name, cut to 31:
+    // the endpoint form survives the cut, the exact name does not.
+    {"WineOutputEndpoint", "Out: Headset (C-Media USB Headp", EWaveNameMatch::Endpoint},
+    {"WineInputEndpoint", "In: Headset (C-Media USB Headph", EWaveNameMatch::Endpoint},
+    {"WineCutExactName", "Out: C-Media USB Headphone Set ", EWaveNameMatch::None},
     {"ProductPartTooShort", "Haut-parleurs (12- C-Media USB ", EWaveNameMatch::None},
     {"OtherCMediaProduct", "Speakers (C-Media USB Audio Devi", EWaveNameMatch::None},
     {"OtherProductOfTheSameStart", "Speakers (C-Media USB Headset)", EWaveNameMatch::None},
@@ -132,19 +137,26 @@ INSTANTIATE_TEST_SUITE_P(Names, AudioSearchTest,
                          });
 // clang-format on
 
-// The typical desk under Windows since Vista, English and Chinese: both
-// directions of the handset found at id 1 by their endpoint names.
-class EndpointDeskTest : public AudioDeviceTest, public ::testing::WithParamInterface<ESimDeskLanguage> {};
+// The typical desk under Windows since Vista, English and Chinese, and the
+// desk as Wine lists it: both directions of the handset found at id 1 by
+// their endpoint names.
+struct EndpointDesk {
+    const char *pszName;
+    void (*pfnAdd)();
+    bool bFillsAllBytes;  // GBK fills all 32 bytes
+};
+
+class EndpointDeskTest : public AudioDeviceTest, public ::testing::WithParamInterface<EndpointDesk> {};
 
 TEST_P(EndpointDeskTest, BothDirectionsOfTheHandsetAreFound) {
     Sim().Reset();
-    Sim().AddEndpointDevices(GetParam());
+    GetParam().pfnAdd();
     Sim().SetClock(ESimWaveClock::OnDemand);
     WAVEOUTCAPSA caps = {};
     ASSERT_EQ(g_Wave.waveOutGetDevCapsA(1, &caps, sizeof(caps)), MMSYSERR_NOERROR);
     EXPECT_EQ(MatchHandsetWaveName(caps.szPname), EWaveNameMatch::Endpoint)
         << std::string(caps.szPname, strnlen(caps.szPname, sizeof(caps.szPname)));
-    if (GetParam() == ESimDeskLanguage::Chinese) {
+    if (GetParam().bFillsAllBytes) {
         EXPECT_NE(caps.szPname[31], '\0') << "GBK fills all 32 bytes";
     }
     ASSERT_EQ(OpenWaveOut(), MMSYSERR_NOERROR);
@@ -154,10 +166,13 @@ TEST_P(EndpointDeskTest, BothDirectionsOfTheHandsetAreFound) {
 }
 
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Languages, EndpointDeskTest,
-                         ::testing::Values(ESimDeskLanguage::English, ESimDeskLanguage::Chinese),
-                         [](const ::testing::TestParamInfo<ESimDeskLanguage> &info) {
-                             return std::string(info.param == ESimDeskLanguage::Chinese ? "Chinese" : "English");
+INSTANTIATE_TEST_SUITE_P(Desks, EndpointDeskTest,
+                         ::testing::Values(
+                             EndpointDesk{"English", [] { CEmulatedWave::Instance().AddEndpointDevices(ESimDeskLanguage::English); }, false},
+                             EndpointDesk{"Chinese", [] { CEmulatedWave::Instance().AddEndpointDevices(ESimDeskLanguage::Chinese); }, true},
+                             EndpointDesk{"Wine", [] { CEmulatedWave::Instance().AddWineDevices(); }, false}),
+                         [](const ::testing::TestParamInfo<EndpointDesk> &info) {
+                             return std::string(info.param.pszName);
                          });
 // clang-format on
 

@@ -268,6 +268,7 @@ std::vector<HidFaultCase> AllCases() {
         // A stalled control transfer, an unplugged handset, a timed-out one.
         {SLOT(HidD_SetFeature), ERROR_GEN_FAILURE, 2, EScenario::CommandSend, {D_wszSendFailed}, true},
         {SLOT(HidD_SetFeature), ERROR_DEVICE_NOT_CONNECTED, 0, EScenario::CommandSend, {D_wszSendFailed}, true},
+        {SLOT(HidD_SetFeature), ERROR_ACCESS_DENIED, 0, EScenario::CommandSend, {D_wszSendFailed}, true},
         {SLOT(HidD_SetFeature), ERROR_SEM_TIMEOUT, 4, EScenario::CommandSend, {D_wszSendFailed}, true},
         // Hard read errors close the handset and search again; a read that
         // was cancelled, or refused without a hard error, is simply retried.
@@ -276,6 +277,8 @@ std::vector<HidFaultCase> AllCases() {
         {SLOT(ReadFile), ERROR_NO_SYSTEM_RESOURCES, 0, EScenario::EventRead, {L"读操作错误: 1450"}, true},
         {SLOT(ReadFile), ERROR_OPERATION_ABORTED, 0, EScenario::EventRead, {}, true},
         {SLOT(GetOverlappedResult), ERROR_DEVICE_NOT_CONNECTED, 0, EScenario::EventRead, {L"GetOverlappedResult例程错误: 1167"}, true},
+        // Wine's HID class driver ends the read of an unplugged handset so.
+        {SLOT(GetOverlappedResult), ERROR_ACCESS_DENIED, 0, EScenario::EventRead, {L"GetOverlappedResult例程错误: 5"}, true},
         {SLOT(GetOverlappedResult), ERROR_GEN_FAILURE, 0, EScenario::EventRead, {L"GetOverlappedResult例程错误: 31"}, true},
         {SLOT(GetOverlappedResult), ERROR_OPERATION_ABORTED, 0, EScenario::EventRead, {}, true},
         {SLOT(CancelIo), ERROR_INVALID_HANDLE, 0, EScenario::EventRead, {}, true},

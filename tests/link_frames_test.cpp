@@ -44,6 +44,48 @@ protected:
     }
 };
 
+// The handset's report lengths as each HID stack takes them (Wine in the
+// 32-bit guest gave InputLen 2, FeatureLen 3): a feature report shorter than
+// 3 bytes is refused with 87 and a read into 1 byte with 1784 by both; Wine
+// also sends a longer feature report, of which the handset gets 3 bytes.
+struct LengthCase {
+    const char *szName;
+    ESimHidStack eStack;
+    ULONG nFeatureLength;
+    DWORD dwFeatureError;  // 0: sent
+};
+
+void PrintTo(const LengthCase &c, std::ostream *pStream) { *pStream << c.szName; }
+
+class ReportLengthTest : public FramesTest, public ::testing::WithParamInterface<LengthCase> {};
+
+TEST_P(ReportLengthTest, FeatureAndInputLengthsAreTakenAsTheStackDoes) {
+    Desk().SetStack(GetParam().eStack);
+    HANDLE hDevice = Desk().Open(CEmulatedHid::Handset().strPath.c_str(), GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING,
+                                 FILE_FLAG_OVERLAPPED);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hDevice);
+    BYTE abReport[4] = {6, 'A', 6, 0};
+    const BOOLEAN bSent = Desk().SetFeature(hDevice, abReport, GetParam().nFeatureLength);
+    EXPECT_EQ(GetParam().dwFeatureError, bSent ? 0 : GetLastError()) << GetParam().nFeatureLength << " bytes";
+    const std::vector<SimFeatureReport> reports = Desk().FeatureReports();
+    ASSERT_EQ(1u, reports.size());
+    EXPECT_EQ(bSent != 0, reports[0].bAccepted);
+    if (bSent) EXPECT_EQ(0, memcmp(reports[0].abReport, "\x06" "A" "\x06", 3)) << "the handset gets 06 41 06";
+    OVERLAPPED overlapped = {};
+    BYTE abInput[2];
+    EXPECT_FALSE(Desk().Read(hDevice, abInput, 1, nullptr, &overlapped));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_USER_BUFFER), GetLastError()) << "a read smaller than InputLen 2";
+    Desk().Close(hDevice);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stacks, ReportLengthTest,
+                         ::testing::Values(LengthCase{"WindowsExact", ESimHidStack::Windows, 3, 0},
+                                           LengthCase{"WindowsShort", ESimHidStack::Windows, 2, ERROR_INVALID_PARAMETER},
+                                           LengthCase{"WineExact", ESimHidStack::Wine, 3, 0},
+                                           LengthCase{"WineShort", ESimHidStack::Wine, 2, ERROR_INVALID_PARAMETER},
+                                           LengthCase{"WineLong", ESimHidStack::Wine, 4, 0}),
+                         [](const ::testing::TestParamInfo<LengthCase> &info) { return info.param.szName; });
+
 class CommandLetterTest : public FramesTest, public ::testing::WithParamInterface<char> {};
 
 TEST_P(CommandLetterTest, GoesOutAsFiveReports) {

@@ -249,6 +249,25 @@ def check_handset_log_lines(text, source):
             fault(f"DEPLOY-handset.txt: the log line {shown!r} is not written by handset/ as {written!r}")
 
 
+def check_wine_wave_names(text, source):
+    """The Wine wave device names that DEPLOY-handset.txt section 3 quotes
+    are rows of the name-matching suite, cut to 31 characters, with the
+    outcome the document gives them (taken by the endpoint form, or not)."""
+    suite = open(os.path.join(source, "tests", "audio_search_test.cpp"), encoding="utf-8").read()
+    rows = dict(re.findall(r'\{"\w+", "((?:Out|In): [^"]*)", EWaveNameMatch::(\w+)\}', suite))
+    section = text.split("3. The handset's audio device")[-1].split("4. Checking an installation")[0]
+    quoted = 0
+    for match in re.finditer(r'"((?:Out|In): [^"]*C-Media[^"]*)"(, which the plug-in does not take)?', section):
+        name, wanted = match.group(1), "None" if match.group(2) else "Endpoint"
+        quoted += 1
+        if len(name) != 31:
+            fault(f"DEPLOY-handset.txt: {name!r} is not a name Wine cut to 31 characters")
+        elif rows.get(name) != wanted:
+            fault(f"DEPLOY-handset.txt: {name!r} is no row of tests/audio_search_test.cpp matching {wanted}")
+    if quoted < 3:
+        fault(f"DEPLOY-handset.txt: {quoted} Wine device names in section 3, 3 expected")
+
+
 def check_documents(contents, source):
     for name, pattern, why in WRONG_SENTENCES:
         if name not in contents and os.path.isfile(os.path.join(source, name)):
@@ -298,6 +317,7 @@ def check_documents(contents, source):
     # The KIRO.dll the SIP plug-in needs, and the ports the firewall must open.
     check_sip_log_texts(document(contents.get("DEPLOY-sip.txt", b"")), source)
     check_handset_log_lines(handset, source)
+    check_wine_wave_names(words(contents.get("DEPLOY-handset.txt", b"")), source)
     sip = words(contents.get("DEPLOY-sip.txt", b""))
     imported = [line.strip() for line in open(os.path.join(source, "sipagent", "KIRO.def"))
                 if line.strip().startswith("KIRO_")]

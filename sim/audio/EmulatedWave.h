@@ -82,6 +82,13 @@ public:
     // The same desk under Windows since Vista, devices named after their
     // endpoints in the system's language and code page (1252 or 936).
     void AddEndpointDevices(ESimDeskLanguage eLanguage);
+    // The desk as Wine's ALSA driver lists it (seen in the 32-bit guest with
+    // a handset's ALSA devices named after their Windows endpoint): "Out: "
+    // or "In: " before the name, and the whole cut to 31 characters, so
+    // that the handset's exact name never shows and its endpoint form only
+    // cut short; the system's default first, then the named devices, then
+    // the sound card. Code page 1252.
+    void AddWineDevices();
     // pszName in UTF-8, as the system names the device.
     UINT AddDevice(ESimWaveDirection eDirection, const char *pszName);
     void SetAnsiCodePage(UINT nCodePage);

@@ -27,6 +27,14 @@ const DeskNames D_ChineseDesk = {{u8"扬声器 (Realtek High Definition Audio)",
                                  {u8"麦克风 (Realtek High Definition Audio)", u8"麦克风 (C-Media USB Headphone Set)",
                                   u8"线路输入 (Realtek High Definition Audio)"}};
 
+// Wine's names as its ALSA driver gave them in the 32-bit guest: the
+// default device, the named handset device, both devices of the sound card
+// (snd-aloop's); AddDevice takes them whole, the capabilities cut them.
+const char *const D_apszWineOutputs[] = {"Out: default", "Out: Headset (C-Media USB Headphone Set  )",
+                                          "Out: Loopback - Loopback PCM", "Out: Loopback - Loopback PCM"};
+const char *const D_apszWineInputs[] = {"In: default", "In: Headset (C-Media USB Headphone Set  )",
+                                         "In: Loopback - Loopback PCM", "In: Loopback - Loopback PCM"};
+
 }  // namespace
 
 void CEmulatedWave::AddTypicalDevices() {
@@ -44,6 +52,12 @@ void CEmulatedWave::AddEndpointDevices(ESimDeskLanguage eLanguage) {
     SetAnsiCodePage(bChinese ? 936 : 1252);
     for (const char *pszName : names.apszOutputs) AddDevice(ESimWaveDirection::Output, pszName);
     for (const char *pszName : names.apszInputs) AddDevice(ESimWaveDirection::Input, pszName);
+}
+
+void CEmulatedWave::AddWineDevices() {
+    SetAnsiCodePage(1252);
+    for (const char *pszName : D_apszWineOutputs) AddDevice(ESimWaveDirection::Output, pszName);
+    for (const char *pszName : D_apszWineInputs) AddDevice(ESimWaveDirection::Input, pszName);
 }
 
 UINT CEmulatedWave::AddDevice(ESimWaveDirection eDirection, const char *pszName) {

@@ -45,6 +45,7 @@ void CEmulatedHid::Reset() {
     m_dwFeatureDelay = 0;
     m_dwOpenDelay = 0;
     m_nSearches = m_nOpenAttempts = m_nCancels = m_nClosedHandleUses = 0;
+    m_eStack = ESimHidStack::Windows;
 }
 
 void CEmulatedHid::SetDevices(const std::vector<SimHidDevice> &devices) {
@@ -77,6 +78,16 @@ struct CPlugNotice {
 
 void CEmulatedHid::SetPlugListener(PFN_PLUG_LISTENER pfnListener) { m_pfnPlugListener = pfnListener; }
 
+void CEmulatedHid::SetStack(ESimHidStack eStack) {
+    CScopedLock lock(m_cs);
+    m_eStack = eStack;
+}
+
+DWORD CEmulatedHid::UnpluggedError() const {
+    CScopedLock lock(m_cs);
+    return m_eStack == ESimHidStack::Wine ? D_dwWineUnpluggedError : D_dwUnpluggedError;
+}
+
 void CEmulatedHid::Unplug() {
     CPlugNotice notice{m_pfnPlugListener, false};
     CScopedLock lock(m_cs);
@@ -87,7 +98,8 @@ void CEmulatedHid::Unplug() {
         if (handle.bClosed || !m_devices[handle.nDevice].bHandset) continue;
         handle.bDead = true;
         handle.input.clear();
-        if (handle.pPending) Complete(handle, D_nStatusDeviceNotConnected);
+        if (handle.pPending)
+            Complete(handle, m_eStack == ESimHidStack::Wine ? D_nStatusDeletePending : D_nStatusDeviceNotConnected);
     }
 }
 
@@ -250,7 +262,7 @@ BOOLEAN CEmulatedHid::GetAttributes(HANDLE hDevice, PHIDD_ATTRIBUTES pAttributes
     if (!pHandle) return FALSE;
     const SimHidDevice &device = m_devices[pHandle->nDevice];
     if (pHandle->bDead || device.bAttributesFail) {
-        SetLastError(pHandle->bDead ? D_dwUnpluggedError : D_dwDeviceFailure);
+        SetLastError(pHandle->bDead ? UnpluggedError() : D_dwDeviceFailure);
         return FALSE;
     }
     pAttributes->Size = sizeof *pAttributes;
@@ -258,6 +270,12 @@ BOOLEAN CEmulatedHid::GetAttributes(HANDLE hDevice, PHIDD_ATTRIBUTES pAttributes
     pAttributes->ProductID = device.nProductID;
     pAttributes->VersionNumber = device.nVersion;
     return TRUE;
+}
+
+// Windows takes exactly the report's length; Wine's HID class driver also a
+// longer buffer, of which the device gets the report's 3 bytes.
+bool CEmulatedHid::FeatureLengthTaken(ULONG nLength) const {
+    return nLength == D_nFeatureReportLength || (m_eStack == ESimHidStack::Wine && nLength > D_nFeatureReportLength);
 }
 
 BOOLEAN CEmulatedHid::SetFeature(HANDLE hDevice, PVOID pReport, ULONG nLength) {
@@ -277,10 +295,10 @@ BOOLEAN CEmulatedHid::SetFeature(HANDLE hDevice, PVOID pReport, ULONG nLength) {
     if (!pHandle)
         dwError = ERROR_INVALID_HANDLE;
     else if (pHandle->bDead)
-        dwError = D_dwUnpluggedError;
+        dwError = UnpluggedError();
     else if (!m_devices[pHandle->nDevice].bHandset)
         dwError = ERROR_INVALID_FUNCTION;  // no feature report 6 on other devices
-    else if (nLength != D_nFeatureReportLength || report.abReport[0] != D_cFeatureReportID)
+    else if (!FeatureLengthTaken(nLength) || report.abReport[0] != D_cFeatureReportID)
         dwError = ERROR_INVALID_PARAMETER;
     else if (m_nFeatureFailCountdown == 0)
         dwError = D_dwDeviceFailure;  // the device stalled the transfer

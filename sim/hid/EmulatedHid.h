@@ -40,6 +40,14 @@ struct SimHidDevice {
     bool bPresent;
 };
 
+// The HID stack the desk answers as. They differ in what an unplug leaves
+// on a handle that was open: Windows' HID class driver ends the pending read
+// and fails every later call with STATUS_DEVICE_NOT_CONNECTED (error 1167);
+// Wine's ends them with STATUS_DELETE_PENDING, which GetLastError shows as
+// ERROR_ACCESS_DENIED (5), as the real-stack run in the 32-bit guest saw.
+// Wine also sends a feature report from a buffer longer than the report.
+enum class ESimHidStack { Windows, Wine };
+
 struct SimFeatureReport {
     BYTE abReport[3];
     ULONG nLength;
@@ -51,6 +59,7 @@ class CEmulatedHid {
 public:
     // Error numbers the emulation produces, as Windows reports them.
     static constexpr DWORD D_dwUnpluggedError = ERROR_DEVICE_NOT_CONNECTED;  // 1167
+    static constexpr DWORD D_dwWineUnpluggedError = ERROR_ACCESS_DENIED;     // 5
     static constexpr DWORD D_dwDeviceFailure = ERROR_GEN_FAILURE;            // 31
 
     static CEmulatedHid &Instance();
@@ -80,6 +89,11 @@ public:
     // (keyboards, mice, a docking station's controls), with the handset
     // after them or not at all.
     void UseCrowdedDesk(int nRefusing, bool bWithHandset);
+
+    // Windows until the next Reset.
+    void SetStack(ESimHidStack eStack);
+    // The error the calls on an unplugged handset's handle get.
+    DWORD UnpluggedError() const;
 
     void Unplug();
     void Plug();
@@ -146,6 +160,7 @@ private:
     void Complete(Handle &handle, LONG nStatus);
     void DeliverWaitingInput(Handle &handle);
     void TakeCommandCharacter(char cChar);
+    bool FeatureLengthTaken(ULONG nLength) const;
 
     mutable CRITICAL_SECTION m_cs;
     HANDLE m_hReading;  // set while a read is pending on the handset
@@ -167,5 +182,6 @@ private:
     int m_nOpenAttempts;
     int m_nCancels;
     int m_nClosedHandleUses;
+    ESimHidStack m_eStack;
     std::atomic<PFN_PLUG_LISTENER> m_pfnPlugListener;
 };

@@ -14,6 +14,7 @@ const LONG D_nStatusSuccess = 0;
 const LONG D_nStatusPending = 0x00000103;
 const LONG D_nStatusCancelled = static_cast<LONG>(0xC0000120);
 const LONG D_nStatusDeviceNotConnected = static_cast<LONG>(0xC000009D);
+const LONG D_nStatusDeletePending = static_cast<LONG>(0xC0000056);
 
 // The handset's HID reports: feature report 6 of 3 bytes, input reports of
 // 2 bytes whose first byte is the report ID.

@@ -37,7 +37,7 @@ BOOL CEmulatedHid::Read(HANDLE hDevice, LPVOID pBuffer, DWORD dwToRead, LPDWORD 
     else if (m_dwFailReadStart)
         dwError = m_dwFailReadStart;
     else if (pHandle->bDead)
-        dwError = D_dwUnpluggedError;
+        dwError = UnpluggedError();
     if (dwError != ERROR_SUCCESS) {
         m_dwFailReadStart = 0;
         SetLastError(dwError);

@@ -14,6 +14,15 @@ mkdir -p /dev/pts /dev/shm
 mount -t devpts devpts /dev/pts
 mount -t tmpfs shm /dev/shm
 mount -t tmpfs tmp /tmp
+# udev first: Wine's HID bus learns of hidraw devices, and of a handset that
+# comes and goes, from udev's events and database.
+udevd=/lib/systemd/systemd-udevd
+[ -x $udevd ] || udevd=/usr/lib/systemd/systemd-udevd
+if [ -x $udevd ]; then
+  $udevd --daemon
+  udevadm trigger --action=add
+  udevadm settle --timeout=60
+fi
 mkdir -p /mnt/t32
 if mount -t ext4 /dev/vdb /mnt/t32; then
   (cd /mnt/t32 && sh ./guest-run.sh)

@@ -18,7 +18,7 @@
 set -euo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 DIR=$1
-MIRROR=${GUEST32_MIRROR:-http://deb.debian.org/debian}
+SUITE=bookworm
 BINFMT=/proc/sys/fs/binfmt_misc
 ENTRY=qemu-i386
 mounted_binfmt=0
@@ -41,8 +41,43 @@ binfmt_add() {
   added_entry=1
 }
 
+# The archive this machine's apt uses for the guest's release, as a one-line
+# source: the deb822 files in sources.list.d first, then sources.list. The
+# first "deb" entry that carries SUITE with the main component wins.
+apt_source() {
+  local f files=()
+  for f in /etc/apt/sources.list.d/*.sources; do [ -f "$f" ] && files+=("$f"); done
+  awk -v suite="$SUITE" '
+    function take(uris, suites, comps,   n, i, u) {
+      if (found || types !~ /(^| )deb( |$)/) return
+      if ((" " suites " ") !~ (" " suite " ") || (" " comps " ") !~ / main /) return
+      n = split(uris, u, " "); if (n == 0) return
+      print "deb " u[1] " " suite " main"; found = 1
+    }
+    function flush() { take(uris, suites, comps); types = uris = suites = comps = "" }
+    FNR == 1 && NR > 1 { flush() }
+    /^[ \t]*#/ { next }
+    /^[ \t]*$/ { flush(); next }
+    { line = $0; sub(/^[^:]*:[ \t]*/, "", line) }
+    tolower($1) == "types:" { types = line }
+    tolower($1) == "uris:" { uris = line }
+    tolower($1) == "suites:" { suites = line }
+    tolower($1) == "components:" { comps = line }
+    END { flush() }
+  ' "${files[@]}" /dev/null | head -n 1 | grep . && return 0
+  [ -f /etc/apt/sources.list ] || return 1
+  # One-line form: deb [options] URI SUITE COMPONENT...
+  sed -e 's/#.*//' -e 's/\[[^]]*\]//' /etc/apt/sources.list |
+    awk -v suite="$SUITE" '$1 == "deb" && $3 == suite {
+      for (i = 4; i <= NF; i++) if ($i == "main") { print "deb " $2 " " suite " main"; exit } }' | grep .
+}
+
 build_tree() {
-  local tree=$DIR/rootfs
+  local tree=$DIR/rootfs source
+  if ! source=$(apt_source); then
+    echo "guest32: this machine's apt sources name no $SUITE archive with main" >&2
+    return 1
+  fi
   rm -rf "$tree" "$tree.part"
   binfmt_add
   echo "== guest32: mmdebstrap bookworm i386 (install scripts run emulated, ~30 min)"
@@ -51,7 +86,7 @@ build_tree() {
     --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' \
     --dpkgopt='path-exclude=/usr/share/locale/*' --dpkgopt='path-include=/usr/share/locale/locale.alias' \
     --include=linux-image-686,wine,wine32,libwine,kmod,udev \
-    bookworm "$tree.part" "deb $MIRROR bookworm main"
+    $SUITE "$tree.part" "$source"
   binfmt_undo
   added_entry=0 mounted_binfmt=0
   mv "$tree.part" "$tree"
@@ -67,12 +102,18 @@ make_image() {
 }
 
 # First boot: Wine creates its prefix in the image (about 40 s of the 32-bit
-# wineboot that every run would pay otherwise).
+# wineboot that every run would pay otherwise), with the HID bus set up to
+# list the kernel's hidraw devices.
 prepare_wine() {
   local stage=$DIR/prepare
   rm -rf "$stage"; mkdir -p "$stage"
   cat > "$stage/guest-run.sh" <<'PREP'
 wineboot -i >/dev/null 2>&1 </dev/null
+wineserver -w
+# Wine's HID bus tries SDL first and, with no libSDL2 in the guest, never
+# starts its hidraw side: a USB handset would never be listed.
+wine reg add 'HKLM\System\CurrentControlSet\Services\winebus' /v "Enable SDL" \
+  /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
 wineserver -w
 if [ -f /root/.wine/system.reg ] && wine cmd /c echo wine-runs </dev/null 2>/dev/null | grep -q wine-runs; then
   echo "guest32: wine prefix ready"

@@ -184,6 +184,29 @@ def stage_sessions(stage, product32, tests32, lines):
                  "handset\\BRAVIK32.dll sip\\BRAVIK32.dll")
 
 
+# The real-stack handset run: the shipped plug-in, the test host and the
+# kernel handset (handsetd) in one folder, started by its run script. Last,
+# so that the handset and the sound card it makes exist for no other run.
+HANDSET_RUN = {"name": "handset_real", "limit": 900,
+               "files": ["tools/guest32/handset_real.exe", "tools/guest32/handsetd"],
+               "script": "tools/guest32/handset/handset-run.sh"}
+
+
+def stage_handset(root, stage, product32, tests32, lines):
+    """Stages the handset run; the reason when it cannot be staged."""
+    folder = os.path.join(stage, "handset")
+    os.makedirs(folder)
+    for rel in HANDSET_RUN["files"]:
+        if not os.path.exists(os.path.join(tests32, rel)):
+            return f"{rel} is not built (handsetd needs gcc-i686-linux-gnu)"
+        shutil.copy(os.path.join(tests32, rel), folder)
+    shutil.copy(os.path.join(product32, "handset/core/BRAVIK32.dll"), folder)
+    shutil.copy(os.path.join(root, HANDSET_RUN["script"]), folder)
+    lines.append(f"{HANDSET_RUN['name']}|handset|{HANDSET_RUN['limit']}||handset/handset-run.sh|"
+                 "handset_real.exe BRAVIK32.dll")
+    return None
+
+
 def stage(root, tests32, product32, stage_dir):
     guest, before, after = split_plan(ctest_plan(tests32))
     pathmap = PathMap(root, tests32)
@@ -216,6 +239,10 @@ def stage(root, tests32, product32, stage_dir):
                                " ".join(pathmap.guest_env(e) for e in test["environment"]),
                                pathmap.guest_rel(program),
                                " ".join(pathmap.guest_arg(a) for a in args)]))
+    unstaged = stage_handset(root, stage_dir, product32, tests32, lines)
+    if unstaged:
+        failed_before.append(HANDSET_RUN["name"])
+        print(f"guest32: {HANDSET_RUN['name']} cannot run: {unstaged}")
     with open(os.path.join(stage_dir, "runs.txt"), "w") as out:
         out.write("\n".join(lines) + "\n")
     shutil.copy(os.path.join(os.path.dirname(__file__), "guest-run.sh"), stage_dir)
@@ -282,12 +309,22 @@ def guest_outcome(name, back, sessions):
     return passed, what
 
 
+def print_figures(out):
+    """The measurements of a run ("figure:" lines), shown whether it passed or not."""
+    if os.path.exists(out):
+        for line in open(out, errors="replace"):
+            if line.startswith("figure: "):
+                print("guest32: " + line.rstrip())
+
+
 def report(root, tests32, stage_dir, back):
     plan = json.load(open(os.path.join(stage_dir, "plan.json")))
     sessions = {s["name"]: s for s in SESSIONS}
     rows = [(name, False, "input maker failed on the host") for name in plan["failed_before"]]
     for name in plan["runs"]:
         passed, what = guest_outcome(name, back, sessions)
+        if name == HANDSET_RUN["name"]:
+            print_figures(os.path.join(back, "results", name + ".out"))
         rows.append((name, passed, what))
         if not passed:
             out = os.path.join(back, "results", name + ".out")

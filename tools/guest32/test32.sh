@@ -47,7 +47,7 @@ boot_rc=0
 "$HERE/boot.sh" "$GUEST" "$STAGE" snapshot "$LIMIT" > "$GUEST/boot.out" || boot_rc=$?
 grep -a '^guest32: ' "$STAGE.log" || true
 boot_done=$(date +%s)
-debugfs -R "rdump /results /console /b $BACK" "$STAGE.img" >/dev/null 2>&1 || true
+debugfs -R "rdump /results /console /b /handset $BACK" "$STAGE.img" >/dev/null 2>&1 || true
 python3 "$HERE/runs.py" report "$ROOT" "$TESTS32" "$STAGE" "$BACK" || rc=1
 if [ $boot_rc != 0 ]; then
   echo "FAIL  the guest did not power off by itself (exit $boot_rc); console in $STAGE.log"
