@@ -70,7 +70,9 @@ TEST_P(ReportLengthTest, FeatureAndInputLengthsAreTakenAsTheStackDoes) {
     const std::vector<SimFeatureReport> reports = Desk().FeatureReports();
     ASSERT_EQ(1u, reports.size());
     EXPECT_EQ(bSent != 0, reports[0].bAccepted);
-    if (bSent) EXPECT_EQ(0, memcmp(reports[0].abReport, "\x06" "A" "\x06", 3)) << "the handset gets 06 41 06";
+    if (bSent) {
+        EXPECT_EQ(0, memcmp(reports[0].abReport, "\x06" "A" "\x06", 3)) << "the handset gets 06 41 06";
+    }
     OVERLAPPED overlapped = {};
     BYTE abInput[2];
     EXPECT_FALSE(Desk().Read(hDevice, abInput, 1, nullptr, &overlapped));

@@ -19,8 +19,8 @@ public:
     }
     // Whole milliseconds, for bounds and figures kept as DWORD.
     DWORD ElapsedMs() const { return static_cast<DWORD>(Ms()); }
-    // The counter's low bits, a seed that differs from run to run.
-    static unsigned Seed() {
+    // The counter's low bits, a start that differs from run to run.
+    static unsigned RandomStart() {
         LARGE_INTEGER now;
         QueryPerformanceCounter(&now);
         return static_cast<unsigned>(now.QuadPart);

@@ -128,7 +128,7 @@ class UnloadCycles : public ::testing::TestWithParam<UnloadCase> {};
 
 TEST_P(UnloadCycles, LeaveNoThreadNoHandleAndNoDeviceOpen) {
     UnloadCycleOptions options = GetParam().options;
-    options.uRandomStart = CStopwatch::Seed();
+    options.uRandomStart = CStopwatch::RandomStart();
     const UnloadCycleReport report = RunUnloadCycles(options);
     printf("  %s (random start %u)\n", Describe(report).c_str(), options.uRandomStart);
     EXPECT_EQ("", report.strProblem) << Describe(report);

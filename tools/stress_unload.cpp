@@ -63,8 +63,8 @@ void PrintThreadsLeft(const std::set<DWORD> &threadsBefore) {
 
 int RunWhiteBox(int nCycles) {
     bool bClean = true;
-    const UnloadCycleOptions aRuns[] = {{nCycles, 3000, false, CStopwatch::Seed()},
-                                        {nCycles / 10 ? nCycles / 10 : 1, 3, true, CStopwatch::Seed()}};
+    const UnloadCycleOptions aRuns[] = {{nCycles, 3000, false, CStopwatch::RandomStart()},
+                                        {nCycles / 10 ? nCycles / 10 : 1, 3, true, CStopwatch::RandomStart()}};
     for (const UnloadCycleOptions &options : aRuns) {
         printf("== detach %s\n", options.bDuringAudioJobs ? "during a playback and a recording"
                                                           : "at random moments of a search of 3000 devices");

@@ -113,16 +113,16 @@ def serve_asks(services, folder, asks):
         open(os.path.join(folder, "done-" + what), "w").close()
 
 
-def run_case(wine_run, exe, name, spec):
+def run_case(wine_run, exe, name, scene):
     folder = tempfile.mkdtemp(prefix="sip_wire_%s_" % name.replace("/", "_"))
     services = ws.Services(folder)
     faults = []
     try:
         make_audio(folder)
         services.start_registrar()
-        if "far" in spec:
-            services.start_far_end(spec["far"], ws.FAR, echo=spec.get("echo", False), keys=spec.get("keys", {}),
-                                   calls=spec.get("far_calls", 1), seconds=spec.get("seconds", 30))
+        if "far" in scene:
+            services.start_far_end(scene["far"], ws.FAR, echo=scene.get("echo", False), keys=scene.get("keys", {}),
+                                   calls=scene.get("far_calls", 1), seconds=scene.get("seconds", 30))
         env = dict(os.environ)
         env.update({
             "WIRE_PROXY": "127.0.0.1:%d" % services.port(ws.PROXY),
@@ -133,27 +133,27 @@ def run_case(wine_run, exe, name, spec):
             "KIRO_RTP_BASE": str(services.port(ws.AGENT_RTP)),
             "KIRO_TRACE": windows_path(os.path.join(folder, "trace.txt")),
         })
-        env.update(spec.get("env", {}))
-        test_name = spec.get("test", name)
+        env.update(scene.get("env", {}))
+        test_name = scene.get("test", name)
         test_name = test_name if "." in test_name else "CWireTest." + test_name
         test = subprocess.Popen([wine_run, exe, "--gtest_filter=" + test_name, "--gtest_brief=1"],
                                 env=env, cwd=os.path.dirname(exe), stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        deadline = time.monotonic() + spec.get("seconds", CASE_SECONDS)
+        deadline = time.monotonic() + scene.get("seconds", CASE_SECONDS)
         while test.poll() is None and time.monotonic() < deadline:
-            serve_asks(services, folder, spec.get("asks", {}))
+            serve_asks(services, folder, scene.get("asks", {}))
             time.sleep(0.02)
         if test.poll() is None:
             ws.stop(test, 5)
-            faults.append("the test did not end within %d s" % spec.get("seconds", CASE_SECONDS))
+            faults.append("the test did not end within %d s" % scene.get("seconds", CASE_SECONDS))
         output = test.stdout.read().decode(errors="replace")
         if test.returncode != 0 or "[  PASSED  ] 1 test" not in output:
             faults.append("the test failed:\n" + output)
-        elif os.environ.get("WIRE_VERBOSE") or spec.get("verbose"):
+        elif os.environ.get("WIRE_VERBOSE") or scene.get("verbose"):
             print(output)
         for scenario, code in services.far_end_results(40):
             if code != 0:
                 faults.append("far end %s ended with %s (0: its scenario completed)" % (scenario, code))
-        faults += check_audio(folder, spec.get("audio", []))
+        faults += check_audio(folder, scene.get("audio", []))
     except Exception as e:  # a service that would not start fails the case
         faults.append(str(e))
     finally:
