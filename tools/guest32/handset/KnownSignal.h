@@ -1,5 +1,5 @@
-/* The known signal of the real-stack handset run: sample i of signal SEED is
- * a hash of (SEED, i), never silent in a run of 16, so that any 16 samples
+/* The known signal of the real-stack handset run: sample i of signal KEY is
+ * a hash of (KEY, i), never silent in a run of 16, so that any 16 samples
  * of it tell where in the signal they stand. Plain C: the kernel handset
  * (handsetd, Linux) makes it and the test host (Windows) checks it. */
 #ifndef KNOWN_SIGNAL_H
