@@ -290,10 +290,11 @@ int WINAPI CT_GetStatus(void);
  * One playback and one recording at a time; they may run together. The two
  * ...Rest functions report a running flag (1 or 0), not a time or a size:
  * poll TV_PlayFileRest until it returns 0 to learn that a prompt has been
- * played to its end (no message is posted). A start that fails (-1) has
- * started nothing: the ...Rest function answers 0, the next start needs no
- * stop before it, and a failed recording leaves no file behind. nIgnored1
- * and nIgnored2 are not used. */
+ * played to its end (no message is posted); a prompt played to the end of
+ * its file is followed by 100 ms of silence, and the 0 comes after it. A
+ * start that fails (-1) has started nothing: the ...Rest function answers
+ * 0, the next start needs no stop before it, and a failed recording leaves
+ * no file behind. nIgnored1 and nIgnored2 are not used. */
 int WINAPI TV_StartPlayFile(int nChannel, const char *szFile, int nIgnored1, int nIgnored2);
 /* Tells the handset first; -1 also while a playback runs. */
 int WINAPI TV_StopPlayFile(int nChannel);         /* cuts the playback at once */

@@ -52,6 +52,29 @@ TEST_F(AudioOutputTest, EveryBlockComesBackToThePlayerAndIsPlayedByteForByte) {
     StopAndExpectClosed();
 }
 
+// What the Wine rows of the player's suites stand on: Wine's winmm returns a
+// block while its ALSA driver still holds the end of the sound, which later
+// blocks or time push out and a reset drops.
+TEST_F(AudioOutputTest, UnderWineABlockComesBackWhileTheDriverStillHoldsItsEnd) {
+    const size_t nHeld = CEmulatedWave::D_nWineDriverBytes;
+    Sim().SetStack(ESimWaveStack::Wine);
+    ASSERT_EQ(OpenWaveOut(), MMSYSERR_NOERROR);
+    Bytes written = WriteBlocks({1000, 1000, 1000});
+    EXPECT_EQ(Sim().PlayOutputBlocks(1), 1);
+    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetId), Bytes(written.begin(), written.begin() + 1000 - nHeld));
+    EXPECT_EQ(Sim().PlayOutputBlocks(1), 1);
+    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetId).size(), 2000 - nHeld) << "the next block pushed the end out";
+    StopAndExpectClosed();
+    EXPECT_EQ(Sim().DroppedDriverBytes(), nHeld) << "the reset dropped what the driver held";
+
+    Sim().SetClock(ESimWaveClock::RealTime);
+    ASSERT_EQ(OpenWaveOut(), MMSYSERR_NOERROR);
+    written = WriteBlocks({1000});
+    ExpectWithin([this] { return Sim().PlayedBytes(D_nHandsetId).size() == 2000 - nHeld + 1000; }, 2000,
+                 "the driver's last bytes heard in time, after the block came back");
+    EXPECT_EQ(Sim().DroppedDriverBytes(), nHeld);
+}
+
 TEST_F(AudioOutputTest, CallersBufferIsFreeForReuseWhenTheWriteReturns) {
     ASSERT_EQ(OpenWaveOut(), MMSYSERR_NOERROR);
     char buffer[4] = {1, 2, 3, 4};

@@ -53,5 +53,10 @@ public:
     static std::atomic<LONG> s_nPlayerReturns;
 };
 
+// The earpiece's sound from byte nFrom on is the samples whole, then the
+// silence that ends a playback (what of it the stack did not drop), nothing
+// else.
+::testing::AssertionResult HeardWhole(const Bytes &samples, size_t nFrom = 0);
+
 // The samples of a recorded file (everything after the 44-byte header).
 Bytes SamplesOf(const Bytes &file);

@@ -28,7 +28,7 @@ TEST_P(FileDuplexTest, StoppingOneJobLeavesTheOtherRunning) {
         EXPECT_EQ(IsPlayingFile(), 1);
         EXPECT_EQ(Sim().Resets(ESimWaveDirection::Output), 0) << "the output was not touched";
         ASSERT_TRUE(PlayUntilTheJobEnds(2000));
-        EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), prompt);
+        EXPECT_TRUE(HeardWhole(prompt));
     }
 }
 

@@ -1,7 +1,8 @@
 // File playback against the emulated device: block sizes, the whole sample
 // content reaching the earpiece byte for byte (prompts made by outside tools
-// and by hand), the end of a playback heard to its end, failed starts that
-// leave no job behind, the host's stop, and a start right after a stop.
+// and by hand), the end of a playback heard to its end on Windows' stack and
+// on Wine's, failed starts that leave no job behind, the host's stop, and a
+// start right after a stop.
 #include <atomic>
 #include <thread>
 
@@ -13,71 +14,87 @@ namespace {
 const ESimWaveDirection D_eOut = ESimWaveDirection::Output;
 const size_t D_nOpening = 40960;
 const size_t D_nRefill = 10240;
+const size_t D_nEndSilence = D_nPlayEndSilenceBytes;
 
 using FilePlaybackTest = FileAudioTest;
 
-TEST_F(FilePlaybackTest, FileOf30000BytesQueuesOneBlockAndEndsWhenItReturns) {
+TEST_F(FilePlaybackTest, FileOf30000BytesQueuesOneBlockThenTheEndsSilence) {
     Bytes samples = CountingSamples(30000);
     ASSERT_EQ(StartCountedPlayback(WritePrompt(samples)), 0);
     EXPECT_EQ(IsPlayingFile(), 1);
     EXPECT_EQ(Sim().QueuedBlocks(D_eOut), 1) << "one block: the second opening read finds nothing";
     PlayOneBlock();
-    EXPECT_EQ(IsPlayingFile(), 0) << "the refill found the end of the file with nothing queued";
+    EXPECT_EQ(IsPlayingFile(), 1) << "the refill found the end of the file and queued the silence";
+    EXPECT_EQ(Sim().QueuedBlocks(D_eOut), 1);
+    PlayOneBlock();
+    EXPECT_EQ(IsPlayingFile(), 0) << "the silence came back with nothing else queued";
     ExpectWithin([] { return !g_WaveOut.m_bOpen; }, 1000, "output close notification after the last block");
     EXPECT_EQ(Sim().Closes(D_eOut), 1);
-    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
+    Bytes expected = samples;
+    expected.resize(samples.size() + D_nEndSilence, 0x00);
+    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), expected) << "the samples, then 1600 bytes of 0x00";
 }
 
 TEST_F(FilePlaybackTest, TwoOpeningBlocksOf40960ThenRefillsOf10240) {
     Bytes samples = CountingSamples(2 * D_nOpening + 3 * D_nRefill + 7);
     ASSERT_EQ(StartCountedPlayback(WritePrompt(samples)), 0);
     EXPECT_EQ(Sim().QueuedBlocks(D_eOut), 2);
-    const size_t expected[] = {D_nOpening, D_nOpening, D_nRefill, D_nRefill, D_nRefill, 7};
+    const size_t expected[] = {D_nOpening, D_nOpening, D_nRefill, D_nRefill, D_nRefill, 7, D_nEndSilence};
     size_t nPlayed = 0;
     for (size_t nBlock : expected) {
         PlayOneBlock();
         size_t nNow = Sim().PlayedBytes(D_nHandsetOutId).size();
         EXPECT_EQ(nNow - nPlayed, nBlock) << "block after " << nPlayed << " bytes";
         nPlayed = nNow;
-        if (nPlayed + 7 < samples.size()) {
+        if (nPlayed < samples.size()) {
             EXPECT_EQ(Sim().QueuedBlocks(D_eOut), 2) << "the refill keeps the queue two blocks deep";
         }
     }
     EXPECT_EQ(IsPlayingFile(), 0);
-    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
+    EXPECT_TRUE(HeardWhole(samples));
 }
 
 // Where the samples end decides which block is still queued when a refill
-// finds the end of the file; none of it may be cut.
+// finds the end of the file; none of it may be cut. Under Wine the last
+// block comes back while the driver still holds its end, which the end's
+// reset drops: only the closing silence may go there.
 struct EndCase {
     const char *pszName;
     size_t nSamples;
+    ESimWaveStack eStack;
 };
 void PrintTo(const EndCase &endCase, std::ostream *pOut) { *pOut << endCase.nSamples << " sample bytes"; }
 
 class PlaybackEndTest : public FileAudioTest, public ::testing::WithParamInterface<EndCase> {};
 
 TEST_P(PlaybackEndTest, RegressionEndOfFileLetsTheQueuedBlocksPlayOut) {
+    Sim().SetStack(GetParam().eStack);
     Bytes samples = CountingSamples(GetParam().nSamples);
     ASSERT_EQ(StartCountedPlayback(WritePrompt(samples)), 0);
-    while (Sim().PlayedBytes(D_nHandsetOutId).size() < samples.size() && !HasFailure()) {
-        ASSERT_EQ(IsPlayingFile(), 1) << "the job ended with "
-                                      << samples.size() - Sim().PlayedBytes(D_nHandsetOutId).size()
-                                      << " sample bytes not yet played";
-        PlayOneBlock();
-    }
-    EXPECT_EQ(IsPlayingFile(), 0) << "the job ends with the last block";
+    while (IsPlayingFile() && !HasFailure()) PlayOneBlock();
+    size_t nHeard = Sim().PlayedBytes(D_nHandsetOutId).size();
+    EXPECT_GE(nHeard, samples.size()) << "the job ended with " << samples.size() - std::min(nHeard, samples.size())
+                                      << " sample bytes not yet heard";
     EXPECT_EQ(Sim().Resets(D_eOut), 1) << "the end's stop finds nothing left to cut";
-    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
+    EXPECT_TRUE(HeardWhole(samples));
     ExpectWithin([] { return !g_WaveOut.m_bOpen; }, 1000, "output close notification at the end");
 }
+
+const ESimWaveStack D_eWindows = ESimWaveStack::Windows;
+const ESimWaveStack D_eWine = ESimWaveStack::Wine;
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
     WhereTheSamplesEnd, PlaybackEndTest,
-    ::testing::Values(EndCase{"WithinTheFirstOpeningBlock", 1000}, EndCase{"AtTheFirstBlocksEnd", 40960},
-                      EndCase{"WithinTheSecondOpeningBlock", 50000}, EndCase{"AtTheSecondBlocksEnd", 81920},
-                      EndCase{"WithinARefill", 81920 + 10240 + 5000}, EndCase{"AtARefillsEnd", 81920 + 20480}),
+    ::testing::Values(EndCase{"WithinTheFirstOpeningBlock", 1000, D_eWindows},
+                      EndCase{"AtTheFirstBlocksEnd", 40960, D_eWindows},
+                      EndCase{"WithinTheSecondOpeningBlock", 50000, D_eWindows},
+                      EndCase{"AtTheSecondBlocksEnd", 81920, D_eWindows},
+                      EndCase{"WithinARefill", 81920 + 10240 + 5000, D_eWindows},
+                      EndCase{"AtARefillsEnd", 81920 + 20480, D_eWindows},
+                      EndCase{"RegressionWineWithinTheFirstOpeningBlock", 1000, D_eWine},
+                      EndCase{"RegressionWineShorterThanTheDriverHolds", 100, D_eWine},
+                      EndCase{"RegressionWineWithinARefill", 81920 + 10240 + 5000, D_eWine}),
     [](const ::testing::TestParamInfo<EndCase> &info) { return std::string(info.param.pszName); });
 // clang-format on
 
@@ -91,7 +108,7 @@ TEST_P(OutsidePromptTest, EverySampleByteReachesTheDeviceAndNothingElse) {
     ASSERT_EQ(expected.size(), 96000u) << "6 s of 16-bit mono at 8000 Hz from sox";
     ASSERT_EQ(StartPlayFile((strDir + GetParam()).c_str()), 0);
     ASSERT_TRUE(PlayUntilTheJobEnds(5000)) << "the playback of " << GetParam() << " did not end";
-    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), expected) << "the earpiece got other bytes than sox reads";
+    EXPECT_TRUE(HeardWhole(expected)) << "the earpiece got other bytes than sox reads";
 }
 
 // clang-format off
@@ -134,7 +151,7 @@ TEST_P(FailedPlayStartTest, RegressionLeavesNoJobSoTheNextStartPlays) {
     std::string strPrompt = WritePrompt(samples);
     ASSERT_EQ(StartPlayFile(strPrompt.c_str()), 0) << "the next start, with no stop between";
     ASSERT_TRUE(PlayUntilTheJobEnds(2000));
-    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
+    EXPECT_TRUE(HeardWhole(samples));
 }
 
 // clang-format off
@@ -154,7 +171,7 @@ TEST_F(FilePlaybackTest, SecondStartIsRefusedAndLeavesTheRunningPlaybackAlone) {
     EXPECT_EQ(StartPlayFile(WritePrompt(CountingSamples(100, 7)).c_str()), -1);
     EXPECT_EQ(Sim().QueuedBlocks(D_eOut), 2);
     ASSERT_TRUE(PlayUntilTheJobEnds(2000));
-    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
+    EXPECT_TRUE(HeardWhole(samples));
 }
 
 TEST_F(FilePlaybackTest, HostStopCutsAtOnceAndReturnedBlocksRefillNothing) {
@@ -209,7 +226,7 @@ TEST_F(FilePlaybackTest, RegressionStartRightAfterAStopWaitsForTheOldOutputInste
     ASSERT_EQ(nResult, 0) << "the start after the stop failed";
     EXPECT_EQ(Sim().Closes(D_eOut), 1) << "the old output closed before the new one opened";
     ASSERT_TRUE(PlayUntilTheJobEnds(2000));
-    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), second) << "the new prompt, whole, and nothing else";
+    EXPECT_TRUE(HeardWhole(second)) << "the new prompt, whole, and nothing else";
 }
 
 TEST_F(FilePlaybackTest, RefillRefusedByTheDeviceEndsThePlaybackInsteadOfHanging) {
@@ -230,7 +247,7 @@ TEST_F(FilePlaybackTest, RegressionPlaybackWhoseOpeningBlocksAreAllRefusedEnds) 
     Bytes samples = CountingSamples(30000, 3);
     ASSERT_EQ(StartPlayFile(WritePrompt(samples).c_str()), 0);
     ASSERT_TRUE(PlayUntilTheJobEnds(2000));
-    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
+    EXPECT_TRUE(HeardWhole(samples));
 }
 
 TEST_F(FilePlaybackTest, RealTimePlaybackEndsOnItsOwn) {
@@ -240,7 +257,7 @@ TEST_F(FilePlaybackTest, RealTimePlaybackEndsOnItsOwn) {
     ASSERT_EQ(StartPlayFile(WritePrompt(samples).c_str()), 0);
     ExpectWithin([] { return IsPlayingFile() == 0; }, 3000, "end of the playback");
     EXPECT_GE(sinceStart.ElapsedMs(), 400u) << "the job lasts as long as its sound";
-    EXPECT_EQ(Sim().PlayedBytes(D_nHandsetOutId), samples);
+    EXPECT_TRUE(HeardWhole(samples));
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // File recording against the emulated device: whole 1280-byte buffers after a
-// 44-byte header with sizes that agree, every captured byte in the file, the
-// buffers the stop's reset returns kept, failed starts that leave nothing, and recordings left
-// for outside readers (file_audio_check_written runs after this suite).
+// 44-byte header with sizes that agree, every captured byte in the file (also
+// behind a slow write), the buffers the stop's reset returns kept, failed
+// starts that leave nothing, and recordings left for outside readers
+// (file_audio_check_written runs after this suite).
 #include <atomic>
 #include <thread>
 
@@ -46,6 +47,46 @@ TEST_F(FileRecordingTest, EveryCapturedByteReachesTheFileInOrder) {
     EXPECT_EQ(SamplesOf(file), CountingSamples(250 * D_nRecordBuf));
     EXPECT_EQ(Sim().OverrunBytes(), 0u);
 }
+
+// The recorder's writes, each held at the input sink's gate as a slow disk
+// would hold it.
+int SlowRecordBlockReady(const char *pBytes, int nLength) {
+    g_InSink.Record(D_eIn, pBytes, nLength);
+    return RecordBlockReady(pBytes, nLength);
+}
+
+// A write that lasts longer than the other three buffers (240 ms) left the
+// input with no buffer queued, and the device drops what it captures then:
+// on Windows' stack as on Wine's.
+class SlowWriteTest : public FileRecordingTest, public ::testing::WithParamInterface<ESimWaveStack> {};
+
+TEST_P(SlowWriteTest, RegressionCaptureDuringASlowWriteFindsABufferAndReachesTheFile) {
+    Sim().SetStack(GetParam());
+    std::string strPath = RecordingPath();
+    ASSERT_EQ(StartRecordFile(strPath.c_str()), 0);
+    g_pfnWaveInData = SlowRecordBlockReady;
+    const int nRounds = 3;
+    for (int nRound = 0; nRound < nRounds && !HasFailure(); ++nRound) {
+        g_InSink.ArmGate();
+        ASSERT_EQ(Sim().CaptureInput(D_nRecordBuf), D_nRecordBuf);
+        ASSERT_TRUE(g_InSink.WaitUntilHeld(2000)) << "no write of the round's first buffer";
+        EXPECT_EQ(Sim().CaptureInput(4 * D_nRecordBuf), 4 * D_nRecordBuf)
+            << "320 ms captured during one write found no buffer for all of it";
+        g_InSink.ReleaseGate();
+        ExpectWithin([this] { return Sim().QueuedBlocks(D_eIn) == 4; }, 2000, "the buffers queued again");
+    }
+    Bytes file = StopAndReadRecording(strPath);
+    ExpectConsistentHeader(file);
+    EXPECT_EQ(SamplesOf(file), CountingSamples(nRounds * 5 * D_nRecordBuf)) << "every captured byte, in order";
+    EXPECT_EQ(Sim().OverrunBytes(), 0u);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Stacks, SlowWriteTest, ::testing::Values(ESimWaveStack::Windows, ESimWaveStack::Wine),
+                         [](const ::testing::TestParamInfo<ESimWaveStack> &info) {
+                             return std::string(info.param == ESimWaveStack::Wine ? "Wine" : "Windows");
+                         });
+// clang-format on
 
 TEST_F(FileRecordingTest, RegressionStopKeepsTheBuffersTheResetReturns) {
     // Three filled buffers wait behind a held wave message thread and a

@@ -104,7 +104,9 @@ PlaybackFigures PlayUnderLoad() {
         CloseHandle(hBusy);
     }
     StopPlayFile();
-    figures.bWhole = Sim().PlayedBytes(D_nHandsetId) == Counting(D_nPromptBytes);
+    const std::vector<unsigned char> prompt = Counting(D_nPromptBytes);
+    figures.bWhole = CEmulatedWave::IsWholeThenSilence(Sim().PlayedBytes(D_nHandsetId), prompt.data(), prompt.size(),
+                                                       D_nPlayEndSilenceBytes);
     return figures;
 }
 

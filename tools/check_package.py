@@ -90,9 +90,11 @@ def check_texts(contents, version):
         if not data.isascii() and not data.startswith(b"\xef\xbb\xbf"):
             fault(f"{path}: UTF-8 without a byte-order mark (Notepad would read it as ANSI)")
     changelog = contents.get("CHANGELOG.txt", b"").decode("utf-8", "replace")
-    newest = re.search(r"^(\d+\.\d+\.\d+)\b", changelog, re.M)
+    # An entry marked "(unreleased)" collects the next release's changes on
+    # top of the one this build is.
+    newest = re.search(r"^(\d+\.\d+\.\d+)\b(?! \(unreleased\))", changelog, re.M)
     if not newest or newest.group(1) != version:
-        fault(f"CHANGELOG.txt: newest entry {newest and newest.group(1)}, the build is {version}")
+        fault(f"CHANGELOG.txt: newest released entry {newest and newest.group(1)}, the build is {version}")
     notice = contents.get("NOTICE.txt", b"").decode("utf-8", "replace")
     for part in ("mingw-w64", "winpthreads", "GCC RUNTIME LIBRARY EXCEPTION", "libstdc++"):
         if part not in notice:

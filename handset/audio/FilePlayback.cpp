@@ -7,16 +7,28 @@
 // lock (FileJob.h); the output's own lock is taken inside it, never the other
 // way round.
 //
-// The end of a playback: when a refill finds the end of the file the job
-// stays until the device has nothing of it queued any more, so the last
-// blocks are heard to their end; a host stop resets the output and cuts at
-// once. A job that the device took no block of (it refused every one, or
-// was lost meanwhile) ends at its start: no returned block would ever carry
-// it on. A start that fails (no file, no output, no sound in the file) ends
-// its job before it returns -1, so the next start finds the slot free. A
-// block returned by a reset, or by an output that an earlier job stopped,
-// finds no live job and is dropped.
+// The end of a playback: when a refill finds the end of the file it queues
+// D_nPlayEndSilenceBytes of silence instead, and the job stays until the
+// device has nothing of it queued any more, so the last blocks are heard to
+// their end; a host stop resets the output and cuts at once. The silence is
+// there for the stacks that report a block done when they have taken it
+// rather than played it: Wine's winmm returns the last block while its ALSA
+// driver still holds up to a period of it (24 ms seen), and the reset that
+// ends the job drops that. Behind the silence, the stack drops only silence;
+// where the done notification follows the sound, as on Windows, the job ends
+// that much later (100 ms, four times the most Wine held). No wait and no
+// new device call: the wave message thread never blocks for it, and a stop
+// or an unload meanwhile cuts the silence like any other block.
+//
+// A job that the device took no block of (it refused every one, or was lost
+// meanwhile) ends at its start: no returned block would ever carry it on. A
+// start that fails (no file, no output, no sound in the file) ends its job
+// before it returns -1, so the next start finds the slot free. A block
+// returned by a reset, or by an output that an earlier job stopped, finds no
+// live job and is dropped.
 #include "audio/FilePlayback.h"
+
+#include <cstring>
 
 #include "audio/FileJob.h"
 #include "audio/WaveDirection.h"
@@ -30,6 +42,7 @@ namespace {
 const int D_nOpeningBlockSize = 40960;  // 2.56 s at 16000 bytes per second
 const int D_nOpeningBlocks = 2;
 const int D_nRefillBlockSize = 10240;  // 0.64 s
+static_assert(D_nPlayEndSilenceBytes <= D_nRefillBlockSize, "the end's silence fits the refill buffer");
 CFileJob g_PlayJob(g_pPlayFile);
 // The file has yielded its last sample byte; under the job's lock.
 bool g_bPlayFileAtEnd = false;
@@ -54,9 +67,11 @@ void QueueRefill() {
     int nRead = g_pPlayFile->Read(buffer, D_nRefillBlockSize);
     if (nRead > 0) {
         WriteWaveOut(buffer, nRead);
-    } else {
-        g_bPlayFileAtEnd = true;
+        return;
     }
+    g_bPlayFileAtEnd = true;
+    memset(buffer, SilenceByte(), D_nPlayEndSilenceBytes);
+    WriteWaveOut(buffer, D_nPlayEndSilenceBytes);
 }
 
 // Under the job's lock.

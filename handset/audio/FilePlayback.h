@@ -5,9 +5,9 @@
 //
 // Playback queues two opening blocks of 40960 bytes (2.56 s of sound) and then
 // one refill of 10240 bytes each time the device returns a block; at the end
-// of the file the job ends by itself once the blocks still queued have been
-// played. See FilePlayback.cpp for which thread runs what and how the job is
-// guarded.
+// of the file a short silence follows the last block, and the job ends by
+// itself once the blocks still queued have been played. See FilePlayback.cpp
+// for which thread runs what, how the job is guarded and why the silence.
 #pragma once
 
 #include <windows.h>
@@ -19,6 +19,9 @@ class WaveFile;
 // The job: set from the start until the stop or the end of the file. A start
 // that fails leaves none.
 extern WaveFile *g_pPlayFile;
+
+// The silence queued after the file's last block: 100 ms.
+const int D_nPlayEndSilenceBytes = 1600;
 
 // How long the start may wait: only for the output's previous device to
 // close (D_dwCloseWaitTimeout, then that device is abandoned), and the first

@@ -7,6 +7,14 @@
 // The buffers are a fresh block of heap memory for every open (WaveRetired.h
 // says why). The direction's held count is the buffers not yet retired: those
 // the device holds and the one the wave message thread may be handling.
+//
+// A running input gets each filled buffer back at once, and the recorder
+// writes a copy of it: the device drops what it captures while none of the
+// four buffers is queued (Windows documents it, Wine does it), and a file
+// write that takes longer than the other three buffers last (240 ms, a busy
+// or network disk) would otherwise leave it none. A stopping input hands its
+// buffers to the recorder before it retires them, so that they reach the
+// file before the close that the last one brings.
 #include <cassert>
 #include <cstring>
 
@@ -23,15 +31,17 @@ namespace {
 
 const int D_nSamplesPerInBuf = 640;  // 80 ms at 8000 Hz
 
-void DeliverInputBuffer(WAVEHDR *pHdr) {
+// A partial buffer is made whole with silence.
+void PadInputBuffer(WAVEHDR *pHdr) {
     DWORD dwSize = static_cast<DWORD>(g_nInWaveBufSize);
     if (pHdr->dwBytesRecorded < dwSize) {
-        // Unsigned 8-bit samples are silent at their midpoint.
-        int nSilence = (g_nBlockAlign == 1) ? 0x80 : 0x00;
-        memset(pHdr->lpData + pHdr->dwBytesRecorded, nSilence, dwSize - pHdr->dwBytesRecorded);
+        memset(pHdr->lpData + pHdr->dwBytesRecorded, SilenceByte(), dwSize - pHdr->dwBytesRecorded);
     }
     pHdr->dwBytesRecorded = dwSize;
-    if (g_pfnWaveInData) g_pfnWaveInData(pHdr->lpData, g_nInWaveBufSize);
+}
+
+void Deliver(const char *pBytes) {
+    if (g_pfnWaveInData) g_pfnWaveInData(pBytes, g_nInWaveBufSize);
 }
 
 class CWaveInput : public CWaveDirection<HWAVEIN> {
@@ -65,10 +75,20 @@ protected:
         return m_pBlock && hwi == m_hDevice && IsHeaderOf(pHdr, m_pBlock);
     }
 
-    // The buffer stays counted as held while the sink has it, so an
-    // abandonment meanwhile retires its memory instead of freeing it.
+    // A buffer handed to the sink itself (a stopping input's, or one the
+    // lock could not be had for) stays counted as held while the sink has
+    // it, so an abandonment meanwhile retires its memory instead of freeing
+    // it.
     void HandBack(HWAVEIN hwi, WAVEHDR *pHdr, bool bDeliver) override {
-        if (bDeliver && pHdr->dwBytesRecorded > 0) DeliverInputBuffer(pHdr);
+        const bool bFilled = bDeliver && pHdr->dwBytesRecorded > 0;
+        if (bFilled) {
+            PadInputBuffer(pHdr);
+            if (RecycleCopying(hwi, pHdr)) {
+                Deliver(m_acCopy);
+                return;
+            }
+            Deliver(pHdr->lpData);
+        }
         const CDeadline deadline(D_dwWaveLockBoundMs);
         CLockGuard lock(Lock(), deadline);
         if (!lock.Held()) return;
@@ -80,6 +100,18 @@ protected:
     }
 
 private:
+    // A running input's buffer, copied for the recorder, goes back to the
+    // device (or is retired when the device refuses it): true. False when
+    // the input is stopping or the buffer is not the open input's.
+    bool RecycleCopying(HWAVEIN hwi, WAVEHDR *pHdr) {
+        const CDeadline deadline(D_dwWaveLockBoundMs);
+        CLockGuard lock(Lock(), deadline);
+        if (!lock.Held() || m_bClosing || !TakeBack(hwi, pHdr)) return false;
+        memcpy(m_acCopy, pHdr->lpData, static_cast<size_t>(g_nInWaveBufSize));
+        RequeueOrRetire(pHdr, deadline);
+        return true;
+    }
+
     void UseBlock(WaveInBlock *pBlock) {
         m_pBlock = pBlock;
         g_InWaveHdr = pBlock ? pBlock->aHdr : nullptr;
@@ -124,6 +156,9 @@ private:
     }
 
     WaveInBlock *m_pBlock = nullptr;
+    // The recorder's copy of the last buffer recycled; only the wave message
+    // thread uses it.
+    char m_acCopy[D_nInWaveBufMaxSize] = {};
 };
 
 CWaveInput g_Input;

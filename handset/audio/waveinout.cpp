@@ -60,6 +60,8 @@ WAVEFORMATEX DeviceFormat() {
                         0};
 }
 
+int SilenceByte() { return g_nBlockAlign == 1 ? 0x80 : 0x00; }
+
 namespace {
 
 // Searches the direction's devices for the handset (nDevice keeps the id

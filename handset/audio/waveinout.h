@@ -34,6 +34,10 @@ extern int g_nInWaveBufSize;
 extern WAVEHDR *g_InWaveHdr;
 extern char *g_InWaveBuf;
 
+// The byte of silence in the device format, for memset: unsigned 8-bit
+// samples are silent at their midpoint, signed 16-bit ones at 0.
+int SilenceByte();
+
 // Installed by the recorder and the player; never cleared.
 extern PFN_WAVE_SINK g_pfnWaveInData;
 extern PFN_WAVE_SINK g_pfnWaveOutDone;

@@ -66,11 +66,18 @@ void CEmulatedWave::Reset() {
     m_nCodePage = 1252;
     m_eLostBlocks = ESimLostBlocks::Returned;
     m_nLostResult = MMSYSERR_NODRIVER;
+    m_eStack = ESimWaveStack::Windows;
+    m_nDroppedDriverBytes = 0;
     m_played.clear();
     m_opens.clear();
     m_nPreparedAtClose = 0;
     m_nLostNotifications = 0;
     m_nOverrunBytes = 0;
+}
+
+void CEmulatedWave::SetStack(ESimWaveStack eStack) {
+    CLock lock(m_cs);
+    m_eStack = eStack;
 }
 
 void CEmulatedWave::RefuseWrites(MMRESULT nResult) {
@@ -130,6 +137,11 @@ size_t CEmulatedWave::OverrunBytes() const {
     return m_nOverrunBytes;
 }
 
+size_t CEmulatedWave::DroppedDriverBytes() const {
+    CLock lock(m_cs);
+    return m_nDroppedDriverBytes;
+}
+
 MMRESULT CEmulatedWave::Open(ESimWaveDirection eDirection, void **phWave, UINT nId, LPCWAVEFORMATEX pFormat,
                              DWORD_PTR dwCallback, DWORD fdwOpen) {
     CLock lock(m_cs);
@@ -167,7 +179,9 @@ MMRESULT CEmulatedWave::Open(ESimWaveDirection eDirection, void **phWave, UINT n
                   0,
                   NowMs(),
                   0.0,
-                  false};
+                  false,
+                  0,
+                  {}};
     m_nNextHandle += 0x10;
     *phWave = reinterpret_cast<void *>(stream.nHandle);
     Notify(stream, OpenMessage(eDirection), nullptr);
@@ -226,6 +240,7 @@ MMRESULT CEmulatedWave::ResetStream(ESimWaveDirection eDirection, void *hWave) {
     pStream->bStarted = false;
     // A lost device that still answers keeps what it holds.
     if (!pStream->bLost) ReturnAll(*pStream);
+    DropDriverBytes(*pStream);
     return MMSYSERR_NOERROR;
 }
 
@@ -238,6 +253,7 @@ MMRESULT CEmulatedWave::Close(ESimWaveDirection eDirection, void *hWave) {
         return nLost ? nLost : static_cast<MMRESULT>(WAVERR_STILLPLAYING);
     }
     ++m_nCloses[Index(eDirection)];
+    DropDriverBytes(*pStream);
     m_nPreparedAtClose += static_cast<int>(pStream->prepared.size());
     Notify(*pStream, CloseMessage(eDirection), nullptr);
     m_streams.erase(pStream->nHandle);
@@ -282,6 +298,7 @@ void CEmulatedWave::ReturnHead(Stream &stream) {
     LPWAVEHDR pHdr = stream.queue.front();
     stream.queue.pop_front();
     stream.nHeadDone = 0;
+    ++stream.nReturned;
     pHdr->dwFlags = (pHdr->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
     Notify(stream, ReturnMessage(stream.eDirection), pHdr);
 }

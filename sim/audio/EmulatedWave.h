@@ -19,7 +19,11 @@
 // Sound moves in real time (the format's bytes per second, driven by a clock
 // thread of the emulation) or on demand (the test plays output blocks and
 // captures input bytes itself). Output is recorded byte for byte per device
-// as it is played; input is filled from a sample source the test chooses.
+// as it is heard; input is filled from a sample source the test chooses.
+// Capture that finds no buffer queued is lost, as waveInStart's
+// documentation says of Windows and as Wine was seen to do. Under Wine's
+// stack (SetStack) an output block is done while the sound driver still
+// holds its end (see SetStack).
 //
 // One instance; every entry point takes its lock, so host threads, the wave
 // message thread, the clock thread and the test thread may call it at once.
@@ -47,6 +51,7 @@ enum class ESimWaveClock { RealTime, OnDemand };
 enum class ESimWaveDirection { Output = 0, Input = 1 };
 enum class ESimLostBlocks { Returned, Kept };
 enum class ESimDeskLanguage { English, Chinese };
+enum class ESimWaveStack { Windows, Wine };
 
 struct SimWaveOpen {
     ESimWaveDirection eDirection;
@@ -74,8 +79,18 @@ public:
 
     // Back to no devices, no open streams (dropped without notifications),
     // real-time clock, silent input, writes accepted, nothing recorded, code
-    // page 1252, a lost device that returns its blocks with NODRIVER.
+    // page 1252, a lost device that returns its blocks with NODRIVER,
+    // Windows' stack.
     void Reset();
+    // Windows until the next Reset. Under Wine (winmm over its ALSA driver,
+    // as seen in the 32-bit guest) an output block is reported done as soon
+    // as its last bytes have gone to the driver, which still holds the last
+    // D_nWineDriverBytes of the sound then: later blocks or time push them
+    // out to be heard, a reset or a close drops them. On demand they are
+    // heard only ahead of later blocks.
+    void SetStack(ESimWaveStack eStack);
+    // 192 samples of 16-bit mono, the most a playback's end lost there.
+    static constexpr size_t D_nWineDriverBytes = 384;
     // Outputs and inputs of a typical desk: a built-in device at id 0, the
     // handset at id 1, another device at id 2; the built-in one is default.
     void AddTypicalDevices();
@@ -123,6 +138,12 @@ public:
     // that found a buffer.
     size_t CaptureInput(size_t nBytes);
 
+    // True when heard is the expected bytes whole, then at most nSilence
+    // bytes of 0x00 and nothing else (a player's closing silence, what of it
+    // the stack did not drop).
+    static bool IsWholeThenSilence(const std::vector<unsigned char> &heard, const unsigned char *pExpected,
+                                   size_t nExpected, size_t nSilence);
+
     // What happened so far.
     std::vector<SimWaveOpen> Opens() const;
     std::vector<unsigned char> PlayedBytes(UINT nDeviceId) const;
@@ -138,6 +159,9 @@ public:
     // without a message queue).
     int LostNotifications() const;
     size_t OverrunBytes() const;
+    // Output bytes the driver held when a reset, a close or an unplug
+    // dropped them (Wine's stack).
+    size_t DroppedDriverBytes() const;
 
     // The table's entry points (EmulatedWaveTable.cpp forwards to these).
     UINT GetNumDevs(ESimWaveDirection eDirection);
@@ -167,12 +191,14 @@ private:
         WAVEFORMATEX format;
         std::deque<LPWAVEHDR> queue;  // blocks to play / buffers to fill
         std::set<LPWAVEHDR> prepared;
-        size_t nHeadDone;      // output: bytes of the head block played
+        size_t nHeadDone;      // output: bytes of the head block played or sent to the driver
         bool bStarted;         // input: capturing
         uint64_t nCaptured;    // input: bytes since the open
         ULONGLONG llLastTick;  // real time: when sound last moved
         double dCredit;        // real time: bytes due but not yet moved
         bool bLost;            // its device was unplugged
+        int nReturned;         // blocks returned since the open
+        std::deque<unsigned char> driver;  // output: sent to the driver, not yet heard
     };
     class CLock;
 
@@ -192,6 +218,9 @@ private:
                         const std::function<MMRESULT(Stream &, LPWAVEHDR)> &work);
     void Notify(const Stream &stream, UINT uMsg, LPWAVEHDR pHdr);
     void ReturnHead(Stream &stream);
+    // Output: the driver takes what it has room for from the queued blocks.
+    void FeedDriver(Stream &stream);
+    void DropDriverBytes(Stream &stream);
     size_t PlayBytes(Stream &stream, size_t nBytes);
     size_t CaptureBytes(Stream &stream, size_t nBytes);
     void Tick();
@@ -209,6 +238,8 @@ private:
     UINT m_nCodePage;
     ESimLostBlocks m_eLostBlocks;
     MMRESULT m_nLostResult;
+    ESimWaveStack m_eStack;
+    size_t m_nDroppedDriverBytes;
     std::map<uintptr_t, Stream> m_streams;
     uintptr_t m_nNextHandle;
     ESimWaveClock m_eClock;

@@ -167,6 +167,7 @@ void CEmulatedWave::UnplugHandset() {
         if (stream.bLost || !m_devices[Index(stream.eDirection)][stream.nDeviceId].bHandset) continue;
         stream.bLost = true;
         stream.bStarted = false;
+        DropDriverBytes(stream);
         if (m_eLostBlocks == ESimLostBlocks::Returned) ReturnAll(stream);
     }
 }

@@ -1,7 +1,9 @@
 // The emulated wave devices: moving sound (see EmulatedWave.h). Output is
-// played from the head of the queue and recorded per device; input is
-// captured from the sample source into the head buffer. The clock thread
-// moves both at the format's byte rate; on demand, the test moves them.
+// played from the head of the queue and recorded per device; under Wine's
+// stack it passes through the driver's bytes first, and a block is done once
+// the driver has taken its last byte. Input is captured from the sample
+// source into the head buffer. The clock thread moves both at the format's
+// byte rate; on demand, the test moves them.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -53,9 +55,15 @@ int CEmulatedWave::PlayOutputBlocks(int nBlocks) {
     for (auto &entry : m_streams) {
         Stream &stream = entry.second;
         if (stream.eDirection != ESimWaveDirection::Output || stream.bLost) continue;
-        for (int i = 0; i < nBlocks && !stream.queue.empty(); ++i, ++nPlayed) {
+        const int nBefore = stream.nReturned;
+        while (stream.nReturned - nBefore < nBlocks && !stream.queue.empty()) {
+            // With the driver full, hearing what is left of the head block
+            // moves its last byte into the driver.
+            FeedDriver(stream);
+            if (stream.nReturned - nBefore >= nBlocks || stream.queue.empty()) break;
             PlayBytes(stream, stream.queue.front()->dwBufferLength - stream.nHeadDone);
         }
+        nPlayed += stream.nReturned - nBefore;
     }
     return nPlayed;
 }
@@ -70,19 +78,50 @@ size_t CEmulatedWave::CaptureInput(size_t nBytes) {
     return nTaken;
 }
 
+// Under the lock. Windows' driver holds nothing here, so sound is heard
+// straight from the head block.
+void CEmulatedWave::FeedDriver(Stream &stream) {
+    const size_t nRoom = m_eStack == ESimWaveStack::Wine ? D_nWineDriverBytes : 0;
+    while (stream.driver.size() < nRoom && !stream.queue.empty()) {
+        LPWAVEHDR pHdr = stream.queue.front();
+        size_t nTake = std::min<size_t>(pHdr->dwBufferLength - stream.nHeadDone, nRoom - stream.driver.size());
+        const unsigned char *pFrom = reinterpret_cast<unsigned char *>(pHdr->lpData) + stream.nHeadDone;
+        stream.driver.insert(stream.driver.end(), pFrom, pFrom + nTake);
+        stream.nHeadDone += nTake;
+        if (stream.nHeadDone >= pHdr->dwBufferLength) ReturnHead(stream);
+    }
+}
+
+// Under the lock.
+void CEmulatedWave::DropDriverBytes(Stream &stream) {
+    m_nDroppedDriverBytes += stream.driver.size();
+    stream.driver.clear();
+}
+
 // Under the lock.
 size_t CEmulatedWave::PlayBytes(Stream &stream, size_t nBytes) {
     std::vector<unsigned char> &played = m_played[stream.nDeviceId];
     size_t nPlayed = 0;
-    while (!stream.queue.empty()) {
-        LPWAVEHDR pHdr = stream.queue.front();
-        size_t nTake = std::min<size_t>(pHdr->dwBufferLength - stream.nHeadDone, nBytes - nPlayed);
-        const unsigned char *pFrom = reinterpret_cast<unsigned char *>(pHdr->lpData) + stream.nHeadDone;
-        played.insert(played.end(), pFrom, pFrom + nTake);
-        stream.nHeadDone += nTake;
-        nPlayed += nTake;
-        if (stream.nHeadDone < pHdr->dwBufferLength) break;
-        ReturnHead(stream);
+    FeedDriver(stream);
+    while (nPlayed < nBytes) {
+        if (!stream.driver.empty()) {
+            auto end = stream.driver.begin() +
+                       static_cast<std::ptrdiff_t>(std::min(stream.driver.size(), nBytes - nPlayed));
+            nPlayed += static_cast<size_t>(end - stream.driver.begin());
+            played.insert(played.end(), stream.driver.begin(), end);
+            stream.driver.erase(stream.driver.begin(), end);
+        } else if (!stream.queue.empty()) {
+            LPWAVEHDR pHdr = stream.queue.front();
+            size_t nTake = std::min<size_t>(pHdr->dwBufferLength - stream.nHeadDone, nBytes - nPlayed);
+            const unsigned char *pFrom = reinterpret_cast<unsigned char *>(pHdr->lpData) + stream.nHeadDone;
+            played.insert(played.end(), pFrom, pFrom + nTake);
+            stream.nHeadDone += nTake;
+            nPlayed += nTake;
+            if (stream.nHeadDone >= pHdr->dwBufferLength) ReturnHead(stream);
+        } else {
+            break;
+        }
+        FeedDriver(stream);
     }
     return nPlayed;
 }
@@ -106,6 +145,14 @@ size_t CEmulatedWave::CaptureBytes(Stream &stream, size_t nBytes) {
     return nTaken;
 }
 
+bool CEmulatedWave::IsWholeThenSilence(const std::vector<unsigned char> &heard, const unsigned char *pExpected,
+                                      size_t nExpected, size_t nSilence) {
+    if (heard.size() < nExpected || heard.size() - nExpected > nSilence) return false;
+    if (nExpected && memcmp(heard.data(), pExpected, nExpected) != 0) return false;
+    return std::all_of(heard.begin() + static_cast<std::ptrdiff_t>(nExpected), heard.end(),
+                       [](unsigned char cByte) { return cByte == 0; });
+}
+
 ULONGLONG CEmulatedWave::NowMs() {
     LARGE_INTEGER now, frequency;
     QueryPerformanceCounter(&now);
@@ -120,8 +167,9 @@ void CEmulatedWave::Tick() {
         Stream &stream = entry.second;
         ULONGLONG llElapsed = llNow - stream.llLastTick;
         stream.llLastTick = llNow;
-        bool bMoving = !stream.bLost &&
-                       (stream.eDirection == ESimWaveDirection::Output ? !stream.queue.empty() : stream.bStarted);
+        bool bMoving = !stream.bLost && (stream.eDirection == ESimWaveDirection::Output
+                                             ? !stream.queue.empty() || !stream.driver.empty()
+                                             : stream.bStarted);
         // An idle output, a stopped input or a lost stream banks no time.
         if (m_eClock != ESimWaveClock::RealTime || !bMoving) {
             stream.dCredit = 0;

@@ -15,6 +15,7 @@
 
 #include "HandsetSoak.h"
 #include "audio/EmulatedWave.h"
+#include "audio/FilePlayback.h"
 #include "bravik32.h"
 #include "core/Halvex.h"
 #include "hid/EmulatedHid.h"
@@ -188,7 +189,8 @@ void CHandsetSoak::PlayPrompt() {
     const std::vector<unsigned char> played = Wave().PlayedBytes(D_nHandsetDevice);
     const std::string strExpected = SoakPromptSamples(nPrompt, m_promptSizes[nPrompt]);
     m_checks.Check("prompt reaches the device",
-                   played.size() == strExpected.size() && memcmp(played.data(), strExpected.data(), played.size()) == 0,
+                   CEmulatedWave::IsWholeThenSilence(played, reinterpret_cast<const unsigned char *>(strExpected.data()),
+                                                     strExpected.size(), D_nPlayEndSilenceBytes),
                    m_nCall, std::to_string(played.size()) + " bytes played of " + std::to_string(strExpected.size()));
 }
 

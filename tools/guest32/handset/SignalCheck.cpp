@@ -128,7 +128,9 @@ const long D_nPlaySamples = 3 * KNOWN_SIGNAL_RATE;
 // emulated CPU falls behind (its log says so), Wine drops the capture that
 // finds none of the plug-in's four buffers queued, and it reports an output
 // block done while its last ALSA period may still be in the driver, which
-// the close drops (64 to 192 samples, up to 24 ms, of a playback's end seen).
+// the close drops (64 to 192 samples, up to 24 ms, of a playback's end seen
+// before the plug-in ended each playback with 100 ms of silence: the goal
+// for the end is 0 now, and the silence that follows counts as a pause).
 const double D_dMustArrive = 0.9;
 
 void CheckStopWhilePlaying(const SPlugin &plugin) {
