@@ -27,7 +27,17 @@ bool AwaitNoHandsetNotice(HWND hWnd) {
     return false;
 }
 
+// A notice an earlier load posted (the export checks' own search) would
+// otherwise pass for this load's and unload it in the middle of its first
+// search, where under emulation no safe point may come within the bound.
+void DropEarlierNotices(HWND hWnd) {
+    MSG msg;
+    while (PeekMessageA(&msg, hWnd, BRAVIK32_MSG_NO_HANDSET, BRAVIK32_MSG_NO_HANDSET, PM_REMOVE)) {
+    }
+}
+
 bool OneCycle(const char *pszFull, HWND hWnd, int nCycle) {
+    DropEarlierNotices(hWnd);
     const std::set<DWORD> threadsBefore = ThreadsOfThisProcess();
     HMODULE hPlugin = LoadLibraryExA(pszFull, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!hPlugin) {
