@@ -40,7 +40,7 @@ protected:
         StartLinkConnected(s_pWindow->Handle());
     }
     static void TearDownTestSuite() {
-        g_Halvex.Stop();
+        g_Halvex.Stop(CDeadline(CBaseThread::D_dwStopBoundMs));
         delete s_pWindow;
         delete s_pDesk;
     }
@@ -170,7 +170,7 @@ TEST(ExportsLosingTheHandset, InitializeReportsItAndCommandsWithoutItAreDroppedS
     EXPECT_EQ(std::count(lines.begin(), lines.end(), L"CT_Flash"), 1) << Describe(lines);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), L"发送数据失败!"), 0)
         << "a command with no handset is dropped without a failure line; " << Describe(lines);
-    g_Halvex.Stop();
+    g_Halvex.Stop(CDeadline(CBaseThread::D_dwStopBoundMs));
 }
 
 // The handset unplugged in the middle of a dial, between its off-hook line
@@ -203,7 +203,7 @@ TEST(ExportsLosingTheHandset, UnplugDuringADialAnswersAsUsualAndTheNextDialWorks
     hid.ClearReports();
     EXPECT_EQ(TV_StartDial(0, "45"), 0);
     EXPECT_EQ((Lines{"ATZ\r\n", "ATB45\r\n"}), hid.CommandLines());
-    g_Halvex.Stop();
+    g_Halvex.Stop(CDeadline(CBaseThread::D_dwStopBoundMs));
 }
 
 // ------------------------------------------------------- queues and events

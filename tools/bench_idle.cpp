@@ -94,7 +94,7 @@ Share LinkShare(DWORD dwMilliseconds, const std::function<void(CEmulatedHid &)> 
     {
         Halvex link;
         share = MeasureShare(
-            dwMilliseconds, [&] { link.Start(0); }, [&] { link.Stop(); });
+            dwMilliseconds, [&] { link.Start(0); }, [&] { link.Stop(CDeadline(CBaseThread::D_dwStopBoundMs)); });
     }
     desk.Uninstall();
     return share;
@@ -154,7 +154,7 @@ int main(int argc, char **argv) {
     Report("silent handset (emulated)", LinkShare(dwMilliseconds, [](CEmulatedHid &) {}), baseline);
     Report("no handset (Wine's own HID devices)", LinkShare(dwMilliseconds, nullptr), baseline);
 
-    g_LogReporter.Close();
+    g_LogReporter.Close(CDeadline(D_dwLogLockMs));
     RemoveBenchLogs(strDirectory);
     return 0;
 }

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "audio/FileJob.h"
 #include "audio/EmulatedWave.h"
 #include "audio/FilePlayback.h"
 #include "audio/FileRecording.h"
@@ -103,7 +104,7 @@ PlaybackFigures PlayUnderLoad() {
         WaitForSingleObject(hBusy, 1000);
         CloseHandle(hBusy);
     }
-    StopPlayFile();
+    StopPlayFile(CDeadline(CFileJob::D_dwLockBoundMs));
     figures.bWhole = Sim().PlayedBytes(D_nHandsetId) == Counting(D_nPromptBytes);
     return figures;
 }
@@ -173,7 +174,7 @@ int main() {
     QueryPerformanceCounter(&start);
     size_t nCaptured = 0;
     if (StartRecordFile(D_szRecording) == 0) nCaptured = CaptureRecording();
-    StopRecordFile();
+    StopRecordFile(CDeadline(CFileJob::D_dwLockBoundMs));
     double dRecord = Seconds(start);
     double dDirect = TimeDirectWrites();
     std::vector<unsigned char> recorded = ReadSamples(D_szRecording);

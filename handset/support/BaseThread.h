@@ -20,7 +20,6 @@
 class CBaseThread {
 public:
     CBaseThread();
-    virtual BOOL Stop();
     virtual ~CBaseThread();
     virtual DWORD Run(DWORD dwParam) = 0;
     // Withdraws the run signal without waiting, so that several workers can
@@ -29,9 +28,13 @@ public:
     virtual void RequestStop();
 
     BOOL Start(DWORD dwParam);
-    // Stop by a deadline that also tells whether the caller holds the
-    // loader lock; Stop() gives its waits all the time they take together.
-    BOOL StopWithin(const CDeadline &deadline);
+    // Every wait cut to deadline, which also tells whether the caller holds
+    // the loader lock; TRUE when the body ended by itself.
+    BOOL Stop(const CDeadline &deadline);
+    // The default stop timeout, and a deadline that gives a stop with it
+    // all its waits together.
+    static constexpr DWORD D_dwStopTimeoutMs = 100;
+    static constexpr DWORD D_dwStopBoundMs = D_dwStopTimeoutMs + CThreadEnd::D_dwMostBeyondTimeoutMs;
     // The running worker's identifier and handle (0 and null while none).
     DWORD ThreadId() const { return m_hThread ? m_dwThreadId : 0; }
     HANDLE ThreadHandle() const { return m_hThread; }

@@ -105,6 +105,6 @@ CLockGuard::CLockGuard(CBoundedLock &lock, const CDeadline &deadline, const char
     if (Held() || !szStep || !deadline.OfUnload()) return;
     // The bound, or less when the lock was given up on a dead owner.
     const DWORD dwWaitedMs = GetTickCount() - dwStart;
-    g_LogReporter.WriteLogWithin(deadline, "Unload: the %s lock was not free within %lu ms; its step is skipped",
+    g_LogReporter.WriteLog(deadline.Within(D_dwLogLockMs), "Unload: the %s lock was not free within %lu ms; its step is skipped",
                                  szStep, static_cast<unsigned long>(dwWaitedMs < dwBoundMs ? dwWaitedMs : dwBoundMs));
 }

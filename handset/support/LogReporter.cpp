@@ -83,7 +83,7 @@ CLogReporter::CLogReporter(long lMaxLines)
 CLogReporter::~CLogReporter() { CloseFile(); }
 
 int CLogReporter::Open(const char *szName, const char *szSeparator, bool bContinue) {
-    CLockGuard lock(m_lock, CDeadline(D_dwLockBoundMs));
+    CLockGuard lock(m_lock, CDeadline(D_dwLogLockMs));
     // A writer stuck past the bound still uses the open file: leave it be.
     if (!lock.Held()) return 1;
     CloseFile();
@@ -98,28 +98,14 @@ int CLogReporter::Open(const char *szName, const char *szSeparator, bool bContin
 }
 
 int CLogReporter::Close(const CDeadline &deadline) {
-    CLockGuard lock(m_lock, deadline.Within(D_dwLockBoundMs));
+    CLockGuard lock(m_lock, deadline);
     if (!lock.Held()) return 1;
     CloseFile();
     m_bOpened = false;
     return 1;
 }
 
-void CLogReporter::WriteLog(const char *szFormat, ...) {
-    va_list args;
-    va_start(args, szFormat);
-    WriteLogArgs(CDeadline(D_dwLockBoundMs), szFormat, args);
-    va_end(args);
-}
-
-void CLogReporter::WriteLogWithin(const CDeadline &deadline, const char *szFormat, ...) {
-    va_list args;
-    va_start(args, szFormat);
-    WriteLogArgs(deadline.Within(D_dwLockBoundMs), szFormat, args);
-    va_end(args);
-}
-
-void CLogReporter::WriteLogArgs(const CDeadline &deadline, const char *szFormat, va_list args) {
+void CLogReporter::WriteLog(const CDeadline &deadline, const char *szFormat, ...) {
     if (!m_bEnabled) return;
     try {
         // The time of the call, before anything can make the caller wait.
@@ -127,8 +113,11 @@ void CLogReporter::WriteLogArgs(const CDeadline &deadline, const char *szFormat,
 
         char szBuffer[D_nLineBufSize];
         szBuffer[0] = '\0';
+        va_list args;
+        va_start(args, szFormat);
         // Cut to the buffer: some C libraries answer a cut with -1 and no NUL.
         static_cast<void>(vsnprintf(szBuffer, sizeof szBuffer, szFormat ? szFormat : "(null)", args));
+        va_end(args);
         szBuffer[sizeof szBuffer - 1] = '\0';
 
         CLockGuard lock(m_lock, deadline);

@@ -5,27 +5,18 @@
 // "<prefix><YYYYmmddHHMMSS>.log" beside the host's executable, continues the
 // newest earlier file at load and starts a new file after D_nLogMaxLines.
 //
-// Threads: WriteLog runs on every host thread that calls an export and on the
-// link thread. The clock is read and the message formatted on the caller's
-// stack; the timestamp, the count, the roll-over and the write of the line
-// happen under one lock (m_lock), so each line lands whole, in order, in
-// exactly one file, and a roll-over never meets another writer. Open and
-// Close take the same lock.
-//
-// The detach step may have to end the link thread by force while it writes
-// a line, and then writes "Log Exited" itself, under the loader lock. So
-// nothing a writer holds may stay locked when the writer dies: the lock is a
-// CBoundedLock that takes a dead owner's lock over, and the file is a
-// plain Win32 handle written with one WriteFile per line, not a C library
-// stream, whose own lock would die with the writer. Every wait for the lock
-// is bounded (D_dwLockBoundMs, or less by the detach step's deadline, which
-// WriteLogWithin and Close are given): a line that cannot be written in that
-// time is lost, and a Close that cannot get the lock leaves the file open
-// rather than close it under a writer.
+// Threads: every host thread that calls an export, and the link thread,
+// write lines. The timestamp, the count, the roll-over and the write happen
+// under m_lock, so each line lands whole, in order, in exactly one file.
+// The detach step may end the link thread by force while it writes, and then
+// writes "Log Exited" itself: so the lock takes a dead owner's lock over, and
+// the file is a Win32 handle written with one WriteFile per line, not a C
+// library stream whose own lock would die with the writer. A line or Close
+// that cannot get the lock by its deadline is dropped, or leaves the file
+// open rather than close it under a writer.
 //
 // The file is opened for appending and shared for reading and writing: the
-// host's support staff read and copy the log while the host runs. Every
-// newline of a line goes out as CR LF, as a text-mode stream writes it.
+// host's support staff read and copy the log while the host runs.
 #pragma once
 
 #include <windows.h>
@@ -41,8 +32,6 @@
 class CLogReporter {
 public:
     static const long D_nLogMaxLines = 100000;
-    // How long a writer, Open or Close waits for another writer's line.
-    static constexpr DWORD D_dwLockBoundMs = 2000;
 
     // lMaxLines exists for tests that want roll-overs without writing
     // 100,000 lines; the plug-in always uses D_nLogMaxLines.
@@ -50,14 +39,8 @@ public:
     virtual ~CLogReporter();
 
     int Open(const char *szName, const char *szSeparator, bool bContinue);
-    int Close() { return Close(CDeadline(D_dwLockBoundMs)); }
     int Close(const CDeadline &deadline);
-    void WriteLog(const char *szFormat, ...)
-#if defined(__GNUC__)
-        __attribute__((format(printf, 2, 3)))
-#endif
-        ;
-    void WriteLogWithin(const CDeadline &deadline, const char *szFormat, ...)
+    void WriteLog(const CDeadline &deadline, const char *szFormat, ...)
 #if defined(__GNUC__)
         __attribute__((format(printf, 3, 4)))
 #endif
@@ -78,7 +61,6 @@ private:
     std::string NewFileName();
     void OpenFile(const std::string &strFileName);
     void CloseFile();
-    void WriteLogArgs(const CDeadline &deadline, const char *szFormat, va_list args);
     void WriteLine(const char *szLine, int nLength);
     enum class ELineRead { Line, FileEnd, TooLong };
     void CountLines(FILE *pfLog, std::string &strCandidate);
@@ -107,5 +89,8 @@ private:
     CLogReporter(const CLogReporter &) = delete;
     CLogReporter &operator=(const CLogReporter &) = delete;
 };
+
+// How long a line, Open or Close usually waits for another writer's line.
+constexpr DWORD D_dwLogLockMs = 2000;
 
 extern CLogReporter g_LogReporter;

@@ -150,7 +150,7 @@ CThreadEnd::EThreadOutcome CThreadEnd::EndAtSafePoint(HANDLE hThread, bool bWatc
     }
     // No safe point came: whatever the thread holds now stays held.
     m_pfnTerminate(hThread, dwExitCode);
-    g_LogReporter.WriteLogWithin(deadline, "Thread ended by force where it stood: no safe point within %lu ms",
+    g_LogReporter.WriteLog(deadline.Within(D_dwLogLockMs), "Thread ended by force where it stood: no safe point within %lu ms",
                                  static_cast<unsigned long>(dwSafeEndWaitMs));
     WaitForSingleObject(hThread, deadline.Cap(D_dwTerminationMs));
     return EThreadOutcome::Ended;

@@ -82,10 +82,6 @@ public:
     // controller waited for a safe point. Every wait is cut to deadline,
     // which also says whether the caller holds the loader lock.
     bool EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode, const CDeadline &deadline);
-    // An ordinary stop: a deadline no shorter than its waits together.
-    bool EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode = 0) {
-        return EndThread(hThread, dwTimeout, dwForcedExitCode, CDeadline(dwTimeout + D_dwMostBeyondTimeoutMs));
-    }
 
     static constexpr DWORD D_dwUncollectedParkMs = 1000;
     // How long Stop waits for a released thread to exit.
