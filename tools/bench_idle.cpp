@@ -19,6 +19,7 @@
 #include "core/Halvex.h"
 #include "hid/EmulatedHid.h"
 #include "process_threads.h"
+#include "stopwatch.h"
 #include "support/LogReporter.h"
 
 namespace {
@@ -57,10 +58,10 @@ Share MeasureShare(DWORD dwMilliseconds, const std::function<void()> &start, con
         return Share{0, 0};
     }
     const double dCpuStart = CpuMilliseconds(hThread);
-    const DWORD dwWallStart = GetTickCount();
+    const CStopwatch sinceStart;
     Sleep(dwMilliseconds);
     const double dCpu = CpuMilliseconds(hThread) - dCpuStart;
-    const DWORD dwWall = GetTickCount() - dwWallStart;
+    const DWORD dwWall = sinceStart.ElapsedMs();
     stop();
     CloseHandle(hThread);
     return Share{dCpu, dwWall};

@@ -20,6 +20,7 @@
 #include "audio/FilePlayback.h"
 #include "audio/FileRecording.h"
 #include "audio/WaveFile.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -114,9 +115,9 @@ PlaybackFigures PlayUnderLoad() {
 size_t CaptureRecording() {
     size_t nCaptured = 0;
     for (int nLeft = D_nRecordBuffers; nLeft > 0; nLeft -= 4) {
-        DWORD dwStart = GetTickCount();
+        const CStopwatch sinceRound;
         while (Sim().QueuedBlocks(ESimWaveDirection::Input) < 4) {
-            if (GetTickCount() - dwStart > D_dwRoundTimeout) return nCaptured;
+            if (sinceRound.ElapsedMs() > D_dwRoundTimeout) return nCaptured;
             SwitchToThread();
         }
         nCaptured += Sim().CaptureInput(static_cast<size_t>(nLeft < 4 ? nLeft : 4) * D_nBuffer);

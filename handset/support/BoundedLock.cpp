@@ -25,9 +25,27 @@ bool IsThreadAlive(DWORD dwThreadId) {
 
 }  // namespace
 
+ULONGLONG CDeadline::NowMs() {
+    // The same from the first call on: a race only writes it twice.
+    static std::atomic<LONGLONG> s_llFrequency{0};
+    LONGLONG llFrequency = s_llFrequency.load(std::memory_order_relaxed);
+    if (llFrequency <= 0) {
+        LARGE_INTEGER liFrequency;
+        QueryPerformanceFrequency(&liFrequency);
+        llFrequency = liFrequency.QuadPart > 0 ? liFrequency.QuadPart : 1000;
+        s_llFrequency.store(llFrequency, std::memory_order_relaxed);
+    }
+    LARGE_INTEGER liNow;
+    QueryPerformanceCounter(&liNow);
+    const ULONGLONG ullTicks = static_cast<ULONGLONG>(liNow.QuadPart);
+    const ULONGLONG ullFrequency = static_cast<ULONGLONG>(llFrequency);
+    return ullTicks / ullFrequency * 1000 + ullTicks % ullFrequency * 1000 / ullFrequency;
+}
+
 DWORD CDeadline::Left() const {
-    const DWORD dwElapsed = GetTickCount() - m_dwStart;
-    return dwElapsed >= m_dwLengthMs ? 0 : m_dwLengthMs - dwElapsed;
+    const ULONGLONG ullNow = NowMs();
+    const ULONGLONG ullElapsed = ullNow > m_ullStartMs ? ullNow - m_ullStartMs : 0;
+    return ullElapsed >= m_dwLengthMs ? 0 : m_dwLengthMs - static_cast<DWORD>(ullElapsed);
 }
 
 DWORD CDeadline::Cap(DWORD dwOwnMs) const {
@@ -66,7 +84,7 @@ bool CBoundedLock::OwnerLives(DWORD dwSelf, bool &bTaken) {
 CBoundedLock::EEntryResult CBoundedLock::Enter(const CDeadline &deadline) {
     const DWORD dwSelf = GetCurrentThreadId();
     if (TryTake(dwSelf)) return EEntryResult::Entered;
-    DWORD dwLastCheck = GetTickCount();
+    ULONGLONG ullLastCheck = CDeadline::NowMs();
     for (;;) {
         ++m_lWaiters;
         const bool bTaken = TryTake(dwSelf);
@@ -81,9 +99,9 @@ CBoundedLock::EEntryResult CBoundedLock::Enter(const CDeadline &deadline) {
         }
         --m_lWaiters;
         if (bTaken || TryTake(dwSelf)) return EEntryResult::Entered;
-        const DWORD dwNow = GetTickCount();
-        if (dwNow - dwLastCheck >= D_dwOwnerCheckSliceMs) {
-            dwLastCheck = dwNow;
+        const ULONGLONG ullNow = CDeadline::NowMs();
+        if (ullNow - ullLastCheck >= D_dwOwnerCheckSliceMs) {
+            ullLastCheck = ullNow;
             bool bTakenOver = false;
             if (!OwnerLives(dwSelf, bTakenOver))
                 return bTakenOver ? EEntryResult::EnteredFromDeadOwner : EEntryResult::TimedOut;
@@ -100,11 +118,11 @@ void CBoundedLock::Leave() {
 CLockGuard::CLockGuard(CBoundedLock &lock, const CDeadline &deadline, const char *szStep)
     : m_lock(lock), m_result(CBoundedLock::EEntryResult::TimedOut) {
     const DWORD dwBoundMs = deadline.Left();
-    const DWORD dwStart = GetTickCount();
+    const ULONGLONG ullStartMs = CDeadline::NowMs();
     m_result = lock.Enter(deadline);
     if (Held() || !szStep || !deadline.OfUnload()) return;
     // The bound, or less when the lock was given up on a dead owner.
-    const DWORD dwWaitedMs = GetTickCount() - dwStart;
+    const ULONGLONG ullWaitedMs = CDeadline::NowMs() - ullStartMs;
     g_LogReporter.WriteLog(deadline.Within(D_dwLogLockMs), "Unload: the %s lock was not free within %lu ms; its step is skipped",
-                                 szStep, static_cast<unsigned long>(dwWaitedMs < dwBoundMs ? dwWaitedMs : dwBoundMs));
+                                 szStep, static_cast<unsigned long>(ullWaitedMs < dwBoundMs ? ullWaitedMs : dwBoundMs));
 }

@@ -52,13 +52,19 @@ public:
 
     static constexpr DWORD D_dwUnloadLockMs = 1000;
 
+    // Milliseconds by the performance counter, the clock the kernel's own
+    // wait timeouts keep to. Wine's tick count is a value its server
+    // refreshes: on a busy machine it stands still and then jumps, which
+    // would stretch a deadline and then cut the waits it bounds.
+    static ULONGLONG NowMs();
+
 private:
     CDeadline(bool bUnload, bool bUnderLoaderLock, DWORD dwMs)
-        : m_bUnload(bUnload), m_bUnderLoaderLock(bUnderLoaderLock), m_dwStart(GetTickCount()), m_dwLengthMs(dwMs) {}
+        : m_bUnload(bUnload), m_bUnderLoaderLock(bUnderLoaderLock), m_ullStartMs(NowMs()), m_dwLengthMs(dwMs) {}
 
     bool m_bUnload;
     bool m_bUnderLoaderLock;
-    DWORD m_dwStart;
+    ULONGLONG m_ullStartMs;
     DWORD m_dwLengthMs;
 };
 
