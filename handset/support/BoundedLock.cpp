@@ -1,20 +1,16 @@
-// CBoundedLock, CLockGuard and CDeadline: see BoundedLock.h for why a dead
-// owner must not lock everybody out.
+// CBoundedLock, CLockGuard and CDeadline: see BoundedLock.h.
 //
-// A waiter announces itself in m_lWaiters before its last try and before it
-// sleeps; Leave frees the word before it looks at m_lWaiters. Both are full
-// barriers, so either the waiter's last try sees the lock free or Leave sees
-// the waiter and wakes it: no wake-up is lost. A spare wake-up only costs a
-// waiter one more try.
+// A waiter counts itself in m_lWaiters before its last try and its sleep;
+// Leave frees the word before it reads m_lWaiters. Both are full barriers, so
+// either the last try sees the lock free or Leave wakes the waiter.
 #include "support/BoundedLock.h"
 
 #include "support/LogReporter.h"
 
 namespace {
 
-// A thread id that names no thread, or a thread that has ended, is dead.
-// An id that has been reused by a new thread counts as alive: the waiter
-// then runs into its deadline instead.
+// An id reused by a new thread counts as alive: the waiter then runs into
+// its deadline instead.
 bool IsThreadAlive(DWORD dwThreadId) {
     HANDLE hThread = OpenThread(SYNCHRONIZE, FALSE, dwThreadId);
     if (!hThread) return GetLastError() != ERROR_INVALID_PARAMETER;
@@ -90,8 +86,7 @@ CBoundedLock::EEntryResult CBoundedLock::Enter(const CDeadline &deadline) {
         const bool bTaken = TryTake(dwSelf);
         const DWORD dwLeft = deadline.Left();
         if (!bTaken && dwLeft > 0) {
-            // Woken by a Leave, or the slice ran out and the owner is due
-            // for a look. Without the event, poll.
+            // Woken by a Leave, or the owner is due for a look.
             if (m_hWake)
                 WaitForSingleObject(m_hWake, dwLeft < D_dwOwnerCheckSliceMs ? dwLeft : D_dwOwnerCheckSliceMs);
             else

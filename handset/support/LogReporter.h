@@ -50,9 +50,7 @@ public:
     long LineCount() const { return m_lLineCount; }
 
 private:
-    // Formats tNow as "%Y%m%d%H%M%S" into szTime (empty when the local
-    // time cannot be had). Under m_lock: the conversion of the last second
-    // is kept.
+    // tNow as "%Y%m%d%H%M%S" (empty without a local time). Under m_lock.
     void GetTimeString(__time64_t tNow, char (&szTime)[32]);
     static __time64_t FileTimeToTime(const FILETIME &ftFile);
     std::string FindLatestLogFile(const std::string &strDirectory, const std::string &strPrefix);
@@ -67,22 +65,17 @@ private:
     static ELineRead ReadLine(FILE *pfLog);
     void RollOver();
 
-    bool m_bEnabled;
-    // The current log file (a Win32 handle, see above), opened for
-    // appending; null while none is open.
-    HANDLE m_hLog;
+    HANDLE m_hLog;  // null while no file is open
     std::atomic<LONG> m_lLineCount;
     std::string m_strPrefix;
     std::string m_strPath;
 
     const long m_lMaxLines;
-    // Set by Open, cleared by Close: a roll-over opens a file only in between,
-    // so nothing is written before the attach step or after the detach step.
+    // Between Open and Close: only then does a roll-over open a file.
     bool m_bOpened;
     CBoundedLock m_lock;
-    // The last second turned into a timestamp, under m_lock: the C library's
-    // local-time conversion costs more than the write of a line, and one
-    // second sees many lines.
+    // The last second's timestamp, under m_lock: the local-time conversion
+    // costs more than a line's write, and one second sees many lines.
     __time64_t m_tCachedTime;
     char m_szCachedTime[32];
 
