@@ -133,7 +133,9 @@ INSTANTIATE_TEST_SUITE_P(
 // command goes out in between.
 TEST_F(ExportsOverHandset, DialPauseLetsAnotherThreadsCommandThrough) {
     std::thread dialler([] { TV_StartDial(0, "42"); });
-    Sleep(100);
+    // Into the pause once ATZ has gone out, however late the dialler starts.
+    const CStopwatch sinceStart;
+    while (Desk().CommandLines().empty() && sinceStart.ElapsedMs() < 2000) Sleep(1);
     CT_Flash();
     dialler.join();
     EXPECT_EQ(Desk().CommandLines(), (Lines{"ATZ\r\n", "ATF\r\n", "ATB42\r\n"}));
