@@ -21,7 +21,7 @@ protected:
         Sim().SetInputSource(CEmulatedWave::CountingSource());
     }
     void StopAndExpectClosed() {
-        StopWaveIn();
+        StopWaveIn(CDeadline(D_dwWaveLockBoundMs));
         ExpectWithin([] { return !g_WaveIn.m_bOpen; }, 1000, "input close notification");
         EXPECT_EQ(Sim().Closes(ESimWaveDirection::Input), 1);
         EXPECT_EQ(Sim().PreparedAtClose(), 0) << "every buffer retired (unprepared) before the close";
@@ -95,7 +95,7 @@ TEST_F(AudioInputTest, EmptyBuffersAreRetiredWithoutDeliveryAndTheFourthCloses) 
 TEST_F(AudioInputTest, StartWhileStoppingWaitsForTheCloseThenOpensAgain) {
     ASSERT_EQ(OpenWaveIn(), MMSYSERR_NOERROR);
     HoldWaveThread(ESimWaveDirection::Input);
-    StopWaveIn();
+    StopWaveIn(CDeadline(D_dwWaveLockBoundMs));
     ASSERT_TRUE(g_WaveIn.m_bOpen) << "still closing: its buffers wait behind the held thread";
     EXPECT_EQ(OpenWhileClosing(OpenWaveIn), MMSYSERR_NOERROR);
     EXPECT_TRUE(g_WaveIn.m_bOpen);

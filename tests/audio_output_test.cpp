@@ -14,7 +14,7 @@ const UINT D_nHandsetId = 1;
 class AudioOutputTest : public AudioDeviceTest {
 protected:
     void StopAndExpectClosed() {
-        StopWaveOut();
+        StopWaveOut(CDeadline(D_dwWaveLockBoundMs));
         ExpectWithin([] { return !g_WaveOut.m_bOpen; }, 1000, "output close notification");
         EXPECT_EQ(Sim().Closes(D_eOut), 1);
         EXPECT_EQ(Sim().PreparedAtClose(), 0) << "every block unprepared before the close";
@@ -99,7 +99,7 @@ TEST_F(AudioOutputTest, StopWithTwoQueuedBlocksClosesAfterTheSecondReturns) {
 
 TEST_F(AudioOutputTest, StopWithNothingQueuedClosesAtOnce) {
     ASSERT_EQ(OpenWaveOut(), MMSYSERR_NOERROR);
-    StopWaveOut();
+    StopWaveOut(CDeadline(D_dwWaveLockBoundMs));
     EXPECT_EQ(Sim().Closes(D_eOut), 1) << "closed inside the stop";
     StopAndExpectClosed();
     EXPECT_EQ(g_OutSink.Count(), 0u);
@@ -109,7 +109,7 @@ TEST_F(AudioOutputTest, WritesAreRefusedWhileClosingAndAcceptedAfterTheReopen) {
     ASSERT_EQ(OpenWaveOut(), MMSYSERR_NOERROR);
     WriteBlocks({1280, 1280});
     HoldWaveThread(D_eOut);
-    StopWaveOut();
+    StopWaveOut(CDeadline(D_dwWaveLockBoundMs));
     char cByte = 0;
     EXPECT_EQ(WriteWaveOut(&cByte, 1), -1) << "closing: the returned blocks wait behind the held thread";
     EXPECT_EQ(OpenWhileClosing(OpenWaveOut), MMSYSERR_NOERROR);
@@ -122,7 +122,7 @@ TEST_F(AudioOutputTest, RegressionStartAbandonsAnOutputWhoseCloseNeverComesAndOp
     ASSERT_EQ(OpenWaveOut(), MMSYSERR_NOERROR);
     WriteBlocks({1280});
     HoldWaveThread(D_eOut);
-    StopWaveOut();
+    StopWaveOut(CDeadline(D_dwWaveLockBoundMs));
     CStopwatch sinceStart;
     EXPECT_EQ(OpenWaveOut(), MMSYSERR_NOERROR) << "the start after the bounded wait for the close";
     DWORD dwElapsed = sinceStart.ElapsedMs();
@@ -192,7 +192,7 @@ TEST_F(AudioOutputTest, NotificationsOfBothDirectionsArriveOnTheOneWaveMessageTh
 }
 
 TEST_F(AudioOutputTest, FirstOpenStartsTheWaveThreadReadyForItsOpenNotification) {
-    StopWaveMsgThread();
+    StopWaveMsgThread(CDeadline(D_dwWaveThreadStopBoundMs));
     ASSERT_EQ(g_dwWaveThreadId, 0u);
     ASSERT_EQ(OpenWaveOut(), MMSYSERR_NOERROR);
     EXPECT_NE(g_dwWaveThreadId, 0u);

@@ -184,7 +184,7 @@ TEST_P(AudioDirectionTest, AnIdFoundEarlierIsUsedAgainWhenNoDeviceMatches) {
     Sim().RenameDevice(ops.eDirection, 1, "Headset (Bluetooth Hands-Free)");
     ASSERT_EQ(ops.pfnOpen(), MMSYSERR_NOERROR);
     ASSERT_EQ(*ops.pnDevice, 3u);
-    ops.pfnStop();
+    ops.pfnStop(CDeadline(D_dwWaveLockBoundMs));
     ExpectWithin([&] { return !*ops.pbOpen; }, 1000, "close notification");
 
     Sim().RenameDevice(ops.eDirection, 3, "Speakers (USB Audio)");
@@ -203,7 +203,7 @@ TEST_P(AudioDirectionTest, RefusedOpenReturnsTheDevicesCodeAndLeavesTheDirection
     EXPECT_NE(g_dwWaveThreadId, 0u) << "the wave message thread stays started";
     char cByte = 0;
     EXPECT_EQ(WriteWaveOut(&cByte, 1), -1);
-    ops.pfnStop();
+    ops.pfnStop(CDeadline(D_dwWaveLockBoundMs));
     EXPECT_EQ(Sim().Resets(ops.eDirection), 0) << "a stop of a closed direction does nothing";
 
     Sim().RefuseOpen(ops.eDirection, 1, MMSYSERR_NOERROR);

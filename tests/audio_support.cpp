@@ -119,8 +119,8 @@ void AudioDeviceTest::SetUp() {
 
 void AudioDeviceTest::TearDown() {
     ReleaseWaveThread();
-    StopWaveOut();
-    StopWaveIn();
+    StopWaveOut(CDeadline(D_dwWaveLockBoundMs));
+    StopWaveIn(CDeadline(D_dwWaveLockBoundMs));
     ExpectWithin([] { return !g_WaveOut.m_bOpen && !g_WaveIn.m_bOpen; }, D_dwCloseTimeout,
                  "the close notifications of both directions after the test");
     g_nBitsPerSample = 16;

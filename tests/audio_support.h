@@ -57,7 +57,7 @@ struct WaveDirectionOps {
     ESimWaveDirection eDirection;
     const char *pszName;
     MMRESULT (*pfnOpen)();
-    void (*pfnStop)();
+    void (*pfnStop)(const CDeadline &);
     const std::atomic<BYTE> *pbOpen;
     UINT *pnDevice;
 };

@@ -64,7 +64,7 @@ __attribute__((noinline)) void FillStackBelow(HANDLE hValue) {
 using WaveThreadTest = AudioDeviceTest;
 
 TEST_F(WaveThreadTest, RegressionAStarterThatGaveUpWaitingLeavesNothingOnItsStackForTheThread) {
-    StopWaveMsgThread();
+    StopWaveMsgThread(CDeadline(D_dwWaveThreadStopBoundMs));
     HANDLE hBystander = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     {
         CLoaderLockHolder loaderLock;
@@ -91,7 +91,7 @@ TEST_F(WaveThreadTest, ThreadThatDoesNotEndInTimeIsEndedWithExitCodeMinusOne) {
     HANDLE hThread = nullptr;
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), g_hWaveThread, GetCurrentProcess(), &hThread, 0, FALSE,
                                 DUPLICATE_SAME_ACCESS));
-    StopWaveMsgThread();
+    StopWaveMsgThread(CDeadline(D_dwWaveThreadStopBoundMs));
     DWORD dwExitCode = 0;
     EXPECT_TRUE(GetExitCodeThread(hThread, &dwExitCode));
     EXPECT_EQ(dwExitCode, 0xFFFFFFFFu) << "the thread held in a notification was not ended with -1";
@@ -99,7 +99,7 @@ TEST_F(WaveThreadTest, ThreadThatDoesNotEndInTimeIsEndedWithExitCodeMinusOne) {
     // The output's notifications went to the ended thread: the next open
     // gives up on its close and starts afresh with a new thread.
     ReleaseWaveThread();
-    StopWaveOut();
+    StopWaveOut(CDeadline(D_dwWaveLockBoundMs));
     ASSERT_EQ(OpenWaveOut(), MMSYSERR_NOERROR);
     EXPECT_NE(g_dwWaveThreadId, 0u);
     WriteBlocks({2});

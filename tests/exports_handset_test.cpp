@@ -40,7 +40,7 @@ protected:
         StartLinkConnected(s_pWindow->Handle());
     }
     static void TearDownTestSuite() {
-        g_Halvex.Stop();
+        g_Halvex.Stop(CDeadline(CBaseThread::D_dwStopBoundMs));
         delete s_pWindow;
         delete s_pDesk;
     }
@@ -133,7 +133,9 @@ INSTANTIATE_TEST_SUITE_P(
 // command goes out in between.
 TEST_F(ExportsOverHandset, DialPauseLetsAnotherThreadsCommandThrough) {
     std::thread dialler([] { TV_StartDial(0, "42"); });
-    Sleep(100);
+    // Into the pause once ATZ has gone out, however late the dialler starts.
+    const CStopwatch sinceStart;
+    while (Desk().CommandLines().empty() && sinceStart.ElapsedMs() < 2000) Sleep(1);
     CT_Flash();
     dialler.join();
     EXPECT_EQ(Desk().CommandLines(), (Lines{"ATZ\r\n", "ATF\r\n", "ATB42\r\n"}));
@@ -170,7 +172,7 @@ TEST(ExportsLosingTheHandset, InitializeReportsItAndCommandsWithoutItAreDroppedS
     EXPECT_EQ(std::count(lines.begin(), lines.end(), L"CT_Flash"), 1) << Describe(lines);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), L"发送数据失败!"), 0)
         << "a command with no handset is dropped without a failure line; " << Describe(lines);
-    g_Halvex.Stop();
+    g_Halvex.Stop(CDeadline(CBaseThread::D_dwStopBoundMs));
 }
 
 // The handset unplugged in the middle of a dial, between its off-hook line
@@ -203,7 +205,7 @@ TEST(ExportsLosingTheHandset, UnplugDuringADialAnswersAsUsualAndTheNextDialWorks
     hid.ClearReports();
     EXPECT_EQ(TV_StartDial(0, "45"), 0);
     EXPECT_EQ((Lines{"ATZ\r\n", "ATB45\r\n"}), hid.CommandLines());
-    g_Halvex.Stop();
+    g_Halvex.Stop(CDeadline(CBaseThread::D_dwStopBoundMs));
 }
 
 // ------------------------------------------------------- queues and events

@@ -12,6 +12,7 @@
 // "MATRIX|function|scenario|error|outcome" for the campaign's matrix.
 #include <cstdio>
 
+#include "audio/FileJob.h"
 #include "audio/WaveRetired.h"
 #include "bravik32.h"
 #include "fault/WaveFaults.h"
@@ -179,8 +180,8 @@ bool FaultWaveTest::StepCallsTheFunction() {
 }
 
 void FaultWaveTest::Settle() {
-    StopPlayFile();
-    StopRecordFile();
+    StopPlayFile(CDeadline(CFileJob::D_dwLockBoundMs));
+    StopRecordFile(CDeadline(CFileJob::D_dwLockBoundMs));
     ExpectWithin([] { return !g_WaveOut.m_bOpen && !g_WaveIn.m_bOpen; }, D_dwSettleTimeout, "both directions closed");
     ExpectWithin(
         [this] {

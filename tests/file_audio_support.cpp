@@ -2,6 +2,8 @@
 #include "file_audio_support.h"
 
 #include <algorithm>
+
+#include "audio/FileJob.h"
 #include "stopwatch.h"
 
 const char D_szOutsideFiles[] = "file_audio_data";
@@ -28,8 +30,8 @@ void FileAudioTest::SetUp() {
 }
 
 void FileAudioTest::TearDown() {
-    StopPlayFile();
-    StopRecordFile();
+    StopPlayFile(CDeadline(CFileJob::D_dwLockBoundMs));
+    StopRecordFile(CDeadline(CFileJob::D_dwLockBoundMs));
     EXPECT_EQ(IsPlayingFile(), 0);
     EXPECT_EQ(IsRecordingFile(), 0);
     AudioDeviceTest::TearDown();
@@ -78,7 +80,7 @@ void FileAudioTest::CaptureBuffers(int nBuffers) {
 }
 
 Bytes FileAudioTest::StopAndReadRecording(const std::string &strPath) {
-    EXPECT_EQ(StopRecordFile(), 0);
+    EXPECT_EQ(StopRecordFile(CDeadline(CFileJob::D_dwLockBoundMs)), 0);
     EXPECT_EQ(IsRecordingFile(), 0);
     return ReadWholeFile(strPath);
 }

@@ -1,5 +1,6 @@
 // Playback and recording together on the emulated device: the two jobs run
 // independently, and stopping either leaves the other running to its end.
+#include "audio/FileJob.h"
 #include "file_audio_support.h"
 
 namespace {
@@ -18,7 +19,7 @@ TEST_P(FileDuplexTest, StoppingOneJobLeavesTheOtherRunning) {
     CaptureBuffers(4);
 
     if (StopPlaybackFirst()) {
-        EXPECT_EQ(StopPlayFile(), 0);
+        EXPECT_EQ(StopPlayFile(CDeadline(CFileJob::D_dwLockBoundMs)), 0);
         EXPECT_EQ(IsRecordingFile(), 1);
         CaptureBuffers(4);
         EXPECT_EQ(Sim().Resets(ESimWaveDirection::Input), 0) << "the input was not touched";

@@ -36,7 +36,7 @@ protected:
         DeleteFileA(D_szMissing);
     }
     static void TearDownTestSuite() {
-        g_Halvex.Stop();
+        g_Halvex.Stop(CDeadline(CBaseThread::D_dwStopBoundMs));
         delete s_pDesk;
     }
     void SetUp() override {

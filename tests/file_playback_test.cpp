@@ -6,6 +6,7 @@
 #include <atomic>
 #include <thread>
 
+#include "audio/FileJob.h"
 #include "file_audio_support.h"
 #include "stopwatch.h"
 
@@ -177,7 +178,7 @@ TEST_F(FilePlaybackTest, SecondStartIsRefusedAndLeavesTheRunningPlaybackAlone) {
 TEST_F(FilePlaybackTest, HostStopCutsAtOnceAndReturnedBlocksRefillNothing) {
     ASSERT_EQ(StartCountedPlayback(WritePrompt(CountingSamples(200000))), 0);
     PlayOneBlock();
-    EXPECT_EQ(StopPlayFile(), 0);
+    EXPECT_EQ(StopPlayFile(CDeadline(CFileJob::D_dwLockBoundMs)), 0);
     EXPECT_EQ(IsPlayingFile(), 0);
     ExpectWithin([] { return !g_WaveOut.m_bOpen; }, 1000, "output close notification after the stop");
     EXPECT_EQ(s_nPlayerReturns, 3) << "the two blocks the reset returned reached the player";
@@ -186,7 +187,7 @@ TEST_F(FilePlaybackTest, HostStopCutsAtOnceAndReturnedBlocksRefillNothing) {
 }
 
 TEST_F(FilePlaybackTest, StopWithoutAJobReturnsZeroAndTouchesNoDevice) {
-    EXPECT_EQ(StopPlayFile(), 0);
+    EXPECT_EQ(StopPlayFile(CDeadline(CFileJob::D_dwLockBoundMs)), 0);
     EXPECT_EQ(IsPlayingFile(), 0);
     EXPECT_EQ(Sim().Resets(D_eOut), 0);
     EXPECT_TRUE(Sim().Opens().empty());
@@ -199,7 +200,7 @@ TEST_F(FilePlaybackTest, HostStopMeetingTheEndOfTheFileEndsTheJobOnce) {
     ASSERT_EQ(StartCountedPlayback(WritePrompt(samples)), 0);
     HoldWaveThread(D_eOut);
     ASSERT_EQ(Sim().PlayOutputBlocks(1), 1);
-    EXPECT_EQ(StopPlayFile(), 0);
+    EXPECT_EQ(StopPlayFile(CDeadline(CFileJob::D_dwLockBoundMs)), 0);
     ReleaseWaveThread();
     ExpectWithin([] { return s_nPlayerReturns == 1; }, 1000, "handling of the last block's return");
     ExpectWithin([] { return !g_WaveOut.m_bOpen; }, 1000, "output close notification");
@@ -215,7 +216,7 @@ TEST_F(FilePlaybackTest, RegressionStartRightAfterAStopWaitsForTheOldOutputInste
     // player's lock nor let the old blocks refill from the new file.
     ASSERT_EQ(StartPlayFile(WritePrompt(CountingSamples(200000)).c_str()), 0);
     HoldWaveThread(D_eOut);
-    EXPECT_EQ(StopPlayFile(), 0);
+    EXPECT_EQ(StopPlayFile(CDeadline(CFileJob::D_dwLockBoundMs)), 0);
     Bytes second = CountingSamples(50000, 100);
     std::string strSecond = WritePrompt(second);
     std::atomic<LONG> nResult{99};

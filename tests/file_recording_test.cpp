@@ -6,6 +6,7 @@
 #include <atomic>
 #include <thread>
 
+#include "audio/FileJob.h"
 #include "file_audio_support.h"
 #include "stopwatch.h"
 
@@ -98,7 +99,7 @@ TEST_F(FileRecordingTest, RegressionStopKeepsTheBuffersTheResetReturns) {
     ASSERT_EQ(Sim().CaptureInput(3 * D_nRecordBuf + 300), 3 * D_nRecordBuf + 300);
     std::atomic<LONG> nStopped{0};
     std::thread stopper([&] {
-        StopRecordFile();
+        StopRecordFile(CDeadline(CFileJob::D_dwLockBoundMs));
         nStopped = 1;
     });
     Sleep(50);
@@ -122,7 +123,7 @@ TEST_F(FileRecordingTest, RegressionStartWhileAnInputStillClosesNeitherHoldsTheR
     ASSERT_EQ(OpenWaveIn(), MMSYSERR_NOERROR);
     HoldWaveThread(D_eIn);
     ASSERT_EQ(Sim().CaptureInput(2 * D_nRecordBuf), 2 * D_nRecordBuf);
-    StopWaveIn();
+    StopWaveIn(CDeadline(D_dwWaveLockBoundMs));
     Sim().SetInputSource(CEmulatedWave::CountingSource());
     std::string strPath = RecordingPath();
     std::atomic<LONG> nResult{99};
@@ -149,7 +150,7 @@ TEST_F(FileRecordingTest, NextRecordingHoldsOnlyItsOwnSound) {
     ASSERT_EQ(StartRecordFile(strFirst.c_str()), 0);
     CaptureBuffers(3);
     Sim().CaptureInput(100);
-    EXPECT_EQ(StopRecordFile(), 0);
+    EXPECT_EQ(StopRecordFile(CDeadline(CFileJob::D_dwLockBoundMs)), 0);
     ASSERT_EQ(StartRecordFile(strSecond.c_str()), 0);
     CaptureBuffers(2);
     Bytes first = ReadWholeFile(strFirst);
@@ -169,7 +170,7 @@ TEST_F(FileRecordingTest, SecondStartIsRefusedAndTheRecordingGoesOn) {
 }
 
 TEST_F(FileRecordingTest, StopWithoutAJobReturnsZeroAndTouchesNoDevice) {
-    EXPECT_EQ(StopRecordFile(), 0);
+    EXPECT_EQ(StopRecordFile(CDeadline(CFileJob::D_dwLockBoundMs)), 0);
     EXPECT_EQ(Sim().Resets(D_eIn), 0);
     EXPECT_TRUE(Sim().Opens().empty());
 }

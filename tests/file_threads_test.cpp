@@ -7,6 +7,7 @@
 #include <atomic>
 #include <thread>
 
+#include "audio/FileJob.h"
 #include "file_audio_support.h"
 #include "stopwatch.h"
 
@@ -16,7 +17,7 @@ struct Direction {
     const char *pszName;
     ESimWaveDirection eDirection;
     int (*pfnStart)(const char *);
-    int (*pfnStop)();
+    int (*pfnStop)(const CDeadline &);
     void (*pfnMoveSound)();
     const std::atomic<BYTE> *pbOpen;
 };
@@ -40,7 +41,7 @@ TEST_P(FileThreadsTest, StartsAndStopsFromTwoHostThreadsWhileSoundMoves) {
     auto host = [&] {
         for (int i = 0; i < D_nRoundsPerThread; ++i) {
             if (direction.pfnStart(strPath.c_str()) == 0) ++nStarted;
-            if (i % 3 == 0) direction.pfnStop();
+            if (i % 3 == 0) direction.pfnStop(CDeadline(CFileJob::D_dwLockBoundMs));
         }
     };
     CStopwatch sinceStart;
@@ -50,7 +51,7 @@ TEST_P(FileThreadsTest, StartsAndStopsFromTwoHostThreadsWhileSoundMoves) {
     DWORD dwElapsed = sinceStart.ElapsedMs();
     bRunning = false;
     device.join();
-    direction.pfnStop();
+    direction.pfnStop(CDeadline(CFileJob::D_dwLockBoundMs));
 
     EXPECT_LT(dwElapsed, D_dwRoundsTimeout) << "starts and stops stalled against the sound's handling";
     EXPECT_GT(nStarted, 0);

@@ -6,6 +6,7 @@
 // every call with success and nothing more; every case runs for each.
 #include <deque>
 
+#include "audio/FileJob.h"
 #include "audio/WaveRetired.h"
 #include "file_audio_support.h"
 #include "hid/EmulatedHid.h"
@@ -69,12 +70,12 @@ TEST_P(FileUnplugTest, UsualResultsWithinTheBoundsAndTheNextJobsWorkAfterTheRepl
         } else {
             EXPECT_EQ(IsPlayingFile(), 1) << "the lost device keeps the blocks that would end the playback";
         }
-        EXPECT_LT(MillisecondsOf([] { StopPlayFile(); }), D_dwMargin) << "the playback's stop waits for nothing";
+        EXPECT_LT(MillisecondsOf([] { StopPlayFile(CDeadline(CFileJob::D_dwLockBoundMs)); }), D_dwMargin) << "the playback's stop waits for nothing";
         EXPECT_EQ(IsPlayingFile(), 0);
     }
     if (Records()) {
         EXPECT_EQ(IsRecordingFile(), 1) << "a recording never ends by itself";
-        EXPECT_LT(MillisecondsOf([] { StopRecordFile(); }), D_dwRecordStopTimeout + D_dwMargin);
+        EXPECT_LT(MillisecondsOf([] { StopRecordFile(CDeadline(CFileJob::D_dwLockBoundMs)); }), D_dwRecordStopTimeout + D_dwMargin);
         EXPECT_EQ(IsRecordingFile(), 0);
         EXPECT_EQ(SamplesOf(ReadWholeFile(strRecording)), CountingSamples(2 * D_nRecordBuf))
             << "what was recorded before the unplug";
@@ -108,13 +109,13 @@ TEST_F(FileUnplugBoundTest, StartsWhileUnpluggedAnswerWithinTheirBounds) {
     ASSERT_EQ(StartPlayFile(WritePrompt(CountingSamples(100000)).c_str()), 0);
     Sim().SetLostDevice(ESimLostBlocks::Kept, MMSYSERR_NOERROR);
     Sim().UnplugHandset();
-    StopPlayFile();
+    StopPlayFile(CDeadline(CFileJob::D_dwLockBoundMs));
     std::string strPrompt = WritePrompt(CountingSamples(1000));
     EXPECT_LT(MillisecondsOf([&] { StartPlayFile(strPrompt.c_str()); }), D_dwCloseWaitTimeout + D_dwMargin)
         << "a start behind an output that never closes";
     EXPECT_LT(MillisecondsOf([] { StartRecordFile(TestTempPath().c_str()); }), D_dwMargin);
-    StopPlayFile();
-    StopRecordFile();
+    StopPlayFile(CDeadline(CFileJob::D_dwLockBoundMs));
+    StopRecordFile(CDeadline(CFileJob::D_dwLockBoundMs));
     Sim().PlugHandset();
     ExpectPlaybackAndRecordingWork();
 }
@@ -128,7 +129,7 @@ TEST_F(FileUnplugBoundTest, WhatLostDevicesKeepIsBoundedAndNeverReusedByTheNextR
         kept.push_back(g_InWaveBuf);
         if (kept.size() > static_cast<size_t>(D_nMaxRetiredDevices)) kept.pop_front();
         Sim().UnplugHandset();
-        StopRecordFile();
+        StopRecordFile(CDeadline(CFileJob::D_dwLockBoundMs));
         Sim().PlugHandset();
         EXPECT_EQ(RetiredWaveDevices(), std::min(nLoss + 1, D_nMaxRetiredDevices));
     }

@@ -113,7 +113,7 @@ TEST_F(OpenDeviceTest, FailedSearchesRepeatAboutEvery2200Ms) {
     ASSERT_NE(INFINITE, dwPeriod) << "expected two 1134 messages";
     EXPECT_GE(dwPeriod, 2100u) << "200 ms before and 2000 ms after each search";
     EXPECT_LE(dwPeriod, 2700u);
-    EXPECT_TRUE(m_link.Stop()) << "a stop in the 2000 ms pause is seen at once";
+    EXPECT_TRUE(m_link.Stop(CDeadline(CBaseThread::D_dwStopBoundMs))) << "a stop in the 2000 ms pause is seen at once";
     m_bStarted = false;
 }
 

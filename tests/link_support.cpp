@@ -182,5 +182,5 @@ void LinkFixture::StartConnected() {
 bool LinkFixture::StopLink() {
     if (!m_bStarted) return true;
     m_bStarted = false;
-    return m_link.Stop() != FALSE;
+    return m_link.Stop(CDeadline(CBaseThread::D_dwStopBoundMs)) != FALSE;
 }

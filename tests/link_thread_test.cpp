@@ -208,7 +208,7 @@ TEST(LinkWithoutReadEvent, RunEndsWith0AndCommandsStillReachTheHandset) {
     EXPECT_TRUE(link.IsOpen()) << "the handset stays open";
     link.SendCommand('Z', 0, nullptr);
     EXPECT_EQ(std::vector<std::string>{"ATZ\r\n"}, CEmulatedHid::Instance().CommandLines());
-    EXPECT_TRUE(link.Stop());
+    EXPECT_TRUE(link.Stop(CDeadline(CBaseThread::D_dwStopBoundMs)));
 }
 
 TEST_F(LinkThreadTest, ReadErrorDuringAReadInFlightIsAHardError) {

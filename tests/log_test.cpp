@@ -33,7 +33,7 @@ TEST_F(LogFolderTest, FirstLoadCreatesATimestampedFileWithAFramedFirstLine) {
     std::string strBefore = LocalTimestamp();
     CLogReporter log;
     EXPECT_EQ(log.Open("halvex", "_", true), 1);
-    log.WriteLog("HalvexV4 BRAVIK32.dll Log Started");
+    log.WriteLog(CDeadline(D_dwLogLockMs), "HalvexV4 BRAVIK32.dll Log Started");
     std::string strAfter = LocalTimestamp();
 
     std::vector<std::string> files = LogFiles();
@@ -54,10 +54,10 @@ TEST_F(LogFolderTest, FirstLoadCreatesATimestampedFileWithAFramedFirstLine) {
 TEST_F(LogFolderTest, FormatArgumentsAreWrittenAsTheFormatSays) {
     CLogReporter log;
     log.Open("halvex", "_", false);
-    log.WriteLog("TV_ConnectTo :%d %d", 1, 2);
-    log.WriteLog("CT_GetDTMFStr :%s", "12#*");
+    log.WriteLog(CDeadline(D_dwLogLockMs), "TV_ConnectTo :%d %d", 1, 2);
+    log.WriteLog(CDeadline(D_dwLogLockMs), "CT_GetDTMFStr :%s", "12#*");
     const char *szNoFormat = nullptr;
-    log.WriteLog(szNoFormat);
+    log.WriteLog(CDeadline(D_dwLogLockMs), szNoFormat);
     std::vector<std::string> lines = ReadLines(LogFiles().at(0));
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(MessageOf(lines[0]), "TV_ConnectTo :1 2");
@@ -71,7 +71,7 @@ TEST_F(LogFolderTest, GbkMessageBytesAreWrittenUnchanged) {
     ASSERT_GT(WideCharToMultiByte(936, 0, wszText, -1, szGbk, sizeof szGbk, nullptr, nullptr), 0);
     CLogReporter log;
     log.Open("halvex", "_", false);
-    log.WriteLog("%s", szGbk);
+    log.WriteLog(CDeadline(D_dwLogLockMs), "%s", szGbk);
     std::string strMessage = MessageOf(ReadLines(LogFiles().at(0)).at(0));
     wchar_t wszRead[128] = {};
     MultiByteToWideChar(936, 0, strMessage.c_str(), -1, wszRead, 128);
@@ -99,7 +99,7 @@ TEST_P(LongMessage, IsCutSafely) {
     if (c.bGbkTail) strMessage += "\xB5\xE7";  // a GBK character
     CLogReporter log;
     log.Open("halvex", "_", false);
-    log.WriteLog("%s", strMessage.c_str());
+    log.WriteLog(CDeadline(D_dwLogLockMs), "%s", strMessage.c_str());
     std::vector<std::string> lines = ReadLines(LogFiles().at(0));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(MessageOf(lines[0]), strMessage.substr(0, c.nKeptBytes));
@@ -141,7 +141,7 @@ TEST_P(ExistingFile, IsContinuedUnlessFull) {
     CLogReporter log;
     log.Open("halvex", "_", true);
     EXPECT_EQ(log.LineCount(), c.lCountAfterOpen);
-    log.WriteLog("after load");
+    log.WriteLog(CDeadline(D_dwLogLockMs), "after load");
 
     std::vector<std::string> files = LogFiles();
     if (c.bContinued) {
@@ -173,9 +173,9 @@ TEST_F(LogFolderTest, FileOf99998LinesTakesOneLineAndTheNextStartsANewFile) {
     CLogReporter log;
     log.Open("halvex", "_", true);
     ASSERT_EQ(log.LineCount(), 99999);
-    log.WriteLog("line 100000 of the count");
+    log.WriteLog(CDeadline(D_dwLogLockMs), "line 100000 of the count");
     EXPECT_EQ(log.LineCount(), 0);
-    log.WriteLog("second line of the new file");
+    log.WriteLog(CDeadline(D_dwLogLockMs), "second line of the new file");
     EXPECT_EQ(log.LineCount(), 1);
 
     std::vector<std::string> files = LogFiles();
@@ -209,7 +209,7 @@ TEST_P(Candidates, NewestAfterTheFloorIsContinued) {
 
     CLogReporter log;
     log.Open("halvex", "_", true);
-    log.WriteLog("marker");
+    log.WriteLog(CDeadline(D_dwLogLockMs), "marker");
     std::vector<std::string> files = LogFiles();
     size_t nBefore = c.szSecond ? 2u : 1u;
     if (c.szContinued) {
@@ -253,7 +253,7 @@ TEST_F(LogFolderTest, FilesAreSharedWithOtherOpenersForReadingAndWriting) {
     CLogReporter log;
     log.Open("halvex", "_", true);
     EXPECT_EQ(log.LineCount(), 11) << "the candidate must be read with deny-none sharing";
-    log.WriteLog("while shared");
+    log.WriteLog(CDeadline(D_dwLogLockMs), "while shared");
     CloseHandle(hOther);
     EXPECT_EQ(ReadLines(strOld).size(), 11u) << "the line must be written beside the other opener";
     hOther = CreateFileA((LogFolder() + strOld).c_str(), GENERIC_READ | GENERIC_WRITE,
@@ -269,14 +269,14 @@ TEST_F(LogFolderTest, RollOverPutsTheLineAtTheLimitFirstInTheNewFile) {
     CLogReporter log(lLimit);
     log.Open("halvex", "_", true);
     std::string strFirstStamp = LocalTimestamp();
-    for (int i = 1; i < lLimit; ++i) log.WriteLog("line %d", i);
+    for (int i = 1; i < lLimit; ++i) log.WriteLog(CDeadline(D_dwLogLockMs), "line %d", i);
     WaitForNextSecond(strFirstStamp);
     std::string strSecondStamp = LocalTimestamp();
-    log.WriteLog("line %d", 5);
+    log.WriteLog(CDeadline(D_dwLogLockMs), "line %d", 5);
     EXPECT_EQ(log.LineCount(), 0);
-    for (int i = 6; i < 2 * lLimit; ++i) log.WriteLog("line %d", i);
+    for (int i = 6; i < 2 * lLimit; ++i) log.WriteLog(CDeadline(D_dwLogLockMs), "line %d", i);
     WaitForNextSecond(strSecondStamp);
-    log.WriteLog("line %d", 10);
+    log.WriteLog(CDeadline(D_dwLogLockMs), "line %d", 10);
 
     std::vector<std::string> files = LogFiles();
     ASSERT_EQ(files.size(), 3u);
@@ -297,7 +297,7 @@ TEST_F(LogFolderTest, ConcurrentWritersNeverInterleaveOrLoseLines) {
     const std::string strPadding(120, 'p');
     for (int t = 0; t < nThreads; ++t) {
         writers.emplace_back([&log, &strPadding, t] {
-            for (int i = 0; i < nLinesEach; ++i) log.WriteLog("T%d L%04d %s", t, i, strPadding.c_str());
+            for (int i = 0; i < nLinesEach; ++i) log.WriteLog(CDeadline(D_dwLogLockMs), "T%d L%04d %s", t, i, strPadding.c_str());
         });
     }
     for (std::thread &writer : writers) writer.join();
@@ -333,15 +333,15 @@ struct LogWriter {
     static DWORD WINAPI WriteForEver(LPVOID lpWriter) {
         LogWriter *pWriter = static_cast<LogWriter *>(lpWriter);
         for (int i = 0;; ++i) {
-            pWriter->pLog->WriteLog("writer line %d %s", i, pWriter->szPadding);
+            pWriter->pLog->WriteLog(CDeadline(D_dwLogLockMs), "writer line %d %s", i, pWriter->szPadding);
             if (i == 0) SetEvent(pWriter->hWriting);
         }
     }
     static DWORD WINAPI WriteOnce(LPVOID lpWriter) {
-        static_cast<LogWriter *>(lpWriter)->pLog->WriteLog("after the end of a writer");
+        static_cast<LogWriter *>(lpWriter)->pLog->WriteLog(CDeadline(D_dwLogLockMs), "after the end of a writer");
         return 0;
     }
-    static DWORD WINAPI CloseLog(LPVOID lpWriter) { return static_cast<LogWriter *>(lpWriter)->pLog->Close(); }
+    static DWORD WINAPI CloseLog(LPVOID lpWriter) { return static_cast<LogWriter *>(lpWriter)->pLog->Close(CDeadline(D_dwLogLockMs)); }
 };
 
 bool RunsWithin(LPTHREAD_START_ROUTINE pfnBody, LogWriter &writer, DWORD dwBoundMs) {
@@ -391,9 +391,9 @@ TEST_F(LogFolderTest, RegressionUnloadCanFreezeTheHostWriterEndedInsideALine) {
 TEST_F(LogFolderTest, AfterCloseNothingIsWrittenNotEvenAtTheLimit) {
     CLogReporter log(3);
     log.Open("halvex", "_", true);
-    log.WriteLog("HalvexV4 BRAVIK32.dll Log Exited");
-    EXPECT_EQ(log.Close(), 1);
-    for (int i = 0; i < 7; ++i) log.WriteLog("after close %d", i);
+    log.WriteLog(CDeadline(D_dwLogLockMs), "HalvexV4 BRAVIK32.dll Log Exited");
+    EXPECT_EQ(log.Close(CDeadline(D_dwLogLockMs)), 1);
+    for (int i = 0; i < 7; ++i) log.WriteLog(CDeadline(D_dwLogLockMs), "after close %d", i);
     std::vector<std::string> files = LogFiles();
     ASSERT_EQ(files.size(), 1u) << "a roll-over after Close must not create a file";
     std::vector<std::string> lines = ReadLines(files[0]);
@@ -403,7 +403,7 @@ TEST_F(LogFolderTest, AfterCloseNothingIsWrittenNotEvenAtTheLimit) {
 
 TEST_F(LogFolderTest, BeforeOpenLinesAreCountedButNoFileIsCreated) {
     CLogReporter log(3);
-    for (int i = 0; i < 7; ++i) log.WriteLog("before open %d", i);
+    for (int i = 0; i < 7; ++i) log.WriteLog(CDeadline(D_dwLogLockMs), "before open %d", i);
     EXPECT_EQ(log.LineCount(), 7 % 3);
     EXPECT_TRUE(LogFiles().empty());
 }
@@ -411,7 +411,7 @@ TEST_F(LogFolderTest, BeforeOpenLinesAreCountedButNoFileIsCreated) {
 TEST_F(LogFolderTest, UnopenableFileIsReportedAsOpenedAndLinesGoNowhere) {
     CLogReporter log(3);
     EXPECT_EQ(log.Open("halvex_bad<name>", "|", false), 1);
-    for (int i = 0; i < 4; ++i) log.WriteLog("line %d", i);
+    for (int i = 0; i < 4; ++i) log.WriteLog(CDeadline(D_dwLogLockMs), "line %d", i);
     EXPECT_EQ(log.LineCount(), 4 % 3) << "the count goes on while nothing can be written";
     EXPECT_TRUE(LogFiles().empty());
 }

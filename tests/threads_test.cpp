@@ -14,6 +14,8 @@
 namespace {
 
 const DWORD D_dwStartBoundMs = 10000;  // a thread start, however busy the machine
+// A deadline that gives an end with either timeout below all its waits together.
+const DWORD D_dwEndBoundMs = D_dwStartBoundMs + CThreadEnd::D_dwMostBeyondTimeoutMs;
 
 // Sets its event when its body has begun.
 class CSignallingWorker : public CBaseThread {
@@ -127,8 +129,8 @@ struct ParkingBody {
 TEST(BaseThread, StopOfANeverStartedObjectReturnsAtOnce) {
     CCooperativeWorker worker;
     CStopwatch sinceStart;
-    EXPECT_TRUE(worker.Stop());
-    EXPECT_TRUE(worker.Stop()) << "a second Stop must also return 1";
+    EXPECT_TRUE(worker.Stop(CDeadline(CBaseThread::D_dwStopBoundMs)));
+    EXPECT_TRUE(worker.Stop(CDeadline(CBaseThread::D_dwStopBoundMs))) << "a second Stop must also return 1";
     EXPECT_LT(sinceStart.ElapsedMs(), 50u);
 }
 
@@ -136,7 +138,7 @@ TEST(BaseThread, CooperativeWorkerEndsByItself) {
     CCooperativeWorker worker;
     ASSERT_TRUE(worker.StartRunning(41));
     EXPECT_FALSE(worker.HasEnded());
-    EXPECT_TRUE(worker.Stop());
+    EXPECT_TRUE(worker.Stop(CDeadline(CBaseThread::D_dwStopBoundMs)));
 }
 
 // Fault: the test stopped the worker 20 ms after Start, a guess; on a busy
@@ -146,7 +148,7 @@ TEST(BaseThread, StuckWorkerIsEndedByForceAfterAbout100ms) {
     CStuckWorker worker;
     ASSERT_TRUE(worker.StartRunning());
     CStopwatch sinceStart;
-    EXPECT_FALSE(worker.Stop());
+    EXPECT_FALSE(worker.Stop(CDeadline(CBaseThread::D_dwStopBoundMs)));
     DWORD dwElapsed = sinceStart.ElapsedMs();
     EXPECT_GE(dwElapsed, 80u);
     EXPECT_LT(dwElapsed, 1000u);
@@ -158,7 +160,7 @@ TEST(BaseThread, WorkerStuckInASystemCallIsEndedOnlyAfterTheSafePointWait) {
     CStuckWorker worker(true);
     ASSERT_TRUE(worker.StartRunning());
     CStopwatch sinceStart;
-    EXPECT_FALSE(worker.Stop());
+    EXPECT_FALSE(worker.Stop(CDeadline(CBaseThread::D_dwStopBoundMs)));
     DWORD dwElapsed = sinceStart.ElapsedMs();
     EXPECT_GE(dwElapsed, CThreadEnd::D_dwSafeEndWaitMs);
     EXPECT_LT(dwElapsed, 100 + CThreadEnd::D_dwSafeEndWaitMs + CThreadEnd::D_dwTerminationMs);
@@ -168,7 +170,7 @@ TEST(BaseThread, StopCutsAWorkersPauseShort) {
     CWaitingWorker worker;
     ASSERT_TRUE(worker.StartRunning());
     CStopwatch sinceStart;
-    EXPECT_TRUE(worker.Stop());
+    EXPECT_TRUE(worker.Stop(CDeadline(CBaseThread::D_dwStopBoundMs)));
     EXPECT_LT(sinceStart.ElapsedMs(), 100u);
 }
 
@@ -188,7 +190,7 @@ TEST(BaseThread, RegressionProcessesHangAtExitAfterAStopOfAStartingThread) {
     // Once out of the loader the body ends by itself, or, on a busy machine,
     // is ended before it begins: either way, never inside the loader.
     CStopwatch sinceStart;
-    worker.Stop();
+    worker.Stop(CDeadline(CBaseThread::D_dwStopBoundMs));
     EXPECT_LT(sinceStart.ElapsedMs(), D_dwAttachHoldMs + CThreadEnd::D_dwSafeEndWaitMs);
 
     HANDLE hLoader = CreateThread(nullptr, 0, LoadAndFreeALibrary, nullptr, 0, nullptr);
@@ -204,7 +206,7 @@ TEST(BaseThread, IsStopRequestedWaitsOnlyOnceStopped) {
     CStopwatch sinceStart;
     EXPECT_FALSE(worker.IsStopRequested(300)) << "must answer at once while running";
     EXPECT_LT(sinceStart.ElapsedMs(), 100u);
-    worker.Stop();
+    worker.Stop(CDeadline(CBaseThread::D_dwStopBoundMs));
     sinceStart.Restart();
     EXPECT_TRUE(worker.IsStopRequested(150));
     EXPECT_GE(sinceStart.ElapsedMs(), 120u);
@@ -213,9 +215,9 @@ TEST(BaseThread, IsStopRequestedWaitsOnlyOnceStopped) {
 TEST(BaseThread, CanBeStartedAgainAfterStop) {
     CCooperativeWorker worker;
     ASSERT_TRUE(worker.StartRunning());
-    EXPECT_TRUE(worker.Stop());
+    EXPECT_TRUE(worker.Stop(CDeadline(CBaseThread::D_dwStopBoundMs)));
     ASSERT_TRUE(worker.StartRunning());
-    EXPECT_TRUE(worker.Stop());
+    EXPECT_TRUE(worker.Stop(CDeadline(CBaseThread::D_dwStopBoundMs)));
 }
 
 TEST(WaveMsgThread, StartTwiceGivesOneThreadAndQuitEndsIt) {
@@ -236,7 +238,7 @@ TEST(WaveMsgThread, StartTwiceGivesOneThreadAndQuitEndsIt) {
     GetExitCodeThread(hCopy, &dwExit);
     EXPECT_EQ(dwExit, 0u);
     CloseHandle(hCopy);
-    StopWaveMsgThread();
+    StopWaveMsgThread(CDeadline(D_dwWaveThreadStopBoundMs));
     EXPECT_EQ(g_dwWaveThreadId, 0u);
     EXPECT_EQ(g_hWaveThread, nullptr);
 }
@@ -249,7 +251,7 @@ TEST(ThreadEnd, FinishedBodyIsCollectedAtOnceWithItsResult) {
     ParkingBody body{&end, 0, {}, {false}};
     HANDLE hThread = CreateThread(nullptr, 0, ParkingBody::Proc, &body, 0, nullptr);
     ASSERT_NE(hThread, nullptr);
-    EXPECT_TRUE(end.EndThread(hThread, D_dwStartBoundMs));
+    EXPECT_TRUE(end.EndThread(hThread, D_dwStartBoundMs, 0, CDeadline(D_dwEndBoundMs)));
     // Waiting for the thread's exit instead would take the park's full
     // second: the parked thread leaves it only then.
     ASSERT_TRUE(body.bParked);
@@ -276,7 +278,7 @@ TEST(ThreadEnd, RegressionAThreadStoppedBeforeItLeftTheLoaderExitsInsteadOfBeing
     HANDLE hThread = CreateThread(nullptr, 0, end.Rearm(ParkingBody::Proc), &body, 0, &dwThreadId);
     g_dwDetachWatched = dwThreadId;
     CStopwatch sinceStart;
-    const bool bEndedByItself = hThread && end.EndThread(hThread, 100, 77);
+    const bool bEndedByItself = hThread && end.EndThread(hThread, 100, 77, CDeadline(D_dwEndBoundMs));
     const DWORD dwStopMs = sinceStart.ElapsedMs();
     LdrUnlockLoaderLock(0, ulCookie);
     ASSERT_NE(hThread, nullptr);
@@ -311,7 +313,7 @@ TEST(BaseThread, RegressionAWorkerStoppedUnderTheLoaderLockExitsByItself) {
     ResetEvent(g_hWatchedDetached);
     ULONG_PTR ulCookie = 0;
     ASSERT_EQ(0, LdrLockLoaderLock(0, nullptr, &ulCookie));
-    const bool bEndedByItself = worker.StopWithin(CDeadline::ForUnload(true, 3000)) != FALSE;
+    const bool bEndedByItself = worker.Stop(CDeadline::ForUnload(true, 3000)) != FALSE;
     LdrUnlockLoaderLock(0, ulCookie);
     EXPECT_TRUE(bEndedByItself);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread, D_dwStartBoundMs)) << "the worker never exited";
@@ -328,7 +330,7 @@ TEST(ThreadEnd, BodyStillRunningAfterTheTimeoutIsEndedByForce) {
     ParkingBody body{&end, 5000, {}, {false}};
     HANDLE hThread = CreateThread(nullptr, 0, ParkingBody::Proc, &body, 0, nullptr);
     ASSERT_NE(hThread, nullptr);
-    EXPECT_FALSE(end.EndThread(hThread, 100));
+    EXPECT_FALSE(end.EndThread(hThread, 100, 0, CDeadline(D_dwEndBoundMs)));
     EXPECT_EQ(WaitForSingleObject(hThread, 0), WAIT_OBJECT_0);
     DWORD dwExit = 42;
     GetExitCodeThread(hThread, &dwExit);
@@ -389,7 +391,7 @@ TEST(ThreadEnd, RegressionTheHeapsStayLockedUntilAThreadEndedByForceIsGone) {
                                  CreateThread(nullptr, 0, DelayedEnd::Ender, &delayed, 0, nullptr)};
     ASSERT_TRUE(ahHelpers[0] && ahHelpers[1]);
     end.UseTerminate(DelayedEnd::Ask);
-    EXPECT_FALSE(end.EndThread(hThread, 100));
+    EXPECT_FALSE(end.EndThread(hThread, 100, 0, CDeadline(D_dwEndBoundMs)));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, ahHelpers, TRUE, D_dwStartBoundMs)) << "the helpers never ended";
     EXPECT_EQ(WaitForSingleObject(hThread, 0), WAIT_OBJECT_0) << "the delayed end did not come";
     EXPECT_TRUE(delayed.bGoneWhenHeapTaken) << "the heap was unlocked while the ended thread still ran";

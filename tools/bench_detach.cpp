@@ -29,6 +29,7 @@
 #include "loader_lock.h"
 #include "platform/wave_api.h"
 #include "silent_prompt.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -71,17 +72,17 @@ long RunCase(bool bUnderLoaderLock) {
     PluginAttach();
     if (StartPlayFile(strPrompt.c_str()) != 0 || StartRecordFile(strRecording.c_str()) != 0) return -1;
     if (WaitForSingleObject(g_hWaveStuck, D_dwSetupBoundMs) != WAIT_OBJECT_0) return -1;
-    const DWORD dwSetupStart = GetTickCount();
+    const CStopwatch sinceSetup;
     while (desk.OpenAttemptCount() == 0) {
-        if (GetTickCount() - dwSetupStart > D_dwSetupBoundMs) return -1;
+        if (sinceSetup.ElapsedMs() > D_dwSetupBoundMs) return -1;
         Sleep(1);
     }
 
     ULONG_PTR ulCookie = 0;
     if (bUnderLoaderLock && LdrLockLoaderLock(0, nullptr, &ulCookie) != 0) return -1;
-    const DWORD dwStart = GetTickCount();
+    const CStopwatch sinceDetach;
     PluginDetach(false, bUnderLoaderLock);
-    const DWORD dwDetachMs = GetTickCount() - dwStart;
+    const DWORD dwDetachMs = sinceDetach.ElapsedMs();
     if (bUnderLoaderLock) LdrUnlockLoaderLock(0, ulCookie);
     DeleteFileA(strPrompt.c_str());
     DeleteFileA(strRecording.c_str());

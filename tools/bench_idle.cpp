@@ -19,6 +19,7 @@
 #include "core/Halvex.h"
 #include "hid/EmulatedHid.h"
 #include "process_threads.h"
+#include "stopwatch.h"
 #include "support/LogReporter.h"
 
 namespace {
@@ -57,10 +58,10 @@ Share MeasureShare(DWORD dwMilliseconds, const std::function<void()> &start, con
         return Share{0, 0};
     }
     const double dCpuStart = CpuMilliseconds(hThread);
-    const DWORD dwWallStart = GetTickCount();
+    const CStopwatch sinceStart;
     Sleep(dwMilliseconds);
     const double dCpu = CpuMilliseconds(hThread) - dCpuStart;
-    const DWORD dwWall = GetTickCount() - dwWallStart;
+    const DWORD dwWall = sinceStart.ElapsedMs();
     stop();
     CloseHandle(hThread);
     return Share{dCpu, dwWall};
@@ -94,7 +95,7 @@ Share LinkShare(DWORD dwMilliseconds, const std::function<void(CEmulatedHid &)> 
     {
         Halvex link;
         share = MeasureShare(
-            dwMilliseconds, [&] { link.Start(0); }, [&] { link.Stop(); });
+            dwMilliseconds, [&] { link.Start(0); }, [&] { link.Stop(CDeadline(CBaseThread::D_dwStopBoundMs)); });
     }
     desk.Uninstall();
     return share;
@@ -154,7 +155,7 @@ int main(int argc, char **argv) {
     Report("silent handset (emulated)", LinkShare(dwMilliseconds, [](CEmulatedHid &) {}), baseline);
     Report("no handset (Wine's own HID devices)", LinkShare(dwMilliseconds, nullptr), baseline);
 
-    g_LogReporter.Close();
+    g_LogReporter.Close(CDeadline(D_dwLogLockMs));
     RemoveBenchLogs(strDirectory);
     return 0;
 }

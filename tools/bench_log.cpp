@@ -46,9 +46,9 @@ double MeasureLog() {
     log.Open("bench_log", "_", false);
     LARGE_INTEGER liStart, liEnd;
     QueryPerformanceCounter(&liStart);
-    for (int i = 0; i < D_nLines; ++i) log.WriteLog("CT_DialNum :%s %d", "01085551234", i);
+    for (int i = 0; i < D_nLines; ++i) log.WriteLog(CDeadline(D_dwLogLockMs), "CT_DialNum :%s %d", "01085551234", i);
     QueryPerformanceCounter(&liEnd);
-    log.Close();
+    log.Close(CDeadline(D_dwLogLockMs));
     return D_nLines / Seconds(liStart, liEnd);
 }
 

@@ -15,10 +15,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "audio/FileJob.h"
 #include "audio/EmulatedWave.h"
 #include "audio/FilePlayback.h"
 #include "audio/FileRecording.h"
 #include "audio/WaveFile.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -103,7 +105,7 @@ PlaybackFigures PlayUnderLoad() {
         WaitForSingleObject(hBusy, 1000);
         CloseHandle(hBusy);
     }
-    StopPlayFile();
+    StopPlayFile(CDeadline(CFileJob::D_dwLockBoundMs));
     const std::vector<unsigned char> prompt = Counting(D_nPromptBytes);
     figures.bWhole = CEmulatedWave::IsWholeThenSilence(Sim().PlayedBytes(D_nHandsetId), prompt.data(), prompt.size(),
                                                        D_nPlayEndSilenceBytes);
@@ -115,9 +117,9 @@ PlaybackFigures PlayUnderLoad() {
 size_t CaptureRecording() {
     size_t nCaptured = 0;
     for (int nLeft = D_nRecordBuffers; nLeft > 0; nLeft -= 4) {
-        DWORD dwStart = GetTickCount();
+        const CStopwatch sinceRound;
         while (Sim().QueuedBlocks(ESimWaveDirection::Input) < 4) {
-            if (GetTickCount() - dwStart > D_dwRoundTimeout) return nCaptured;
+            if (sinceRound.ElapsedMs() > D_dwRoundTimeout) return nCaptured;
             SwitchToThread();
         }
         nCaptured += Sim().CaptureInput(static_cast<size_t>(nLeft < 4 ? nLeft : 4) * D_nBuffer);
@@ -175,7 +177,7 @@ int main() {
     QueryPerformanceCounter(&start);
     size_t nCaptured = 0;
     if (StartRecordFile(D_szRecording) == 0) nCaptured = CaptureRecording();
-    StopRecordFile();
+    StopRecordFile(CDeadline(CFileJob::D_dwLockBoundMs));
     double dRecord = Seconds(start);
     double dDirect = TimeDirectWrites();
     std::vector<unsigned char> recorded = ReadSamples(D_szRecording);

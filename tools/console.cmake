@@ -30,6 +30,9 @@ add_library(tvconsole_core STATIC
 target_include_directories(tvconsole_core PUBLIC
   ${CMAKE_CURRENT_LIST_DIR}/console ${TV_CONSOLE_GEN} ${PROJECT_SOURCE_DIR}/include
   ${PROJECT_SOURCE_DIR}/sim/kiro)
+# The suites' stopwatch: the console's waits and timings by the
+# performance counter, like theirs.
+target_include_directories(tvconsole_core PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 # The wave device listing (wavedevices) uses the plug-in's own choice of
 # the handset's device, handset_wave_name, over winmm.
 target_link_libraries(tvconsole_core PUBLIC user32 version handset_wave_name winmm)

@@ -30,9 +30,10 @@ void CFileJob::Discard() {
     if (bCreated) DeleteFileA(szPath);
 }
 
-bool CFileJob::OpenedFor(unsigned nJob, MMRESULT nOpened, void (*pfnStopDevice)()) {
+bool CFileJob::OpenedFor(unsigned nJob, MMRESULT nOpened, void (*pfnStopDevice)(const CDeadline &),
+                         const CDeadline &stopWait) {
     if (!Exists() || Generation() != nJob) {
-        if (nOpened == MMSYSERR_NOERROR && !Exists()) pfnStopDevice();
+        if (nOpened == MMSYSERR_NOERROR && !Exists()) pfnStopDevice(stopWait);
         return false;
     }
     if (nOpened == MMSYSERR_NOERROR) return true;

@@ -47,9 +47,10 @@ public:
     // again: true when job nJob still exists and its device is open. Another
     // host thread may have stopped the job meanwhile, perhaps before the
     // device was open: the device is then nobody's unless a new job took
-    // it, and pfnStopDevice stops it. A device that did not open ends the
-    // job (Discard).
-    bool OpenedFor(unsigned nJob, MMRESULT nOpened, void (*pfnStopDevice)());
+    // it, and pfnStopDevice stops it by stopWait. A device that did not open
+    // ends the job (Discard).
+    bool OpenedFor(unsigned nJob, MMRESULT nOpened, void (*pfnStopDevice)(const CDeadline &),
+                   const CDeadline &stopWait);
     // Tells one job from the next, for a stop that lets go of the lock while
     // it waits and must not end a job that another thread started meanwhile.
     unsigned Generation() const { return m_nGeneration; }

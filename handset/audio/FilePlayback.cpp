@@ -101,7 +101,7 @@ int StartPlayFile(const char *pszPath) {
     MMRESULT nOpened = OpenWaveOut();
     const CDeadline deadline(CFileJob::D_dwLockBoundMs);
     CLockGuard lock(g_PlayJob.Lock(), deadline);
-    if (!lock.Held() || !g_PlayJob.OpenedFor(nJob, nOpened, StopWaveOut)) return -1;
+    if (!lock.Held() || !g_PlayJob.OpenedFor(nJob, nOpened, StopWaveOut, CDeadline(D_dwWaveLockBoundMs))) return -1;
     g_PlayJob.SetLive();
     int nResult = QueueOpeningBlocks();
     // A file with no sound has started nothing; a file that yielded sound
@@ -109,8 +109,6 @@ int StartPlayFile(const char *pszPath) {
     if (nResult != 0 || g_WaveOut.m_nHeld <= 0) EndPlayJob(deadline);
     return nResult;
 }
-
-int StopPlayFile() { return StopPlayFile(CDeadline(CFileJob::D_dwLockBoundMs)); }
 
 int StopPlayFile(const CDeadline &deadline) {
     CLockGuard lock(g_PlayJob.Lock(), deadline.ForOneLock(), "playback job");

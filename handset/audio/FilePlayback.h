@@ -31,9 +31,8 @@ const int D_nPlayEndSilenceBytes = 1600;
 
 // 0 started, -1 not started (also when a play job exists).
 int StartPlayFile(const char *pszPath);
-// Always 0; never waits.
-int StopPlayFile();
-// The same by the unload's deadline.
+// Always 0; waits for nothing but its locks, by deadline
+// (CFileJob::D_dwLockBoundMs, or the unload's).
 int StopPlayFile(const CDeadline &deadline);
 // 1 while a play job exists, else 0.
 int IsPlayingFile();

@@ -40,7 +40,7 @@ CFileJob g_RecordJob(g_pRecordFile);
 // sizes could not be finished, and ends the job.
 void ReleaseJob() {
     if (g_pRecordFile && !g_pRecordFile->Close()) {
-        g_LogReporter.WriteLog("录音文件收尾失败:%s", g_pRecordFile->m_szPath);
+        g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "录音文件收尾失败:%s", g_pRecordFile->m_szPath);
     }
     g_RecordJob.Release();
 }
@@ -60,10 +60,8 @@ int StartRecordFile(const char *pszPath) {
     MMRESULT nOpened = OpenWaveIn();
     CLockGuard lock(g_RecordJob.Lock(), CDeadline(CFileJob::D_dwLockBoundMs));
     // No input: nothing was recorded, and the header-only file goes too.
-    return lock.Held() && g_RecordJob.OpenedFor(nJob, nOpened, StopWaveIn) ? 0 : -1;
+    return lock.Held() && g_RecordJob.OpenedFor(nJob, nOpened, StopWaveIn, CDeadline(D_dwWaveLockBoundMs)) ? 0 : -1;
 }
-
-int StopRecordFile() { return StopRecordFile(CDeadline(CFileJob::D_dwLockBoundMs)); }
 
 int StopRecordFile(const CDeadline &deadline) {
     unsigned nJob = 0;
@@ -92,11 +90,11 @@ int RecordBlockReady(const char *pBytes, int nLength) {
     // -1 without a failure: the header's "data" tag is gone, the samples are
     // still written.
     if (g_pRecordFile->Write(pBytes, nLength) == 0 || !g_pRecordFile->Failed()) return 0;
-    g_LogReporter.WriteLog("录音写入失败,文件存下%d字节,录音已停止:%s", g_pRecordFile->GetDataSize(),
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "录音写入失败,文件存下%d字节,录音已停止:%s", g_pRecordFile->GetDataSize(),
                            g_pRecordFile->m_szPath);
     // The input's reset only posts to this thread: its buffers come back
     // after this call, find no job and are dropped, and the input closes.
-    StopWaveIn();
+    StopWaveIn(CDeadline(D_dwWaveLockBoundMs));
     ReleaseJob();
     return 0;
 }

@@ -29,9 +29,8 @@ const DWORD D_dwRecordStopTimeout = 2000;
 
 // 0 started, -1 not started (also when a record job exists).
 int StartRecordFile(const char *pszPath);
-// Always 0; waits at most D_dwRecordStopTimeout.
-int StopRecordFile();
-// The same by the unload's deadline.
+// Always 0; waits at most D_dwRecordStopTimeout for the input's close, and
+// for its locks by deadline (CFileJob::D_dwLockBoundMs, or the unload's).
 int StopRecordFile(const CDeadline &deadline);
 // 1 while a record job exists, else 0.
 int IsRecordingFile();

@@ -1,7 +1,5 @@
-// The close of a wave device, made here or handed off to a thread of its
-// own: see WaveClose.h. The hand-off flag is set and cleared by the detach
-// step and read by whichever thread closes a device meanwhile (the detach
-// step itself, or the wave message thread after the last returned buffer).
+// The close of a wave device, made here or handed off: see WaveClose.h. The
+// detach step sets the flag; whichever thread closes a device reads it.
 #include "audio/WaveClose.h"
 
 #include <atomic>
@@ -11,13 +9,11 @@
 
 namespace {
 
-// 1 while closes are handed off and the close functions' module is pinned,
-// 2 while they are handed off but it could not be pinned (a close then is
-// neither made nor handed off: the device stays with the system).
+// 1 handed off, the close functions' module pinned; 2 handed off but not
+// pinned (a close is then neither made nor handed off).
 std::atomic<LONG> g_lHandOff{0};
 
-// The close functions have a thread routine's shape: one pointer-sized
-// argument, WINAPI, a 32-bit result.
+// A close function has a thread routine's shape.
 static_assert(sizeof(MMRESULT) == sizeof(DWORD), "a close's result is a thread's exit code");
 
 template <typename PFN>
@@ -40,10 +36,9 @@ HMODULE ModuleOf(const void *pAddress) {
     return hModule;
 }
 
-// A closer thread starts only after this library may have been unloaded:
-// the module the close function lives in must stay. A close function inside
-// this library, when it is a DLL, would be unmapped all the same (and
-// pinning the library would keep it from ever unloading): not handed off.
+// A closer thread may start after this library is gone: the close
+// function's module must stay. One inside this library (a DLL) is not
+// handed off: pinning would keep the library from ever unloading.
 bool PinModuleOf(LPTHREAD_START_ROUTINE pfnRoutine) {
     const void *pRoutine = reinterpret_cast<const void *>(pfnRoutine);
     const HMODULE hOwn = ModuleOf(reinterpret_cast<const void *>(&HandWaveClosesOff));
@@ -55,8 +50,8 @@ bool PinModuleOf(LPTHREAD_START_ROUTINE pfnRoutine) {
 
 MMRESULT HandOffClose(bool bInput, HANDLE hWave) {
     if (g_lHandOff != 1) return MMSYSERR_ERROR;
-    // The reset first, so that the close finds nothing queued; both from a
-    // start page outside this library. Without a page, the close alone.
+    // The reset first, so that the close finds nothing queued. Without a
+    // page, the close alone.
     LPTHREAD_START_ROUTINE pfnStart = CEntryStub::Detached(ResetRoutine(bInput), CloseRoutine(bInput));
     HANDLE hCloser = CreateThread(nullptr, 0, pfnStart ? pfnStart : CloseRoutine(bInput), hWave, 0, nullptr);
     if (!hCloser) return MMSYSERR_NOMEM;
@@ -67,9 +62,8 @@ MMRESULT HandOffClose(bool bInput, HANDLE hWave) {
 }  // namespace
 
 void HandWaveClosesOff(bool bHandOff) {
-    // Pinned here, by the detach step, which owns the loader lock that a pin
-    // takes: pinned on the wave message thread, the pin would wait for the
-    // detach step while the detach step waited for that thread's close.
+    // Pinned by the detach step, which holds the loader lock a pin takes: on
+    // the wave message thread the pin would wait for the detach step.
     const bool bPinned = bHandOff && PinModuleOf(CloseRoutine(true)) && PinModuleOf(CloseRoutine(false)) &&
                          PinModuleOf(ResetRoutine(true)) && PinModuleOf(ResetRoutine(false));
     g_lHandOff = bHandOff ? (bPinned ? 1 : 2) : 0;

@@ -171,7 +171,6 @@ MMRESULT OpenWaveIn() { return g_Input.Open(); }
 
 void StopWaveIn(const CDeadline &deadline) { g_Input.Stop(deadline); }
 
-void StopWaveIn() { g_Input.Stop(CDeadline(D_dwWaveLockBoundMs)); }
 
 bool FinishWaveInClose(const CDeadline &closeWait, const CDeadline &lockWait) {
     // Handed off, the input was given up at its stop: nothing comes back.

@@ -62,7 +62,6 @@ private:
 
 // Held across a start's wait for the queue or a stop's for the thread.
 CBoundedLock g_waveThreadLock{CBoundedLock::EDeadOwner::GiveUp};
-const DWORD D_dwWaveThreadLockBoundMs = D_dwWaveThreadStopTimeout + CThreadEnd::D_dwMostBeyondTimeoutMs;
 CWaveMsgThread g_WaveThread;
 
 // A handle of the thread's own to the starter's event, or null.
@@ -99,12 +98,10 @@ int StartWaveMsgThread() {
 
 void RequestWaveMsgThreadStop() { g_WaveThread.RequestStop(); }
 
-void StopWaveMsgThread() { StopWaveMsgThread(CDeadline(2 * D_dwWaveThreadLockBoundMs)); }
-
 void StopWaveMsgThread(const CDeadline &deadline) {
     CLockGuard lock(g_waveThreadLock, deadline.ForOneLock(), "wave thread");
     if (!lock.Held() || g_dwWaveThreadId == 0) return;
-    g_WaveThread.StopWithin(deadline);
+    g_WaveThread.Stop(deadline);
     g_dwWaveThreadId = 0;
     g_hWaveThread = nullptr;
 }

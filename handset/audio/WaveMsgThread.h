@@ -12,7 +12,7 @@
 
 #include <atomic>
 
-#include "support/BoundedLock.h"
+#include "support/ThreadEnd.h"
 
 extern std::atomic<DWORD> g_dwWaveThreadId;
 extern HANDLE g_hWaveThread;
@@ -21,6 +21,10 @@ extern HANDLE g_hWaveThread;
 const DWORD D_dwQueueReadyTimeout = 2000;
 // How long a stop waits for the thread to end by itself.
 const DWORD D_dwWaveThreadStopTimeout = 500;
+// How long a start waits for the thread's lock (held across another start or
+// stop), and a stop's waits together with that.
+const DWORD D_dwWaveThreadLockBoundMs = D_dwWaveThreadStopTimeout + CThreadEnd::D_dwMostBeyondTimeoutMs;
+const DWORD D_dwWaveThreadStopBoundMs = 2 * D_dwWaveThreadLockBoundMs;
 
 // 0 when the thread runs afterwards (also when it ran already), -1 when it
 // could not be created. Returns once the thread owns its message queue (so a
@@ -32,6 +36,5 @@ void RequestWaveMsgThreadStop();
 // Asks the thread to end; after 500 ms it is ended by force, exit code -1,
 // while it waits for a message (or, when it does not come to that within
 // CThreadEnd::D_dwSafeEndWaitMs, where it is). Every wait by deadline (the
-// unload's), or within the time they take together.
+// unload's, or D_dwWaveThreadStopBoundMs).
 void StopWaveMsgThread(const CDeadline &deadline);
-void StopWaveMsgThread();

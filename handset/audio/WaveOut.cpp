@@ -96,6 +96,5 @@ MMRESULT OpenWaveOut() { return g_Output.Open(); }
 
 void StopWaveOut(const CDeadline &deadline) { g_Output.Stop(deadline); }
 
-void StopWaveOut() { g_Output.Stop(CDeadline(D_dwWaveLockBoundMs)); }
 
 int WriteWaveOut(const char *pBytes, int nLength) { return g_Output.Write(pBytes, nLength); }

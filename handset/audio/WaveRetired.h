@@ -2,30 +2,20 @@
 // buffers and output blocks, kept until the device gives them back.
 //
 // A direction is abandoned when its device stops answering (an unplugged
-// handset, a reset or close that fails, blocks that never come back within
-// the bound): its handle is forgotten and the next open starts afresh. A
-// driver may still write into the input buffers it was given, or read the
-// output blocks, and may still post their notifications later. So that no
-// later recording, and no image loaded where the plug-in was, ever gets that
-// memory, input buffers live on the process heap, one fresh block per open,
-// and what a device was holding when it was abandoned stays allocated here.
-// A late notification hands a block back: it is freed, and once the device
-// holds nothing its close is tried again (a device that was merely slow is
-// then closed properly); a device whose close keeps failing is tried again
-// before each open of its direction, so that it does not stay allocated.
-// Late notifications are recognised by the memory they carry, never read
-// before it is found here, so a handle value that Windows gives again to a
-// later open cannot confuse them.
+// handset, a reset or close that fails, blocks not back within the bound):
+// its handle is forgotten and the next open starts afresh. The driver may
+// still use the buffers and post their notifications later, so what it
+// holds stays allocated here (input buffers on the process heap, one fresh
+// block per open) until a late notification hands it back; once a device
+// holds nothing, its failed close is tried again (also before each open of
+// its direction). Late notifications are recognised by their memory, never
+// by a handle value that Windows may give again to a later open. At most
+// D_nMaxRetiredDevices are kept: the oldest makes way, its memory freed.
 //
-// At most D_nMaxRetiredDevices devices are kept; the one abandoned longest
-// ago makes way for a new one and its memory is freed (a device that kept
-// silent through that many later losses will not speak again).
-//
-// Threads: host threads retire (from an open or a stop, under the
-// direction's lock); the wave message thread hands in late notifications.
-// One lock guards the list, innermost of the module's locks; the wave calls
-// made under it (unprepare, close) return at once. A retirement waits for it
-// until the deadline it is given; a device not retired then keeps what it
+// Threads: host threads retire (under the direction's lock), the wave
+// message thread hands in late notifications. One lock guards the list,
+// innermost of the module's; the wave calls made under it return at once.
+// A retirement that cannot get it by its deadline keeps what the device
 // holds for good, which is safe.
 #pragma once
 
@@ -53,15 +43,14 @@ void FreeOutputBlock(WAVEHDR *pHdr);
 // Takes pHdr out of the chain that starts at pFirst; false when it is not in it.
 bool UnlinkOutputBlock(WAVEHDR *&pFirst, const WAVEHDR *pHdr);
 
-// What an abandoned device still owes: its open notification (not yet
-// handled), its close notification (its close call succeeded), and what it
-// holds: nOutstanding buffers of pBlock, or the chain of output blocks from
-// pFirst.
+// The notifications an abandoned device still owes: its open (not yet
+// handled), its close (its close call succeeded).
 struct WaveOwed {
     bool bOpenNotice;
     bool bCloseNotice;
 };
-// Takes over what an abandoned device holds and awaits what it owes.
+// Takes over what an abandoned device holds (nOutstanding buffers of pBlock,
+// or the chain of output blocks from pFirst) and awaits what it owes.
 void RetireWaveIn(HWAVEIN hwi, WaveOwed owed, WaveInBlock *pBlock, int nOutstanding, const CDeadline &deadline);
 void RetireWaveOut(HWAVEOUT hwo, WaveOwed owed, WAVEHDR *pFirst, const CDeadline &deadline);
 
@@ -69,11 +58,9 @@ void RetireWaveOut(HWAVEOUT hwo, WaveOwed owed, WAVEHDR *pFirst, const CDeadline
 // nothing but whose close failed.
 void CloseRetiredAgain(bool bInput, const CDeadline &deadline);
 
-// Late notifications; true when they belonged to a retired device. The
-// notifications of one handle arrive in order: a retired device's open and
-// close notifications come before those of a later device that Windows gave
-// the same handle value. So an open notification that no retired device
-// awaits ends the wait for any close under that value: it was lost (a wave
+// Late notifications; true when they belonged to a retired device. One
+// handle's notifications arrive in order, so an open that no retired device
+// awaits ends the wait for any close under that handle: it was lost (a wave
 // message thread ended by force).
 bool TakeRetiredInputData(const WAVEHDR *pHdr);
 bool TakeRetiredOutputDone(const WAVEHDR *pHdr);
@@ -83,7 +70,6 @@ bool TakeRetiredClose(bool bInput, HANDLE hWave);
 // Retired devices still kept, and devices abandoned since the load.
 int RetiredWaveDevices();
 int WaveDevicesAbandoned();
-// Frees what every retired device held and awaits nothing more: only for
-// when no device can give anything back (tests, after dropping the
-// emulated devices).
+// Frees what every retired device held: only when no device can give
+// anything back (tests, after dropping the emulated devices).
 void ForgetRetiredWaveDevices();

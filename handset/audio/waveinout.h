@@ -61,11 +61,9 @@ MMRESULT OpenWaveOut();
 // that fails abandons it at once. Its locks are waited for until deadline
 // (the unload's), or D_dwWaveLockBoundMs.
 void StopWaveIn(const CDeadline &deadline);
-void StopWaveIn();
 // Returns every queued block; the output closes after the last one. A reset
 // that fails abandons it at once.
 void StopWaveOut(const CDeadline &deadline);
-void StopWaveOut();
 // While a stopped input is still closing, waits until closeWait for its
 // close notification, which comes after the last returned buffer has been
 // through the sink; when the time runs out (or on the wave message thread,

@@ -31,7 +31,7 @@ const char *OpenOrClose(int nFlag) { return IsOn(nFlag) ? "Open" : "Close"; }
 
 // The four switch exports: "<name>:Open" sends cOn, "<name>:Close" cOff.
 int Switch(const char *szExport, int nFlag, char cOn, char cOff) {
-    g_LogReporter.WriteLog("%s:%s", szExport, OpenOrClose(nFlag));
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "%s:%s", szExport, OpenOrClose(nFlag));
     SendLetter(IsOn(nFlag) ? cOn : cOff);
     return 1;
 }
@@ -55,71 +55,71 @@ int DialLength(const char *szDigits) {
 extern "C" {
 
 int WINAPI TV_Installed(void) {
-    g_LogReporter.WriteLog("TV_Installed");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "TV_Installed");
     return 1;
 }
 
 int WINAPI TV_Initialize(void) {
-    g_LogReporter.WriteLog("TV_Initialize");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "TV_Initialize");
     return g_Halvex.IsOpen() ? 1 : 0;
 }
 
 int WINAPI TV_Disable(void) {
-    g_LogReporter.WriteLog("TV_Disable");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "TV_Disable");
     return 0;
 }
 
 int WINAPI TV_CompressRatio(int) {
-    g_LogReporter.WriteLog("TV_CompressRatio");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "TV_CompressRatio");
     return 0;
 }
 
 int WINAPI TV_ConnectChannels(int nFirst, int nSecond) {
-    g_LogReporter.WriteLog("TV_ConnectChannels:%d %d", nFirst, nSecond);
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "TV_ConnectChannels:%d %d", nFirst, nSecond);
     return 0;
 }
 
 int WINAPI TV_ConnectTo(int nFirst, int nSecond) {
-    g_LogReporter.WriteLog("TV_ConnectTo :%d %d", nFirst, nSecond);
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "TV_ConnectTo :%d %d", nFirst, nSecond);
     return 0;
 }
 
 int WINAPI TV_Disconnect(int nChannel) {
-    g_LogReporter.WriteLog("TV_Disconnect :%d ", nChannel);
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "TV_Disconnect :%d ", nChannel);
     return 0;
 }
 
 int WINAPI TV_DisconnectChannels(int nFirst, int nSecond) {
-    g_LogReporter.WriteLog("TV_DisconnectChannels :%d %d", nFirst, nSecond);
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "TV_DisconnectChannels :%d %d", nFirst, nSecond);
     return 0;
 }
 
 int WINAPI TV_FlushDTMF(int) {
-    g_LogReporter.WriteLog("TV_FlushDTMF");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "TV_FlushDTMF");
     g_Halvex.m_qDTMF.Clear();
     return 0;
 }
 
 int WINAPI TV_GetDTMFChar(int) {
-    g_LogReporter.WriteLog("TV_GetDTMFChar");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "TV_GetDTMFChar");
     // The empty marker 255 reaches the host as -1.
     return static_cast<signed char>(g_Halvex.m_qDTMF.Pop());
 }
 
 int WINAPI TV_HangUpCtrl(int) {
-    g_LogReporter.WriteLog("TV_HangUpCtrl");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "TV_HangUpCtrl");
     SendLetter('H');
     return 0;
 }
 
 int WINAPI TV_OffHookCtrl(int) {
-    g_LogReporter.WriteLog("TV_OffHookCtrl");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "TV_OffHookCtrl");
     SendLetter('Z');
     return 0;
 }
 
 int WINAPI TV_StartDial(int, const char *szDigits) {
-    g_LogReporter.WriteLog("TV_StartDial:%s", Printable(szDigits));
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "TV_StartDial:%s", Printable(szDigits));
     // A number that does not fit one command line is refused whole: going
     // off hook and dialling a cut number would reach a wrong party.
     const int nDigits = DialLength(szDigits);
@@ -131,24 +131,24 @@ int WINAPI TV_StartDial(int, const char *szDigits) {
 }
 
 int WINAPI TV_GetDLLVersion(char *szVersion) {
-    g_LogReporter.WriteLog("TV_GetDLLVersion");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "TV_GetDLLVersion");
     if (szVersion) memcpy(szVersion, D_szDLLVersion, sizeof D_szDLLVersion);
     return 0;
 }
 
 int WINAPI CT_StartMonitor(HWND hWnd) {
-    g_LogReporter.WriteLog("CT_StartMonitor");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "CT_StartMonitor");
     g_Halvex.SetNotifyWindow(hWnd);
     return 1;
 }
 
 int WINAPI CT_StopMonitor(void) {
-    g_LogReporter.WriteLog("CT_StopMonitor");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "CT_StopMonitor");
     return 0;
 }
 
 int WINAPI CT_Flash(void) {
-    g_LogReporter.WriteLog("CT_Flash");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "CT_Flash");
     SendLetter('F');
     return 1;
 }
@@ -159,65 +159,65 @@ int WINAPI CT_Mic(int nFlag) { return Switch("CT_Mic", nFlag, 'L', 'K'); }
 int WINAPI CT_Spk(int nFlag) { return Switch("CT_Spk", nFlag, 'J', 'I'); }
 
 int WINAPI CT_RingOn(void) {
-    g_LogReporter.WriteLog("CT_RingOn ");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "CT_RingOn ");
     return CT_Bell(1);
 }
 
 int WINAPI CT_RingOff(void) {
-    g_LogReporter.WriteLog("CT_RingOff ");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "CT_RingOff ");
     return CT_Bell(0);
 }
 
 int WINAPI CT_MicMute(int nFlag) {
-    g_LogReporter.WriteLog("CT_MicMute");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "CT_MicMute");
     return CT_Mic(nFlag);
 }
 
 int WINAPI CT_EarMute(int nFlag) {
-    g_LogReporter.WriteLog("CT_EarMute");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "CT_EarMute");
     return CT_Spk(nFlag);
 }
 
 int WINAPI CT_KeyLock(int nFlag) {
-    g_LogReporter.WriteLog("CT_KeyLock");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "CT_KeyLock");
     return CT_Keyboard(nFlag);
 }
 
 int WINAPI CT_SendDTMF(const char *szDigits) {
-    g_LogReporter.WriteLog("CT_SendDTMF:%s", Printable(szDigits));
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "CT_SendDTMF:%s", Printable(szDigits));
     return 1;
 }
 
 int WINAPI CT_GetANI(char *szNumber) {
-    g_LogReporter.WriteLog("CT_GetANI ");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "CT_GetANI ");
     if (szNumber) g_Halvex.CopyANI(szNumber);
     return 0;
 }
 
 int WINAPI CT_GetKeys(char *pKeys) {
-    g_LogReporter.WriteLog("CT_GetKeys");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "CT_GetKeys");
     Drain(g_Halvex.m_qKeys, pKeys);
     return 1;
 }
 
 int WINAPI CT_GetDTMFStr(char *pDigits) {
-    g_LogReporter.WriteLog("CT_GetDTMF");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "CT_GetDTMF");
     return Drain(g_Halvex.m_qDTMF, pDigits);
 }
 
 int WINAPI CT_SetStopIO(int nDigit) {
-    g_LogReporter.WriteLog("CT_SetStopIO");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "CT_SetStopIO");
     g_Halvex.m_cStopIO = static_cast<char>(nDigit & 0xFF);
     return 0;
 }
 
 int WINAPI CT_GetErrorDesc(char *) {
-    g_LogReporter.WriteLog("CT_GetErrorDesc");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "CT_GetErrorDesc");
     return 0;
 }
 
 int WINAPI CT_GetStatus(void) {
-    g_LogReporter.WriteLog("CT_GetStatus");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "CT_GetStatus");
     return 0;
 }
 

@@ -17,6 +17,7 @@
 // message thread to start. TV_StopPlayFile and the Rest exports never wait.
 #include "bravik32.h"
 
+#include "audio/FileJob.h"
 #include "audio/FilePlayback.h"
 #include "audio/FileRecording.h"
 #include "core/ExportSteps.h"
@@ -25,33 +26,33 @@
 extern "C" {
 
 int WINAPI TV_StartPlayFile(int, const char *szFile, int, int) {
-    g_LogReporter.WriteLog("TV_StartPlayFile 开始播放:%s", Printable(szFile));
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "TV_StartPlayFile 开始播放:%s", Printable(szFile));
     SendLetter('P');
     return StartPlayFile(szFile);
 }
 
 int WINAPI TV_StopPlayFile(int) {
-    g_LogReporter.WriteLog("TV_StopPlayFile 停止播放");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "TV_StopPlayFile 停止播放");
     if (IsPlayingFile()) {
         SendLetter('S');
-        StopPlayFile();
+        StopPlayFile(CDeadline(CFileJob::D_dwLockBoundMs));
     }
     return 1;
 }
 
 int WINAPI TV_PlayFileRest(int) {
-    g_LogReporter.WriteLog("TV_PlayFileRest");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "TV_PlayFileRest");
     return IsPlayingFile();
 }
 
 int WINAPI TV_StopRecordFile(int) {
-    g_LogReporter.WriteLog("TV_StopRecordFile 停止录音");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "TV_StopRecordFile 停止录音");
     SendLetter('Q');
-    return StopRecordFile();
+    return StopRecordFile(CDeadline(CFileJob::D_dwLockBoundMs));
 }
 
 int WINAPI TV_StartRecordFile(int nChannel, const char *szFile, int, int) {
-    g_LogReporter.WriteLog("TV_StartRecordFile 开始录音:%s.", Printable(szFile));
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "TV_StartRecordFile 开始录音:%s.", Printable(szFile));
     // A second recording replaces the first, which is closed whole.
     if (IsRecordingFile()) TV_StopRecordFile(nChannel);
     SendLetter('T');
@@ -59,7 +60,7 @@ int WINAPI TV_StartRecordFile(int nChannel, const char *szFile, int, int) {
 }
 
 int WINAPI TV_RecordFileRest(int) {
-    g_LogReporter.WriteLog("TV_RecordFileRest");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "TV_RecordFileRest");
     return IsRecordingFile();
 }
 

@@ -83,14 +83,14 @@ void Halvex::CopyANI(char *szOut) const {
 
 HANDLE Halvex::OpenDevice(DWORD dwVendorID, DWORD dwProductID, DWORD dwVersion) {
     if (IsOpen()) {
-        g_LogReporter.WriteLog("话机已打开!");
+        g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "话机已打开!");
         return INVALID_HANDLE_VALUE;
     }
     GUID guidHid;
     g_Hid.HidD_GetHidGuid(&guidHid);
     HDEVINFO hSet = g_Hid.SetupDiGetClassDevsA(&guidHid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (hSet == INVALID_HANDLE_VALUE) {
-        g_LogReporter.WriteLog("获取HID设备信息失败!");
+        g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "获取HID设备信息失败!");
         return INVALID_HANDLE_VALUE;
     }
     const Identity wanted = {dwVendorID, dwProductID, dwVersion};
@@ -115,12 +115,12 @@ Halvex::ESearchStep Halvex::TryInterface(PVOID hSet, const GUID &guidHid, DWORD 
     interfaceData.cbSize = sizeof interfaceData;
     if (!g_Hid.SetupDiEnumDeviceInterfaces(hSet, nullptr, &guidHid, dwIndex, &interfaceData)) {
         // Also the usual end of a search with no handset attached.
-        g_LogReporter.WriteLog("获取HID设备信息失败!");
+        g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "获取HID设备信息失败!");
         return ESearchStep::Failed;
     }
     PSP_DEVICE_INTERFACE_DETAIL_DATA_A pDetail = GetInterfaceDetail(hSet, &interfaceData);
     if (!pDetail) {
-        g_LogReporter.WriteLog("获取HID设备细节信息失败!");
+        g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "获取HID设备细节信息失败!");
         return ESearchStep::Failed;
     }
     HANDLE hDevice = g_Hid.CreateFileA(pDetail->DevicePath, GENERIC_READ | GENERIC_WRITE,
@@ -129,13 +129,13 @@ Halvex::ESearchStep Halvex::TryInterface(PVOID hSet, const GUID &guidHid, DWORD 
     free(pDetail);
     if (hDevice == INVALID_HANDLE_VALUE) {
         // Keyboards and mice refuse read-write opens; they are simply skipped.
-        g_LogReporter.WriteLog("获取HID设备句柄失败!");
+        g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "获取HID设备句柄失败!");
         return ESearchStep::NextDevice;
     }
     HIDD_ATTRIBUTES attributes = {};
     attributes.Size = sizeof attributes;
     if (!g_Hid.HidD_GetAttributes(hDevice, &attributes)) {
-        g_LogReporter.WriteLog("获取HID设备属性失败!");
+        g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "获取HID设备属性失败!");
         g_Hid.CloseHandle(hDevice);
         return ESearchStep::Failed;
     }
@@ -155,7 +155,7 @@ void Halvex::SendCommand(char cLetter, BYTE nLength, const char *pPayload) {
     CLockGuard lock(m_sendLock, CDeadline(D_dwSendLockBoundMs));
     if (!lock.Held()) {
         // The line before is stuck in the device: this one is not sent.
-        g_LogReporter.WriteLog("发送数据失败!");
+        g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "发送数据失败!");
         return;
     }
     // The link thread may have closed the handle since the test above; it
@@ -163,7 +163,7 @@ void Halvex::SendCommand(char cLetter, BYTE nLength, const char *pPayload) {
     HANDLE hDevice = m_hDevice;
     for (int nOffset = 0; hDevice != INVALID_HANDLE_VALUE && nOffset < nFrameLength; nOffset += 2) {
         if (!g_Hid.HidD_SetFeature(hDevice, cmdChar + nOffset, D_nReportSize)) {
-            g_LogReporter.WriteLog("发送数据失败!");
+            g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "发送数据失败!");
             break;
         }
     }

@@ -100,7 +100,7 @@ Halvex::EReadOutcome Halvex::ReadCharacter(HANDLE hReadEvent, char *pcChar) {
     if (!g_Hid.ReadFile(hDevice, m_abReport, sizeof m_abReport, &dwRead, &m_ovRead)) {
         const DWORD dwError = GetLastError();
         if (IsHardReadError(dwError)) {
-            g_LogReporter.WriteLog("读操作错误: %d", static_cast<int>(dwError));
+            g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "读操作错误: %d", static_cast<int>(dwError));
             return EReadOutcome::Failed;
         }
         if (dwError != ERROR_IO_PENDING) {
@@ -133,7 +133,7 @@ Halvex::EReadOutcome Halvex::AwaitRead(HANDLE hDevice, HANDLE hReadEvent) {
         if (dwWait != WAIT_TIMEOUT) {
             // The wait itself failed: treat it as a lost device rather than
             // spin on a wait that returns at once.
-            g_LogReporter.WriteLog("读操作错误: %d", static_cast<int>(GetLastError()));
+            g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "读操作错误: %d", static_cast<int>(GetLastError()));
             return EReadOutcome::Failed;
         }
     }
@@ -141,7 +141,7 @@ Halvex::EReadOutcome Halvex::AwaitRead(HANDLE hDevice, HANDLE hReadEvent) {
     if (!g_Hid.GetOverlappedResult(hDevice, &m_ovRead, &dwRead, FALSE)) {
         const DWORD dwError = GetLastError();
         if (!IsHardReadError(dwError)) return EReadOutcome::Nothing;
-        g_LogReporter.WriteLog("GetOverlappedResult例程错误: %d", static_cast<int>(dwError));
+        g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "GetOverlappedResult例程错误: %d", static_cast<int>(dwError));
         return EReadOutcome::Failed;
     }
     return EReadOutcome::Character;
@@ -181,7 +181,7 @@ void Halvex::ActOn(const CLineEvent &event) {
         break;
     case ELineEvent::OffHook: Notify(D_nMsgOffHook); break;
     case ELineEvent::CallerNumber: ReportCallerNumber(event.pszField, event.nFieldLength); break;
-    case ELineEvent::Ping: g_LogReporter.WriteLog("收到Ping回应"); break;
+    case ELineEvent::Ping: g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "收到Ping回应"); break;
     case ELineEvent::Ignored: break;
     }
 }

@@ -30,7 +30,7 @@ void StopJobs(const CDeadline &deadline) {
 void StopWorkers(const CDeadline &deadline) {
     g_Halvex.RequestStop();
     RequestWaveMsgThreadStop();
-    g_Halvex.StopWithin(deadline);
+    g_Halvex.Stop(deadline);
     StopWaveMsgThread(deadline);
 }
 
@@ -38,7 +38,7 @@ void StopWorkers(const CDeadline &deadline) {
 
 void PluginAttach() {
     g_LogReporter.Open("halvex", "_", true);
-    g_LogReporter.WriteLog("HalvexV4 BRAVIK32.dll Log Started");
+    g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "HalvexV4 BRAVIK32.dll Log Started");
     g_Halvex.Start(0);
 }
 
@@ -60,6 +60,6 @@ void PluginDetach(bool bProcessExiting, bool bUnderLoaderLock) {
         StopWorkers(second);
     if (!bProcessExiting) AbandonOpenWaveDevices(second);
     HandWaveClosesOff(false);
-    g_LogReporter.WriteLogWithin(deadline, "HalvexV4 BRAVIK32.dll Log Exited");
-    g_LogReporter.Close(deadline);
+    g_LogReporter.WriteLog(deadline.Within(D_dwLogLockMs), "HalvexV4 BRAVIK32.dll Log Exited");
+    g_LogReporter.Close(deadline.Within(D_dwLogLockMs));
 }

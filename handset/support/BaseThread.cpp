@@ -1,7 +1,7 @@
 // CBaseThread: see BaseThread.h for the protocol between controller and worker.
 #include "support/BaseThread.h"
 
-CBaseThread::CBaseThread() : CBaseThread(100, 0) {}
+CBaseThread::CBaseThread() : CBaseThread(D_dwStopTimeoutMs, 0) {}
 
 CBaseThread::CBaseThread(DWORD dwStopTimeout, DWORD dwForcedExitCode)
     : m_pOwner(nullptr), m_lpParam(0), m_hRunEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
@@ -30,9 +30,7 @@ void CBaseThread::RequestStop() {
     if (m_hStopEvent) SetEvent(m_hStopEvent);
 }
 
-BOOL CBaseThread::Stop() { return StopWithin(CDeadline(m_dwStopTimeout + CThreadEnd::D_dwMostBeyondTimeoutMs)); }
-
-BOOL CBaseThread::StopWithin(const CDeadline &deadline) {
+BOOL CBaseThread::Stop(const CDeadline &deadline) {
     RequestStop();
     if (!m_hThread) return TRUE;
     BOOL bEndedByItself = m_threadEnd.EndThread(m_hThread, m_dwStopTimeout, m_dwForcedExitCode, deadline);

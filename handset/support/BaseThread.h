@@ -1,16 +1,12 @@
 // CBaseThread: a worker thread owned by an object, stopped cooperatively.
 //
-// The controller (the library's attach and detach steps) calls Start and Stop;
-// the worker runs the derived class's Run. The only state they share is the run
-// signal: m_hRunEvent (manual reset, signalled = keep running) and its mirror
-// m_hStopEvent (signalled = stop requested), which lets the worker sleep in a
-// wait that a stop request cuts short instead of sleeping blind. Stop gives
-// the worker m_dwStopTimeout ms to return from Run and ends it by force only
-// after that, so forced termination stays a fallback, and then only where the
-// body waits (see ThreadEnd.h). A finished body leaves through its start
-// page outside the image: Stop may run under the loader lock while the host
-// unloads the plug-in. Every worker of the plug-in, the link thread and the
-// wave message thread, starts, stops and ends this one way.
+// The controller (the library's attach and detach steps) calls Start and
+// Stop; the worker runs the derived class's Run. They share only the run
+// signal: m_hRunEvent (signalled = keep running) and its mirror m_hStopEvent
+// (signalled = stop requested), which cuts the worker's waits short. Stop
+// gives the body m_dwStopTimeout ms and ends it by force only after that,
+// and only where it waits (ThreadEnd.h). Every worker of the plug-in starts,
+// stops and ends this one way.
 #pragma once
 
 #include <windows.h>
@@ -20,26 +16,27 @@
 class CBaseThread {
 public:
     CBaseThread();
-    virtual BOOL Stop();
     virtual ~CBaseThread();
     virtual DWORD Run(DWORD dwParam) = 0;
     // Withdraws the run signal without waiting, so that several workers can
-    // be stopped at once; a worker whose waits the signal does not reach
-    // adds its own way of being told.
+    // be stopped at once.
     virtual void RequestStop();
 
     BOOL Start(DWORD dwParam);
-    // Stop by a deadline that also tells whether the caller holds the
-    // loader lock; Stop() gives its waits all the time they take together.
-    BOOL StopWithin(const CDeadline &deadline);
-    // The running worker's identifier and handle (0 and null while none).
+    // Every wait cut to deadline, which also tells whether the caller holds
+    // the loader lock; TRUE when the body ended by itself.
+    BOOL Stop(const CDeadline &deadline);
+    // The default stop timeout, and a deadline that gives a stop with it
+    // all its waits together.
+    static constexpr DWORD D_dwStopTimeoutMs = 100;
+    static constexpr DWORD D_dwStopBoundMs = D_dwStopTimeoutMs + CThreadEnd::D_dwMostBeyondTimeoutMs;
+    // 0 and null while none runs.
     DWORD ThreadId() const { return m_hThread ? m_dwThreadId : 0; }
     HANDLE ThreadHandle() const { return m_hThread; }
-    // For the thread body: false at once while the run signal stands; once it
-    // is withdrawn, true after waiting dwMilliseconds.
+    // For the body: false at once while the run signal stands, else true
+    // after dwMilliseconds.
     bool IsStopRequested(DWORD dwMilliseconds);
-    // For the thread body: a pause of dwMilliseconds that ends early when a
-    // stop is requested. Returns true when a stop was requested.
+    // For the body: a pause that a stop request ends early (true).
     bool WaitForStop(DWORD dwMilliseconds);
     // The event a body can add to its own waits to be woken by Stop.
     HANDLE StopEvent() const { return m_hStopEvent; }
@@ -48,22 +45,19 @@ public:
 protected:
     // For a worker with another stop timeout and forced exit code.
     CBaseThread(DWORD dwStopTimeout, DWORD dwForcedExitCode);
-    // For the thread body, around a wait that is not one of WaitAllowingEnd's
-    // (a message wait): the stop may end the thread there.
+    // For the body, around a wait not made by WaitAllowingEnd (a message
+    // wait): the stop may end the thread there.
     void AllowEnd() { m_threadEnd.AllowEnd(); }
     void ForbidEnd() { m_threadEnd.ForbidEnd(); }
-    // True when the caller is this object's thread body (not a host thread
-    // calling one of the body's steps).
     bool IsBodyThread() const { return m_threadEnd.IsBodyThread(); }
-    // For the thread body: WaitForMultipleObjects (any one of them), the
-    // only kind of place where Stop may end the thread by force (see
-    // ThreadEnd.h). Every wait of a body goes through here.
+    // For the body: WaitForMultipleObjects (any one), the only kind of place
+    // where Stop may end the thread by force.
     DWORD WaitAllowingEnd(DWORD nCount, const HANDLE *pHandles, DWORD dwMilliseconds);
 
 private:
     static DWORD WINAPI ThreadProc(LPVOID lpContext);
 
-    // The start context: the new thread receives the address of these two.
+    // The start context: the new thread is given the address of these two.
     CBaseThread *m_pOwner;
     DWORD m_lpParam;
     HANDLE m_hRunEvent;

@@ -1,20 +1,16 @@
-// CBoundedLock, CLockGuard and CDeadline: see BoundedLock.h for why a dead
-// owner must not lock everybody out.
+// CBoundedLock, CLockGuard and CDeadline: see BoundedLock.h.
 //
-// A waiter announces itself in m_lWaiters before its last try and before it
-// sleeps; Leave frees the word before it looks at m_lWaiters. Both are full
-// barriers, so either the waiter's last try sees the lock free or Leave sees
-// the waiter and wakes it: no wake-up is lost. A spare wake-up only costs a
-// waiter one more try.
+// A waiter counts itself in m_lWaiters before its last try and its sleep;
+// Leave frees the word before it reads m_lWaiters. Both are full barriers, so
+// either the last try sees the lock free or Leave wakes the waiter.
 #include "support/BoundedLock.h"
 
 #include "support/LogReporter.h"
 
 namespace {
 
-// A thread id that names no thread, or a thread that has ended, is dead.
-// An id that has been reused by a new thread counts as alive: the waiter
-// then runs into its deadline instead.
+// An id reused by a new thread counts as alive: the waiter then runs into
+// its deadline instead.
 bool IsThreadAlive(DWORD dwThreadId) {
     HANDLE hThread = OpenThread(SYNCHRONIZE, FALSE, dwThreadId);
     if (!hThread) return GetLastError() != ERROR_INVALID_PARAMETER;
@@ -25,9 +21,27 @@ bool IsThreadAlive(DWORD dwThreadId) {
 
 }  // namespace
 
+ULONGLONG CDeadline::NowMs() {
+    // The same from the first call on: a race only writes it twice.
+    static std::atomic<LONGLONG> s_llFrequency{0};
+    LONGLONG llFrequency = s_llFrequency.load(std::memory_order_relaxed);
+    if (llFrequency <= 0) {
+        LARGE_INTEGER liFrequency;
+        QueryPerformanceFrequency(&liFrequency);
+        llFrequency = liFrequency.QuadPart > 0 ? liFrequency.QuadPart : 1000;
+        s_llFrequency.store(llFrequency, std::memory_order_relaxed);
+    }
+    LARGE_INTEGER liNow;
+    QueryPerformanceCounter(&liNow);
+    const ULONGLONG ullTicks = static_cast<ULONGLONG>(liNow.QuadPart);
+    const ULONGLONG ullFrequency = static_cast<ULONGLONG>(llFrequency);
+    return ullTicks / ullFrequency * 1000 + ullTicks % ullFrequency * 1000 / ullFrequency;
+}
+
 DWORD CDeadline::Left() const {
-    const DWORD dwElapsed = GetTickCount() - m_dwStart;
-    return dwElapsed >= m_dwLengthMs ? 0 : m_dwLengthMs - dwElapsed;
+    const ULONGLONG ullNow = NowMs();
+    const ULONGLONG ullElapsed = ullNow > m_ullStartMs ? ullNow - m_ullStartMs : 0;
+    return ullElapsed >= m_dwLengthMs ? 0 : m_dwLengthMs - static_cast<DWORD>(ullElapsed);
 }
 
 DWORD CDeadline::Cap(DWORD dwOwnMs) const {
@@ -66,14 +80,13 @@ bool CBoundedLock::OwnerLives(DWORD dwSelf, bool &bTaken) {
 CBoundedLock::EEntryResult CBoundedLock::Enter(const CDeadline &deadline) {
     const DWORD dwSelf = GetCurrentThreadId();
     if (TryTake(dwSelf)) return EEntryResult::Entered;
-    DWORD dwLastCheck = GetTickCount();
+    ULONGLONG ullLastCheck = CDeadline::NowMs();
     for (;;) {
         ++m_lWaiters;
         const bool bTaken = TryTake(dwSelf);
         const DWORD dwLeft = deadline.Left();
         if (!bTaken && dwLeft > 0) {
-            // Woken by a Leave, or the slice ran out and the owner is due
-            // for a look. Without the event, poll.
+            // Woken by a Leave, or the owner is due for a look.
             if (m_hWake)
                 WaitForSingleObject(m_hWake, dwLeft < D_dwOwnerCheckSliceMs ? dwLeft : D_dwOwnerCheckSliceMs);
             else
@@ -81,9 +94,9 @@ CBoundedLock::EEntryResult CBoundedLock::Enter(const CDeadline &deadline) {
         }
         --m_lWaiters;
         if (bTaken || TryTake(dwSelf)) return EEntryResult::Entered;
-        const DWORD dwNow = GetTickCount();
-        if (dwNow - dwLastCheck >= D_dwOwnerCheckSliceMs) {
-            dwLastCheck = dwNow;
+        const ULONGLONG ullNow = CDeadline::NowMs();
+        if (ullNow - ullLastCheck >= D_dwOwnerCheckSliceMs) {
+            ullLastCheck = ullNow;
             bool bTakenOver = false;
             if (!OwnerLives(dwSelf, bTakenOver))
                 return bTakenOver ? EEntryResult::EnteredFromDeadOwner : EEntryResult::TimedOut;
@@ -100,11 +113,11 @@ void CBoundedLock::Leave() {
 CLockGuard::CLockGuard(CBoundedLock &lock, const CDeadline &deadline, const char *szStep)
     : m_lock(lock), m_result(CBoundedLock::EEntryResult::TimedOut) {
     const DWORD dwBoundMs = deadline.Left();
-    const DWORD dwStart = GetTickCount();
+    const ULONGLONG ullStartMs = CDeadline::NowMs();
     m_result = lock.Enter(deadline);
     if (Held() || !szStep || !deadline.OfUnload()) return;
     // The bound, or less when the lock was given up on a dead owner.
-    const DWORD dwWaitedMs = GetTickCount() - dwStart;
-    g_LogReporter.WriteLogWithin(deadline, "Unload: the %s lock was not free within %lu ms; its step is skipped",
-                                 szStep, static_cast<unsigned long>(dwWaitedMs < dwBoundMs ? dwWaitedMs : dwBoundMs));
+    const ULONGLONG ullWaitedMs = CDeadline::NowMs() - ullStartMs;
+    g_LogReporter.WriteLog(deadline.Within(D_dwLogLockMs), "Unload: the %s lock was not free within %lu ms; its step is skipped",
+                                 szStep, static_cast<unsigned long>(ullWaitedMs < dwBoundMs ? ullWaitedMs : dwBoundMs));
 }

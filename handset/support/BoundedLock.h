@@ -1,28 +1,22 @@
 // CBoundedLock, CLockGuard and CDeadline: the plug-in's one lock, the one
 // way to hold it, and the deadline every wait for it is given by its caller.
 //
-// The library's detach step ends a worker by force when it does not stop in
-// time, and a thread ended by force never leaves a lock it holds: a critical
-// section would then lock out the next caller for ever (the detach step
-// itself, under the loader lock). A kernel mutex would notice the dead
-// owner, but costs two kernel calls per take, which halves the log's
-// throughput. So the lock is a word in user memory holding its owner's
-// thread id, taken and released with one atomic operation each while nobody
-// waits; a waiter sleeps on an event that a release sets, and one that has
-// waited a slice asks the kernel whether the owner still lives. What a dead
-// owner's lock means is fixed when the lock is made:
-//   - TakeOver: what it guards is sound wherever its owner died (a line
-//     written whole or not at all, a queue of digits, the shield): the
-//     waiter takes the lock over;
-//   - GiveUp: its owner may have died halfway through a change, or inside a
-//     C library stream whose own lock died with it: the waiter gives up at
-//     once instead of waiting out its deadline.
+// The detach step ends a worker by force when it does not stop in time, and
+// a thread ended by force never leaves a lock it holds: a critical section
+// would lock the next caller out for ever, and a kernel mutex costs two
+// kernel calls per take. So the lock is a word holding its owner's thread
+// id, taken and released with one atomic operation each; a waiter sleeps on
+// an event that a release sets, and after each slice asks whether the owner
+// still lives. A dead owner's lock is, as fixed when the lock is made,
+//   - TakeOver: taken over (what it guards is sound wherever its owner died:
+//     a line written whole or not at all, a queue of digits, the shield);
+//   - GiveUp: given up at once (its owner may have died halfway through a
+//     change, or inside a C library stream whose own lock died with it).
 //
-// Every take has a deadline, and it comes from the caller: an ordinary call
-// writes its own bound at the call; the detach step has one deadline for
-// all its waits together, handed down to every function that may wait, so
-// that workers stuck at once cost the host that deadline, not the sum of
-// their bounds. Not recursive.
+// The deadline comes from the caller: an ordinary call writes its own bound
+// at the call; the detach step hands its one deadline down to every function
+// that may wait, so that workers stuck at once cost the host that deadline,
+// not the sum of their bounds. Not recursive.
 #pragma once
 
 #include <windows.h>
@@ -52,13 +46,19 @@ public:
 
     static constexpr DWORD D_dwUnloadLockMs = 1000;
 
+    // Milliseconds by the performance counter, the clock the kernel's own
+    // wait timeouts keep to. Wine's tick count is a value its server
+    // refreshes: on a busy machine it stands still and then jumps, which
+    // would stretch a deadline and then cut the waits it bounds.
+    static ULONGLONG NowMs();
+
 private:
     CDeadline(bool bUnload, bool bUnderLoaderLock, DWORD dwMs)
-        : m_bUnload(bUnload), m_bUnderLoaderLock(bUnderLoaderLock), m_dwStart(GetTickCount()), m_dwLengthMs(dwMs) {}
+        : m_bUnload(bUnload), m_bUnderLoaderLock(bUnderLoaderLock), m_ullStartMs(NowMs()), m_dwLengthMs(dwMs) {}
 
     bool m_bUnload;
     bool m_bUnderLoaderLock;
-    DWORD m_dwStart;
+    ULONGLONG m_ullStartMs;
     DWORD m_dwLengthMs;
 };
 

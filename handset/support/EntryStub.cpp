@@ -153,7 +153,7 @@ BYTE *NewPage(void *pfnFirst, void *pfnSecond, HANDLE hLeft) {
     BYTE *pPage = static_cast<BYTE *>(
         VirtualAlloc(nullptr, 2 * D_nPageBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     if (!pPage) {
-        g_LogReporter.WriteLog("Thread start page: no memory (error %lu); the thread starts in the plug-in",
+        g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "Thread start page: no memory (error %lu); the thread starts in the plug-in",
                                GetLastError());
         return nullptr;
     }
@@ -170,7 +170,7 @@ BYTE *NewPage(void *pfnFirst, void *pfnSecond, HANDLE hLeft) {
     if (!VirtualProtect(pPage, D_nPageBytes, PAGE_EXECUTE_READ, &dwOld)) {
         // A host that forbids dynamic code: the thread loses the protection
         // of its page, and whoever reads the log after a hang learns why.
-        g_LogReporter.WriteLog("Thread start page: not executable (error %lu); the thread starts in the plug-in",
+        g_LogReporter.WriteLog(CDeadline(D_dwLogLockMs), "Thread start page: not executable (error %lu); the thread starts in the plug-in",
                                GetLastError());
         VirtualFree(pPage, 0, MEM_RELEASE);
         return nullptr;

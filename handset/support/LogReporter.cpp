@@ -1,11 +1,9 @@
-// CLogReporter: see LogReporter.h for who calls what on which thread.
+// CLogReporter: see LogReporter.h.
 //
-// A line costs one vsnprintf and one snprintf into 256-byte stack buffers,
-// one atomic increment and one WriteFile: every line is on disk before
-// WriteLog returns, so a host that dies right after an export leaves its last
-// line behind. Between taking the lock and leaving it a line takes no other
-// lock, neither ours nor a C library stream's, so a writer ended by force
-// there leaves only m_lock behind, which the next writer takes over.
+// A line costs two formats into stack buffers and one WriteFile: it is on
+// disk before WriteLog returns, so a host that dies right after an export
+// leaves its last line behind. Under m_lock a line takes no other lock, so a
+// writer ended by force there leaves only m_lock, which the next takes over.
 #include "support/LogReporter.h"
 
 #include <share.h>
@@ -20,10 +18,9 @@ const size_t D_nLineBufSize = 256;
 // A line as it goes to the file, each of its newlines as CR LF.
 const size_t D_nFileLineSize = 2 * D_nLineBufSize;
 
-// The plug-in's own Chinese texts are GBK: a cut must not leave the first
-// byte of a two-byte character dangling before the line end, where a reader
-// would decode it together with the CR. Returns how many bytes of szText
-// (which holds at least nMax bytes) can be kept within nMax.
+// The plug-in's Chinese texts are GBK: a cut must not leave the first byte of
+// a two-byte character to be read with the CR. How many bytes of szText (at
+// least nMax long) can be kept within nMax.
 size_t KeepWholeCharacters(const char *szText, size_t nMax) {
     size_t nKept = 0;
     while (nKept < nMax) {
@@ -60,9 +57,8 @@ int ToFileBytes(const char *szLine, int nLength, char (&acOut)[D_nFileLineSize])
     return nOut;
 }
 
-// The same seconds since 1970 (UTC) as _time64, read from the system clock
-// directly: some C libraries work out the time zone on every _time64 call,
-// which costs more than the write of a whole line.
+// _time64's seconds since 1970, from the system clock: some C libraries work
+// out the time zone on every _time64 call, dearer than a line's write.
 __time64_t CurrentCalendarTime() {
     const unsigned long long D_ullFileTimeOf1970 = 116444736000000000ULL;
     const unsigned long long D_ullFileTicksPerSecond = 10000000ULL;
@@ -77,13 +73,13 @@ __time64_t CurrentCalendarTime() {
 }  // namespace
 
 CLogReporter::CLogReporter(long lMaxLines)
-    : m_bEnabled(true), m_hLog(nullptr), m_lLineCount(0), m_lMaxLines(lMaxLines > 0 ? lMaxLines : D_nLogMaxLines),
+    : m_hLog(nullptr), m_lLineCount(0), m_lMaxLines(lMaxLines > 0 ? lMaxLines : D_nLogMaxLines),
       m_bOpened(false), m_tCachedTime(-1), m_szCachedTime() {}
 
 CLogReporter::~CLogReporter() { CloseFile(); }
 
 int CLogReporter::Open(const char *szName, const char *szSeparator, bool bContinue) {
-    CLockGuard lock(m_lock, CDeadline(D_dwLockBoundMs));
+    CLockGuard lock(m_lock, CDeadline(D_dwLogLockMs));
     // A writer stuck past the bound still uses the open file: leave it be.
     if (!lock.Held()) return 1;
     CloseFile();
@@ -98,37 +94,25 @@ int CLogReporter::Open(const char *szName, const char *szSeparator, bool bContin
 }
 
 int CLogReporter::Close(const CDeadline &deadline) {
-    CLockGuard lock(m_lock, deadline.Within(D_dwLockBoundMs));
+    CLockGuard lock(m_lock, deadline);
     if (!lock.Held()) return 1;
     CloseFile();
     m_bOpened = false;
     return 1;
 }
 
-void CLogReporter::WriteLog(const char *szFormat, ...) {
-    va_list args;
-    va_start(args, szFormat);
-    WriteLogArgs(CDeadline(D_dwLockBoundMs), szFormat, args);
-    va_end(args);
-}
-
-void CLogReporter::WriteLogWithin(const CDeadline &deadline, const char *szFormat, ...) {
-    va_list args;
-    va_start(args, szFormat);
-    WriteLogArgs(deadline.Within(D_dwLockBoundMs), szFormat, args);
-    va_end(args);
-}
-
-void CLogReporter::WriteLogArgs(const CDeadline &deadline, const char *szFormat, va_list args) {
-    if (!m_bEnabled) return;
+void CLogReporter::WriteLog(const CDeadline &deadline, const char *szFormat, ...) {
     try {
         // The time of the call, before anything can make the caller wait.
         const __time64_t tNow = CurrentCalendarTime();
 
         char szBuffer[D_nLineBufSize];
         szBuffer[0] = '\0';
+        va_list args;
+        va_start(args, szFormat);
         // Cut to the buffer: some C libraries answer a cut with -1 and no NUL.
         static_cast<void>(vsnprintf(szBuffer, sizeof szBuffer, szFormat ? szFormat : "(null)", args));
+        va_end(args);
         szBuffer[sizeof szBuffer - 1] = '\0';
 
         CLockGuard lock(m_lock, deadline);
@@ -137,8 +121,7 @@ void CLogReporter::WriteLogArgs(const CDeadline &deadline, const char *szFormat,
         GetTimeString(tNow, szTime);
         char szBuffer2[D_nLineBufSize];
         const int nLength = ComposeLine(szBuffer2, szTime, szBuffer);
-        // Under the lock no caller can meet a roll-over half done, so every
-        // line is kept: the one that reaches the limit opens the new file.
+        // The line that reaches the limit opens the new file.
         if (++m_lLineCount >= m_lMaxLines) RollOver();
         WriteLine(szBuffer2, nLength);
     } catch (...) {
@@ -148,8 +131,7 @@ void CLogReporter::WriteLogArgs(const CDeadline &deadline, const char *szFormat,
 
 void CLogReporter::RollOver() {
     CloseFile();
-    // Before Open or after Close the log has no folder of its own: the count
-    // restarts, but no file is created from there.
+    // Before Open or after Close no file is created, but the count restarts.
     if (m_bOpened) OpenFile(NewFileName());
     m_lLineCount = 0;
 }
@@ -201,30 +183,18 @@ void CLogReporter::GetTimeString(__time64_t tNow, char (&szTime)[32]) {
 __time64_t CLogReporter::FileTimeToTime(const FILETIME &ftFile) {
     FILETIME ftLocal;
     SYSTEMTIME stLocal;
-    if (!FileTimeToLocalFileTime(&ftFile, &ftLocal)) return 0;
-    if (!FileTimeToSystemTime(&ftLocal, &stLocal)) return 0;
-    struct tm tmLocal = {};
-    tmLocal.tm_sec = stLocal.wSecond;
-    tmLocal.tm_min = stLocal.wMinute;
-    tmLocal.tm_hour = stLocal.wHour;
-    tmLocal.tm_mday = stLocal.wDay;
-    tmLocal.tm_mon = stLocal.wMonth - 1;
-    tmLocal.tm_year = stLocal.wYear - 1900;
-    tmLocal.tm_isdst = -1;
+    if (!FileTimeToLocalFileTime(&ftFile, &ftLocal) || !FileTimeToSystemTime(&ftLocal, &stLocal)) return 0;
+    // Seconds, minutes, hours, day, month, year; the day of the week and of
+    // the year are mktime's to work out, daylight saving too.
+    struct tm tmLocal = {stLocal.wSecond, stLocal.wMinute, stLocal.wHour, stLocal.wDay, stLocal.wMonth - 1,
+                         stLocal.wYear - 1900, 0, 0, -1};
     return _mktime64(&tmLocal);
 }
 
 std::string CLogReporter::FindLatestLogFile(const std::string &strDirectory, const std::string &strPrefix) {
     // Files stamped before 1 February 2000, 01:01:01 local time come from
     // machines whose clock was never set; they are never continued.
-    struct tm tmFloor = {};
-    tmFloor.tm_sec = 1;
-    tmFloor.tm_min = 1;
-    tmFloor.tm_hour = 1;
-    tmFloor.tm_mday = 1;
-    tmFloor.tm_mon = 1;
-    tmFloor.tm_year = 100;
-    tmFloor.tm_isdst = -1;
+    struct tm tmFloor = {1, 1, 1, 1, 1, 100, 0, 0, -1};
     __time64_t tBest = _mktime64(&tmFloor);
     std::string strCandidate;
 
@@ -243,8 +213,7 @@ std::string CLogReporter::FindLatestLogFile(const std::string &strDirectory, con
     }
     if (strCandidate.empty()) return strCandidate;
 
-    // A candidate that cannot be read is still continued, with the count as
-    // it was: better an overlong file than a lost log.
+    // One that cannot be read is still continued: better overlong than lost.
     FILE *pfCandidate = _fsopen(strCandidate.c_str(), "rt", _SH_DENYNO);
     if (pfCandidate) {
         CountLines(pfCandidate, strCandidate);
@@ -254,12 +223,11 @@ std::string CLogReporter::FindLatestLogFile(const std::string &strDirectory, con
 }
 
 void CLogReporter::CountLines(FILE *pfLog, std::string &strCandidate) {
-    // One count per line read until end of file, the read that meets the end
-    // included: a file of n whole lines counts n + 1. A line too long for a
-    // 1024-byte line buffer stops the count for good, so such a file counts
-    // as full. Read with the C runtime, not a C++ stream: a stream's locale
-    // makes the thread runtime keep a record of the host's thread that our
-    // unload cannot free (a thread handle and an event per load).
+    // One count per read, the one that meets the end included: n whole lines
+    // count n + 1. A line over 1023 characters makes the file count as full.
+    // Read with the C runtime, not a C++ stream, whose locale makes the
+    // thread runtime keep a record of the host's thread that our unload
+    // cannot free (a thread handle and an event per load).
     m_lLineCount = 0;
     for (;;) {
         const ELineRead read = ReadLine(pfLog);

@@ -5,27 +5,18 @@
 // "<prefix><YYYYmmddHHMMSS>.log" beside the host's executable, continues the
 // newest earlier file at load and starts a new file after D_nLogMaxLines.
 //
-// Threads: WriteLog runs on every host thread that calls an export and on the
-// link thread. The clock is read and the message formatted on the caller's
-// stack; the timestamp, the count, the roll-over and the write of the line
-// happen under one lock (m_lock), so each line lands whole, in order, in
-// exactly one file, and a roll-over never meets another writer. Open and
-// Close take the same lock.
-//
-// The detach step may have to end the link thread by force while it writes
-// a line, and then writes "Log Exited" itself, under the loader lock. So
-// nothing a writer holds may stay locked when the writer dies: the lock is a
-// CBoundedLock that takes a dead owner's lock over, and the file is a
-// plain Win32 handle written with one WriteFile per line, not a C library
-// stream, whose own lock would die with the writer. Every wait for the lock
-// is bounded (D_dwLockBoundMs, or less by the detach step's deadline, which
-// WriteLogWithin and Close are given): a line that cannot be written in that
-// time is lost, and a Close that cannot get the lock leaves the file open
-// rather than close it under a writer.
+// Threads: every host thread that calls an export, and the link thread,
+// write lines. The timestamp, the count, the roll-over and the write happen
+// under m_lock, so each line lands whole, in order, in exactly one file.
+// The detach step may end the link thread by force while it writes, and then
+// writes "Log Exited" itself: so the lock takes a dead owner's lock over, and
+// the file is a Win32 handle written with one WriteFile per line, not a C
+// library stream whose own lock would die with the writer. A line or Close
+// that cannot get the lock by its deadline is dropped, or leaves the file
+// open rather than close it under a writer.
 //
 // The file is opened for appending and shared for reading and writing: the
-// host's support staff read and copy the log while the host runs. Every
-// newline of a line goes out as CR LF, as a text-mode stream writes it.
+// host's support staff read and copy the log while the host runs.
 #pragma once
 
 #include <windows.h>
@@ -41,8 +32,6 @@
 class CLogReporter {
 public:
     static const long D_nLogMaxLines = 100000;
-    // How long a writer, Open or Close waits for another writer's line.
-    static constexpr DWORD D_dwLockBoundMs = 2000;
 
     // lMaxLines exists for tests that want roll-overs without writing
     // 100,000 lines; the plug-in always uses D_nLogMaxLines.
@@ -50,14 +39,8 @@ public:
     virtual ~CLogReporter();
 
     int Open(const char *szName, const char *szSeparator, bool bContinue);
-    int Close() { return Close(CDeadline(D_dwLockBoundMs)); }
     int Close(const CDeadline &deadline);
-    void WriteLog(const char *szFormat, ...)
-#if defined(__GNUC__)
-        __attribute__((format(printf, 2, 3)))
-#endif
-        ;
-    void WriteLogWithin(const CDeadline &deadline, const char *szFormat, ...)
+    void WriteLog(const CDeadline &deadline, const char *szFormat, ...)
 #if defined(__GNUC__)
         __attribute__((format(printf, 3, 4)))
 #endif
@@ -67,9 +50,7 @@ public:
     long LineCount() const { return m_lLineCount; }
 
 private:
-    // Formats tNow as "%Y%m%d%H%M%S" into szTime (empty when the local
-    // time cannot be had). Under m_lock: the conversion of the last second
-    // is kept.
+    // tNow as "%Y%m%d%H%M%S" (empty without a local time). Under m_lock.
     void GetTimeString(__time64_t tNow, char (&szTime)[32]);
     static __time64_t FileTimeToTime(const FILETIME &ftFile);
     std::string FindLatestLogFile(const std::string &strDirectory, const std::string &strPrefix);
@@ -78,34 +59,31 @@ private:
     std::string NewFileName();
     void OpenFile(const std::string &strFileName);
     void CloseFile();
-    void WriteLogArgs(const CDeadline &deadline, const char *szFormat, va_list args);
     void WriteLine(const char *szLine, int nLength);
     enum class ELineRead { Line, FileEnd, TooLong };
     void CountLines(FILE *pfLog, std::string &strCandidate);
     static ELineRead ReadLine(FILE *pfLog);
     void RollOver();
 
-    bool m_bEnabled;
-    // The current log file (a Win32 handle, see above), opened for
-    // appending; null while none is open.
-    HANDLE m_hLog;
+    HANDLE m_hLog;  // null while no file is open
     std::atomic<LONG> m_lLineCount;
     std::string m_strPrefix;
     std::string m_strPath;
 
     const long m_lMaxLines;
-    // Set by Open, cleared by Close: a roll-over opens a file only in between,
-    // so nothing is written before the attach step or after the detach step.
+    // Between Open and Close: only then does a roll-over open a file.
     bool m_bOpened;
     CBoundedLock m_lock;
-    // The last second turned into a timestamp, under m_lock: the C library's
-    // local-time conversion costs more than the write of a line, and one
-    // second sees many lines.
+    // The last second's timestamp, under m_lock: the local-time conversion
+    // costs more than a line's write, and one second sees many lines.
     __time64_t m_tCachedTime;
     char m_szCachedTime[32];
 
     CLogReporter(const CLogReporter &) = delete;
     CLogReporter &operator=(const CLogReporter &) = delete;
 };
+
+// How long a line, Open or Close usually waits for another writer's line.
+constexpr DWORD D_dwLogLockMs = 2000;
 
 extern CLogReporter g_LogReporter;

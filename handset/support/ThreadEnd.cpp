@@ -1,12 +1,11 @@
-// CThreadEnd: see ThreadEnd.h for how a finished thread leaves our code, and
-// where an unfinished one may be ended.
+// CThreadEnd: see ThreadEnd.h.
 #include "support/ThreadEnd.h"
 
 #include "support/LogReporter.h"
 #include "support/TerminationGuard.h"
 
 namespace {
-// How long a worker waits to take its shield back after a wait; only a
+// How long a worker waits for its shield back after a wait: only a
 // controller that is ending it holds it that long.
 const DWORD D_dwShieldReturnMs = 10000;
 }  // namespace
@@ -41,16 +40,15 @@ void CThreadEnd::AllowEnd() {
 
 void CThreadEnd::ForbidEnd() {
     if (!IsBodyThread() || m_bShieldHeld) return;
-    // Not had within the bound: the body goes on unshielded, as threads did
-    // before there was a shield.
+    // Not had within the bound: the body goes on unshielded.
     m_bShieldHeld = m_shield.Enter(CDeadline(D_dwShieldReturnMs)) != CBoundedLock::EEntryResult::TimedOut;
 }
 
 void CThreadEnd::Park(DWORD dwExitCode) {
     m_dwExitCode = dwExitCode;
     const bool bLeavesThroughPage = m_entry.HasPage();
-    // Finished from here on: a controller that takes the shield before the
-    // signal still counts this as an end of the body's own.
+    // A controller that takes the shield before the signal still counts
+    // this as an end of the body's own.
     m_bFinished = true;
     AllowEnd();
     m_dwBodyThreadId = 0;
@@ -60,8 +58,7 @@ void CThreadEnd::Park(DWORD dwExitCode) {
         SetEvent(m_hBodyDone);
         return;
     }
-    // Signal and wait in one call: by the time the controller wakes up, this
-    // thread already sits in the kernel's wait, not in our code.
+    // In one call: when the controller wakes, this thread is in the kernel.
     SignalObjectAndWait(m_hBodyDone, m_hRelease, D_dwUncollectedParkMs, FALSE);
 }
 
@@ -86,11 +83,9 @@ bool CThreadEnd::EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCo
     }
     if (dwEnded != WAIT_OBJECT_0) {
         // Not yet out of the loader (perhaps waiting for the lock the caller
-        // holds): it can neither come out nor be ended in that wait. It
-        // exits, running none of our code, as soon as it can.
+        // holds): it exits, running none of our code, as soon as it can.
         if (m_entry.Abandon(dwForcedExitCode)) return false;
-        // Still running its body. The forced fallback, at a safe point,
-        // unless the body finishes meanwhile.
+        // Still in its body: ended at a safe point unless it finishes first.
         const EThreadOutcome outcome = EndAtSafePoint(hThread, true, dwForcedExitCode, deadline);
         if (outcome != EThreadOutcome::Parked) {
             m_entry.Release(WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0);
@@ -103,9 +98,8 @@ bool CThreadEnd::EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCo
 
 void CThreadEnd::CollectFinished(HANDLE hThread, const CDeadline &deadline) {
     if (m_entry.HasPage()) {
-        // The body has finished; the thread is on its way to the start page,
-        // a few instructions of ours away at most, and gone from our code
-        // once the page has signalled. Ended only if it does not get there.
+        // On its way to the start page, a few instructions of ours away:
+        // ended only if it does not get there.
         if (WaitForEnd(hThread, deadline.Cap(D_dwExitMs), true) == WAIT_TIMEOUT) {
             m_pfnTerminate(hThread, m_dwExitCode);
             WaitForSingleObject(hThread, deadline.Cap(D_dwTerminationMs));
@@ -116,12 +110,10 @@ void CThreadEnd::CollectFinished(HANDLE hThread, const CDeadline &deadline) {
         m_entry.Release(WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0);
         return;
     }
-    // Parked, in a kernel wait: under the loader lock it is ended there. Let
-    // go, it would run into a wait for the loader lock that its exit needs,
-    // and its return path through our code could be unmapped meanwhile.
-    // Otherwise it is let go to exit as threads do; one that has not exited
-    // within D_dwExitMs is left to finish, never ended inside that exit,
-    // which takes the loader lock, the heaps' and the window manager's.
+    // Parked in a kernel wait. Outside the loader lock it is let go to exit
+    // as threads do (left to finish after D_dwExitMs, never ended inside its
+    // exit); under it, it is ended there, since let go its return path
+    // through our code could be unmapped while its exit waits for the lock.
     if (!deadline.UnderLoaderLock() && m_hRelease) {
         SetEvent(m_hRelease);
         WaitForSingleObject(hThread, deadline.Cap(D_dwExitMs));
@@ -133,16 +125,14 @@ void CThreadEnd::CollectFinished(HANDLE hThread, const CDeadline &deadline) {
 CThreadEnd::EThreadOutcome CThreadEnd::EndAtSafePoint(HANDLE hThread, bool bWatchPark, DWORD dwExitCode,
                                                       const CDeadline &deadline) {
     // First the shield, then the heaps: a body inside a system call may need
-    // a heap's lock to come out of it. A dead body's shield is taken over.
+    // a heap's lock to come out of it.
     const DWORD dwSafeEndWaitMs = deadline.Cap(D_dwSafeEndWaitMs);
     CLockGuard shield(m_shield, deadline.Within(D_dwSafeEndWaitMs));
     if (WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0) return EThreadOutcome::Gone;
     if (bWatchPark && IsParked()) return EThreadOutcome::Parked;
     if (shield.Held()) {
-        // TerminateThread only asks for the end: the thread runs on until
-        // the system has ended it, which its signalled handle confirms. The
-        // heaps stay locked until then, so it cannot take one before it is
-        // gone; its death runs none of its code and needs none of them.
+        // TerminateThread only asks for the end: the heaps stay locked until
+        // the signalled handle confirms it (TerminationGuard.h).
         CTerminationGuard guard;
         m_pfnTerminate(hThread, dwExitCode);
         WaitForSingleObject(hThread, deadline.Cap(D_dwTerminationMs));
@@ -150,7 +140,7 @@ CThreadEnd::EThreadOutcome CThreadEnd::EndAtSafePoint(HANDLE hThread, bool bWatc
     }
     // No safe point came: whatever the thread holds now stays held.
     m_pfnTerminate(hThread, dwExitCode);
-    g_LogReporter.WriteLogWithin(deadline, "Thread ended by force where it stood: no safe point within %lu ms",
+    g_LogReporter.WriteLog(deadline.Within(D_dwLogLockMs), "Thread ended by force where it stood: no safe point within %lu ms",
                                  static_cast<unsigned long>(dwSafeEndWaitMs));
     WaitForSingleObject(hThread, deadline.Cap(D_dwTerminationMs));
     return EThreadOutcome::Ended;

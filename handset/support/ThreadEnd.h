@@ -1,52 +1,33 @@
 // CThreadEnd: how a worker thread of ours ends, so that the library's detach
-// step can stop it while the host unloads the plug-in and goes on running,
-// and so that ending it never leaves a lock owned by a dead thread.
+// step can stop it while the host goes on running, and so that ending it
+// never leaves a lock owned by a dead thread.
 //
-// The detach step runs under the loader lock. A thread that returns from its
-// body there cannot finish exiting: its exit waits for that lock to deliver
-// the thread-detach notifications, so its handle is not signalled until the
-// detach step has returned, and the code it still has to run (the return
-// path of its entry function) would then be unmapped under it. So a thread
-// of ours enters and leaves through a start page outside the image
-// (EntryStub.h):
-//   - the worker's last act in our code is Park(), which releases what the
-//     body holds and returns; the entry function returns to the start page,
-//     which signals m_hBodyDone and calls ExitThread;
-//   - the controller (Stop) waits, bounded, for m_hBodyDone or the thread's
-//     end. Once m_hBodyDone is signalled the thread runs none of our code.
-//     Under the loader lock the controller returns and the thread finishes
-//     its exit by itself once the lock is free, its thread-detach
-//     notifications closing what the system keeps for it (a message queue
-//     among them). Otherwise it waits up to D_dwExitMs for the exit; a
-//     thread still exiting after that is left to finish, since ended inside
-//     its exit it could leave the loader's, a heap's or the window manager's
-//     lock owned.
-// Without a start page (a host that forbids dynamic code) Park itself
-// signals m_hBodyDone and waits in the kernel on m_hRelease; the controller
-// then ends the parked thread under the loader lock (parked in a kernel
-// wait, it holds no lock and runs none of our code) and releases it
-// otherwise. Such a body that finishes with nobody to collect it leaves the
-// park after D_dwUncollectedParkMs and exits.
+// The detach step holds the loader lock: a thread that returns from its body
+// then cannot finish exiting until the step has returned, and the return
+// path of its entry function would be unmapped under it. So a thread enters
+// and leaves through a start page outside the image (EntryStub.h): Park(),
+// the body's last act in our code, returns to the page, which signals
+// m_hBodyDone and calls ExitThread. Once m_hBodyDone is signalled the thread
+// runs none of our code: under the loader lock the controller returns and
+// the thread exits by itself later (its thread-detach notifications freeing
+// what the system keeps for it, a message queue among it); otherwise the
+// controller waits up to D_dwExitMs for the exit, and leaves a thread still
+// exiting to finish, never ending it inside the loader's, a heap's or the
+// window manager's lock.
+// Without a start page (a host that forbids dynamic code) Park signals
+// m_hBodyDone itself and waits in the kernel on m_hRelease: the controller
+// ends it there under the loader lock, and releases it otherwise; nobody
+// collecting it, it leaves the park after D_dwUncollectedParkMs.
 //
-// A thread ended by force never leaves a lock it owns, ours or the system's
-// (a heap's, the loader's, the window manager's inside PostMessage). So a
-// body that does not finish within the stop timeout is ended only at a safe
-// point, found within D_dwSafeEndWaitMs:
-//   - the shield: a worker that cooperates holds m_shield from the start of
-//     its body to its park, except while it waits for an event (AllowEnd
-//     before the wait, ForbidEnd after it). The controller takes the shield
-//     before it ends the thread, so the thread is ended only in a wait of
-//     ours (never inside the loader), or after a step that was longer than
-//     the stop timeout has returned;
-//   - the guard (CTerminationGuard): the controller also holds the heaps'
-//     locks from before it ends the thread until the thread is gone.
-// Only when no safe point comes within D_dwSafeEndWaitMs (a call into the
-// system that does not return) is the thread ended where it is; that is
-// logged; a lock of ours it held is taken over or given up by the next
-// waiter (BoundedLock.h). Every wait is also cut to the stop's deadline.
-// A thread that has not yet left the loader when it is stopped (it may wait
-// for the very loader lock the detach step holds) is let go through its
-// start page, never ended inside that wait.
+// A body that does not finish within the stop timeout is ended by force only
+// at a safe point, found within D_dwSafeEndWaitMs: the body holds m_shield
+// except in its waits (AllowEnd before, ForbidEnd after), and the controller
+// takes the shield, then the heaps' locks (CTerminationGuard) until the
+// thread is gone. No safe point in time (a system call that does not
+// return): it is ended where it is, with a log line, and a lock of ours it
+// held is taken over or given up by the next waiter (BoundedLock.h). A
+// thread not yet out of the loader when stopped is let go through its start
+// page, never ended in that wait. Every wait is cut to the stop's deadline.
 #pragma once
 
 #include <windows.h>
@@ -61,72 +42,54 @@ public:
     CThreadEnd();
     ~CThreadEnd();
 
-    // Controller, before a new thread starts: the start routine to create
-    // it with, for the thread's entry function pfnEntry (see EntryStub.h).
+    // Controller, before a new thread starts: the start routine for pfnEntry.
     LPTHREAD_START_ROUTINE Rearm(LPTHREAD_START_ROUTINE pfnEntry);
-    // Worker, as the first act of its body: from now on the thread may be
-    // ended only where it allows it.
+    // Worker, first act of its body: from now on ended only where it allows.
     void BodyBegins();
     // Worker, around each wait of its body; no-ops on any other thread.
     void AllowEnd();
     void ForbidEnd();
     // True on the worker's thread, between BodyBegins and Park.
     bool IsBodyThread() const { return m_dwBodyThreadId == GetCurrentThreadId(); }
-    // Worker, as the very last act of its entry function, with the exit
-    // code the thread is to end with (the entry function returns it).
+    // Worker, last act of its entry function, which returns dwExitCode.
     void Park(DWORD dwExitCode);
-    // Controller: waits up to dwTimeout for the body to finish, then ends
-    // the thread (by force, with dwForcedExitCode, if the body is still
-    // running) at a safe point, and waits, bounded, until it is gone. True
-    // when the body had finished by itself, also when it did so while the
-    // controller waited for a safe point. Every wait is cut to deadline,
-    // which also says whether the caller holds the loader lock.
+    // Controller: waits up to dwTimeout for the body to finish, else ends the
+    // thread (dwForcedExitCode) at a safe point; then waits, bounded, until it
+    // is gone. True when the body finished by itself, also while a safe
+    // point was awaited. Every wait is cut to deadline, which also says
+    // whether the caller holds the loader lock.
     bool EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode, const CDeadline &deadline);
-    // An ordinary stop: a deadline no shorter than its waits together.
-    bool EndThread(HANDLE hThread, DWORD dwTimeout, DWORD dwForcedExitCode = 0) {
-        return EndThread(hThread, dwTimeout, dwForcedExitCode, CDeadline(dwTimeout + D_dwMostBeyondTimeoutMs));
-    }
 
     static constexpr DWORD D_dwUncollectedParkMs = 1000;
-    // How long Stop waits for a released thread to exit.
+    // For a released thread's exit; for a terminated thread to be gone; for
+    // a safe point; and the most EndThread waits beyond dwTimeout.
     static constexpr DWORD D_dwExitMs = 1000;
-    // How long a terminated thread may take to be gone.
     static constexpr DWORD D_dwTerminationMs = 1000;
-    // How long EndThread waits, beyond dwTimeout, for a safe point before it
-    // ends the thread all the same.
     static constexpr DWORD D_dwSafeEndWaitMs = 2000;
-    // The most EndThread waits beyond dwTimeout.
     static constexpr DWORD D_dwMostBeyondTimeoutMs = D_dwSafeEndWaitMs + D_dwExitMs + D_dwTerminationMs;
 
-    // The call that ends a thread by force (TerminateThread); a test puts
-    // one in its place that ends the thread later, as the system may.
+    // TerminateThread, or a test's that ends the thread later, as it may.
     typedef BOOL(WINAPI *PFN_TerminateThread)(HANDLE hThread, DWORD dwExitCode);
     void UseTerminate(PFN_TerminateThread pfnTerminate) { m_pfnTerminate = pfnTerminate; }
 
 private:
-    // Which of the thread's ends came within dwMs: WAIT_OBJECT_0 parked
-    // (looked for only with bWatchBody), WAIT_OBJECT_0 + 1 gone,
-    // WAIT_TIMEOUT neither.
+    // Within dwMs: WAIT_OBJECT_0 parked (only with bWatchBody), + 1 gone.
     DWORD WaitForEnd(HANDLE hThread, DWORD dwMs, bool bWatchBody) const;
     bool IsParked() const;
     enum class EThreadOutcome { Gone, Parked, Ended };
-    // Ends the thread at a safe point (the shield and the guard held, see
-    // above), with dwExitCode, or after D_dwSafeEndWaitMs wherever it is.
-    // Returns early when it is gone or, with bWatchPark, parked.
+    // Ends the thread at a safe point, or after D_dwSafeEndWaitMs wherever it
+    // is; returns early when it is gone or, with bWatchPark, parked.
     EThreadOutcome EndAtSafePoint(HANDLE hThread, bool bWatchPark, DWORD dwExitCode, const CDeadline &deadline);
-    // The body has finished: let the thread finish its exit (see above).
+    // The body has finished: lets the thread finish its exit.
     void CollectFinished(HANDLE hThread, const CDeadline &deadline);
 
     HANDLE m_hBodyDone;
     HANDLE m_hRelease;
-    // Written by the worker before it signals m_hBodyDone.
-    DWORD m_dwExitCode;
+    DWORD m_dwExitCode;  // written by the worker before m_hBodyDone
     CBoundedLock m_shield;
-    // The worker's own: whether it holds the shield, and which thread it is.
-    bool m_bShieldHeld;
+    bool m_bShieldHeld;  // the worker's own
     std::atomic<DWORD> m_dwBodyThreadId;
-    // Set by Park as the body's last act before its signal.
-    std::atomic<bool> m_bFinished;
+    std::atomic<bool> m_bFinished;  // set by Park before its signal
     CEntryStub m_entry;
     PFN_TerminateThread m_pfnTerminate;
 

@@ -318,8 +318,8 @@ void CKiroSim::Reset() {
   m_pending.clear();
   // A listener already running may still call in: wait for it, so that the
   // test can unload the module it lives in.
-  ULONGLONG ullEnd = GetTickCount64() + 10000;
-  while (m_nDelivering > 0 && SleepOn(m_cvIdle, ullEnd)) {
+  const CStopwatch sinceStart;
+  while (m_nDelivering > 0 && SleepOn(m_cvIdle, sinceStart, 10000)) {
   }
   m_queue.clear();
   m_pending.clear();

@@ -28,6 +28,7 @@
 
 #include "KiroApi.h"
 #include "KiroSim.h"
+#include "stopwatch.h"
 
 enum class EKiroSimCallState {
   Calling,   // outgoing, nobody answers
@@ -161,7 +162,7 @@ class CKiroSim {
   void FinishRequest(uint64_t nFirstSeq);
   void DeliverNested(uint64_t nFirstSeq, uint64_t nEndSeq);
   bool AwaitDelivered(uint64_t nFirstSeq, uint64_t nEndSeq);
-  bool SleepOn(CONDITION_VARIABLE &cv, ULONGLONG ullEnd);
+  bool SleepOn(CONDITION_VARIABLE &cv, const CStopwatch &since, DWORD dwBoundMs);
 
   bool KeyPending(uint64_t nKey) const;
   // Thread 0: the timers due now become events; how long until the next.

@@ -172,28 +172,28 @@ void CKiroSim::DeliverNested(uint64_t nFirstSeq, uint64_t nEndSeq) {
 
 // On any other thread: a delivery thread sends them while the caller waits.
 bool CKiroSim::AwaitDelivered(uint64_t nFirstSeq, uint64_t nEndSeq) {
-  ULONGLONG ullEnd = GetTickCount64() + D_dwEarlyBoundMs;
+  const CStopwatch sinceStart;
   for (;;) {
     bool bWaiting = false;
     for (auto it = m_pending.lower_bound(nFirstSeq); it != m_pending.end() && it->first < nEndSeq && !bWaiting; ++it)
       bWaiting = !it->second;
     if (!bWaiting) return true;
-    if (!SleepOn(m_cvIdle, ullEnd)) return false;
+    if (!SleepOn(m_cvIdle, sinceStart, D_dwEarlyBoundMs)) return false;
   }
 }
 
-// Sleeps on cv until woken or ullEnd (GetTickCount64); false once past it.
-bool CKiroSim::SleepOn(CONDITION_VARIABLE &cv, ULONGLONG ullEnd) {
-  ULONGLONG ullNow = GetTickCount64();
-  if (ullNow >= ullEnd) return false;
-  SleepConditionVariableSRW(&cv, &m_lock, static_cast<DWORD>(ullEnd - ullNow), 0);
+// Sleeps on cv until woken or dwBoundMs after since; false once past it.
+bool CKiroSim::SleepOn(CONDITION_VARIABLE &cv, const CStopwatch &since, DWORD dwBoundMs) {
+  const DWORD dwElapsedMs = since.ElapsedMs();
+  if (dwElapsedMs >= dwBoundMs) return false;
+  SleepConditionVariableSRW(&cv, &m_lock, dwBoundMs - dwElapsedMs, 0);
   return true;
 }
 
 // A call the library is yet to give up counts as work to come; the renewals,
 // which never end, do not.
 bool CKiroSim::WaitIdle(int nTimeoutMs) {
-  ULONGLONG ullEnd = GetTickCount64() + static_cast<ULONGLONG>(nTimeoutMs);
+  const CStopwatch sinceStart;
   auto bBusy = [this] {
     for (const auto &call : m_liveCalls)
       if (call.second.llGiveUp != 0) return true;
@@ -202,6 +202,6 @@ bool CKiroSim::WaitIdle(int nTimeoutMs) {
     return m_nDelivering > m_nDeliveringRenewals;
   };
   while (bBusy())
-    if (!SleepOn(m_cvIdle, ullEnd)) return false;
+    if (!SleepOn(m_cvIdle, sinceStart, static_cast<DWORD>(nTimeoutMs))) return false;
   return true;
 }

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "stopwatch.h"
+
 namespace {
 const char D_szWindowClass[] = "TvConsoleNotifications";
 const UINT D_uFirstNotification = WM_USER + 100;
@@ -209,7 +211,7 @@ void CConsole::Pump(DWORD dwMilliseconds) {
 
 bool CConsole::PumpUntil(const std::function<bool()> &fnDone, DWORD dwMilliseconds) {
     const DWORD dwSliceMs = 20;
-    DWORD dwStart = GetTickCount();
+    const CStopwatch sinceStart;
     for (;;) {
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -217,7 +219,7 @@ bool CConsole::PumpUntil(const std::function<bool()> &fnDone, DWORD dwMillisecon
             DispatchMessageA(&msg);
         }
         if (fnDone()) return true;
-        DWORD dwElapsed = GetTickCount() - dwStart;
+        const DWORD dwElapsed = sinceStart.ElapsedMs();
         if (dwElapsed >= dwMilliseconds || QuitRequested()) return false;
         // Woken by a message at once; the slice bounds the checks of fnDone.
         DWORD dwLeft = dwMilliseconds - dwElapsed;
@@ -235,9 +237,9 @@ const ConsoleCommand *CConsole::Find(const std::string &strName) const {
 
 bool CConsole::CallExport(const char *szExport, const std::function<bool(ExportCall &)> &fnCall) {
     ExportCall call;
-    DWORD dwStart = GetTickCount();
+    const CStopwatch sinceStart;
     if (!fnCall(call)) return false;
-    DWORD dwElapsed = GetTickCount() - dwStart;
+    const DWORD dwElapsed = sinceStart.ElapsedMs();
     std::string strCall = std::string(szExport) + "(" + call.strArgs + ")";
     const ResultMeaning *pMeaning = FindMeaning(m_pMeanings, szExport, call.lResult);
     std::string strShown = "  " + strCall + " = " + std::to_string(call.lResult) + " (" +

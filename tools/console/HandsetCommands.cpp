@@ -11,6 +11,7 @@
 
 #include "ExportCommands.h"
 #include "HandsetExports.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -185,14 +186,14 @@ void AddWaitForPlayback(CConsole &console, const HandsetExports &x, std::shared_
                              "to wait for; stopplay clears it");
                          return false;
                      }
-                     DWORD dwStart = GetTickCount();
+                     const CStopwatch sinceStart;
                      bool bEnded = x.pfn_TV_PlayFileRest(0) == 0;
-                     while (!bEnded && GetTickCount() - dwStart < ulLimit && !console.QuitRequested()) {
+                     while (!bEnded && sinceStart.ElapsedMs() < ulLimit && !console.QuitRequested()) {
                          console.Pump(dwPollInterval);
                          bEnded = x.pfn_TV_PlayFileRest(0) == 0;
                      }
                      CConsole::Say("  playback %s after about %lu ms", bEnded ? "ended" : "still running",
-                                   static_cast<unsigned long>((GetTickCount() - dwStart) / 100 * 100));
+                                   static_cast<unsigned long>(sinceStart.ElapsedMs() / 100 * 100));
                      return bEnded;
                  }});
 }

@@ -55,6 +55,15 @@ static void ShowFileVersion(HMODULE hPlugin, const char *szFile) {
     printf("%s: file version %s\n", szFile, szVersion[0] ? szVersion : "(none)");
 }
 
+/* Milliseconds since *pStart, by the performance counter: the tick count
+ * (GetTickCount) can move in coarse, late steps on a busy machine. */
+static double MillisecondsSince(const LARGE_INTEGER *pStart) {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return (double)(now.QuadPart - pStart->QuadPart) * 1000.0 / (double)frequency.QuadPart;
+}
+
 /* ------------------------------------------------------ handset plug-in */
 
 static BRAVIK32_PFN_CT_GetANI g_pfnGetANI;
@@ -93,7 +102,7 @@ static int RunHandset(HMODULE hPlugin, DWORD dwSeconds) {
     BRAVIK32_PFN_TV_Initialize pfnInitialize = BIND(BRAVIK32_PFN_TV_Initialize, hPlugin, "TV_Initialize");
     WNDCLASSA wc;
     HWND hWnd;
-    DWORD dwStart;
+    LARGE_INTEGER start;
     g_pfnGetANI = BIND(BRAVIK32_PFN_CT_GetANI, hPlugin, "CT_GetANI");
     if (!pfnStartMonitor || !pfnInitialize || !g_pfnGetANI) {
         printf("an export of the handset plug-in is missing\n");
@@ -113,8 +122,8 @@ static int RunHandset(HMODULE hPlugin, DWORD dwSeconds) {
     /* 0 right after the load: the first search for the handset ends later. */
     printf("TV_Initialize = %d\n", pfnInitialize());
     fflush(stdout);
-    dwStart = GetTickCount();
-    while (GetTickCount() - dwStart < dwSeconds * 1000) {
+    QueryPerformanceCounter(&start);
+    while (MillisecondsSince(&start) < dwSeconds * 1000.0) {
         MSG msg;
         while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
         MsgWaitForMultipleObjects(0, NULL, FALSE, 100, QS_ALLINPUT);

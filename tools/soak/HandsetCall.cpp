@@ -19,6 +19,7 @@
 #include "bravik32.h"
 #include "core/Halvex.h"
 #include "hid/EmulatedHid.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -37,9 +38,9 @@ CEmulatedHid &Hid() { return CEmulatedHid::Instance(); }
 CEmulatedWave &Wave() { return CEmulatedWave::Instance(); }
 
 bool WaitFor(bool (*pfnDone)(), DWORD dwMilliseconds) {
-    const ULONGLONG llEnd = GetTickCount64() + dwMilliseconds;
+    const CStopwatch sinceStart;
     while (!pfnDone()) {
-        if (GetTickCount64() > llEnd) return false;
+        if (sinceStart.ElapsedMs() > dwMilliseconds) return false;
         Sleep(1);
     }
     return true;
@@ -170,9 +171,10 @@ void CHandsetSoak::PlayPrompt() {
     const int nStart = TV_StartPlayFile(0, m_prompts[nPrompt].c_str(), 0, 0);
     m_checks.Check("documented export results", nStart == 0 || (m_bDisturbed && nStart == -1), m_nCall,
                    "TV_StartPlayFile = " + std::to_string(nStart));
-    const ULONGLONG llEnd = GetTickCount64() + (m_bDisturbed ? D_dwDisturbedAudioMs : D_dwAudioStepMs);
+    const DWORD dwStepMs = m_bDisturbed ? D_dwDisturbedAudioMs : D_dwAudioStepMs;
+    const CStopwatch sinceStart;
     int nRest = 1;
-    while (GetTickCount64() < llEnd) {
+    while (sinceStart.ElapsedMs() < dwStepMs) {
         m_tally.Count("TV_PlayFileRest");
         nRest = TV_PlayFileRest(0);
         m_checks.Check("documented export results", nRest == 0 || nRest == 1, m_nCall, "TV_PlayFileRest");

@@ -5,6 +5,7 @@
 #include "HandsetSoak.h"
 #include "audio/EmulatedWave.h"
 #include "hid/EmulatedHid.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -121,8 +122,8 @@ void CHandsetSoak::CheckCallLetters() {
 // both directions close on their own; then the emulated device starts the
 // next call afresh, which keeps its record of played bytes from growing.
 void CHandsetSoak::SettleAudio() {
-    const ULONGLONG llEnd = GetTickCount64() + D_dwAudioCloseMs;
-    while (!AudioClosed() && GetTickCount64() < llEnd) Sleep(1);
+    const CStopwatch sinceStart;
+    while (!AudioClosed() && sinceStart.ElapsedMs() < D_dwAudioCloseMs) Sleep(1);
     if (!m_checks.Check("audio closed after the call", AudioClosed(), m_nCall,
                         "a wave device is still open after the call"))
         return;

@@ -8,6 +8,7 @@
 
 #include "ModuleHeap.h"
 #include "process_threads.h"
+#include "stopwatch.h"
 
 namespace {
 
@@ -105,7 +106,7 @@ bool SSoakOptions::Parse(int argc, char **argv) {
             return false;
         }
     }
-    if (!nRandomStart) nRandomStart = static_cast<unsigned>(GetTickCount() | 1u);
+    if (!nRandomStart) nRandomStart = CStopwatch::RandomStart() | 1u;
     if (nCalls < 2) {
         printf("a soak needs at least two calls: one to warm up, one to measure\n");
         return false;
