@@ -31,7 +31,7 @@ HWND HostWindow() {
 }
 
 bool AwaitMessage(UINT nMessage, DWORD dwMs, SHostMessage *pFound) {
-    const DWORD dwStart = GetTickCount();
+    const CStopwatch sinceStart;
     for (;;) {
         SHostMessage taken;
         while (TakeOne(taken))
@@ -39,7 +39,7 @@ bool AwaitMessage(UINT nMessage, DWORD dwMs, SHostMessage *pFound) {
                 if (pFound) *pFound = taken;
                 return true;
             }
-        const DWORD dwGone = GetTickCount() - dwStart;
+        const DWORD dwGone = sinceStart.ElapsedMs();
         if (dwGone >= dwMs) return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, dwMs - dwGone < 50 ? dwMs - dwGone : 50, QS_ALLPOSTMESSAGE);
     }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bravik32.h"
+#include "stopwatch.h"
 
 // Seconds since 1970 by the system clock, the clock handsetd stamps with.
 double NowUnix();

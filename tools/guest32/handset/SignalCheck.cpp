@@ -108,11 +108,11 @@ long Frames(const char *pszRequest) {
 
 // Until Wine's side of the loopback is closed: the plug-in closed its device.
 bool AwaitWineSideClosed(DWORD dwMs) {
-    const DWORD dwStart = GetTickCount();
+    const CStopwatch sinceStart;
     std::vector<std::string> reply;
     for (;;) {
         if (Device("alsa", reply) && !reply.empty() && reply[0] == "closed") return true;
-        if (GetTickCount() - dwStart >= dwMs) return false;
+        if (sinceStart.ElapsedMs() >= dwMs) return false;
         PumpFor(50);
     }
 }
@@ -156,14 +156,14 @@ void CheckPlayback(const SPlugin &plugin) {
     const double dCall = NowUnix();
     const int nStarted = plugin.pfnStartPlay(0, "play.wav", 0, 0);
     Check(nStarted == 0 && ReportsAre(nFrom, "ATP\r\n"), "TV_StartPlayFile gives %d and sends ATP", nStarted);
-    const DWORD dwStart = GetTickCount();
-    while (plugin.pfnPlayRest(0) == 1 && GetTickCount() - dwStart < 20000) PumpFor(50);
+    const CStopwatch sinceStart;
+    while (plugin.pfnPlayRest(0) == 1 && sinceStart.ElapsedMs() < 20000) PumpFor(50);
     Figure("playback: TV_PlayFileRest reached 0 after %.3f s for a %.3f s file", NowUnix() - dCall,
            D_nPlaySamples / 8000.0);
     const bool bClosed = AwaitWineSideClosed(5000);
     // Three more periods of capture, so that the last sound is read out.
     const long nAtClose = Frames("earpiece-frames");
-    while (bClosed && Frames("earpiece-frames") < nAtClose + 3 * 320 && GetTickCount() - dwStart < 30000) PumpFor(20);
+    while (bClosed && Frames("earpiece-frames") < nAtClose + 3 * 320 && sinceStart.ElapsedMs() < 30000) PumpFor(20);
     Device("earpiece-stop", reply);
     const SMatch m = Match(ReadSamples("earpiece.raw", false), 7, D_nPlaySamples);
     PrintMatch("playback at the earpiece", m, D_nPlaySamples);

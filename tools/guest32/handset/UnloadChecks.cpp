@@ -26,14 +26,14 @@ SSnapshot Take() {
 
 // Waits (bounded) for the threads started since `before` to end.
 void CompareWith(const char *pszWhat, const SSnapshot &before, DWORD dwUnloadMs) {
-    const DWORD dwStart = GetTickCount();
+    const CStopwatch sinceStart;
     SSnapshot after = Take();
     auto newThreads = [&]() {
         int n = 0;
         for (DWORD id : after.threads) n += !before.threads.count(id);
         return n;
     };
-    while (newThreads() > 0 && GetTickCount() - dwStart < 10000) {
+    while (newThreads() > 0 && sinceStart.ElapsedMs() < 10000) {
         PumpFor(50);
         after = Take();
     }
@@ -49,9 +49,9 @@ void CompareWith(const char *pszWhat, const SSnapshot &before, DWORD dwUnloadMs)
 }
 
 bool AwaitWineSide(bool bOpen, DWORD dwMs) {
-    const DWORD dwStart = GetTickCount();
+    const CStopwatch sinceStart;
     std::vector<std::string> reply;
-    while (GetTickCount() - dwStart < dwMs) {
+    while (sinceStart.ElapsedMs() < dwMs) {
         if (Device("alsa", reply) && !reply.empty() && (reply[0] == "closed") != bOpen) return true;
         PumpFor(50);
     }
@@ -59,9 +59,9 @@ bool AwaitWineSide(bool bOpen, DWORD dwMs) {
 }
 
 DWORD TimedUnload(HMODULE hModule) {
-    const DWORD dwStart = GetTickCount();
+    const CStopwatch sinceStart;
     FreeLibrary(hModule);
-    return GetTickCount() - dwStart;
+    return sinceStart.ElapsedMs();
 }
 
 void UnloadWhilePlaying(const char *pszPath) {

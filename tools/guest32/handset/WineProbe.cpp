@@ -150,10 +150,10 @@ void ProbeWine() {
     PrintWaveDevices();
     // Wine's HID bus adds the device once udev has told it; handsetd starts
     // this program when udev has settled, Wine may still be on its way.
-    const DWORD dwStart = GetTickCount();
-    while (HandsetPath().empty() && GetTickCount() - dwStart < 30000) Sleep(100);
+    const CStopwatch sinceStart;
+    while (HandsetPath().empty() && sinceStart.ElapsedMs() < 30000) Sleep(100);
     Figure("Wine listed the handset %lu ms after this program started looking",
-           static_cast<unsigned long>(GetTickCount() - dwStart));
+           static_cast<unsigned long>(sinceStart.ElapsedMs()));
     bool bHandset = false;
     for (const std::string &strPath : HidPaths()) ProbeHid(strPath, &bHandset);
     Check(bHandset, "Wine lists the kernel's handset among its HID devices");

@@ -98,8 +98,8 @@ bool LoadPlugin(const char *pszPath, SPlugin &plugin) {
 
 double AwaitHandsetOpen(const SPlugin &plugin, DWORD dwMs) {
     const double dStart = NowUnix();
-    const DWORD dwStart = GetTickCount();
-    while (GetTickCount() - dwStart < dwMs) {
+    const CStopwatch sinceStart;
+    while (sinceStart.ElapsedMs() < dwMs) {
         if (plugin.pfnInitialize() == 1) return NowUnix() - dStart;
         PumpFor(50);
     }
@@ -143,9 +143,9 @@ int main(int argc, char **argv) {
         CheckRecording(plugin);
         CheckUnplugAndReplug(plugin);
     }
-    const DWORD dwStart = GetTickCount();
+    const CStopwatch sinceStart;
     FreeLibrary(plugin.hModule);
-    Figure("FreeLibrary after the session: %lu ms", static_cast<unsigned long>(GetTickCount() - dwStart));
+    Figure("FreeLibrary after the session: %lu ms", static_cast<unsigned long>(sinceStart.ElapsedMs()));
     CheckUnloads(argv[1]);
     printf("handset_real: %d passed, %d failed\n", PassedChecks(), FailedChecks());
     return FailedChecks() ? 1 : 0;
