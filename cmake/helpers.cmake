@@ -27,8 +27,10 @@ function(tv_copy_plugin_for target dir)
   add_dependencies(${target} ${target}_plugin)
 endfunction()
 
+# SYSTEM_LISTS: the suite reads Wine's system-wide thread or handle lists
+# (tests/process_threads.h), so it runs with no other test beside it.
 function(tv_add_gtest name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "SYSTEM_LISTS" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
@@ -39,6 +41,9 @@ function(tv_add_gtest name)
   add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
     WORKING_DIRECTORY $<TARGET_FILE_DIR:${name}>)
+  if(T_SYSTEM_LISTS)
+    set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
+  endif()
 endfunction()
 
 # A fuzz harness (tests/<name>_fuzz_harness.cpp) built with the Windows

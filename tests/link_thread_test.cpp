@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "link_support.h"
-#include "process_threads.h"
 #include "stopwatch.h"
 
 namespace {
@@ -192,18 +191,15 @@ protected:
 TEST(LinkWithoutReadEvent, RunEndsWith0AndCommandsStillReachTheHandset) {
     CDeskInstalled desk;
     CLinkWithoutReadEvent link;
-    const std::set<DWORD> threadsBefore = ThreadsOfThisProcess();
     link.Start(0);
-    HANDLE hThread = nullptr;
-    for (DWORD dwId : ThreadsOfThisProcess())
-        if (!threadsBefore.count(dwId) && !hThread)
-            hThread = OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, dwId);
+    // The thread's own handle: a snapshot taken while it starts is what
+    // brought Wine's server down (process_threads.h).
+    const HANDLE hThread = link.ThreadHandle();
     ASSERT_NE(hThread, nullptr) << "the link thread did not start";
     // Uncollected, the ended body leaves its park after a second.
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hThread, 10000)) << "the link thread did not end";
     DWORD dwExitCode = 1;
     GetExitCodeThread(hThread, &dwExitCode);
-    CloseHandle(hThread);
     EXPECT_EQ(0u, dwExitCode) << "Run ends with 0 without a read event";
     EXPECT_TRUE(link.IsOpen()) << "the handset stays open";
     link.SendCommand('Z', 0, nullptr);

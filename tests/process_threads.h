@@ -5,8 +5,12 @@
 // Both come from system-wide lists that Wine's server builds from every
 // process and thread. Asked for about once a millisecond while threads came
 // and went, they brought the server down (a SIGSEGV, after which every test
-// process blocked for good): take one snapshot when the state has settled
-// (after waiting on the thread's handle), or poll with SettledWithin.
+// process blocked for good); polled every 50 ms it still happened once under
+// load, while other test processes started and ended threads. So: take a
+// thread's own handle where there is one, take one snapshot when the state
+// has settled (after waiting on the thread's handle) or poll with
+// SettledWithin, and register the suite with SYSTEM_LISTS, which runs it
+// with no other test beside it.
 #pragma once
 
 #include <windows.h>
