@@ -41,4 +41,8 @@ set_tests_properties(file_audio_recordings_read_by_outside_tools PROPERTIES
 add_test(NAME file_recording_full_disk
   COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/file_recording_full_disk.sh ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh
           ${PROJECT_SOURCE_DIR}/build/wineprefix $<TARGET_FILE:wav_test> $<TARGET_FILE:file_exports_test>)
-set_tests_properties(file_recording_full_disk PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77)
+# It runs both programs again: never beside their own runs, which would
+# share (and clear) the log files named after the program.
+set_tests_properties(file_recording_full_disk PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77
+  RESOURCE_LOCK "wav_test;file_exports_test")
+set_tests_properties(file_exports_test PROPERTIES RESOURCE_LOCK file_exports_test)

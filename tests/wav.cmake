@@ -15,7 +15,7 @@ tv_add_gtest(wav_test
           ${CMAKE_CURRENT_LIST_DIR}/wav_object_test.cpp
   LIBS bravik32_static)
 set_tests_properties(wav_test PROPERTIES
-  FIXTURES_REQUIRED wav_outside_files FIXTURES_SETUP wav_written_files)
+  FIXTURES_REQUIRED wav_outside_files FIXTURES_SETUP wav_written_files RESOURCE_LOCK wav_test)
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME wav_written_read_by_outside_tools
