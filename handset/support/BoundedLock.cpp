@@ -112,12 +112,15 @@ void CBoundedLock::Leave() {
 
 CLockGuard::CLockGuard(CBoundedLock &lock, const CDeadline &deadline, const char *szStep)
     : m_lock(lock), m_result(CBoundedLock::EEntryResult::TimedOut) {
-    const DWORD dwBoundMs = deadline.Left();
-    const ULONGLONG ullStartMs = CDeadline::NowMs();
+    // Only a step of the unload that may be skipped reads the clock here.
+    const bool bReportsSkip = szStep && deadline.OfUnload();
+    const DWORD dwBoundMs = bReportsSkip ? deadline.Left() : 0;
+    const ULONGLONG ullStartMs = bReportsSkip ? CDeadline::NowMs() : 0;
     m_result = lock.Enter(deadline);
-    if (Held() || !szStep || !deadline.OfUnload()) return;
+    if (Held() || !bReportsSkip) return;
     // The bound, or less when the lock was given up on a dead owner.
     const ULONGLONG ullWaitedMs = CDeadline::NowMs() - ullStartMs;
-    g_LogReporter.WriteLog(deadline.Within(D_dwLogLockMs), "Unload: the %s lock was not free within %lu ms; its step is skipped",
-                                 szStep, static_cast<unsigned long>(ullWaitedMs < dwBoundMs ? ullWaitedMs : dwBoundMs));
+    g_LogReporter.WriteLog(deadline.Within(D_dwLogLockMs),
+                           "Unload: the %s lock was not free within %lu ms; its step is skipped", szStep,
+                           static_cast<unsigned long>(ullWaitedMs < dwBoundMs ? ullWaitedMs : dwBoundMs));
 }

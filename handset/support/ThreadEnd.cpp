@@ -1,13 +1,54 @@
 // CThreadEnd: see ThreadEnd.h.
 #include "support/ThreadEnd.h"
 
+#include <cstdint>
+#include <initializer_list>
+
 #include "support/LogReporter.h"
-#include "support/TerminationGuard.h"
 
 namespace {
 // How long a worker waits for its shield back after a wait: only a
 // controller that is ending it holds it that long.
 const DWORD D_dwShieldReturnMs = 10000;
+
+typedef intptr_t(__cdecl *PFN_get_heap_handle)(void);
+
+// The C runtime's heap, looked up by name (the import table stays as it is)
+// while the library loads: a lookup later would itself wait for the loader
+// lock, which the detach step may hold. Null without one.
+HANDLE CrtHeapAtLoad() {
+    HMODULE hCrt = GetModuleHandleA("msvcrt.dll");
+    PFN_get_heap_handle pfnCrtHeap = hCrt ? reinterpret_cast<PFN_get_heap_handle>(
+                                                reinterpret_cast<void *>(GetProcAddress(hCrt, "_get_heap_handle")))
+                                          : nullptr;
+    return pfnCrtHeap ? reinterpret_cast<HANDLE>(pfnCrtHeap()) : nullptr;
+}
+const HANDLE g_hCrtHeap = CrtHeapAtLoad();
+
+// For one scope, holds the locks of the process heap and of the C runtime's,
+// so that a thread ended by force meanwhile cannot die inside an allocation
+// and leave a heap locked for ever. TerminateThread only asks for the end, so
+// the controller keeps the guard until the thread's handle is signalled; a
+// death by force runs none of the thread's code and needs no heap.
+class CTerminationGuard {
+public:
+    CTerminationGuard() : m_ahHeaps(), m_nHeaps(0) {
+        for (HANDLE hHeap : {GetProcessHeap(), g_hCrtHeap}) {
+            if (!hHeap || (m_nHeaps > 0 && hHeap == m_ahHeaps[0])) continue;
+            if (HeapLock(hHeap)) m_ahHeaps[m_nHeaps++] = hHeap;
+        }
+    }
+    ~CTerminationGuard() {
+        while (m_nHeaps > 0) HeapUnlock(m_ahHeaps[--m_nHeaps]);
+    }
+    CTerminationGuard(const CTerminationGuard &) = delete;
+    CTerminationGuard &operator=(const CTerminationGuard &) = delete;
+
+private:
+    HANDLE m_ahHeaps[2];
+    int m_nHeaps;
+};
+
 }  // namespace
 
 CThreadEnd::CThreadEnd()
@@ -132,7 +173,7 @@ CThreadEnd::EThreadOutcome CThreadEnd::EndAtSafePoint(HANDLE hThread, bool bWatc
     if (bWatchPark && IsParked()) return EThreadOutcome::Parked;
     if (shield.Held()) {
         // TerminateThread only asks for the end: the heaps stay locked until
-        // the signalled handle confirms it (TerminationGuard.h).
+        // the signalled handle confirms it.
         CTerminationGuard guard;
         m_pfnTerminate(hThread, dwExitCode);
         WaitForSingleObject(hThread, deadline.Cap(D_dwTerminationMs));
@@ -140,8 +181,9 @@ CThreadEnd::EThreadOutcome CThreadEnd::EndAtSafePoint(HANDLE hThread, bool bWatc
     }
     // No safe point came: whatever the thread holds now stays held.
     m_pfnTerminate(hThread, dwExitCode);
-    g_LogReporter.WriteLog(deadline.Within(D_dwLogLockMs), "Thread ended by force where it stood: no safe point within %lu ms",
-                                 static_cast<unsigned long>(dwSafeEndWaitMs));
+    g_LogReporter.WriteLog(deadline.Within(D_dwLogLockMs),
+                           "Thread ended by force where it stood: no safe point within %lu ms",
+                           static_cast<unsigned long>(dwSafeEndWaitMs));
     WaitForSingleObject(hThread, deadline.Cap(D_dwTerminationMs));
     return EThreadOutcome::Ended;
 }
