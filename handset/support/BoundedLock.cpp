@@ -114,13 +114,13 @@ CLockGuard::CLockGuard(CBoundedLock &lock, const CDeadline &deadline, const char
     : m_lock(lock), m_result(CBoundedLock::EEntryResult::TimedOut) {
     // Only a step of the unload that may be skipped reads the clock here.
     const bool bReportsSkip = szStep && deadline.OfUnload();
-    const DWORD dwBoundMs = bReportsSkip ? deadline.Left() : 0;
-    const ULONGLONG ullStartMs = bReportsSkip ? CDeadline::NowMs() : 0;
+    const DWORD dwLeftBeforeMs = bReportsSkip ? deadline.Left() : 0;
     m_result = lock.Enter(deadline);
     if (Held() || !bReportsSkip) return;
-    // The bound, or less when the lock was given up on a dead owner.
-    const ULONGLONG ullWaitedMs = CDeadline::NowMs() - ullStartMs;
+    // The bound, or less when the lock was given up on a dead owner: what is
+    // left of a deadline only shrinks, and never below 0.
+    const DWORD dwWaitedMs = dwLeftBeforeMs - deadline.Left();
     g_LogReporter.WriteLog(deadline.Within(D_dwLogLockMs),
                            "Unload: the %s lock was not free within %lu ms; its step is skipped", szStep,
-                           static_cast<unsigned long>(ullWaitedMs < dwBoundMs ? ullWaitedMs : dwBoundMs));
+                           static_cast<unsigned long>(dwWaitedMs));
 }

@@ -172,8 +172,6 @@ CThreadEnd::EThreadOutcome CThreadEnd::EndAtSafePoint(HANDLE hThread, bool bWatc
     if (WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0) return EThreadOutcome::Gone;
     if (bWatchPark && IsParked()) return EThreadOutcome::Parked;
     if (shield.Held()) {
-        // TerminateThread only asks for the end: the heaps stay locked until
-        // the signalled handle confirms it.
         CTerminationGuard guard;
         m_pfnTerminate(hThread, dwExitCode);
         WaitForSingleObject(hThread, deadline.Cap(D_dwTerminationMs));
